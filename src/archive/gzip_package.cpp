@@ -1,0 +1,117 @@
+#include "archive/gzip_package.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/fs.h"
+
+namespace skiv {
+
+namespace {
+
+// Any chunk size gives the same bytes; a large one keeps the pass count low.
+constexpr unsigned kChunk = 128 * 1024;
+
+// Owns a gzFile; Close reports gzclose's verdict, which is where buffered
+// write errors surface.
+class GzFile {
+public:
+    GzFile(const std::string& path, const char* mode) : m_f(gzopen(path.c_str(), mode)) {
+        if (m_f) gzbuffer(m_f, kChunk);
+    }
+    ~GzFile() { Close(); }
+    GzFile(const GzFile&) = delete;
+    GzFile& operator=(const GzFile&) = delete;
+    explicit operator bool() const { return m_f != nullptr; }
+    gzFile get() const { return m_f; }
+    int Close() {
+        if (!m_f) return Z_OK;
+        int r = gzclose(m_f);
+        m_f = nullptr;
+        return r;
+    }
+
+private:
+    gzFile m_f;
+};
+
+}  // namespace
+
+int CompressFile(const std::string& source, const std::string& target, LogSink& log) {
+    auto in = fs::OpenFile(source, "rb");
+    if (!in) {
+        log.Write("[CompressFile]fopen Fail");
+        return kPkgCannotOpenFile;
+    }
+    GzFile out(target, "wb");
+    if (!out) {
+        log.Write("[CompressFile]gzopen Fail");
+        return kPkgCannotOpenGzip;
+    }
+    std::vector<char> buf(kChunk);
+    int result = 0;
+    for (;;) {
+        std::size_t n = std::fread(buf.data(), 1, buf.size(), in.get());
+        if (n < buf.size() && std::ferror(in.get())) {
+            log.Write("[CompressFile]fread Fail");
+            result = kPkgReadFailed;
+            break;
+        }
+        if (n > 0 && gzwrite(out.get(), buf.data(), static_cast<unsigned>(n)) == 0) {
+            log.Write("[CompressFile]gzwrite Fail");
+            result = kPkgGzWriteFailed;
+            break;
+        }
+        if (n < buf.size()) break;
+    }
+    // The last buffered block and the trailer are written here; a full disk
+    // shows up now and must not pass for success.
+    if (out.Close() != Z_OK && result == 0) {
+        log.Write("[CompressFile]gzwrite Fail");
+        result = kPkgGzWriteFailed;
+    }
+    return result;
+}
+
+int DecompressFile(const std::string& source, const std::string& target, LogSink& log) {
+    GzFile in(source, "rb");
+    if (!in) {
+        log.Write("[DecompressFile]gzopen Fail");
+        return kPkgCannotOpenGzip;
+    }
+    auto out = fs::OpenFile(target, "wb");
+    if (!out) {
+        log.Write("[DecompressFile]fopen Fail");
+        return kPkgCannotOpenFile;
+    }
+    std::vector<char> buf(kChunk);
+    int result = 0;
+    for (;;) {
+        int n = gzread(in.get(), buf.data(), kChunk);
+        if (n > 0) {
+            if (std::fwrite(buf.data(), 1, std::size_t(n), out.get()) < std::size_t(n)) {
+                log.Write("[DecompressFile]fwrite Fail");
+                result = kPkgWriteFailed;
+                break;
+            }
+        } else if (n == 0) {
+            break;
+        } else {
+            log.Write("[DecompressFile]gzread Fail:(%d)", n);
+            result = kPkgGzReadFailed;
+            break;
+        }
+    }
+    in.Close();
+    // Buffered bytes reach the disk here.
+    std::FILE* raw = out.release();
+    if (std::fclose(raw) != 0 && result == 0) {
+        log.Write("[DecompressFile]fwrite Fail");
+        result = kPkgWriteFailed;
+    }
+    return result;
+}
+
+}  // namespace skiv

@@ -1,0 +1,118 @@
+#include "archive/tar_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace skiv {
+
+namespace {
+constexpr std::size_t kCopyChunk = 256 * 1024;
+}
+
+bool IsSafeEntryPath(const std::string& folder, const std::string& fileName) {
+    if (fileName.empty() || fileName == "." || fileName == ".." ||
+        fileName.find('/') != std::string::npos) {
+        return false;
+    }
+    if (!folder.empty() && folder.front() == '/') return false;
+    std::size_t start = 0;
+    while (start < folder.size()) {
+        std::size_t end = folder.find('/', start);
+        if (end == std::string::npos) end = folder.size();
+        std::string_view seg(folder.data() + start, end - start);
+        if (seg == "." || seg == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+int CTarReader::Open(const std::string& archivePath) {
+    m_file = fs::OpenFile(archivePath, "rb");
+    if (!m_file) return kUnTarNoArchive;
+    if (fs::IsFolder(archivePath)) {
+        m_file.reset();
+        return kUnTarNoArchive;
+    }
+    std::fseek(m_file.get(), 0, SEEK_END);
+    m_fileSize = std::max<std::int64_t>(0, ftello(m_file.get()));
+    std::rewind(m_file.get());
+
+    std::uint8_t raw[kTarHeaderSize] = {};
+    std::size_t got = std::fread(raw, 1, sizeof raw, m_file.get());
+    (void)got;  // a short head reads as zeros
+    m_head = DecodeHeader(raw);
+    std::int64_t room = std::max<std::int64_t>(0, m_fileSize - std::int64_t(kTarHeaderSize));
+    std::int64_t fits = room / std::int64_t(kTarEntrySize);
+    m_readable = static_cast<std::int32_t>(std::clamp<std::int64_t>(m_head.count, 0, fits));
+    m_table.clear();
+    return 0;
+}
+
+int CTarReader::Entry(int index, TarEntry& entry) {
+    if (!m_file || index < 0 || index >= m_readable) return kUnTarNoArchive;
+    // The table is read forward as far as needed, once.
+    std::size_t need = (std::size_t(index) + 1) * kTarEntrySize;
+    if (m_table.size() < need) {
+        std::size_t have = m_table.size();
+        // Read ahead in blocks so that walking the table costs few reads.
+        std::size_t want = std::min<std::size_t>(std::size_t(m_readable) * kTarEntrySize,
+                                                 std::max(need, have + 512 * kTarEntrySize));
+        m_table.resize(want);
+        if (fseeko(m_file.get(), off_t(kTarHeaderSize + have), SEEK_SET) != 0 ||
+            std::fread(m_table.data() + have, 1, want - have, m_file.get()) != want - have) {
+            m_table.resize(have);
+            return kUnTarNoArchive;
+        }
+    }
+    entry = DecodeEntry(m_table.data() + std::size_t(index) * kTarEntrySize);
+    return 0;
+}
+
+int CTarReader::Extract(const TarEntry& entry, const std::string& outPath) {
+    if (!m_file) return kUnTarCannotCopy;
+    if (entry.dataOffset < 0 || entry.dataSize < 0 ||
+        std::int64_t(entry.dataOffset) + entry.dataSize > m_fileSize) {
+        return kUnTarCannotCopy;
+    }
+    auto out = fs::OpenFile(outPath, "wb");
+    if (!out) return kUnTarNoOutput;
+    if (fseeko(m_file.get(), entry.dataOffset, SEEK_SET) != 0) return kUnTarCannotCopy;
+    std::vector<char> buf(std::min<std::size_t>(kCopyChunk, std::size_t(entry.dataSize) + 1));
+    std::int64_t left = entry.dataSize;
+    while (left > 0) {
+        std::size_t want = std::size_t(std::min<std::int64_t>(left, std::int64_t(buf.size())));
+        std::size_t got = std::fread(buf.data(), 1, want, m_file.get());
+        if (got != want) return kUnTarCannotCopy;
+        if (std::fwrite(buf.data(), 1, got, out.get()) != got) return kUnTarWriteFailed;
+        left -= std::int64_t(got);
+    }
+    if (std::fflush(out.get()) != 0) return kUnTarWriteFailed;
+    std::FILE* raw = out.release();
+    if (std::fclose(raw) != 0) return kUnTarWriteFailed;
+    return 0;
+}
+
+int GetTarInfo(const std::string& archivePath, TarHeader& head) {
+    CTarReader reader;
+    if (int r = reader.Open(archivePath)) return r;
+    head = reader.Header();
+    return 0;
+}
+
+int GetFileInfo(const std::string& archivePath, TarEntry& entry, int index) {
+    CTarReader reader;
+    if (int r = reader.Open(archivePath)) return r;
+    return reader.Entry(index, entry);
+}
+
+int UnTar(const std::string& archivePath, int index, const std::string& outPath) {
+    CTarReader reader;
+    TarEntry entry;
+    if (reader.Open(archivePath) != 0) return kUnTarNoArchive;
+    if (reader.Entry(index, entry) != 0) return kUnTarNoArchive;
+    if (!IsSafeEntryPath(entry.folder, entry.fileName)) return kUnTarUnsafeName;
+    return reader.Extract(entry, outPath);
+}
+
+}  // namespace skiv

@@ -1,0 +1,94 @@
+#include "cli/console_window.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace skiv::cli {
+
+void ConsoleWindow::ShowMessage(std::string_view text) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_lastProgress > 0 && ::isatty(STDERR_FILENO)) std::fputc('\n', stderr);
+    std::printf("%.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(stdout);
+}
+
+bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view title, bool) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::printf("[%.*s] %.*s\n", static_cast<int>(title.size()), title.data(),
+                static_cast<int>(text.size()), text.data());
+    if (m_assumeYes) {
+        std::printf("(yes)\n");
+        return true;
+    }
+    if (!::isatty(STDIN_FILENO)) {
+        std::printf("(no terminal to ask: no)\n");
+        return false;
+    }
+    std::printf("[y/N] ");
+    std::fflush(stdout);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+void ConsoleWindow::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (hasData) {
+        std::printf("stored set: %d MB, saved %.*s\n", sizeUnits, static_cast<int>(date.size()),
+                    date.data());
+    } else {
+        std::printf("no stored set\n");
+    }
+}
+
+void ConsoleWindow::SetViewMode(int mode) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_viewMode = mode;
+}
+
+void ConsoleWindow::SetProgress(int position) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (position == m_lastProgress) return;
+    if (::isatty(STDERR_FILENO)) {
+        if (position == 0) {
+            std::fputs("\r\033[K", stderr);
+        } else {
+            int bars = position / 5;
+            std::fprintf(stderr, "\r[%-20.*s] %3d%%", bars, "####################", position);
+        }
+    } else if (position == 0 || position == 100 || position / 10 != m_lastProgress / 10) {
+        std::fprintf(stderr, "progress %d%%\n", position);
+    }
+    std::fflush(stderr);
+    m_lastProgress = position;
+}
+
+int ConsoleWindow::GetCheck(int id) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_checks.find(id);
+    return it == m_checks.end() ? 0 : it->second;
+}
+
+void ConsoleWindow::SetCheck(int id, int state) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_checks[id] = state;
+}
+
+std::optional<std::string> ConsoleWindow::ChooseFolder(std::string_view) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto& answer = m_installChooser ? m_intoFolder : m_gameFolder;
+    if (!answer) return std::nullopt;
+    std::string folder = *answer;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder;
+}
+
+void ConsoleWindow::StartProgram(std::string_view file, std::string_view workFolder) {
+    std::printf("starting %.*s in %.*s\n", static_cast<int>(file.size()), file.data(),
+                static_cast<int>(workFolder.size()), workFolder.data());
+}
+
+}  // namespace skiv::cli

@@ -1,0 +1,114 @@
+#pragma once
+// File-system stand-ins for the Windows calls the upper layers were shaped
+// around (FindFirstFile, Get/SetFileAttributes, CreateDirectory, DeleteFile,
+// RemoveDirectory, CreateFile without sharing). Every failing call leaves the
+// system error (errno) for the caller to log.
+//
+// Paths are byte strings as the file system gives them (UTF-8 on Linux).
+// Folder paths handed to this layer may or may not end with '/'.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace skiv::fs {
+
+constexpr char kSep = '/';
+
+// The system error of the last failing call on this thread.
+int LastError();
+
+// Appends the native separator unless the path already ends with one.
+std::string WithSlash(std::string path);
+
+struct DirItem {
+    std::string name;
+    bool isFolder = false;
+};
+
+// Lists one folder, hidden entries included, "." and ".." too (as the
+// Windows listing reports them). Move-only owner of the listing handle.
+class DirListing {
+public:
+    // Fails (nullopt, LastError set) when the folder cannot be listed.
+    static std::optional<DirListing> Open(const std::string& folder);
+    DirListing(DirListing&& other) noexcept;
+    DirListing& operator=(DirListing&& other) noexcept;
+    DirListing(const DirListing&) = delete;
+    DirListing& operator=(const DirListing&) = delete;
+    ~DirListing();
+
+    // Next item in the order the file system gives them; false at the end.
+    bool Next(DirItem& item);
+
+private:
+    explicit DirListing(void* dir, std::string folder);
+    void* m_dir = nullptr;  // DIR*
+    std::string m_folder;
+};
+
+struct Attributes {
+    bool isFolder = false;
+    bool readOnly = false;  // no write permission bit for the owner
+};
+
+// True when the path names an existing file or folder.
+bool Exists(const std::string& path);
+bool IsFolder(const std::string& path);
+std::optional<Attributes> GetAttributes(const std::string& path);
+// Clears or sets the read-only state, keeping the other permission bits.
+bool SetReadOnly(const std::string& path, bool readOnly);
+
+// Creates one folder. Fails with EEXIST when something of that name exists.
+bool CreateFolder(const std::string& path);
+// Creates one folder; an existing folder counts as success.
+bool EnsureFolder(const std::string& path);
+bool RemoveFolder(const std::string& path);
+
+// Deletes a file. Like Windows, fails (EBUSY) while another process holds
+// the file with an exclusive lock (see OpenNoShare).
+bool DeleteFile(const std::string& path);
+
+// Size of an existing file; nullopt (LastError set) when it cannot be read.
+std::optional<std::int64_t> FileSize(const std::string& path);
+
+// Closes a FILE* on destruction.
+struct FileCloser {
+    void operator()(std::FILE* f) const noexcept {
+        if (f) std::fclose(f);
+    }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+UniqueFile OpenFile(const std::string& path, const char* mode);
+
+// An existing file opened for reading with no sharing: fails (EWOULDBLOCK)
+// while another process holds an exclusive advisory lock on it, and holds
+// such a lock itself while open. Move-only owner of the descriptor.
+class NoShareFile {
+public:
+    static std::optional<NoShareFile> OpenRead(const std::string& path);
+    // Creates or truncates for writing, locked exclusively.
+    static std::optional<NoShareFile> CreateWrite(const std::string& path);
+    NoShareFile(NoShareFile&& other) noexcept;
+    NoShareFile& operator=(NoShareFile&& other) noexcept;
+    NoShareFile(const NoShareFile&) = delete;
+    NoShareFile& operator=(const NoShareFile&) = delete;
+    ~NoShareFile();
+
+    int fd() const { return m_fd; }
+    std::optional<std::int64_t> Size() const;
+    // Writes all bytes (retrying short writes); false with LastError set.
+    bool WriteAll(const void* data, std::size_t size);
+    // Flushes to stable storage.
+    bool Sync();
+    void Close();
+
+private:
+    explicit NoShareFile(int fd) : m_fd(fd) {}
+    int m_fd = -1;
+};
+
+}  // namespace skiv::fs
