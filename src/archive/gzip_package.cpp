@@ -97,6 +97,14 @@ int DecompressFile(const std::string& source, const std::string& target, LogSink
                 break;
             }
         } else if (n == 0) {
+            // zlib ends a stream cut short like a complete one and keeps the
+            // "unexpected end of file" aside; a cut package must not pass.
+            int err = Z_OK;
+            gzerror(in.get(), &err);
+            if (err != Z_OK) {
+                log.Write("[DecompressFile]gzread Fail:(%d)", err);
+                result = kPkgGzReadFailed;
+            }
             break;
         } else {
             log.Write("[DecompressFile]gzread Fail:(%d)", n);

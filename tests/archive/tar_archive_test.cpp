@@ -1,0 +1,224 @@
+// The archive writer and reader against the byte layout of the format.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "archive/tar_archive.h"
+#include "archive/tar_reader.h"
+#include "support/faults.h"
+#include "support/temp_dir.h"
+
+namespace skiv {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+std::int32_t IntAt(const std::string& bytes, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return static_cast<std::int32_t>(v);
+}
+
+// A zero-padded string field: the text, then only zeros to the width.
+void ExpectField(const std::string& bytes, std::size_t at, std::size_t width,
+                 const std::string& text) {
+    EXPECT_EQ(bytes.substr(at, text.size()), text);
+    EXPECT_EQ(bytes.substr(at + text.size(), width - text.size()),
+              std::string(width - text.size(), '\0'));
+}
+
+TEST(TarWriter, EmptyArchiveIsHeadOnly) {
+    TempDir dir;
+    CTarArchive tar;
+    tar.SetSourceFolder(dir.path());
+    ASSERT_EQ(tar.WriteArchive("a.kso"), 0);
+    std::string bytes = ReadFile(dir / "a.kso");
+    ASSERT_EQ(bytes.size(), 516u);
+    EXPECT_EQ(bytes, std::string(516, '\0'));
+}
+
+TEST(TarWriter, LayoutOfTwoFilesIsByteExact) {
+    TempDir dir;
+    WriteFile(dir / "Interface/AddOns/x.lua", "abc");
+    WriteFile(dir / "WTF/Config.wtf", "12345");
+    CTarArchive tar;
+    tar.SetSourceFolder(dir / "Interface/AddOns");  // no final slash: one is added
+    ASSERT_EQ(tar.AddFile("x.lua", "Interface/AddOns/", dir / "Interface/AddOns/"), 0);
+    tar.SetSourceFolder(dir / "WTF/");
+    ASSERT_EQ(tar.AddFile("Config.wtf", "WTF/", dir / "WTF/"), 0);
+    ASSERT_EQ(tar.WriteArchive("t.kso", dir.path()), 0);
+
+    std::string b = ReadFile(dir / "t.kso");
+    ASSERT_EQ(b.size(), 2084u);
+    EXPECT_EQ(IntAt(b, 512), 2);
+    // First entry at 516, second at 1296.
+    EXPECT_EQ(IntAt(b, 516), 2076);
+    EXPECT_EQ(IntAt(b, 520), 3);
+    ExpectField(b, 516 + 8, 256, "x.lua");
+    ExpectField(b, 516 + 264, 256, "Interface\\AddOns\\");  // '\' on every platform
+    ExpectField(b, 516 + 520, 260, dir / "Interface/AddOns/");
+    EXPECT_EQ(IntAt(b, 1296), 2079);
+    EXPECT_EQ(IntAt(b, 1300), 5);
+    ExpectField(b, 1296 + 264, 256, "WTF\\");
+    EXPECT_EQ(b.substr(2076), "abc12345");
+}
+
+TEST(TarWriter, ZeroByteFileSharesTheNextOffset) {
+    TempDir dir;
+    WriteFile(dir / "empty", "");
+    WriteFile(dir / "ten", "0123456789");
+    CTarArchive tar;
+    tar.SetSourceFolder(dir.path());
+    ASSERT_EQ(tar.AddFile("empty", "", dir.path()), 0);
+    ASSERT_EQ(tar.AddFile("ten", "", dir.path()), 0);
+    ASSERT_EQ(tar.WriteArchive("t.kso"), 0);
+    std::string b = ReadFile(dir / "t.kso");
+    EXPECT_EQ(IntAt(b, 516), IntAt(b, 516 + 780));
+    EXPECT_EQ(IntAt(b, 516), 516 + 2 * 780);
+    EXPECT_EQ(b.size(), 516u + 2 * 780 + 10);
+}
+
+TEST(TarWriter, RefusesWhatItCannotRecord) {
+    TempDir dir;
+    WriteFile(dir / "f", "x");
+    CTarArchive tar;
+    tar.SetSourceFolder(dir.path());
+    EXPECT_EQ(tar.AddFile("missing", "", dir.path()), kTarCannotOpen);
+    EXPECT_EQ(tar.AddFile(std::string(300, 'n'), "", dir.path()), kTarCannotOpen);
+    EXPECT_EQ(tar.AddFile("f", std::string(256, 'd') + "/", dir.path()), kTarCannotOpen);
+    {
+        test::HeldFile held(dir / "f");  // another program holds it without sharing
+        EXPECT_EQ(tar.AddFile("f", "", dir.path()), kTarCannotOpen);
+    }
+    EXPECT_EQ(tar.Header().count, 0);
+    EXPECT_EQ(tar.AddFile("f", "", dir.path()), 0);
+}
+
+TEST(TarWriter, StopsAtTheEntryLimit) {
+    TempDir dir;
+    WriteFile(dir / "f", "x");
+    CTarArchive tar;
+    tar.SetSourceFolder(dir.path());
+    for (int i = 0; i < kTarMaxEntries; ++i) ASSERT_EQ(tar.AddFile("f", "", dir.path()), 0);
+    EXPECT_EQ(tar.AddFile("f", "", dir.path()), kTarFull);
+    EXPECT_EQ(tar.Header().count, kTarMaxEntries);
+}
+
+TEST(TarWriter, RewritingTruncatesAndChangedFilesKeepOffsets) {
+    TempDir dir;
+    WriteFile(dir / "t.kso", std::string(10000, 'z'));
+    WriteFile(dir / "a", "aaaa");
+    WriteFile(dir / "b", "bb");
+    CTarArchive tar;
+    tar.SetSourceFolder(dir.path());
+    ASSERT_EQ(tar.AddFile("a", "", dir.path()), 0);
+    ASSERT_EQ(tar.AddFile("b", "", dir.path()), 0);
+    // Between sizing and writing, a shrinks to nothing and b grows.
+    test::RemoveTree(dir / "a");
+    WriteFile(dir / "b", "bbbbbbbb");
+    ASSERT_EQ(tar.WriteArchive("t.kso"), 0);
+    std::string b = ReadFile(dir / "t.kso");
+    ASSERT_EQ(b.size(), 516u + 2 * 780 + 6);
+    EXPECT_EQ(b.substr(516 + 2 * 780), std::string(4, '\0') + "bb");
+}
+
+TEST(TarWriter, FullDiskIsAFailure) {
+    TempDir dir;
+    WriteFile(dir / "big", test::RandomBytes(64 * 1024, 1));
+    CTarArchive tar;
+    tar.SetSourceFolder(dir.path());
+    ASSERT_EQ(tar.AddFile("big", "", dir.path()), 0);
+    test::FileSizeCeiling ceiling(8 * 1024);
+    EXPECT_EQ(tar.WriteArchive("t.kso"), kTarCannotOpen);
+}
+
+class TarReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFile(dir / "src/one", "first file");
+        WriteFile(dir / "src/two", test::RandomBytes(300000, 7));
+        CTarArchive tar;
+        tar.SetSourceFolder(dir / "src");
+        ASSERT_EQ(tar.AddFile("one", "Interface/A/B/", dir / "src"), 0);
+        ASSERT_EQ(tar.AddFile("two", "", dir / "src"), 0);
+        ASSERT_EQ(tar.WriteArchive("t.kso", dir.path()), 0);
+        archive = dir / "t.kso";
+    }
+    TempDir dir;
+    std::string archive;
+};
+
+TEST_F(TarReaderTest, ReadsBackWhatWasWritten) {
+    TarHeader head;
+    ASSERT_EQ(GetTarInfo(archive, head), 0);
+    EXPECT_EQ(head.count, 2);
+    TarEntry e;
+    ASSERT_EQ(GetFileInfo(archive, e, 0), 0);
+    EXPECT_EQ(e.fileName, "one");
+    EXPECT_EQ(e.folder, "Interface/A/B/");  // native separators again
+    EXPECT_EQ(e.dataOffset, 516 + 2 * 780);
+    ASSERT_EQ(GetFileInfo(archive, e, 1), 0);
+    EXPECT_EQ(e.dataSize, 300000);
+    ASSERT_EQ(UnTar(archive, 1, dir / "out"), 0);
+    EXPECT_EQ(ReadFile(dir / "out"), ReadFile(dir / "src/two"));
+    // An existing longer file is replaced, not overlaid.
+    WriteFile(dir / "out1", std::string(50, 'q'));
+    ASSERT_EQ(UnTar(archive, 0, dir / "out1"), 0);
+    EXPECT_EQ(ReadFile(dir / "out1"), "first file");
+}
+
+TEST_F(TarReaderTest, ReportsMissingAndShortArchives) {
+    TarHeader head;
+    EXPECT_EQ(GetTarInfo(dir / "nope.kso", head), kUnTarNoArchive);
+    WriteFile(dir / "short", std::string(100, 'x'));
+    ASSERT_EQ(GetTarInfo(dir / "short", head), 0);
+    EXPECT_EQ(head.count, 0);  // the rest of the head reads as zeros
+    TarEntry e;
+    EXPECT_EQ(GetFileInfo(dir / "short", e, 0), kUnTarNoArchive);
+    EXPECT_EQ(GetFileInfo(archive, e, 2), kUnTarNoArchive);
+    EXPECT_EQ(GetFileInfo(archive, e, -1), kUnTarNoArchive);
+    EXPECT_EQ(UnTar(archive, 0, dir / "no/such/folder/out"), kUnTarNoOutput);
+}
+
+TEST_F(TarReaderTest, DamagedTableIsNeverFollowedOutsideTheFile) {
+    std::string b = ReadFile(archive);
+    // Claim a million entries: only the two records present are readable.
+    b[512] = 0x40; b[513] = 0x42; b[514] = 0x0f; b[515] = 0;
+    WriteFile(dir / "count.kso", b);
+    CTarReader reader;
+    ASSERT_EQ(reader.Open(dir / "count.kso"), 0);
+    EXPECT_EQ(reader.Header().count, 1000000);
+    EXPECT_LT(reader.ReadableEntries(), 1000000);
+    TarEntry e;
+    EXPECT_EQ(reader.Entry(reader.ReadableEntries(), e), kUnTarNoArchive);
+
+    // An entry whose bytes run past the end of the file is not copied.
+    std::string c = ReadFile(archive);
+    c[516 + 780 + 7] = '\x01';  // second entry's size grows by 16 MiB
+    WriteFile(dir / "size.kso", c);
+    EXPECT_EQ(UnTar(dir / "size.kso", 1, dir / "o"), kUnTarCannotCopy);
+    std::string d = ReadFile(archive);
+    d[516 + 3] = '\xff';  // negative offset
+    WriteFile(dir / "neg.kso", d);
+    EXPECT_EQ(UnTar(dir / "neg.kso", 0, dir / "o"), kUnTarCannotCopy);
+}
+
+TEST(TarReader, EntryPathsMustStayBelowTheBase) {
+    EXPECT_TRUE(IsSafeEntryPath("Interface/A/", "x.lua"));
+    EXPECT_TRUE(IsSafeEntryPath("", "x.lua"));
+    EXPECT_TRUE(IsSafeEntryPath("WTF/..hidden/", "..x"));
+    EXPECT_FALSE(IsSafeEntryPath("../", "x"));
+    EXPECT_FALSE(IsSafeEntryPath("Interface/../../", "x"));
+    EXPECT_FALSE(IsSafeEntryPath("/etc/", "passwd"));
+    EXPECT_FALSE(IsSafeEntryPath("WTF/", ".."));
+    EXPECT_FALSE(IsSafeEntryPath("WTF/", "a/b"));
+    EXPECT_FALSE(IsSafeEntryPath("WTF/", ""));
+    // A backslash-separated folder from the archive is converted first.
+    EXPECT_FALSE(IsSafeEntryPath(FromArchiveFolder("..\\..\\"), "x"));
+}
+
+}  // namespace
+}  // namespace skiv

@@ -1,0 +1,84 @@
+#include "support/fake_window.h"
+
+namespace skiv::test {
+
+void FakeWindow::ShowMessage(std::string_view text) {
+    std::lock_guard g(m_lock);
+    m_messages.emplace_back(text);
+}
+
+bool FakeWindow::AskYesNo(std::string_view text, std::string_view title, bool questionIcon) {
+    std::lock_guard g(m_lock);
+    m_questions.push_back({std::string(text), std::string(title), questionIcon});
+    if (m_answers.empty()) return m_defaultAnswer;
+    bool a = m_answers.front();
+    m_answers.pop_front();
+    return a;
+}
+
+void FakeWindow::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) {
+    std::lock_guard g(m_lock);
+    m_member = MemberInfo{hasData, sizeUnits, std::string(date)};
+}
+
+void FakeWindow::SetViewMode(int mode) {
+    std::lock_guard g(m_lock);
+    m_viewMode = mode;
+}
+
+void FakeWindow::SetProgress(int position) {
+    std::lock_guard g(m_lock);
+    m_progress.push_back(position);
+}
+
+std::string FakeWindow::GetIdText() {
+    std::lock_guard g(m_lock);
+    return m_id;
+}
+
+std::string FakeWindow::GetPasswordText() {
+    std::lock_guard g(m_lock);
+    return m_password;
+}
+
+int FakeWindow::GetCheck(int id) {
+    std::lock_guard g(m_lock);
+    auto it = m_checks.find(id);
+    return it == m_checks.end() ? 0 : it->second;
+}
+
+void FakeWindow::SetCheck(int id, int state) {
+    std::lock_guard g(m_lock);
+    m_checks[id] = state;
+}
+
+std::optional<std::string> FakeWindow::ChooseFolder(std::string_view initialFolder) {
+    std::lock_guard g(m_lock);
+    m_chooserAt.emplace_back(initialFolder);
+    if (m_folders.empty()) return std::nullopt;
+    auto f = m_folders.front();
+    m_folders.pop_front();
+    return f;
+}
+
+void FakeWindow::StartProgram(std::string_view file, std::string_view workFolder) {
+    std::lock_guard g(m_lock);
+    m_started.push_back(std::string(workFolder) + std::string(file));
+}
+
+std::string FakeWindow::LastMessage() const {
+    std::lock_guard g(m_lock);
+    return m_messages.empty() ? std::string() : m_messages.back();
+}
+
+void FakeWindow::ClearRecords() {
+    std::lock_guard g(m_lock);
+    m_messages.clear();
+    m_questions.clear();
+    m_progress.clear();
+    m_chooserAt.clear();
+    m_started.clear();
+    m_member.reset();
+}
+
+}  // namespace skiv::test
