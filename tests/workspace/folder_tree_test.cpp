@@ -1,0 +1,179 @@
+// The folder walks and the unpacking operations of the controller.
+
+#include <sys/stat.h>
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <array>
+
+#include "archive/tar_reader.h"
+#include "controller_fixture.h"
+#include "support/faults.h"
+#include "platform/fs.h"
+
+namespace skiv {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+using ::testing::ElementsAre;
+
+class FolderTreeTest : public test::ControllerFixture {
+protected:
+    std::vector<std::string> Packed() {
+        std::vector<std::string> names;
+        for (const auto& e : ctl.Session().tarArchive->Entries()) names.push_back(e.folder + e.fileName);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(FolderTreeTest, PackWalkSkipsDotFoldersButNotDotFiles) {
+    WriteFile(game + "Interface/AddOns/A/a.lua", "a");
+    WriteFile(game + "Interface/AddOns/A/.hidden", "h");
+    WriteFile(game + "Interface/AddOns/.git/config", "g");
+    WriteFile(game + "Interface/.svn/x/y", "s");
+    fs::CreateFolder(game + "Interface/Empty");
+    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
+    ASSERT_EQ(ctl.AddFileToTar("Interface/"), 0);
+    EXPECT_THAT(Packed(), ElementsAre("Interface/AddOns/A/.hidden", "Interface/AddOns/A/a.lua"));
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(FolderTreeTest, PackWalkReportsMissingFolderAndNestedLockOnce) {
+    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
+    EXPECT_EQ(ctl.AddFileToTar("Fonts/"), rc::kCannotListFolder);
+    EXPECT_THAT(LogLines(), ElementsAre("[AddFileToTar]FindFirstFile Fail:(2)"));
+
+    WriteFile(game + "WTF/a/b/c/locked.txt", "x");
+    test::HeldFile held(game + "WTF/a/b/c/locked.txt");
+    EXPECT_EQ(ctl.AddFileToTar("WTF/"), kTarCannotOpen);
+    auto lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "[AddFileToTar]AddFile Fail:(-1)"), 1);
+}
+
+TEST_F(FolderTreeTest, DeleteWalkRemovesReadOnlyFilesDotFoldersAndEmptyFolders) {
+    WriteFile(game + "WTF/ro.txt", "r");
+    ASSERT_EQ(::chmod((game + "WTF/ro.txt").c_str(), 0444), 0);
+    WriteFile(game + "WTF/.cache/deep/f", "d");
+    fs::CreateFolder(game + "WTF/empty");
+    EXPECT_EQ(ctl.DeleteFolder("WTF/"), 0);
+    EXPECT_FALSE(fs::Exists(game + "WTF"));
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(FolderTreeTest, HeldFileSurvivesDeleteAndIsLogged) {
+    WriteFile(game + "Interface/keep.lua", "k");
+    WriteFile(game + "Interface/go.lua", "g");
+    {
+        test::HeldFile held(game + "Interface/keep.lua");
+        EXPECT_EQ(ctl.DeleteFolder("Interface/"), 0);
+    }
+    EXPECT_TRUE(fs::Exists(game + "Interface/keep.lua"));
+    EXPECT_FALSE(fs::Exists(game + "Interface/go.lua"));
+    auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[DeleteFolder]DeleteFile Fail:(16)(" + game + "Interface/keep.lua)");
+    EXPECT_EQ(lines[1].rfind("[DeleteFolder]RemoveDirectory:(", 0), 0u);
+}
+
+TEST_F(FolderTreeTest, DeleteCurAddOnHonoursTypeAndFlag) {
+    for (const char* f : {"Interface/i", "WTF/w", "Cache/c", "Fonts/f"}) WriteFile(game + f, "x");
+    ctl.Session().fileType = kTypeBasic;
+    EXPECT_EQ(ctl.DeleteCurAddOn(false), 0);
+    EXPECT_FALSE(fs::Exists(game + "Interface"));
+    EXPECT_TRUE(fs::Exists(game + "Cache/c"));
+    EXPECT_TRUE(fs::Exists(game + "Fonts/f"));
+
+    // Missing folders are logged twice each and do not fail.
+    EXPECT_EQ(ctl.DeleteCurAddOn(true), 0);
+    EXPECT_FALSE(fs::Exists(game + "Cache"));
+    auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "[DeleteFolder]FindFirstFile Fail:(2)(" + game + "Interface/*.*)");
+    EXPECT_EQ(lines[1], "[DeleteCurAddOn]DeleteFolder Fail:(1004)");
+}
+
+class UnpackTest : public test::ControllerFixture {
+protected:
+    // An archive of the given (folder, name, content) entries, written raw.
+    std::string MakeArchive(const std::vector<std::array<std::string, 3>>& files) {
+        std::string body;
+        std::vector<TarEntry> entries;
+        std::int32_t offset = std::int32_t(kTarHeaderSize + kTarEntrySize * files.size());
+        for (const auto& [folder, name, content] : files) {
+            TarEntry e;
+            e.folder = folder;
+            e.fileName = name;
+            e.dataOffset = offset;
+            e.dataSize = std::int32_t(content.size());
+            offset += e.dataSize;
+            entries.push_back(e);
+            body += content;
+        }
+        TarHeader head;
+        head.count = std::int32_t(files.size());
+        auto h = EncodeHeader(head);
+        std::string bytes(h.begin(), h.end());
+        for (const auto& e : entries) {
+            auto r = EncodeEntry(e);
+            bytes.append(r.begin(), r.end());
+        }
+        std::string path = archiveDir.path() + "a.kso";
+        WriteFile(path, bytes + body);
+        return path;
+    }
+    test::TempDir archiveDir, loadDir;
+};
+
+TEST_F(UnpackTest, CreatesFoldersOutermostFirstUnderTheChosenBase) {
+    std::string a = MakeArchive({{"Interface/A/B/", "deep.lua", "deep"}, {"", "top.txt", "top"}});
+    ctl.Session().loadFolder = loadDir.path();
+    ASSERT_EQ(ctl.UnTarFile(a, false), 0);
+    EXPECT_EQ(ReadFile(loadDir / "Interface/A/B/deep.lua"), "deep");
+    EXPECT_EQ(ReadFile(loadDir / "top.txt"), "top");
+    EXPECT_FALSE(fs::Exists(game + "Interface"));
+    ASSERT_EQ(ctl.UnTarFile(a, true), 0);  // and again, under the game folder
+    EXPECT_EQ(ReadFile(game + "Interface/A/B/deep.lua"), "deep");
+}
+
+TEST_F(UnpackTest, MissingArchiveIsLoggedWithOne) {
+    EXPECT_EQ(ctl.UnTarFile(archiveDir / "none.kso", true), 1);
+    EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]GetTarInfo Fail:(1)"));
+}
+
+TEST_F(UnpackTest, EntriesClimbingOutOfTheBaseAreRefused) {
+    std::string a = MakeArchive({{"../", "evil", "x"}, {"Interface/../../", "evil2", "y"},
+                                 {"WTF/", "ok", "z"}});
+    ASSERT_EQ(ctl.UnTarFile(a, true), 0);
+    EXPECT_FALSE(fs::Exists(gameDir.path() + "../evil"));
+    EXPECT_EQ(ReadFile(game + "WTF/ok"), "z");
+    EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]UnTar Fail:(5)", "[UnTarFile]UnTar Fail:(5)"));
+}
+
+TEST_F(UnpackTest, UnwritableEntryIsSkippedButAFullDiskFails) {
+    WriteFile(game + "WTF/blocker/x", "folder where a file should go");
+    std::string a = MakeArchive({{"WTF/", "blocker", "b"}, {"WTF/", "after", "a"}});
+    ASSERT_EQ(ctl.UnTarFile(a, true), 0);
+    EXPECT_EQ(ReadFile(game + "WTF/after"), "a");
+    EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]UnTar Fail:(3)"));
+
+    std::string big = MakeArchive({{"Interface/", "big", test::RandomBytes(300000, 5)},
+                                   {"Interface/", "next", "n"}});
+    test::FileSizeCeiling ceiling(100000);
+    EXPECT_EQ(ctl.UnTarFile(big, true), kUnTarWriteFailed);
+    EXPECT_FALSE(fs::Exists(game + "Interface/next"));
+}
+
+TEST_F(UnpackTest, FolderThatCannotBeCreatedStopsWith1003) {
+    WriteFile(game + "Interface", "a file where the folder should be");
+    std::string a = MakeArchive({{"WTF/", "first", "1"}, {"Interface/X/", "f", "2"}});
+    EXPECT_EQ(ctl.UnTarFile(a, true), rc::kCannotCreateFolder);
+    EXPECT_EQ(ReadFile(game + "WTF/first"), "1");
+    EXPECT_THAT(LogLines(), ElementsAre("[MakeUnTarDir]Backup 디렉토리 생성실패",
+                                        "[UnTarFile]MakeTarDir Fail:(1003)"));
+}
+
+}  // namespace
+}  // namespace skiv

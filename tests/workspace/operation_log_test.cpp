@@ -1,0 +1,119 @@
+// The daily operation log: naming, line format, day change, sharing.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "support/temp_dir.h"
+#include "workspace/operation_log.h"
+
+namespace skiv {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+std::time_t LocalTime(int y, int mo, int d, int h, int mi, int s) {
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+TEST(OperationLog, LinesCarryTheTimeAndEndWithOneLineFeed) {
+    TempDir dir;
+    COperationLog log;
+    log.SetFolder(dir.path());
+    log.SetClockForTesting([] { return LocalTime(2007, 5, 7, 1, 5, 31); });
+    EXPECT_EQ(log.Write("[SaveAddOn]CompressFile Fail:(%d)", 1006), 0);
+    EXPECT_EQ(log.Write("[Login]%s", "애드온 저장 실패"), 0);
+    EXPECT_EQ(ReadFile(dir / "KSOlog_20070507.log"),
+              "2007-05-07 01:05:31 [SaveAddOn]CompressFile Fail:(1006)\n"
+              "2007-05-07 01:05:31 [Login]애드온 저장 실패\n");
+}
+
+TEST(OperationLog, MidnightStartsANewFile) {
+    TempDir dir;
+    COperationLog log;
+    log.SetFolder(dir.path());
+    std::time_t now = LocalTime(2007, 5, 7, 23, 59, 59);
+    log.SetClockForTesting([&] { return now; });
+    log.Write("before");
+    now += 1;
+    log.Write("after");
+    EXPECT_EQ(ReadFile(dir / "KSOlog_20070507.log"), "2007-05-07 23:59:59 before\n");
+    EXPECT_EQ(ReadFile(dir / "KSOlog_20070508.log"), "2007-05-08 00:00:00 after\n");
+}
+
+TEST(OperationLog, ContinuesTheDaysFileAndRecreatesADeletedOne) {
+    TempDir dir;
+    auto clock = [] { return LocalTime(2020, 1, 2, 3, 4, 5); };
+    {
+        COperationLog first;
+        first.SetFolder(dir.path());
+        first.SetClockForTesting(clock);
+        first.Write("run one");
+    }
+    COperationLog second;
+    second.SetFolder(dir.path());
+    second.SetClockForTesting(clock);
+    second.Write("run two");
+    const std::string file = dir / "KSOlog_20200102.log";
+    EXPECT_EQ(ReadFile(file), "2020-01-02 03:04:05 run one\n2020-01-02 03:04:05 run two\n");
+    test::RemoveTree(file);
+    second.Write("again");
+    EXPECT_EQ(ReadFile(file), "2020-01-02 03:04:05 again\n");
+}
+
+TEST(OperationLog, MissingFolderDropsTheLine) {
+    TempDir dir;
+    COperationLog log;
+    log.SetFolder(dir / "no/such");
+    EXPECT_EQ(log.Write("lost"), -1);
+    EXPECT_EQ(log.Write("lost too"), -1);
+}
+
+TEST(OperationLog, LongMessagesAreCutButStayOneLine) {
+    TempDir dir;
+    COperationLog log;
+    log.SetFolder(dir.path());
+    log.SetClockForTesting([] { return LocalTime(2021, 6, 1, 12, 0, 0); });
+    log.Write("%s", std::string(5000, 'x').c_str());
+    log.Write("next");
+    std::string text = ReadFile(dir / "KSOlog_20210601.log");
+    auto first = text.find('\n');
+    EXPECT_EQ(first, 2047u - 1);
+    EXPECT_EQ(text.substr(first + 1 + 20), "next\n");
+}
+
+TEST(OperationLog, ConcurrentWritersNeverInterleave) {
+    TempDir dir;
+    COperationLog log;
+    log.SetFolder(dir.path());
+    log.SetClockForTesting([] { return LocalTime(2021, 6, 1, 12, 0, 0); });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&log, t] {
+            for (int i = 0; i < 500; ++i) log.Write("thread %d line %d %s", t, i, "payload-payload");
+        });
+    }
+    for (auto& th : threads) th.join();
+    std::string text = ReadFile(dir / "KSOlog_20210601.log");
+    std::regex line("2021-06-01 12:00:00 thread [0-3] line [0-9]+ payload-payload");
+    std::size_t count = 0, start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        ASSERT_TRUE(std::regex_match(text.substr(start, nl - start), line))
+            << text.substr(start, nl - start);
+        ++count;
+    }
+    EXPECT_EQ(count, 2000u);
+}
+
+}  // namespace
+}  // namespace skiv
