@@ -65,6 +65,13 @@ inline constexpr DWORD INTERNET_FLAG_HYPERLINK = 0x00000400;
 inline constexpr DWORD INTERNET_FLAG_RESYNCHRONIZE = 0x00000800;
 inline constexpr DWORD INTERNET_FLAG_IGNORE_CERT_CN_INVALID = 0x00001000;
 inline constexpr DWORD INTERNET_FLAG_IGNORE_CERT_DATE_INVALID = 0x00002000;
+inline constexpr DWORD INTERNET_FLAG_FORMS_SUBMIT = 0x00000040;
+inline constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
+inline constexpr DWORD INTERNET_SERVICE_FTP = 1;
+inline constexpr INTERNET_PORT INTERNET_DEFAULT_FTP_PORT = 21;
+
+// HttpSendRequestEx / HttpEndRequest flags.
+inline constexpr DWORD HSR_INITIATE = 0x00000008;
 
 // HttpAddRequestHeaders modifiers.
 inline constexpr DWORD HTTP_ADDREQ_FLAG_ADD_IF_NEW = 0x10000000;
@@ -76,10 +83,22 @@ inline constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;
 inline constexpr DWORD HTTP_QUERY_STATUS_TEXT = 20;
 inline constexpr DWORD HTTP_QUERY_CONTENT_LENGTH = 5;
 inline constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
+inline constexpr DWORD HTTP_QUERY_CONTENT_TYPE = 1;
+inline constexpr DWORD HTTP_QUERY_VERSION = 18;
+inline constexpr DWORD HTTP_QUERY_RAW_HEADERS_CRLF = 22;
+inline constexpr DWORD HTTP_QUERY_LOCATION = 33;
+// The buffer holds the header's name on entry and its value on return.
+inline constexpr DWORD HTTP_QUERY_CUSTOM = 65535;
 
 // InternetSetOption options.
 inline constexpr DWORD INTERNET_OPTION_PROXY_USERNAME = 43;
 inline constexpr DWORD INTERNET_OPTION_PROXY_PASSWORD = 44;
+// Milliseconds, as a DWORD. The connect timeout bounds connecting; the send
+// and receive timeouts both set how long a call waits while no byte moves
+// in either direction (default 60,000 each).
+inline constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
+inline constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
+inline constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
 
 // Error numbers (GetLastError).
 inline constexpr DWORD ERROR_SUCCESS = 0;
@@ -108,6 +127,7 @@ inline constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
 inline constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
 inline constexpr DWORD ERROR_HTTP_INVALID_HEADER = 12153;
 inline constexpr DWORD ERROR_HTTP_HEADER_ALREADY_EXISTS = 12155;
+inline constexpr DWORD ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION = 12168;
 
 struct INTERNET_BUFFERSA {
     DWORD dwStructSize;  // 40 on 32-bit Windows
@@ -129,8 +149,8 @@ HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy,
                         LPCSTR lpszProxyBypass, DWORD dwFlags);
 DWORD InternetAttemptConnect(DWORD dwReserved);
 HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
-                           LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService,
-                           DWORD dwFlags, DWORD_PTR dwContext);
+                           LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
+                           DWORD_PTR dwContext);
 HINTERNET HttpOpenRequestA(HINTERNET hConnect, LPCSTR lpszVerb, LPCSTR lpszObjectName,
                            LPCSTR lpszVersion, LPCSTR lpszReferrer, LPCSTR* lplpszAcceptTypes,
                            DWORD dwFlags, DWORD_PTR dwContext);
@@ -161,8 +181,7 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
 // null), fail with ERROR_INSUFFICIENT_BUFFER and the needed size in bytes.
 BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
                     LPDWORD lpdwBufferLength, LPDWORD lpdwIndex);
-BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
-                        DWORD dwBufferLength);
+BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);
 BOOL InternetCloseHandle(HINTERNET hInternet);
 
 }  // namespace skiv::wininet

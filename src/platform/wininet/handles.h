@@ -1,0 +1,80 @@
+#pragma once
+// The objects behind HINTERNET values and the table of live handles.
+// A HINTERNET is the address of its object; the table maps it to a shared
+// owner, so a call holds its object alive even while another thread closes
+// the handle, and a closed or foreign value is refused instead of followed.
+// Children keep their parent's settings alive through shared ownership.
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/wininet/header_list.h"
+#include "platform/wininet/proxy_rules.h"
+#include "platform/wininet/transfer.h"
+#include "platform/wininet/wininet.h"
+
+namespace skiv::wininet::detail {
+
+enum class HandleKind { Session, Connection, Request };
+
+// Options any handle may carry; a request takes each from itself, else its
+// connection, else its session.
+struct HandleOptions {
+    std::optional<std::string> proxy_user, proxy_password;
+    std::optional<std::chrono::milliseconds> connect_timeout, receive_timeout;
+};
+
+struct Handle {
+    explicit Handle(HandleKind k) : kind(k) {}
+    virtual ~Handle() = default;
+    const HandleKind kind;
+    std::mutex lock;  // guards options, and a request's whole state
+    HandleOptions options;
+};
+
+struct Session : Handle {
+    Session() : Handle(HandleKind::Session) {}
+    std::string agent;
+    ProxySettings proxy;
+    DWORD flags = 0;
+    std::shared_ptr<const std::string> ca_bundle;
+};
+
+struct Connection : Handle {
+    Connection() : Handle(HandleKind::Connection) {}
+    std::shared_ptr<Session> session;
+    std::string host;
+    INTERNET_PORT port = 0;
+    std::string user, password;
+};
+
+struct Request : Handle {
+    Request() : Handle(HandleKind::Request) {}
+    std::shared_ptr<Connection> connection;
+    std::string verb;
+    std::string object;
+    bool http10 = false;
+    DWORD flags = 0;
+    HeaderList headers;
+    std::unique_ptr<Transfer> transfer;
+};
+
+HINTERNET Register(std::shared_ptr<Handle> handle);
+std::shared_ptr<Handle> Lookup(HINTERNET handle);
+// Removes the handle from the table; its object goes when the last call
+// using it returns. False for an unknown handle.
+bool Unregister(HINTERNET handle);
+
+template <class T>
+std::shared_ptr<T> LookupAs(HINTERNET handle, HandleKind kind) {
+    auto found = Lookup(handle);
+    if (!found || found->kind != kind) {
+        return nullptr;
+    }
+    return std::static_pointer_cast<T>(found);
+}
+
+}  // namespace skiv::wininet::detail
