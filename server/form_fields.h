@@ -1,0 +1,24 @@
+#pragma once
+// Decoding of application/x-www-form-urlencoded bodies and Cookie headers.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace skiv::server {
+
+// Percent-decodes one form component: "%XY" becomes the byte 0xXY and '+'
+// a space. A '%' not followed by two hex digits is kept as it is, so a
+// sender that did not encode a literal '%' still gets its bytes through.
+std::string DecodeFormComponent(std::string_view text);
+
+// Splits a form body on '&' and decodes names and values. A pair without
+// '=' is a name with an empty value; empty pairs are skipped. When a name
+// repeats, the first value counts.
+std::map<std::string, std::string> ParseForm(std::string_view body);
+
+// The value of `name` in a Cookie header ("a=1; b=2"), or nullopt.
+std::optional<std::string> CookieValue(std::string_view header, std::string_view name);
+
+}  // namespace skiv::server

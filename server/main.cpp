@@ -1,0 +1,137 @@
+// skivaddon-service: the member web service, or one administration command.
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <thread>
+
+#include "admin_commands.h"
+#include "http_front.h"
+#include "member_desk.h"
+#include "member_store.h"
+#include "package_shelf.h"
+#include "password_hasher.h"
+#include "registration_page.h"
+#include "secrets.h"
+#include "service_options.h"
+#include "tls_material.h"
+
+using namespace skiv::server;
+
+namespace {
+
+std::string Slashed(std::string dir) {
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+std::string HostForUrl(const std::string& host) {
+    if (host.find(':') != std::string::npos)
+        return "[" + host + "]";
+    return host;
+}
+
+int Serve(const ServiceOptions& options) {
+    const std::string data = Slashed(options.dataDir);
+    if (::mkdir(data.c_str(), 0700) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "cannot create %s: %s\n", data.c_str(), std::strerror(errno));
+        return 1;
+    }
+
+    // SIGINT and SIGTERM are taken by one watcher thread; every other
+    // thread (the HTTP pool included, started later) inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    MemberStore store(DatabasePath(data));
+    PackageShelf shelf(data + "packages");
+    shelf.Sweep(store.PackageNames());
+    PasswordHasher hasher(options.hashCost);
+
+    TlsFiles tls{options.certFile, options.keyFile, "", false};
+    if (tls.certFile.empty()) {
+        std::vector<std::string> hosts;
+        if (!options.publicUrl.empty())
+            hosts.push_back(UrlHost(options.publicUrl));
+        if (options.listenHost != "0.0.0.0" && options.listenHost != "::")
+            hosts.push_back(options.listenHost);
+        tls = EnsureTlsMaterial(data + "tls", hosts);
+        std::fprintf(stderr, "%s private CA: %s (clients trust it with SKIVADDON_CA_FILE=%s)\n",
+                     tls.created ? "created" : "using", tls.caFile.c_str(), tls.caFile.c_str());
+    }
+
+    DeskPolicy policy;
+    policy.maxPackageBytes = static_cast<std::int64_t>(options.maxPackageMb) << 20;
+    FrontConfig front;
+    front.host = options.listenHost;
+    front.port = options.listenPort;
+    front.certFile = tls.certFile;
+    front.keyFile = tls.keyFile;
+    front.maxPackageBytes = policy.maxPackageBytes;
+
+    policy.publicUrl = options.publicUrl;
+    MemberDesk desk(store, shelf, hasher, policy);
+    RegistrationPage page(desk, store.SettingOr("registration-secret", RandomHex(32)));
+    HttpFront http(desk, page, front);
+    const int port = http.Bind();
+    if (policy.publicUrl.empty()) {
+        // Derived from the listener, whose port may have been picked just now.
+        std::string host = options.listenHost;
+        if (host == "0.0.0.0" || host == "::")
+            host = "127.0.0.1";
+        desk.SetPublicUrl("https://" + HostForUrl(host) + ":" + std::to_string(port));
+    }
+
+    std::thread watcher([&] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        if (sig != SIGUSR1)
+            std::fprintf(stderr, "signal %d: stopping\n", sig);
+        http.Stop();
+    });
+
+    std::printf("listening on https://%s:%d\n", HostForUrl(options.listenHost).c_str(), port);
+    std::fflush(stdout);
+    bool ok = http.Run();
+    // Wake the watcher if the listener ended on its own.
+    pthread_kill(watcher.native_handle(), SIGUSR1);
+    watcher.join();
+    std::fprintf(stderr, "stopped\n");
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    auto options = ParseOptions(argc, argv, error);
+    if (!options) {
+        std::fprintf(stderr, "skivaddon-service: %s\n%s", error.c_str(), UsageText().c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    try {
+        InitCrypto();
+        if (!options->command.empty())
+            return RunMemberCommand(*options, std::cin, std::cout, std::cerr);
+        return Serve(*options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "skivaddon-service: %s\n", e.what());
+        return 1;
+    }
+}

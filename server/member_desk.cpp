@@ -1,0 +1,147 @@
+#include "member_desk.h"
+
+#include <ctime>
+#include <exception>
+
+#include "secrets.h"
+#include "tag_reply.h"
+
+namespace skiv::server {
+
+namespace {
+
+std::int64_t Now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::string LoginFault(LoginError e, const char* message) {
+    return ErrorReply(static_cast<int>(e), message);
+}
+
+}  // namespace
+
+bool ValidMemberId(std::string_view id) {
+    if (id.size() < 3 || id.size() > 32)
+        return false;
+    for (char c : id) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '_' || c == '-';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+MemberDesk::MemberDesk(MemberStore& store, PackageShelf& shelf, const PasswordHasher& hasher,
+                       DeskPolicy policy)
+    : m_store(store), m_shelf(shelf), m_hasher(hasher), m_policy(std::move(policy)) {}
+
+std::string MemberDesk::Login(const std::optional<std::string>& id,
+                              const std::optional<std::string>& password) {
+    if (!id || !password || id->empty())
+        return LoginFault(LoginError::Malformed, text::kLoginMalformed);
+    try {
+        return LoginChecked(*id, *password);
+    } catch (const std::exception&) {
+        return LoginFault(LoginError::ServiceFault, text::kServiceFault);
+    }
+}
+
+std::string MemberDesk::LoginChecked(const std::string& id, const std::string& password) {
+    const std::int64_t now = Now();
+    const bool locked = m_store.LockedUntil(id, now) != 0;
+    std::optional<MemberRecord> member = m_store.FindMember(id);
+    // The hash runs on every path, so neither an unknown ID nor a lock
+    // answers sooner than a wrong password does.
+    bool passwordOk = false;
+    if (member) {
+        passwordOk = m_hasher.Verify(member->passwordHash, password);
+    } else {
+        m_hasher.BurnTime(password);
+    }
+    if (locked)
+        return LoginFault(LoginError::Refused, text::kLocked);
+    if (!passwordOk) {
+        m_store.RecordFailure(id, now, m_policy.maxFailures, m_policy.lockSeconds);
+        return LoginFault(LoginError::BadCredentials, text::kBadCredentials);
+    }
+    if (member->suspended)
+        return LoginFault(LoginError::Refused, text::kSuspended);
+    m_store.ClearFailures(id);
+    if (m_hasher.NeedsRehash(member->passwordHash))
+        m_store.SetPasswordHash(member->id, m_hasher.Hash(password));
+
+    SessionGrant grant{RandomHex(32), RandomHex(32), now + m_policy.sessionSeconds};
+    m_store.AddSession(member->id, grant, now, m_policy.keepSessions);
+
+    LoginValues v;
+    if (!member->packageName.empty()) {
+        v.fileSize = member->fileSize;
+        v.fileType = member->fileType;
+        if (member->savedAt)
+            v.saveDate = FormatSaveDate(*member->savedAt);
+    }
+    v.memberKey = grant.memberKey;
+    v.uploadUrl = m_policy.publicUrl + "/skivaddon/upload.aspx";
+    v.downloadUrl = m_policy.publicUrl + "/skivaddon/dl/" + grant.capability + "/";
+    return LoginSuccessReply(v);
+}
+
+MemberDesk::Registration MemberDesk::Register(const std::string& id, const std::string& password) {
+    if (!ValidMemberId(id))
+        return Registration::InvalidId;
+    if (password.size() < kMinPasswordBytes)
+        return Registration::PasswordTooShort;
+    if (password.size() > kMaxPasswordBytes)
+        return Registration::PasswordTooLong;
+    if (m_store.FindMember(id))
+        return Registration::Taken;
+    // A second registration of the same ID racing this one loses at the
+    // insert, whose uniqueness is the real check.
+    return m_store.AddMember(id, m_hasher.Hash(password), Now()) ? Registration::Added
+                                                                 : Registration::Taken;
+}
+
+bool MemberDesk::UploadAllowed(const std::string& id, const std::string& key) {
+    if (id.empty() || key.empty())
+        return false;
+    return m_store.MemberKeyValid(id, key, Now());
+}
+
+void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int fileType) {
+    std::optional<MemberRecord> member = m_store.FindMember(id);
+    if (!member)
+        throw std::runtime_error("member vanished during upload: " + id);
+    const std::int64_t size = file.size();
+    std::string name = m_shelf.Place(std::move(file), member->id);
+    std::string previous;
+    try {
+        previous = m_store.RecordPackage(member->id, name, size, fileType, Now());
+    } catch (...) {
+        m_shelf.Remove(name);
+        throw;
+    }
+    if (!previous.empty() && previous != name)
+        m_shelf.Remove(previous);
+}
+
+MemberDesk::Download MemberDesk::OpenDownload(const std::string& id, const std::string& capability,
+                                              std::optional<StoredPackage>& package) {
+    if (!m_store.CapabilityValid(id, capability, Now()))
+        return Download::Forbidden;
+    // A package replaced between reading its name and opening it is gone
+    // from the shelf; the second look finds the new one.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::optional<MemberRecord> member = m_store.FindMember(id);
+        if (!member)
+            return Download::Forbidden;
+        if (member->packageName.empty())
+            return Download::NothingStored;
+        package = m_shelf.Open(member->packageName);
+        if (package)
+            return Download::Ok;
+    }
+    return Download::NothingStored;
+}
+
+}  // namespace skiv::server

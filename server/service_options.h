@@ -1,0 +1,38 @@
+#pragma once
+// The command line of skivaddon-service.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "password_hasher.h"
+
+namespace skiv::server {
+
+struct ServiceOptions {
+    std::string dataDir;
+    std::string listenHost = "127.0.0.1";
+    int listenPort = 8443;
+    std::string publicUrl;  // normalised ("https://host:port"); empty = derived from the listener
+    std::string certFile;
+    std::string keyFile;
+    int maxPackageMb = 64;
+    HashCost hashCost;
+    std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
+    bool help = false;
+};
+
+// Parses argv. On a usage error returns nullopt and sets `error`.
+std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& error);
+std::string UsageText();
+
+// "HOST:PORT" or "[IPv6]:PORT"; port 0..65535.
+bool ParseListen(const std::string& text, std::string& host, int& port);
+// Accepts "https://host[:port][/]" and returns it without the trailing
+// slash; nullopt for anything else (other schemes, paths, queries, and any
+// character the tag replies could not carry).
+std::optional<std::string> NormalisePublicUrl(const std::string& url);
+// The host part of a normalised URL, without brackets.
+std::string UrlHost(const std::string& url);
+
+}  // namespace skiv::server
