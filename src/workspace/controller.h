@@ -11,7 +11,7 @@
 // and roll back run on one worker at a time, guarded by the atomic busy
 // flag. The destructor waits for a running worker.
 //
-// Every operation returns a result code of workspace/result_codes.h; a
+// Every operation returns a result code of platform/result_codes.h; a
 // failing step writes one line to the operation log and passes its code up
 // unchanged. Only the workers and the login command turn codes into
 // messages.
@@ -22,7 +22,7 @@
 
 #include "platform/registry.h"
 #include "workspace/operation_log.h"
-#include "workspace/result_codes.h"
+#include "platform/result_codes.h"
 #include "workspace/session.h"
 #include "workspace/window_ops.h"
 

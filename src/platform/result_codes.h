@@ -1,5 +1,6 @@
 #pragma once
-// The one table of result codes. 0 is success; every operation of the
+// The one table of result codes, kept at the bottom layer so that every
+// layer names the same numbers. 0 is success; every operation of the
 // controller, the archive and the exchanges returns one of these.
 
 namespace skiv::rc {

@@ -1,0 +1,40 @@
+#pragma once
+// The service's tag replies. A reply is plain text searched for fixed,
+// case-sensitive tags: "<error>" first, then "<errormsg>" when the error
+// number is not 0, or the six value tags of a login in their fixed order.
+// Each opening tag is searched from where the previous closing tag begins;
+// a value is the bytes up to the first following closing tag. No trimming,
+// no entity decoding.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/log_sink.h"
+
+namespace skiv {
+
+// The session fields a successful login reply fills, in reply order. Each
+// value is stored as soon as it is read, so a reply cut after some tags
+// leaves those stored.
+struct LoginFields {
+    std::int32_t& fileSize;
+    std::string& saveDate;
+    std::int32_t& fileType;
+    std::string& memberKey;
+    std::string& uploadUrl;
+    std::string& downloadUrl;
+};
+
+// 0; 1019 for no reply (null); 1020 for a missing tag or a value too long
+// for the 8,192-byte work buffer; 1021-1025 for error numbers 1-5; 1026 for
+// any other non-zero error number. Logs each failure.
+int ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log);
+
+// 0; 1019; 1020; 1027-1030 for error numbers 1-4; 1031 for any other.
+int ValidateUploadResponse(const char* reply, LogSink& log);
+
+// The decimal reading of a tag value: leading blanks, an optional sign,
+// digits; no digits gives 0; values beyond 32 bits are clamped.
+std::int32_t TagInteger(const std::string& text);
+
+}  // namespace skiv
