@@ -1,0 +1,286 @@
+// The commands' checks and messages, game folder discovery, and the flows'
+// local steps, with a scripted window and no service.
+
+#include <gmock/gmock.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "archive/tar_reader.h"
+#include "controller_fixture.h"
+#include "platform/fs.h"
+#include "support/faults.h"
+
+namespace skiv {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old) ::setenv(m_name, m_old->c_str(), 1);
+        else ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+class CommandTest : public test::ControllerFixture {
+protected:
+    void LogIn() { ctl.Session().loggedIn = true; }
+    void RunWorkerToEnd() { ctl.WaitForWorker(); }
+};
+
+TEST_F(CommandTest, SizeUnitsUseTheOddUnitAndNeverShowZero) {
+    EXPECT_EQ(CAddOnController::SizeUnits(0), 1);
+    EXPECT_EQ(CAddOnController::SizeUnits(1232895), 1);
+    EXPECT_EQ(CAddOnController::SizeUnits(2465792), 2);
+    EXPECT_EQ(CAddOnController::SizeUnits(3000000), 2);
+}
+
+TEST_F(CommandTest, CheckBoxPairsStayOneChecked) {
+    ctl.Initialize();
+    EXPECT_EQ(window.GetCheck(kCheckScopeBasic), 1);
+    EXPECT_EQ(window.GetCheck(kCheckRollback), 1);
+    window.SetCheck(kCheckScopeFull, 1);  // the user's click
+    ctl.OnCheckClicked(kCheckScopeFull);
+    EXPECT_EQ(window.GetCheck(kCheckScopeBasic), 0);
+    window.SetCheck(kCheckReset, 0);  // unchecking one checks the other
+    ctl.OnCheckClicked(kCheckReset);
+    EXPECT_EQ(window.GetCheck(kCheckRollback), 1);
+}
+
+TEST_F(CommandTest, LoginNeedsBothFieldsAndKeepsTheTypedId) {
+    window.SetId("player");
+    ctl.OnBnClickedBtnLogin();
+    EXPECT_EQ(window.LastMessage(), "ID와 패스워드를 입력해주세요");
+    EXPECT_EQ(ctl.Session().memberId, "player");
+    EXPECT_TRUE(window.ChooserOpenedAt().empty());  // nothing else was tried
+    EXPECT_FALSE(ctl.Session().loggedIn);
+}
+
+TEST_F(CommandTest, TaskCommandsRefuseBeforeLoginAndWhileBusy) {
+    ctl.OnSaveButton();
+    ctl.OnInstallButton();
+    ctl.OnRollBackButton();
+    EXPECT_THAT(window.Messages(), ElementsAre("먼저 로그인을 해주세요", "먼저 로그인을 해주세요",
+                                               "먼저 로그인을 해주세요"));
+    LogIn();
+    window.ClearRecords();
+    ctl.Session().busy = true;
+    ctl.OnSaveButton();
+    EXPECT_THAT(window.Messages(), ElementsAre("다른 작업이 진행중입니다"));
+    ctl.Session().busy = false;
+}
+
+TEST_F(CommandTest, SaveNeedsBothRequiredFoldersAndAConfirmation) {
+    LogIn();
+    WriteFile(game + "Interface/a", "a");
+    ctl.OnSaveButton();
+    EXPECT_EQ(window.LastMessage(), "필수 폴더가 존재하지 않습니다");
+    WriteFile(game + "WTF/w", "w");
+    window.QueueAnswer(false);
+    ctl.OnSaveButton();
+    ASSERT_EQ(window.Questions().size(), 1u);
+    EXPECT_EQ(window.Questions()[0].title, "Kelbo Skiv Addon");
+    EXPECT_FALSE(window.Questions()[0].questionIcon);
+    EXPECT_FALSE(ctl.IsBusy());
+    EXPECT_FALSE(fs::Exists(game + "Backup"));
+}
+
+TEST_F(CommandTest, InstallNeedsAStoredSetAndWarnsAboutTime) {
+    LogIn();
+    ctl.OnInstallButton();
+    EXPECT_EQ(window.LastMessage(), "서버에 저장된 애드온이 없습니다");
+    // With a backup made earlier the warning becomes a question; No stops.
+    ctl.Session().fileType = kTypeBasic;
+    ctl.Session().backupMade = true;
+    window.QueueAnswer(false);
+    ctl.OnInstallButton();
+    ASSERT_EQ(window.Questions().size(), 1u);
+    EXPECT_THAT(window.Questions()[0].text, HasSubstr("기존 백업된 파일이"));
+    EXPECT_FALSE(ctl.IsBusy());
+}
+
+TEST_F(CommandTest, RollBackNeedsABackupButResetDoesNot) {
+    LogIn();
+    ctl.Initialize();
+    ctl.OnRollBackButton();
+    EXPECT_EQ(window.LastMessage(), "백업된 애드온이 없습니다");
+    window.SetCheck(kCheckReset, 1);
+    ctl.OnCheckClicked(kCheckReset);
+    WriteFile(game + "Interface/a", "a");
+    ctl.OnRollBackButton();
+    RunWorkerToEnd();
+    ASSERT_EQ(window.Questions().size(), 1u);
+    EXPECT_EQ(window.Questions()[0].title, "Kelbo 스키브 애드온");
+    EXPECT_TRUE(window.Questions()[0].questionIcon);
+    EXPECT_EQ(window.Questions()[0].text, "초기화 상태로 되돌려줍니다. 초기화를 하시겠습니까?");
+    EXPECT_EQ(window.LastMessage(), "초기화가 완료되었습니다.");
+    EXPECT_FALSE(fs::Exists(game + "Interface"));
+    EXPECT_EQ(window.Progress().back(), 0);
+    EXPECT_FALSE(ctl.IsBusy());
+}
+
+TEST_F(CommandTest, RollbackWithAnUnreadableBackupDeletesNothing) {
+    LogIn();
+    ctl.Initialize();
+    ctl.Session().backupMade = true;
+    WriteFile(game + "Interface/keep.lua", "keep");
+    ctl.OnRollBackButton();
+    RunWorkerToEnd();
+    EXPECT_EQ(window.LastMessage(), "되돌리기 실패:(1) - 관리자에게 문의해 주세요");
+    EXPECT_EQ(ReadFile(game + "Interface/keep.lua"), "keep");
+    EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]GetTarInfo Fail:(1)",
+                                        "[SetBackupAddOn]UnTarFile Fail:(1)",
+                                        "[RollbackAddOn]SetBackupAddOn Fail:(1)",
+                                        "[OnBnClickedBtnSetup]애드온 되돌리기 실패:(1)"));
+}
+
+TEST_F(CommandTest, BackupThenRollBackRestoresTheFolders) {
+    ctl.Initialize();
+    WriteFile(game + "Interface/AddOns/A/a.lua", "a1");
+    WriteFile(game + "WTF/Config.wtf", "w1");
+    WriteFile(game + "Cache/c", "c1");
+    ASSERT_EQ(ctl.BackupAddOn(), 0);
+    EXPECT_EQ(ctl.Session().tarArchive, nullptr);
+    ASSERT_EQ(ctl.DeleteCurAddOn(true), 0);
+    WriteFile(game + "Interface/stray.lua", "installed later");
+    for (int round = 0; round < 2; ++round) {  // twice gives the same result
+        ASSERT_EQ(ctl.RollbackAddOn(), 0);
+        EXPECT_EQ(ReadFile(game + "Interface/AddOns/A/a.lua"), "a1");
+        EXPECT_EQ(ReadFile(game + "Cache/c"), "c1");
+        EXPECT_FALSE(fs::Exists(game + "Interface/stray.lua"));
+    }
+}
+
+TEST_F(CommandTest, SaveStopsAtAHeldFileBeforeUploading) {
+    ctl.Initialize();
+    WriteFile(game + "Interface/a", "a");
+    WriteFile(game + "WTF/held.txt", "h");
+    test::HeldFile held(game + "WTF/held.txt");
+    EXPECT_EQ(ctl.SaveWorker(), kTarCannotOpen);
+    EXPECT_EQ(window.LastMessage(), "내 세팅저장 실패:(-1) - 관리자에게 문의해 주세요");
+    EXPECT_FALSE(fs::Exists(game + "Backup/SkivAddon.ksp"));
+    EXPECT_EQ(ctl.Session().fileType, kTypeNone);
+    auto lines = LogLines();
+    EXPECT_EQ(lines.back(), "[OnBnClickedBtnSave]애드온 저장 실패:(-1)");
+    EXPECT_EQ(window.Progress().front(), 2);
+    EXPECT_EQ(window.Progress().back(), 0);
+}
+
+TEST_F(CommandTest, InstallBackupFailureDeletesNothing) {
+    ctl.Initialize();
+    ctl.Session().fileType = kTypeFull;
+    WriteFile(game + "Interface/held.lua", "h");
+    test::HeldFile held(game + "Interface/held.lua");
+    EXPECT_EQ(ctl.InstallWorker(), kTarCannotOpen);
+    EXPECT_EQ(window.LastMessage(), "애드온 세팅 실패:(-1)");
+    EXPECT_TRUE(fs::Exists(game + "Interface/held.lua"));
+    EXPECT_FALSE(ctl.Session().backupMade);
+}
+
+TEST_F(CommandTest, InstallCancelledAtTheChooserIsSilent) {
+    ctl.Initialize();
+    window.SetCheck(kCheckIntoFolder, 1);
+    EXPECT_EQ(ctl.InstallWorker(), rc::kLoadFolderDeclined);
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(window.Progress().back(), 0);
+    EXPECT_THAT(LogLines(), ElementsAre("[SetUserLoadPath]애드온을 로딩할 폴더를 선택하지 않았습니다",
+                                        "[LoadAddOn]SetUserLoadPath Fail:(1010)"));
+}
+
+class DiscoveryTest : public test::ControllerFixture {
+protected:
+    DiscoveryTest()
+        : prefixEnv("WINEPREFIX", prefix.path()), programFilesEnv("ProgramFiles", "") {
+        ::unsetenv("ProgramFiles");
+    }
+    void WriteRegistry(const std::string& installPathValue) {
+        WriteFile(prefix / "system.reg",
+                  "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
+                  "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
+                  "#time=1d9\n\"InstallPath\"=\"" + installPathValue + "\"\n");
+    }
+    test::TempDir prefix;
+    ScopedEnv prefixEnv, programFilesEnv;
+};
+
+TEST_F(DiscoveryTest, InstallPathWithItsFinalSeparatorIsUsedUnchanged) {
+    fs::CreateFolder(prefix / "dosdevices");
+    ASSERT_EQ(::symlink((prefix / "drive_c").c_str(), (prefix / "dosdevices/c:").c_str()), 0);
+    WriteFile(prefix / "drive_c/Games/World of Warcraft/Launcher.exe", "");
+    WriteRegistry("C:\\\\Games\\\\World of Warcraft\\\\");
+    ctl.Initialize();
+    ASSERT_EQ(ctl.GetWowPath(), 0);
+    EXPECT_EQ(ctl.Session().gameFolder, prefix / "dosdevices/c:/Games/World of Warcraft/");
+    EXPECT_TRUE(window.ChooserOpenedAt().empty());
+}
+
+TEST_F(DiscoveryTest, InstallPathWithoutTheSeparatorOpensTheChooser) {
+    WriteFile(prefix / "drive_c/WoW/Launcher.exe", "");
+    fs::CreateFolder(prefix / "dosdevices");
+    ASSERT_EQ(::symlink((prefix / "drive_c").c_str(), (prefix / "dosdevices/c:").c_str()), 0);
+    WriteRegistry("C:\\\\WoW");
+    ctl.Initialize();
+    window.QueueFolder(prefix / "drive_c/WoW/");
+    ASSERT_EQ(ctl.GetWowPath(), 0);
+    ASSERT_EQ(window.ChooserOpenedAt().size(), 1u);
+    // Opened at Program Files of the prefix, computed though it does not exist.
+    EXPECT_EQ(window.ChooserOpenedAt()[0], prefix / "drive_c/Program Files (x86)/");
+    EXPECT_EQ(ctl.Session().gameFolder, prefix / "drive_c/WoW/");
+}
+
+TEST_F(DiscoveryTest, DefaultFolderUnderProgramFilesNeedsNoRegistry) {
+    ScopedEnv pf("ProgramFiles", prefix / "PF");
+    WriteFile(prefix / "PF/World of Warcraft/Launcher.exe/inside", "a folder named so counts");
+    ctl.Initialize();
+    ASSERT_EQ(ctl.GetWowPath(), 0);
+    EXPECT_EQ(ctl.Session().gameFolder, prefix / "PF/World of Warcraft/");
+}
+
+TEST_F(DiscoveryTest, WrongChoiceAndCancelGiveTheirCodes) {
+    ctl.Initialize();
+    window.QueueFolder(gameDir.path());  // no Launcher.exe there
+    EXPECT_EQ(ctl.GetWowPath(), rc::kNoLauncherInChoice);
+    EXPECT_EQ(window.LastMessage(), "월드 오브 워크래프트 설치 폴더가 잘못 선택되었습니다");
+    EXPECT_EQ(ctl.GetWowPath(), rc::kChooserCancelled);
+    EXPECT_EQ(window.LastMessage(), "월드 오브 워크래프트 설치 폴더를 선택해야만 합니다");
+    EXPECT_THAT(LogLines(), ElementsAre("[GetWowPath]월드 오브 워크래프트의 설치 폴더가 잘못 선택되었습니다"));
+
+    window.SetId("id");
+    window.SetPassword("pw");
+    ctl.OnBnClickedBtnLogin();
+    EXPECT_EQ(window.LastMessage(), "월드 오브 워크래프트 폴더가 지정되지 않았습니다:(1002)");
+    EXPECT_EQ(LogLines().back(), "[OnBnClickedBtnLogin]GetWowPath Fail:(1002)");
+}
+
+TEST(RegistryKeyTest, ReadsEscapesAndPrefersTheWow64View) {
+    RegistryKey key;
+    ASSERT_TRUE(key.LoadFromText(
+        "[Software\\\\Blizzard Entertainment\\\\World of Warcraft] 1\n\"InstallPath\"=\"native\"\n"
+        "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1\n"
+        "\"InstallPath\"=\"D:\\\\\\xc6d4\\\"q\\\"\\\\\"\n\"Other\"=dword:00000001\n",
+        "SOFTWARE\\Blizzard Entertainment\\World of Warcraft"));
+    EXPECT_EQ(key.QueryString("installpath"), "D:\\월\"q\"\\");
+    EXPECT_EQ(key.QueryString("Other"), std::nullopt);
+    EXPECT_EQ(RegistryKey::MapWindowsPath("D:\\Games\\WoW\\", "/p"), "/p/dosdevices/d:/Games/WoW/");
+    RegistryKey none;
+    EXPECT_FALSE(none.LoadFromText("[Other] 1\n\"InstallPath\"=\"x\"\n", "SOFTWARE\\Missing"));
+    EXPECT_EQ(none.QueryString("InstallPath"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace skiv
