@@ -108,7 +108,7 @@ DWORD Transfer::Begin(std::optional<std::uint64_t> body_size) {
         m_headers = grown;
     }
     m_stage.reserve(kStageBytes);
-    return StartHop(m_plan.origin + m_plan.target, true);
+    return StartHop(m_plan.origin + m_plan.path, true);
 }
 
 DWORD Transfer::StartHop(const std::string& url, bool use_target) {

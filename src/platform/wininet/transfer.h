@@ -29,6 +29,7 @@ namespace skiv::wininet::detail {
 
 struct TransferPlan {
     std::string origin;  // "http://host:port" or "https://host:port"
+    std::string path;    // origin-form object name, as the URL carries it
     std::string target;  // request-target as it goes on the request line
     std::string verb;    // "GET", "POST", ...
     bool http10 = false;

@@ -124,7 +124,8 @@ TransferPlan MakePlan(Request& request) {
 
     TransferPlan plan;
     plan.origin = std::string(secure ? "https://" : "http://") + host + ":" + std::to_string(port);
-    plan.target = RequestTarget(request.object);
+    plan.path = RequestTarget(request.object);
+    plan.target = plan.path;
     plan.verb = request.verb;
     plan.http10 = request.http10;
     plan.agent = session.agent;
@@ -141,7 +142,7 @@ TransferPlan MakePlan(Request& request) {
         // A plain request through a proxy names the whole address.
         const bool default_port = port == INTERNET_DEFAULT_HTTP_PORT;
         plan.target = "http://" + host + (default_port ? "" : ":" + std::to_string(port)) +
-                      (plan.target == "*" ? "/" : plan.target);
+                      (plan.path == "*" ? "/" : plan.path);
     }
     plan.proxy_user = Pick(request.options.proxy_user, conn.options.proxy_user,
                            session.options.proxy_user, std::string());
