@@ -1,0 +1,54 @@
+#pragma once
+// Steps the service tests share: log in as the client does and read the
+// tag reply, upload a package, fetch a package.
+
+#include <string>
+
+#include "https_client.h"
+#include "support/service_launcher.h"
+
+namespace skiv::test {
+
+struct LoginReply {
+    HttpReply http;
+    std::string error, errormsg, filesize, savedate, filetype, memberkey, uploadUrl, downloadUrl;
+};
+
+inline LoginReply LoginRaw(const ServiceLauncher& svc, const std::string& body) {
+    HttpCall call;
+    call.caFile = svc.CaFile();
+    call.http10 = true;
+    LoginReply r;
+    r.http = PostForm(svc.BaseUrl() + "/skivaddon/actskivaddonlogin.aspx", body, call);
+    const std::string& b = r.http.body;
+    r.error = TagValue(b, "error");
+    r.errormsg = TagValue(b, "errormsg");
+    r.filesize = TagValue(b, "filesize");
+    r.savedate = TagValue(b, "savedate");
+    r.filetype = TagValue(b, "filetype");
+    r.memberkey = TagValue(b, "memberkey");
+    r.uploadUrl = TagValue(b, "uploadURL");
+    r.downloadUrl = TagValue(b, "downloadURL");
+    return r;
+}
+
+inline LoginReply Login(const ServiceLauncher& svc, const std::string& id,
+                        const std::string& password) {
+    return LoginRaw(svc, "avsMemberID=" + FormEncode(id) + "&avsPassword=" + FormEncode(password));
+}
+
+inline HttpReply Upload(const ServiceLauncher& svc, const std::string& url, const UploadForm& form,
+                        long long cutAfter = -1) {
+    HttpCall call;
+    call.caFile = svc.CaFile();
+    call.cutAfter = cutAfter;
+    return PostMultipart(url, TestBoundary(), BuildUploadBody(form, TestBoundary()), call);
+}
+
+inline HttpReply Fetch(const ServiceLauncher& svc, const std::string& url) {
+    HttpCall call;
+    call.caFile = svc.CaFile();
+    return Get(url, call);
+}
+
+}  // namespace skiv::test
