@@ -364,7 +364,8 @@ std::string WireServer::BodyOf(const std::string& request) {
     return end == std::string::npos ? std::string() : request.substr(end + 4);
 }
 
-TestPki MakeTestPki(const std::string& folder, const std::string& name) {
+TestPki MakeTestPki(const std::string& folder, const std::string& name,
+                    const std::string& alt_names) {
     TestPki pki{folder + name + "-ca.pem", folder + name + "-server.pem",
                 folder + name + "-server.key"};
     const std::string ca_key = folder + name + "-ca.key";
@@ -373,7 +374,8 @@ TestPki MakeTestPki(const std::string& folder, const std::string& name) {
     const std::string log = folder + name + "-openssl.log";
     {
         std::ofstream out(ext);
-        out << "subjectAltName=IP:127.0.0.1,DNS:localhost\n"
+        out << "subjectAltName=" << alt_names
+            << "\n"
                "basicConstraints=CA:FALSE\n"
                "extendedKeyUsage=serverAuth\n";
     }

@@ -29,15 +29,17 @@
 
 namespace skiv::test {
 
-// A CA and a server certificate for 127.0.0.1 and localhost, made with the
-// openssl command in a folder of the caller's (which must exist).
+// A CA and a server certificate, made with the openssl command in a folder
+// of the caller's (which must exist). alt_names is the certificate's
+// subjectAltName list.
 struct TestPki {
     std::string ca_cert;      // PEM: what SKIVADDON_CA_FILE should name
     std::string server_cert;  // PEM chain served by the listener
     std::string server_key;
 };
 // Throws std::runtime_error when the openssl command fails.
-TestPki MakeTestPki(const std::string& folder, const std::string& name = "test");
+TestPki MakeTestPki(const std::string& folder, const std::string& name = "test",
+                    const std::string& alt_names = "IP:127.0.0.1,DNS:localhost");
 
 class WireServer {
 public:

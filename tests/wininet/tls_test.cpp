@@ -1,1 +1,97 @@
+// HTTPS: the service's own CA is trusted through SKIVADDON_CA_FILE, on top
+// of the system store, and nothing else is.
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/wininet/tls_trust.h"
+#include "support/temp_dir.h"
+#include "wininet/wininet_fixture.h"
+
+namespace skiv::wininet::test {
+namespace {
+
+using skiv::test::WireServer;
+
+class WininetTls : public ::testing::Test {
+protected:
+    void SetUp() override { pki = skiv::test::MakeTestPki(dir.path()); }
+    void TearDown() override { ::unsetenv("SKIVADDON_CA_FILE"); }
+
+    // A GET over TLS; the session is opened after the environment is set.
+    BOOL Get(WireServer& server, const char* host = "127.0.0.1") {
+        session.reset(InternetOpenA("TlsTest", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        connection.reset(InternetConnectA(session.get(), host, server.port(), nullptr, nullptr,
+                                          INTERNET_SERVICE_HTTP, 0, 0));
+        request.reset(HttpOpenRequestA(connection.get(), "GET", "/secure", nullptr, nullptr,
+                                       nullptr, INTERNET_FLAG_SECURE, 0));
+        return HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0);
+    }
+
+    skiv::test::TempDir dir;
+    skiv::test::TestPki pki;
+    Handle session, connection, request;
+};
+
+TEST_F(WininetTls, TrustsTheConfiguredCa) {
+    WireServer server(pki.server_cert, pki.server_key);
+    server.Push({.reply = WireServer::Reply(200, "OK", "secret")});
+    ::setenv("SKIVADDON_CA_FILE", pki.ca_cert.c_str(), 1);
+    ASSERT_TRUE(Get(server)) << GetLastError();
+    EXPECT_EQ(ReadAll(request.get()), "secret");
+    EXPECT_TRUE(WireServer::HeadOf(server.WaitRequest(0)).starts_with("GET /secure HTTP/1.1\r\n"));
+}
+
+TEST_F(WininetTls, RefusesAServerNoTrustedCaVouchesFor) {
+    WireServer server(pki.server_cert, pki.server_key);
+    EXPECT_FALSE(Get(server));
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_INVALID_CA);
+
+    // Another CA named in the environment does not help either.
+    skiv::test::TestPki other = skiv::test::MakeTestPki(dir.path(), "other");
+    ::setenv("SKIVADDON_CA_FILE", other.ca_cert.c_str(), 1);
+    EXPECT_FALSE(Get(server));
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_INVALID_CA);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(WininetTls, RefusesANameTheCertificateDoesNotCarry) {
+    skiv::test::TestPki ip_only = skiv::test::MakeTestPki(dir.path(), "ip", "IP:127.0.0.1");
+    WireServer server(ip_only.server_cert, ip_only.server_key);
+    ::setenv("SKIVADDON_CA_FILE", ip_only.ca_cert.c_str(), 1);
+    EXPECT_FALSE(Get(server, "localhost"));
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_SEC_CERT_CN_INVALID);
+}
+
+TEST_F(WininetTls, BundleKeepsTheSystemStoreAndAddsTheFile) {
+    ::setenv("SKIVADDON_CA_FILE", pki.ca_cert.c_str(), 1);
+    const auto bundle = detail::TrustBundleFromEnvironment();
+    ASSERT_NE(bundle, nullptr);
+    const std::string system = skiv::test::ReadFile(detail::SystemCaBundlePath());
+    const std::string extra = skiv::test::ReadFile(pki.ca_cert);
+    ASSERT_FALSE(system.empty());
+    EXPECT_TRUE(bundle->starts_with(system));
+    EXPECT_NE(bundle->find(extra, system.size()), std::string::npos);
+
+    ::unsetenv("SKIVADDON_CA_FILE");
+    EXPECT_EQ(detail::TrustBundleFromEnvironment(), nullptr);
+}
+
+TEST_F(WininetTls, BothBundleMembersAreTrusted) {
+    // A bundle made of two CA files (standing for the system store and the
+    // extra file) verifies servers of either.
+    skiv::test::TestPki second = skiv::test::MakeTestPki(dir.path(), "second");
+    const auto bundle = detail::BuildTrustBundle(pki.ca_cert, second.ca_cert);
+    skiv::test::WriteFile(dir / "bundle.pem", *bundle);
+    ::setenv("SKIVADDON_CA_FILE", (dir / "bundle.pem").c_str(), 1);
+    WireServer first_server(pki.server_cert, pki.server_key);
+    WireServer second_server(second.server_cert, second.server_key);
+    first_server.Push({.reply = WireServer::Reply(200, "OK", "1")});
+    second_server.Push({.reply = WireServer::Reply(200, "OK", "2")});
+    EXPECT_TRUE(Get(first_server)) << GetLastError();
+    EXPECT_TRUE(Get(second_server)) << GetLastError();
+}
+
+}  // namespace
+}  // namespace skiv::wininet::test

@@ -16,6 +16,8 @@ constexpr long kSelfSignedInChain = 19;
 constexpr long kUnknownIssuerLocal = 20;
 constexpr long kUnableToVerifyLeaf = 21;
 constexpr long kUnknownIssuer = 2;
+constexpr long kHostnameMismatch = 62;
+constexpr long kIpAddressMismatch = 64;
 
 std::string_view TrimLine(std::string_view s) {
     while (!s.empty() &&
@@ -49,6 +51,8 @@ DWORD ErrorFromCurl(CURLcode code, long ssl_verify) {
         case CURLE_PEER_FAILED_VERIFICATION:
             switch (ssl_verify) {
                 case 0:  // the chain was fine: libcurl's host name check failed
+                case kHostnameMismatch:
+                case kIpAddressMismatch:
                     return ERROR_INTERNET_SEC_CERT_CN_INVALID;
                 case kCertNotYetValid:
                 case kCertHasExpired:
@@ -149,6 +153,8 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
     auto set = [&](CURLoption option, auto value) {
         ok = ok && curl_easy_setopt(h, option, value) == CURLE_OK;
     };
+    m_curl_error[0] = '\0';
+    set(CURLOPT_ERRORBUFFER, m_curl_error);
     set(CURLOPT_URL, url.c_str());
     if (use_target) {
         // The object name goes on the request line exactly as given.
@@ -330,7 +336,10 @@ DWORD Transfer::FailureError() const {
     if (m_easy) {
         curl_easy_getinfo(m_easy.get(), CURLINFO_SSL_VERIFYRESULT, &verify);
     }
-    return ErrorFromCurl(m_result, verify);
+    // libcurl checks the name itself and says so only in its message.
+    const bool name_mismatch =
+        std::string_view(m_curl_error).find("host name") != std::string_view::npos;
+    return ErrorFromCurl(m_result, name_mismatch ? 0 : verify);
 }
 
 template <class Done>

@@ -113,6 +113,7 @@ private:
     bool m_recv_paused = false;
     bool m_finished = false;
     CURLcode m_result = CURLE_OK;
+    char m_curl_error[CURL_ERROR_SIZE] = {};
     DWORD m_error = ERROR_SUCCESS;  // set by Abort; wins over m_result
     std::uint64_t m_progress = 0;   // every byte moved either way
 
@@ -125,7 +126,8 @@ private:
 };
 
 // Maps a failed libcurl result to WinINet's error number; ssl_verify is the
-// X.509 verification result libcurl reports for certificate failures.
+// X.509 verification result libcurl reports for certificate failures (0 when
+// the chain was good and the host name did not match).
 DWORD ErrorFromCurl(CURLcode code, long ssl_verify);
 
 }  // namespace skiv::wininet::detail
