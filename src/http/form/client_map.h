@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "http/form/http_error.h"
 #include "http/form/owned_text.h"
 
 namespace Vutra {

@@ -436,5 +436,9 @@ template auto CHttpClientT<char>::_ReleasePostResponse() -> ResponsePtr;
 template void CHttpClientT<char>::_WritePost(const BYTE*, DWORD, BOOL);
 template void CHttpClientT<char>::_WritePost(const char*, BOOL);
 template void CHttpClientT<char>::_WritePostText(const char*);
+template auto CHttpClientT<char>::SentLength(const char*) const -> DWORD;
+template void CHttpClientT<char>::CloseFiles(PostedFile*, DWORD) noexcept;
+template void CHttpClientT<char>::_WritePartHeader(DWORD, DWORD);
+template auto CHttpClientT<char>::_TearDownPostContext() noexcept -> OwnedHandles;
 
 }  // namespace Vutra

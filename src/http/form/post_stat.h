@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "http/form/http_error.h"
 #include "http/form/owned_text.h"
 
 namespace Vutra {

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "http/form/http_error.h"
+
 namespace Vutra {
 
 template <typename CharT>
