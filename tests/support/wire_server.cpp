@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -19,7 +20,8 @@ namespace {
 // One accepted connection, plain or TLS; closes itself.
 class Line {
 public:
-    Line(int fd, SSL* ssl) : m_fd(fd), m_ssl(ssl) {}
+    Line(int fd, SSL* ssl, std::atomic<std::size_t>* reads)
+        : m_fd(fd), m_ssl(ssl), m_reads(reads) {}
     ~Line() {
         if (m_ssl != nullptr) {
             SSL_shutdown(m_ssl);
@@ -37,6 +39,7 @@ public:
         if (n <= 0) {
             return false;
         }
+        ++*m_reads;
         into->append(chunk, static_cast<std::size_t>(n));
         return true;
     }
@@ -56,6 +59,7 @@ public:
 private:
     int m_fd;
     SSL* m_ssl;
+    std::atomic<std::size_t>* m_reads;
 };
 
 std::string Lower(std::string text) {
@@ -123,6 +127,7 @@ struct WireServer::Impl {
     std::deque<Script> scripts;
     std::vector<std::string> requests;
     std::size_t connections = 0;
+    std::atomic<std::size_t> reads{0};
     std::vector<int> open_fds;
     std::vector<std::thread> workers;
 
@@ -244,7 +249,7 @@ void WireServer::Serve(int fd) {
         ++m_impl->connections;
     }
     {
-        Line line(fd, ok ? ssl : nullptr);
+        Line line(fd, ok ? ssl : nullptr, &m_impl->reads);
         if (!ok && ssl != nullptr) {
             SSL_free(ssl);
         }
@@ -340,6 +345,10 @@ std::vector<std::string> WireServer::Requests() const {
 std::size_t WireServer::Connections() const {
     std::lock_guard guard(m_impl->lock);
     return m_impl->connections;
+}
+
+std::size_t WireServer::Reads() const {
+    return m_impl->reads.load();
 }
 
 std::string WireServer::Reply(int status, const std::string& reason, const std::string& body,

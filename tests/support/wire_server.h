@@ -76,6 +76,9 @@ public:
     std::vector<std::string> Requests() const;
     // Connections accepted so far (TLS: handshakes completed).
     std::size_t Connections() const;
+    // Successful socket (or TLS record) reads so far: how finely a client
+    // chopped what it sent.
+    std::size_t Reads() const;
 
     // A reply with a Content-Length that matches the body.
     static std::string Reply(int status, const std::string& reason, const std::string& body,

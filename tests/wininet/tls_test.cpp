@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include <string>
+
 #include "platform/wininet/tls_trust.h"
 #include "support/temp_dir.h"
 #include "wininet/wininet_fixture.h"
@@ -62,6 +64,31 @@ TEST_F(WininetTls, RefusesANameTheCertificateDoesNotCarry) {
     ::setenv("SKIVADDON_CA_FILE", ip_only.ca_cert.c_str(), 1);
     EXPECT_FALSE(Get(server, "localhost"));
     EXPECT_EQ(GetLastError(), ERROR_INTERNET_SEC_CERT_CN_INVALID);
+}
+
+TEST_F(WininetTls, SmallWritesAreGatheredIntoFewRecords) {
+    // The upload engine writes 1,024 bytes at a time; sent one by one they
+    // would cost a TLS record (and a server read) each.
+    const std::string body = skiv::test::RandomBytes(1024 * 1024, 17);
+    WireServer server(pki.server_cert, pki.server_key);
+    server.Push({.reply = WireServer::Reply(200, "OK", "")});
+    ::setenv("SKIVADDON_CA_FILE", pki.ca_cert.c_str(), 1);
+    session.reset(InternetOpenA("TlsTest", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    connection.reset(InternetConnectA(session.get(), "127.0.0.1", server.port(), nullptr, nullptr,
+                                      INTERNET_SERVICE_HTTP, 0, 0));
+    request.reset(HttpOpenRequestA(connection.get(), "POST", "/up", nullptr, nullptr, nullptr,
+                                   INTERNET_FLAG_SECURE, 0));
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = 40;
+    buffers.dwBufferTotal = static_cast<DWORD>(body.size());
+    ASSERT_TRUE(HttpSendRequestExA(request.get(), &buffers, nullptr, 0, 0)) << GetLastError();
+    for (std::size_t at = 0; at < body.size(); at += 1024) {
+        DWORD written = 0;
+        ASSERT_TRUE(InternetWriteFile(request.get(), body.data() + at, 1024, &written));
+    }
+    ASSERT_TRUE(HttpEndRequestA(request.get(), nullptr, 0, 0)) << GetLastError();
+    EXPECT_TRUE(WireServer::BodyOf(server.WaitRequest(0)) == body);
+    EXPECT_LT(server.Reads(), body.size() / 1024 / 4);
 }
 
 TEST_F(WininetTls, BundleKeepsTheSystemStoreAndAddsTheFile) {
