@@ -281,6 +281,7 @@ HttpFront::HttpFront(MemberDesk& desk, RegistrationPage& page, FrontConfig confi
         throw std::runtime_error("cannot use certificate " + m_impl->config.certFile +
                                  " with key " + m_impl->config.keyFile);
     auto& s = m_impl->server;
+    SSL_CTX_set_min_proto_version(s.ssl_context(), TLS1_2_VERSION);
     const int threads = m_impl->config.threads;
     s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     s.set_read_timeout(30);

@@ -3,12 +3,15 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include "admin_commands.h"
@@ -37,6 +40,32 @@ std::string HostForUrl(const std::string& host) {
         return "[" + host + "]";
     return host;
 }
+
+// Turns off echo on a terminal while a password is typed.
+class QuietTerminal {
+public:
+    QuietTerminal() {
+        if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &m_saved) != 0)
+            return;
+        termios quiet = m_saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        m_active = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        if (m_active)
+            std::fputs("password: ", stderr);
+    }
+    ~QuietTerminal() {
+        if (!m_active)
+            return;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_saved);
+        std::fputs("\n", stderr);
+    }
+    QuietTerminal(const QuietTerminal&) = delete;
+    QuietTerminal& operator=(const QuietTerminal&) = delete;
+
+private:
+    termios m_saved{};
+    bool m_active = false;
+};
 
 int Serve(const ServiceOptions& options) {
     const std::string data = Slashed(options.dataDir);
@@ -127,8 +156,12 @@ int main(int argc, char** argv) {
     }
     try {
         InitCrypto();
-        if (!options->command.empty())
+        if (!options->command.empty()) {
+            std::optional<QuietTerminal> quiet;
+            if (options->command[1] == "add")
+                quiet.emplace();
             return RunMemberCommand(*options, std::cin, std::cout, std::cerr);
+        }
         return Serve(*options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "skivaddon-service: %s\n", e.what());

@@ -39,9 +39,13 @@ CREATE TABLE IF NOT EXISTS settings (
 );
 )sql";
 
-// Failure counters of IDs nobody has typed for a day are forgotten, so
-// guessing random IDs cannot grow the table without bound.
+// Failure counters of IDs nobody has typed for a day are forgotten, and
+// the table keeps at most kMaxFailureRows unlocked counters, so guessing
+// random IDs cannot grow it without bound. Keys are cut to
+// kFailureKeyBytes (far longer than any valid ID).
 constexpr std::int64_t kFailureMemorySeconds = 86400;
+constexpr std::int64_t kMaxFailureRows = 100000;
+constexpr std::size_t kFailureKeyBytes = 64;
 
 MemberRecord ReadMember(const Statement& s) {
     MemberRecord m;
@@ -118,7 +122,7 @@ void MemberStore::SetPasswordHash(const std::string& id, const std::string& pass
 std::int64_t MemberStore::LockedUntil(const std::string& loginId, std::int64_t now) {
     std::lock_guard lock(m_mutex);
     auto s = m_db.Prepare("SELECT locked_until FROM login_failures WHERE login_id = ?1");
-    s.Bind(1, loginId);
+    s.Bind(1, loginId.substr(0, kFailureKeyBytes));
     if (!s.Step())
         return 0;
     std::int64_t until = s.Int(0);
@@ -127,23 +131,35 @@ std::int64_t MemberStore::LockedUntil(const std::string& loginId, std::int64_t n
 
 void MemberStore::RecordFailure(const std::string& loginId, std::int64_t now, int maxFailures,
                                 std::int64_t lockSeconds) {
+    const std::string key = loginId.substr(0, kFailureKeyBytes);
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db);
     m_db.Prepare("DELETE FROM login_failures WHERE last_failure < ?1 AND locked_until < ?2")
         .Bind(1, now - kFailureMemorySeconds)
         .Bind(2, now)
         .Run();
+    auto count = m_db.Prepare("SELECT count(*) FROM login_failures");
+    const std::int64_t rows = count.Step() ? count.Int(0) : 0;
+    count.Run();
+    if (rows >= kMaxFailureRows) {
+        m_db.Prepare(
+                "DELETE FROM login_failures WHERE rowid IN (SELECT rowid FROM login_failures "
+                "WHERE locked_until < ?1 ORDER BY last_failure LIMIT ?2)")
+            .Bind(1, now)
+            .Bind(2, rows - kMaxFailureRows + 1)
+            .Run();
+    }
     auto s = m_db.Prepare(
         "INSERT INTO login_failures (login_id, failures, last_failure) VALUES (?1, 1, ?2) "
         "ON CONFLICT(login_id) DO UPDATE SET failures = failures + 1, last_failure = ?2 "
         "RETURNING failures");
-    s.Bind(1, loginId).Bind(2, now);
+    s.Bind(1, key).Bind(2, now);
     std::int64_t failures = s.Step() ? s.Int(0) : 0;
     s.Run();
     if (failures >= maxFailures) {
         m_db.Prepare(
                 "UPDATE login_failures SET failures = 0, locked_until = ?2 WHERE login_id = ?1")
-            .Bind(1, loginId)
+            .Bind(1, key)
             .Bind(2, now + lockSeconds)
             .Run();
     }
@@ -152,7 +168,9 @@ void MemberStore::RecordFailure(const std::string& loginId, std::int64_t now, in
 
 void MemberStore::ClearFailures(const std::string& loginId) {
     std::lock_guard lock(m_mutex);
-    m_db.Prepare("DELETE FROM login_failures WHERE login_id = ?1").Bind(1, loginId).Run();
+    m_db.Prepare("DELETE FROM login_failures WHERE login_id = ?1")
+        .Bind(1, loginId.substr(0, kFailureKeyBytes))
+        .Run();
 }
 
 void MemberStore::AddSession(const std::string& id, const SessionGrant& grant, std::int64_t now,
@@ -178,14 +196,10 @@ void MemberStore::AddSession(const std::string& id, const SessionGrant& grant, s
     tx.Commit();
 }
 
-bool MemberStore::SecretValid(const char* column, const std::string& id, const std::string& secret,
+bool MemberStore::SecretValid(const char* sql, const std::string& id, const std::string& secret,
                               std::int64_t now) {
     std::lock_guard lock(m_mutex);
-    // The column name is one of two constants chosen by the callers below.
-    auto s = m_db.Prepare(std::string("SELECT ") + column +
-                          " FROM sessions JOIN members ON members.id = sessions.member_id "
-                          "WHERE sessions.member_id = ?1 AND expires_at > ?2 AND "
-                          "members.suspended = 0");
+    auto s = m_db.Prepare(sql);
     s.Bind(1, id).Bind(2, now);
     bool match = false;
     while (s.Step()) {
@@ -197,12 +211,18 @@ bool MemberStore::SecretValid(const char* column, const std::string& id, const s
 }
 
 bool MemberStore::MemberKeyValid(const std::string& id, const std::string& key, std::int64_t now) {
-    return SecretValid("member_key", id, key, now);
+    return SecretValid(
+        "SELECT member_key FROM sessions JOIN members ON members.id = sessions.member_id "
+        "WHERE sessions.member_id = ?1 AND expires_at > ?2 AND members.suspended = 0",
+        id, key, now);
 }
 
 bool MemberStore::CapabilityValid(const std::string& id, const std::string& capability,
                                   std::int64_t now) {
-    return SecretValid("capability", id, capability, now);
+    return SecretValid(
+        "SELECT capability FROM sessions JOIN members ON members.id = sessions.member_id "
+        "WHERE sessions.member_id = ?1 AND expires_at > ?2 AND members.suspended = 0",
+        id, capability, now);
 }
 
 std::string MemberStore::RecordPackage(const std::string& id, const std::string& packageName,

@@ -82,7 +82,7 @@ public:
     std::string SettingOr(const std::string& name, const std::string& initial);
 
 private:
-    bool SecretValid(const char* column, const std::string& id, const std::string& secret,
+    bool SecretValid(const char* sql, const std::string& id, const std::string& secret,
                      std::int64_t now);
 
     std::mutex m_mutex;

@@ -71,8 +71,7 @@ void Database::Exec(const char* sql) {
 
 Statement Database::Prepare(std::string_view sql) {
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v3(m_db, sql.data(), static_cast<int>(sql.size()),
-                                SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+    int rc = sqlite3_prepare_v3(m_db, sql.data(), static_cast<int>(sql.size()), 0, &stmt, nullptr);
     if (rc != SQLITE_OK)
         Fail(m_db, rc, "prepare");
     return Statement(m_db, stmt);

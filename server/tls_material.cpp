@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 
@@ -139,6 +140,24 @@ Cert ReadCert(const std::string& path) {
     return cert;
 }
 
+// A made certificate is renewed a month before it expires, and when it
+// does not name a host the service is now reached by.
+bool StillGood(const std::string& certFile, const std::vector<std::string>& hosts) {
+    Cert cert = ReadCert(certFile);
+    time_t soon = std::time(nullptr) + 30L * 24 * 3600;
+    if (X509_cmp_time(X509_get0_notAfter(cert.get()), &soon) <= 0)
+        return false;
+    for (const auto& host : hosts) {
+        if (host.empty())
+            continue;
+        int ok = LooksLikeIp(host) ? X509_check_ip_asc(cert.get(), host.c_str(), 0)
+                                   : X509_check_host(cert.get(), host.c_str(), 0, 0, nullptr);
+        if (ok != 1)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 TlsFiles EnsureTlsMaterial(const std::string& tlsFolder,
@@ -150,7 +169,8 @@ TlsFiles EnsureTlsMaterial(const std::string& tlsFolder,
         throw std::runtime_error("cannot create " + dir + ": " + std::strerror(errno));
     TlsFiles files{dir + "server.pem", dir + "server-key.pem", dir + "ca.pem", false};
     const std::string caKeyFile = dir + "ca-key.pem";
-    if (FileExists(files.certFile) && FileExists(files.keyFile) && FileExists(files.caFile))
+    if (FileExists(files.certFile) && FileExists(files.keyFile) && FileExists(files.caFile) &&
+        StillGood(files.certFile, extraHosts))
         return files;
 
     Pkey caKey;

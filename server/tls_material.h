@@ -20,7 +20,9 @@ struct TlsFiles {
 // Makes or reuses tls/ca.pem, tls/ca-key.pem, tls/server.pem and
 // tls/server-key.pem under `tlsFolder`. The server certificate names
 // localhost, 127.0.0.1 and ::1 plus `extraHosts` (names or IP
-// addresses). Throws std::runtime_error with OpenSSL's reason.
+// addresses). A server certificate that expires within a month or does
+// not name every host is made anew with the same CA. Throws
+// std::runtime_error with OpenSSL's reason.
 TlsFiles EnsureTlsMaterial(const std::string& tlsFolder,
                            const std::vector<std::string>& extraHosts);
 

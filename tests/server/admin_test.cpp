@@ -82,5 +82,22 @@ TEST(AdminTest, PrivateCaIsMadeOnceAndKeptAcrossRestarts) {
     EXPECT_EQ(Fetch(svc, after.downloadUrl + "alice.cab").body, f.fileBytes);
 }
 
+TEST(AdminTest, PublicUrlNamesTheAddressesAndTheCertificate) {
+    ServiceLauncher svc({"--public-url", "https://addons.guild.test:9443/"});
+    svc.AddMember("alice", "password1");
+    LoginReply r = Login(svc, "alice", "password1");
+    ASSERT_EQ(r.error, "0");
+    EXPECT_EQ(r.uploadUrl, "https://addons.guild.test:9443/skivaddon/upload.aspx");
+    EXPECT_EQ(r.downloadUrl.rfind("https://addons.guild.test:9443/skivaddon/dl/", 0), 0u);
+
+    // The public name is in the certificate: the download works through it.
+    HttpCall call;
+    call.caFile = svc.CaFile();
+    call.connectTo = "addons.guild.test:9443:127.0.0.1:" + std::to_string(svc.Port());
+    HttpReply down = Get(r.downloadUrl + "alice.cab", call);
+    EXPECT_EQ(down.curlCode, 0);
+    EXPECT_EQ(down.status, 404);  // nothing stored yet, but TLS and the capability held
+}
+
 }  // namespace
 }  // namespace skiv::test

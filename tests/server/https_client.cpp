@@ -55,8 +55,13 @@ public:
         if (!call.cookie.empty())
             curl_easy_setopt(m_curl, CURLOPT_COOKIE, call.cookie.c_str());
         m_headers = curl_slist_append(m_headers, "Expect:");
+        if (!call.connectTo.empty()) {
+            m_connectTo = curl_slist_append(m_connectTo, call.connectTo.c_str());
+            curl_easy_setopt(m_curl, CURLOPT_CONNECT_TO, m_connectTo);
+        }
     }
     ~Easy() {
+        curl_slist_free_all(m_connectTo);
         curl_slist_free_all(m_headers);
         curl_easy_cleanup(m_curl);
     }
@@ -76,6 +81,7 @@ public:
 private:
     CURL* m_curl;
     curl_slist* m_headers = nullptr;
+    curl_slist* m_connectTo = nullptr;
     HttpReply m_reply;
 };
 

@@ -22,6 +22,8 @@ struct HttpCall {
     std::string caFile;
     std::string cookie;   // sent as "Cookie: <cookie>" when not empty
     bool http10 = false;  // the login client speaks HTTP/1.0
+    // "HOST:PORT:CONNECT-HOST:CONNECT-PORT": reach a public name on loopback.
+    std::string connectTo;
     // Upload body only: abort the transfer after this many body bytes
     // (the connection is cut); < 0 sends everything.
     long long cutAfter = -1;
