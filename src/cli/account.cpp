@@ -1,7 +1,160 @@
-// Account commands (save, install, rollback, reset) after one login.
-#include <cstdio>
+// Account commands: one login, then save, install, rollback or reset in the
+// order given, each through the controller's own command and worker.
 
-int RunAccount(int, char**) {
-    std::fprintf(stderr, "skivaddon-cli: account commands are not available in this build\n");
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/console_window.h"
+#include "platform/fs.h"
+#include "workspace/controller.h"
+
+namespace {
+
+using skiv::CAddOnController;
+
+struct Options {
+    std::string id;
+    bool passwordStdin = false;
+    std::optional<std::string> gameFolder;
+    std::optional<std::string> intoFolder;
+    bool withCacheFonts = false;
+    bool launch = false;
+    bool yes = false;
+    std::vector<std::string> commands;
+};
+
+int UsageError(const std::string& problem) {
+    std::fprintf(stderr, "skivaddon-cli: %s (see --help)\n", problem.c_str());
     return 2;
+}
+
+// Reads one line without echo when standard input is a terminal.
+bool ReadPassword(bool fromStdin, std::string& password) {
+    if (!fromStdin && !::isatty(STDIN_FILENO)) return false;
+    termios old{};
+    bool tty = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &old) == 0;
+    if (tty && !fromStdin) {
+        std::fprintf(stderr, "Password: ");
+        termios quiet = old;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    bool ok = static_cast<bool>(std::getline(std::cin, password));
+    if (tty && !fromStdin) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+        std::fputc('\n', stderr);
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return ok;
+}
+
+// Runs one task command: the code its worker ended with, or nothing when
+// the command refused to start (having said why).
+std::optional<int> RunTask(CAddOnController& ctl, void (CAddOnController::*command)()) {
+    const unsigned before = ctl.WorkersStarted();
+    (ctl.*command)();
+    if (ctl.WorkersStarted() == before) return std::nullopt;
+    ctl.WaitForWorker();
+    return ctl.LastWorkerResult();
+}
+
+}  // namespace
+
+int RunAccount(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--id") {
+            if (!value(o.id)) return UsageError("--id needs a value");
+        } else if (a.rfind("--id=", 0) == 0) {
+            o.id = a.substr(5);
+        } else if (a == "--password-stdin") {
+            o.passwordStdin = true;
+        } else if (a == "--game-folder") {
+            if (!value(v)) return UsageError("--game-folder needs a folder");
+            o.gameFolder = v;
+        } else if (a == "--into-folder") {
+            if (!value(v)) return UsageError("--into-folder needs a folder");
+            o.intoFolder = v;
+        } else if (a == "--with-cache-fonts") {
+            o.withCacheFonts = true;
+        } else if (a == "--launch") {
+            o.launch = true;
+        } else if (a == "--yes" || a == "-y") {
+            o.yes = true;
+        } else if (a == "save" || a == "install" || a == "rollback" || a == "reset") {
+            o.commands.push_back(a);
+        } else {
+            return UsageError("unknown argument '" + a + "'");
+        }
+    }
+    if (o.commands.empty()) return UsageError("no command given");
+
+    std::string password;
+    if (!ReadPassword(o.passwordStdin, password)) {
+        return UsageError("no password: use --password-stdin or run on a terminal");
+    }
+
+    skiv::COperationLog log;
+    log.SetFolder(skiv::COperationLog::DefaultFolder());
+    skiv::cli::ConsoleWindow window(o.yes);
+    window.SetCredentials(o.id, password);
+    std::fill(password.begin(), password.end(), '\0');
+    if (o.gameFolder) window.SetGameFolderAnswer(skiv::fs::WithSlash(*o.gameFolder));
+    if (o.intoFolder) window.SetIntoFolderAnswer(skiv::fs::WithSlash(*o.intoFolder));
+
+    CAddOnController ctl(window, log, skiv::ServiceConfig::FromEnvironment());
+    ctl.Initialize();
+    if (o.withCacheFonts) {
+        window.SetCheck(skiv::kCheckScopeFull, 1);
+        ctl.OnCheckClicked(skiv::kCheckScopeFull);
+    }
+    window.SetCheck(skiv::kCheckLaunch, o.launch ? 1 : 0);
+    window.SetCheck(skiv::kCheckIntoFolder, o.intoFolder ? 1 : 0);
+
+    ctl.OnBnClickedBtnLogin();
+    window.SetCredentials(o.id, std::string());
+    if (!ctl.Session().loggedIn) {
+        std::fprintf(stderr, "skivaddon-cli: login failed\n");
+        return 1;
+    }
+    std::printf("logged in as %s; game folder %s\n", o.id.c_str(),
+                ctl.Session().gameFolder.c_str());
+    window.ExpectInstallChooser(true);
+
+    for (const auto& cmd : o.commands) {
+        std::optional<int> r;
+        if (cmd == "save") {
+            r = RunTask(ctl, &CAddOnController::OnSaveButton);
+        } else if (cmd == "install") {
+            r = RunTask(ctl, &CAddOnController::OnInstallButton);
+        } else {
+            const bool rollback = cmd == "rollback";
+            window.SetCheck(rollback ? skiv::kCheckRollback : skiv::kCheckReset, 1);
+            ctl.OnCheckClicked(rollback ? skiv::kCheckRollback : skiv::kCheckReset);
+            r = RunTask(ctl, &CAddOnController::OnRollBackButton);
+        }
+        if (!r) {
+            std::fprintf(stderr, "skivaddon-cli: %s did not start\n", cmd.c_str());
+            return 1;
+        }
+        if (*r != 0) {
+            std::fprintf(stderr, "skivaddon-cli: %s failed: (%d)\n", cmd.c_str(), *r);
+            return 1;
+        }
+    }
+    return 0;
 }

@@ -25,8 +25,16 @@ std::string WithSlash(std::string path);
 
 struct DirItem {
     std::string name;
-    bool isFolder = false;
+    bool isFolder = false;  // a link counts as what it points to
+    bool isLink = false;    // a symbolic link (to a file, a folder, or nothing)
 };
+
+// Identity of a folder (device and inode), for walks that must not loop.
+struct FolderId {
+    std::uint64_t device = 0, inode = 0;
+    bool operator==(const FolderId&) const = default;
+};
+std::optional<FolderId> GetFolderId(const std::string& path);
 
 // Lists one folder, hidden entries included, "." and ".." too (as the
 // Windows listing reports them). Move-only owner of the listing handle.

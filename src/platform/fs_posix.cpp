@@ -74,6 +74,11 @@ bool DirListing::Next(DirItem& item) {
         return false;
     }
     item.name = e->d_name;
+    item.isLink = e->d_type == DT_LNK;
+    if (e->d_type == DT_UNKNOWN) {
+        struct stat lst{};
+        item.isLink = ::lstat((m_folder + item.name).c_str(), &lst) == 0 && S_ISLNK(lst.st_mode);
+    }
     if (e->d_type == DT_DIR) {
         item.isFolder = true;
     } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
@@ -87,6 +92,15 @@ bool DirListing::Next(DirItem& item) {
 }
 
 // ---- attributes and folders -----------------------------------------------
+
+std::optional<FolderId> GetFolderId(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        Fail();
+        return std::nullopt;
+    }
+    return FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
 
 bool Exists(const std::string& path) {
     struct stat st{};

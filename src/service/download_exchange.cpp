@@ -1,6 +1,7 @@
 #include <memory>
 
 #include "http/form/http_client.h"
+#include "http/form/http_error.h"
 #include "platform/fs.h"
 #include "platform/result_codes.h"
 #include "service/exchanges.h"
@@ -20,13 +21,13 @@ int DownloadExchange(const DownloadRequest& request, LogSink& log, const Progres
         log.Write("[DownloadFile]CreateFile Fail:(%d)", fs::LastError());
         return rc::kCannotCreatePackage;
     }
-    std::unique_ptr<Vutra::CHttpResponseT<char>> response;
+    Vutra::CHttpClientT<char>::ResponsePtr response;
     int result = 0;
     try {
         client.ConfigureInternet("Skiv Addon Download", 0, nullptr, nullptr, 0);
-        client.SetUseUtf8(TRUE);
+        client.SetUseUtf8(1);
         const std::string address = request.downloadUrl + request.memberId + ".cab";
-        response.reset(client.SendGetRequest(address.c_str(), FALSE));
+        response = client.SendGetRequest(address.c_str(), 0);
         const auto status = response->GetStatus();
         if (status != 200) {
             log.Write("[DownloadFile]DownloadFile Resp Status Error:(%d:%s)",

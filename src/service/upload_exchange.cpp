@@ -1,6 +1,7 @@
 #include <memory>
 
 #include "http/form/http_client.h"
+#include "http/form/http_error.h"
 #include "platform/result_codes.h"
 #include "service/exchanges.h"
 #include "service/reply_buffer.h"
@@ -10,7 +11,7 @@ namespace skiv {
 int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn& progress) {
     Vutra::CHttpClientT<char> client;
     Vutra::CHttpPostStatT<char> stat;
-    std::unique_ptr<Vutra::CHttpResponseT<char>> response;
+    Vutra::CHttpClientT<char>::ResponsePtr response;
     int result = 0;
     try {
         client.ConfigureInternet("Skiv Addon Upload", 0, nullptr, nullptr, 0);
@@ -20,7 +21,7 @@ int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn&
         client.AddParam("avsMemberKey", request.memberKey.c_str(), 0);
         client.AddParam("aviFileType", type, 0);
         client.AddParam("avoFileName", request.packagePath.c_str(), Vutra::ParamFile);
-        client.OpenUpload(request.uploadUrl.c_str(), FALSE);
+        client.OpenUpload(request.uploadUrl.c_str(), 0);
         while (!response) {
             client.GetPostStat(stat);
             if (stat.CurrParamIsFile()) {
@@ -30,7 +31,7 @@ int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn&
                                   : 10;
                 progress(p <= 10 ? 10 : (p >= 90 ? 90 : p));
             }
-            response.reset(client.ProceedContext(1024));
+            response = client.ProceedContext(1024);
         }
         const auto status = response->GetStatus();
         if (status != 200) {

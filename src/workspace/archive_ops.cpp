@@ -38,6 +38,12 @@ int CAddOnController::UnTarFile(const std::string& archivePath, bool toGameFolde
     }
     const std::string& base = toGameFolder ? m_session.gameFolder : m_session.loadFolder;
     const std::int32_t count = reader.Header().count;
+    // A negative count is no archive of ours; unpacking "nothing" from it
+    // would report an install that installed nothing as a success.
+    if (count < 0) {
+        m_log.Write("[UnTarFile]GetFileInfo Fail:(%d)", kUnTarNoArchive);
+        return kUnTarNoArchive;
+    }
     for (std::int32_t i = 0; i < count; ++i) {
         TarEntry entry;
         if (int r = reader.Entry(i, entry)) {

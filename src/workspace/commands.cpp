@@ -112,7 +112,8 @@ void CAddOnController::StartWorker(int (CAddOnController::*fn)()) {
     // The previous worker has cleared busy as its last act; reap its thread.
     WaitForWorker();
     try {
-        m_worker = std::thread([this, fn] { (this->*fn)(); });
+        m_worker = std::thread([this, fn] { m_lastResult.store((this->*fn)()); });
+        m_workersStarted.fetch_add(1);
     } catch (const std::system_error&) {
         m_session.busy.store(false);
         Message("시스템 리소스가 부족합니다. 관리자에게 문의해주세요");

@@ -16,10 +16,13 @@
 // unchanged. Only the workers and the login command turn codes into
 // messages.
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/fs.h"
 #include "platform/registry.h"
 #include "workspace/operation_log.h"
 #include "platform/result_codes.h"
@@ -65,6 +68,11 @@ public:
     bool IsBusy() const { return m_session.busy.load(); }
     // Blocks until the running worker, if any, has finished.
     void WaitForWorker();
+    // How many workers the commands have started, and the result code of the
+    // last one to finish (for callers without a window, such as the command
+    // line, that need the outcome as a value).
+    unsigned WorkersStarted() const { return m_workersStarted.load(); }
+    int LastWorkerResult() const { return m_lastResult.load(); }
 
     SessionState& Session() { return m_session; }
     const SessionState& Session() const { return m_session; }
@@ -109,6 +117,7 @@ public:
     int RollBackWorker();
 
 private:
+    int AddFileToTarWalk(const std::string& relativeFolder, std::vector<fs::FolderId>& ancestors);
     bool Checked(int id) { return m_window.GetCheck(id) == 1; }
     void Message(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     bool SharedTaskChecks();
@@ -122,6 +131,8 @@ private:
     RegistryKey m_gameKey;
     SessionState m_session;
     std::thread m_worker;
+    std::atomic<unsigned> m_workersStarted{0};
+    std::atomic<int> m_lastResult{0};
 };
 
 }  // namespace skiv

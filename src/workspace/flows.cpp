@@ -152,7 +152,7 @@ int CAddOnController::RollbackAddOn() {
         CTarReader probe;
         int r = probe.Open(archive);
         const char* step = "GetTarInfo";
-        if (r == 0 && probe.ReadableEntries() < probe.Header().count) {
+        if (r == 0 && (probe.Header().count < 0 || probe.ReadableEntries() < probe.Header().count)) {
             r = kUnTarNoArchive;
             step = "GetFileInfo";
         }

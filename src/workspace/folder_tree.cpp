@@ -1,7 +1,9 @@
 // The folder walks: pack a sub-folder into the running flow's archive, delete
 // a tree, delete the add-on set.
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/fs.h"
 #include "workspace/controller.h"
@@ -9,28 +11,49 @@
 namespace skiv {
 
 int CAddOnController::AddFileToTar(const std::string& relativeFolder) {
+    std::vector<fs::FolderId> ancestors;
+    return AddFileToTarWalk(relativeFolder, ancestors);
+}
+
+int CAddOnController::AddFileToTarWalk(const std::string& relativeFolder,
+                                       std::vector<fs::FolderId>& ancestors) {
     std::string folder = m_session.gameFolder + relativeFolder;
     auto listing = fs::DirListing::Open(folder);
     if (!listing) {
         m_log.Write("[AddFileToTar]FindFirstFile Fail:(%d)", fs::LastError());
         return rc::kCannotListFolder;
     }
+    // Links are followed, but a link back to a folder of the walk is not.
+    if (auto id = fs::GetFolderId(folder)) {
+        if (std::find(ancestors.begin(), ancestors.end(), *id) != ancestors.end()) return 0;
+        ancestors.push_back(*id);
+    }
+    const std::size_t depth = ancestors.size();
     fs::DirItem item;
-    while (listing->Next(item)) {
+    int result = 0;
+    while (result == 0 && listing->Next(item)) {
+        // A '\' in a name would unpack as a folder separator on Windows.
+        if (item.name.find('\\') != std::string::npos) {
+            if (item.name[0] != '.' || !item.isFolder) {
+                m_log.Write("[AddFileToTar]AddFile Skip:(%s%s)", folder.c_str(), item.name.c_str());
+            }
+            continue;
+        }
         if (item.isFolder) {
             // "." and ".." and every folder whose name starts with a dot.
             if (item.name[0] == '.') continue;
-            if (int r = AddFileToTar(relativeFolder + item.name + fs::kSep)) return r;
+            result = AddFileToTarWalk(relativeFolder + item.name + fs::kSep, ancestors);
             continue;
         }
         m_session.tarArchive->SetSourceFolder(folder);
         int r = m_session.tarArchive->AddFile(item.name, relativeFolder, folder);
         if (r != 0) {
             m_log.Write("[AddFileToTar]AddFile Fail:(%d)", r);
-            return r;
+            result = r;
         }
     }
-    return 0;
+    ancestors.resize(depth > 0 ? depth - 1 : 0);
+    return result;
 }
 
 int CAddOnController::DeleteFolder(const std::string& relativeFolder) {
@@ -43,12 +66,19 @@ int CAddOnController::DeleteFolder(const std::string& relativeFolder) {
     }
     fs::DirItem item;
     while (listing->Next(item)) {
-        if (item.isFolder) {
+        if (item.isFolder && !item.isLink) {
             if (item.name == "." || item.name == "..") continue;
             if (int r = DeleteFolder(relativeFolder + item.name + fs::kSep)) return r;
             continue;
         }
         std::string path = folder + item.name;
+        // A link is removed as a link: what it points to is not ours to touch.
+        if (item.isLink) {
+            if (!fs::DeleteFile(path)) {
+                m_log.Write("[DeleteFolder]DeleteFile Fail:(%d)(%s)", fs::LastError(), path.c_str());
+            }
+            continue;
+        }
         if (auto attrs = fs::GetAttributes(path)) {
             if (attrs->readOnly && !fs::SetReadOnly(path, false)) {
                 m_log.Write("[DeleteFolder]SetFileAttributes Fail:(%d)(%s)", fs::LastError(),

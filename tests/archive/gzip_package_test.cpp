@@ -8,6 +8,7 @@
 
 #include "archive/gzip_package.h"
 #include "support/faults.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 namespace skiv {
@@ -57,6 +58,23 @@ TEST(GzipPackage, PackageIsReadableByPlainZlib) {
     int n = gzread(f, out.data(), 6000);
     gzclose(f);
     EXPECT_EQ(n, 5000);
+}
+
+TEST(GzipPackage, InteroperatesWithTheSystemGzipBothWays) {
+    TempDir dir;
+    RecordingLog log;
+    const std::string data = test::RandomBytes(300000, 4) + std::string(100000, 'a');
+    WriteFile(dir / "a", data);
+    ASSERT_EQ(CompressFile(dir / "a", dir / "ours.gz", log), 0);
+    auto r = test::RunCommand("gzip -dc " + test::ShellQuote(dir / "ours.gz") + " > " +
+                              test::ShellQuote(dir / "theirs.out"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ReadFile(dir / "theirs.out"), data);
+    r = test::RunCommand("gzip -9c " + test::ShellQuote(dir / "a") + " > " +
+                         test::ShellQuote(dir / "theirs.gz"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_EQ(DecompressFile(dir / "theirs.gz", dir / "ours.out", log), 0);
+    EXPECT_EQ(ReadFile(dir / "ours.out"), data);
 }
 
 TEST(GzipPackage, DataThatIsNotGzipIsCopied) {

@@ -27,8 +27,13 @@ void FakeWindow::SetViewMode(int mode) {
 }
 
 void FakeWindow::SetProgress(int position) {
-    std::lock_guard g(m_lock);
-    m_progress.push_back(position);
+    std::function<void(int)> hook;
+    {
+        std::lock_guard g(m_lock);
+        m_progress.push_back(position);
+        hook = m_progressHook;
+    }
+    if (hook) hook(position);
 }
 
 std::string FakeWindow::GetIdText() {

@@ -4,6 +4,7 @@
 // call it.
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -60,6 +61,12 @@ public:
     std::optional<MemberInfo> LastMemberInfo() const { std::lock_guard g(m_lock); return m_member; }
     int ViewMode() const { std::lock_guard g(m_lock); return m_viewMode; }
     void ClearRecords();
+    // Runs on the calling (worker) thread at every SetProgress, outside the
+    // fake's lock; lets a test act while a task is under way.
+    void OnProgress(std::function<void(int)> hook) {
+        std::lock_guard g(m_lock);
+        m_progressHook = std::move(hook);
+    }
 
 private:
     mutable std::mutex m_lock;
@@ -73,6 +80,7 @@ private:
     std::vector<int> m_progress;
     std::optional<MemberInfo> m_member;
     int m_viewMode = 0;
+    std::function<void(int)> m_progressHook;
 };
 
 }  // namespace skiv::test

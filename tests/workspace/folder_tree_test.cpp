@@ -177,3 +177,52 @@ TEST_F(UnpackTest, FolderThatCannotBeCreatedStopsWith1003) {
 
 }  // namespace
 }  // namespace skiv
+
+namespace skiv {
+namespace {
+
+class LinkTest : public test::ControllerFixture {};
+
+TEST_F(LinkTest, DeleteRemovesLinksNotWhatTheyPointTo) {
+    test::TempDir outside;
+    WriteFile(outside / "precious/data", "keep me");
+    WriteFile(outside / "file.txt", "me too");
+    WriteFile(game + "Interface/own.lua", "x");
+    ASSERT_EQ(::symlink((outside / "precious").c_str(), (game + "Interface/dirlink").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "file.txt").c_str(), (game + "Interface/filelink").c_str()), 0);
+    ASSERT_EQ(::chmod((outside / "file.txt").c_str(), 0444), 0);
+    ASSERT_EQ(::symlink("/nonexistent/target", (game + "Interface/dangling").c_str()), 0);
+    EXPECT_EQ(ctl.DeleteFolder("Interface/"), 0);
+    EXPECT_FALSE(fs::Exists(game + "Interface"));
+    EXPECT_EQ(ReadFile(outside / "precious/data"), "keep me");
+    EXPECT_EQ(ReadFile(outside / "file.txt"), "me too");
+    EXPECT_TRUE(fs::GetAttributes(outside / "file.txt")->readOnly);  // untouched
+}
+
+TEST_F(LinkTest, PackFollowsLinksButNeverLoops) {
+    test::TempDir outside;
+    WriteFile(outside / "shared/lib.lua", "lib");
+    WriteFile(game + "Interface/AddOns/A/a.lua", "a");
+    ASSERT_EQ(::symlink((game + "Interface").c_str(), (game + "Interface/AddOns/A/loop").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "shared").c_str(), (game + "Interface/AddOns/Shared").c_str()), 0);
+    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
+    ASSERT_EQ(ctl.AddFileToTar("Interface/"), 0);
+    std::vector<std::string> names;
+    for (const auto& e : ctl.Session().tarArchive->Entries()) names.push_back(e.folder + e.fileName);
+    std::sort(names.begin(), names.end());
+    EXPECT_THAT(names, ElementsAre("Interface/AddOns/A/a.lua", "Interface/AddOns/Shared/lib.lua"));
+}
+
+TEST_F(LinkTest, NamesWithBackslashesAreRefusedWithALogLine) {
+    WriteFile(game + "WTF/ok.txt", "ok");
+    WriteFile(game + "WTF/bad\\name.txt", "would unpack elsewhere");
+    WriteFile(game + "WTF/bad\\folder/x.txt", "x");
+    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
+    ASSERT_EQ(ctl.AddFileToTar("WTF/"), 0);
+    ASSERT_EQ(ctl.Session().tarArchive->Entries().size(), 1u);
+    EXPECT_EQ(ctl.Session().tarArchive->Entries()[0].fileName, "ok.txt");
+    EXPECT_EQ(LogLines().size(), 2u);
+}
+
+}  // namespace
+}  // namespace skiv
