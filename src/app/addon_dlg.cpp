@@ -1,0 +1,535 @@
+#include "app/addon_dlg.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
+#include <type_traits>
+
+#include "app/dialog_units.h"
+#include "app/link_static.h"
+#include "app/modal_hooks.h"
+#include "app/skin.h"
+#include "app/skin_button.h"
+
+namespace skiv::app {
+
+namespace {
+
+// The main window's template: base units 7 x 14.
+QRect Du(int x, int y, int w, int h) {
+    return MapDialogRect(x, y, w, h, 7, 14);
+}
+
+QString FromUtf8(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Colours of the skinned buttons' faces and edges, matched to the stone.
+QPalette ButtonPalette(QPalette base) {
+    base.setColor(QPalette::Button, QColor(33, 29, 25));
+    base.setColor(QPalette::Light, QColor(236, 214, 160));
+    base.setColor(QPalette::Dark, QColor(8, 6, 4));
+    return base;
+}
+
+struct ButtonSetup {
+    int id;
+    QRect rect;
+    int hoverIcon, normalIcon;
+    const char* tip;
+};
+
+struct StaticSetup {
+    int id;
+    QRect rect;
+    const char* text;
+    bool bold;
+    QRgb colour;
+};
+
+}  // namespace
+
+template <typename F>
+auto CAddOnDlg::OnGuiThread(F&& f) {
+    using R = std::invoke_result_t<F&>;
+    if (QThread::currentThread() == thread())
+        return f();
+    if constexpr (std::is_void_v<R>) {
+        QMetaObject::invokeMethod(
+            this, [&f] { f(); }, Qt::BlockingQueuedConnection);
+    } else {
+        R result{};
+        QMetaObject::invokeMethod(
+            this, [&f, &result] { result = f(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+}
+
+CAddOnDlg::CAddOnDlg(const CSkin& skin, ServiceConfig config, const std::string& logFolder,
+                     QWidget* parent)
+    : QDialog(parent), m_skin(skin) {
+    m_log.SetFolder(logFolder);
+    m_controller = std::make_unique<CAddOnController>(*this, m_log, std::move(config));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    CreateControls();
+    OnInitDialog();
+}
+
+CAddOnDlg::~CAddOnDlg() {
+    // The worker uses the session and may be blocked in a call to us.
+    WaitForWorkerAlive();
+}
+
+void CAddOnDlg::CreateControls() {
+    const ButtonSetup buttons[] = {
+        {kBtnClose, Du(219, 6, 10, 9), kIconCloseHover, kIconClose, "닫기"},
+        {kBtnMinimize, Du(208, 6, 10, 9), kIconMinimizeHover, kIconMinimize, "최소화"},
+        {kBtnLogin, Du(100, 58, 30, 24), kIconLogin, kIconLogin, "로그인"},
+        {kBtnInstall, Du(157, 108, 63, 28), kIconInstallHover, kIconInstall, "내셋팅 설정"},
+        {kBtnSave, Du(157, 147, 63, 28), kIconSaveHover, kIconSave, "내셋팅 저장"},
+        {kBtnRollBack, Du(157, 185, 63, 28), kIconRollBackHover, kIconRollBack, "되돌리기"},
+    };
+    const QPalette buttonPalette = ButtonPalette(palette());
+    int index = 0;
+    for (const ButtonSetup& b : buttons) {
+        auto* button = new CSkinButton(this);
+        button->setObjectName(QString::number(b.id));
+        button->setGeometry(b.rect);
+        button->setPalette(buttonPalette);
+        button->SetIconPair(m_skin, b.hoverIcon, b.normalIcon);
+        button->SetTipText(QString::fromUtf8(b.tip), true);
+        button->SetHoverCursor(m_skin, kCursorHand);
+        m_buttons[index++] = button;
+        m_controls[b.id] = button;
+    }
+
+    m_editId = new QLineEdit(this);
+    m_editId->setGeometry(Du(29, 57, 65, 12));
+    m_editPassword = new QLineEdit(this);
+    m_editPassword->setGeometry(Du(29, 70, 65, 12));
+    m_editPassword->setEchoMode(QLineEdit::Password);
+    for (QLineEdit* edit : {m_editId, m_editPassword}) {
+        edit->setFont(CSkin::StaticFont(false));
+        edit->setTextMargins(2, 0, 2, 0);
+    }
+    m_editId->setObjectName(QStringLiteral("1013"));
+    m_editPassword->setObjectName(QStringLiteral("1014"));
+    m_controls[kEditId] = m_editId;
+    m_controls[kEditPassword] = m_editPassword;
+
+    const std::pair<int, QRect> checks[] = {
+        {kCheckLaunch, Du(11, 111, 8, 8)},     {kCheckIntoFolder, Du(11, 124, 8, 8)},
+        {kCheckScopeBasic, Du(11, 150, 8, 8)}, {kCheckScopeFull, Du(11, 164, 8, 8)},
+        {kCheckRollback, Du(11, 189, 8, 8)},   {kCheckReset, Du(11, 203, 8, 8)},
+    };
+    for (const auto& [id, rect] : checks) {
+        auto* box = new QCheckBox(this);
+        box->setObjectName(QString::number(id));
+        box->setGeometry(rect);
+        m_checks[id] = box;
+        m_controls[id] = box;
+        if (id != kCheckLaunch && id != kCheckIntoFolder) {
+            const int boxId = id;
+            connect(box, &QCheckBox::clicked, this, [this, boxId] {
+                if (!m_closing)
+                    m_controller->OnCheckClicked(boxId);
+            });
+        }
+    }
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("1007"));
+    m_progress->setGeometry(Du(7, 224, 218, 12));
+    m_progress->setTextVisible(false);
+    QPalette bar = m_progress->palette();
+    bar.setColor(QPalette::Highlight, QColor(232, 110, 18));
+    bar.setColor(QPalette::Base, QColor(40, 35, 30));
+    bar.setColor(QPalette::Window, QColor(40, 35, 30));
+    m_progress->setPalette(bar);
+    m_controls[kProgress] = m_progress;
+
+    const StaticSetup statics[] = {
+        {kVersion, Du(117, 37, 102, 8), "- for WOW | ver 1.0.1", true, qRgb(0, 129, 65)},
+        {kDateLabel, Du(114, 83, 106, 8), "Date", true, qRgb(67, 61, 49)},
+        {kSizeLabel, Du(26, 82, 65, 8), "Capa", true, qRgb(67, 61, 49)},
+        {kSizeValue, Du(26, 97, 65, 8), "Capa Var", true, qRgb(238, 75, 0)},
+        {kDateValue, Du(114, 97, 106, 8), "Date Var", false, qRgb(68, 60, 47)},
+        {kNoData, Du(26, 111, 179, 8), "No Data", true, qRgb(67, 61, 49)},
+        {kIdValue, Du(22, 28, 83, 8), "ID", true, qRgb(238, 75, 0)},
+        {kIdLine, Du(22, 43, 83, 8), "ID Line", true, qRgb(67, 61, 49)},
+    };
+    for (const StaticSetup& s : statics) {
+        auto* label = new QLabel(QString::fromUtf8(s.text), this);
+        label->setObjectName(QString::number(s.id));
+        label->setGeometry(s.rect);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setFont(CSkin::StaticFont(s.bold));
+        QPalette pal = label->palette();
+        pal.setColor(QPalette::WindowText, QColor(s.colour));
+        label->setPalette(pal);
+        m_statics[s.id] = label;
+        m_controls[s.id] = label;
+    }
+
+    m_link = new CLinkStatic(this);
+    m_link->setObjectName(QStringLiteral("1016"));
+    m_link->setText(QStringLiteral("Kelbo 회원가입"));
+    m_link->setGeometry(Du(146, 67, 51, 8));
+    m_link->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_link->Attach(m_skin);
+    m_controls[kLink] = m_link;
+
+    // Static bitmaps take the size of their image.
+    const QPixmap separator = m_skin.Image(kBmpSeparator);
+    for (int id : {kSeparator, kPanelSeparator}) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QString::number(id));
+        label->setPixmap(separator);
+        const QRect r = id == kSeparator ? Du(21, 89, 2, 6) : Du(94, 89, 2, 6);
+        label->setGeometry(QRect(r.topLeft(), separator.deviceIndependentSize().toSize()));
+        m_controls[id] = label;
+    }
+
+    // Keyboard order of the template.
+    const int order[] = {kBtnClose,      kBtnMinimize,     kEditId,          kEditPassword,
+                         kBtnLogin,      kBtnInstall,      kBtnSave,         kBtnRollBack,
+                         kCheckLaunch,   kCheckIntoFolder, kCheckScopeBasic, kCheckScopeFull,
+                         kCheckRollback, kCheckReset};
+    for (size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(m_controls[order[i - 1]], m_controls[order[i]]);
+
+    for (const auto& [id, control] : m_controls)
+        control->installEventFilter(this);
+
+    connect(m_buttons[0], &QAbstractButton::clicked, this, [this] { OnCloseButton(); });
+    connect(m_buttons[1], &QAbstractButton::clicked, this, [this] { showMinimized(); });
+    connect(m_buttons[2], &QAbstractButton::clicked, this,
+            [this] { RunCommand(&CAddOnController::OnBnClickedBtnLogin); });
+    connect(m_buttons[3], &QAbstractButton::clicked, this,
+            [this] { RunCommand(&CAddOnController::OnInstallButton); });
+    connect(m_buttons[4], &QAbstractButton::clicked, this,
+            [this] { RunCommand(&CAddOnController::OnSaveButton); });
+    connect(m_buttons[5], &QAbstractButton::clicked, this,
+            [this] { RunCommand(&CAddOnController::OnRollBackButton); });
+}
+
+void CAddOnDlg::OnInitDialog() {
+    setWindowIcon(m_skin.AppIcon());
+    setWindowTitle(QStringLiteral("KELBO SKIV ADDON"));
+    m_backLoggedOut = m_skin.Image(kBmpBackLoggedOut);
+    m_backLoggedIn = m_skin.Image(kBmpBackLoggedIn);
+    m_logo = m_skin.Image(kBmpLogo);
+
+    // The statics' own colours; the link is painted in the window's orange
+    // whatever its state.
+    m_link->setFont(CSkin::StaticFont(true));
+    m_link->SetColourOverride(QColor(240, 74, 0));
+
+    // Minimisable from the task bar although it has no caption.
+    setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+
+    m_closeConfirmed = false;
+    m_viewMode = kLoggedOut;
+    update();
+    ArrangeControls();
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_link->SetLinkUrl(QString::fromStdString(m_controller->Config().RegistrationUrl()));
+    m_editId->setFocus(Qt::OtherFocusReason);
+    m_controller->Initialize();
+}
+
+QWidget* CAddOnDlg::Control(int id) const {
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+QRegion CAddOnDlg::WindowShape(QSize client) {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0, 0, client.width(), client.height()), 6, 6);
+    return QRegion(path.toFillPolygon().toPolygon());
+}
+
+int CAddOnDlg::IdTextUnits(const QString& id) {
+    int units = 0;
+    for (char32_t c : id.toUcs4())
+        units += c < 0x80 ? 1 : 2;
+    return units;
+}
+
+// ---- layout ----
+
+void CAddOnDlg::RemoveControl(QWidget* control) {
+    control->setGeometry(width(), height(), 0, 0);
+}
+
+void CAddOnDlg::ArrangeControls() {
+    if (m_viewMode == kLoggedOut) {
+        for (int id : {kPanelSeparator, kDateLabel, kDateValue, kSizeLabel, kSizeValue, kNoData,
+                       kIdValue, kIdLine})
+            RemoveControl(m_controls[id]);
+        return;
+    }
+    if (m_viewMode != kLoggedInNoData && m_viewMode != kLoggedInWithData)
+        return;
+
+    for (int id : {kBtnLogin, kLink, kEditId, kEditPassword}) {
+        m_controls[id]->setEnabled(false);
+        RemoveControl(m_controls[id]);
+    }
+    if (m_viewMode == kLoggedInNoData) {
+        m_controls[kNoData]->setGeometry(55, 132, 200, 11);
+        m_controls[kNoData]->show();
+    } else {
+        m_controls[kNoData]->hide();
+        m_controls[kSizeLabel]->setGeometry(55, 132, 40, 11);
+        m_controls[kSizeValue]->setGeometry(96, 132, 60, 11);
+        m_controls[kPanelSeparator]->setGeometry(160, 132, 4, 11);
+        m_controls[kDateLabel]->setGeometry(170, 132, 100, 11);
+        m_controls[kDateValue]->setGeometry(272, 132, 120, 11);
+    }
+    m_controls[kIdValue]->setGeometry(70, 100, 200, 11);
+    const int n = IdTextUnits(m_statics[kIdValue]->text());
+    m_controls[kIdLine]->setGeometry(70 + 8 * n, 100, 200, 11);
+}
+
+// ---- painting and shape ----
+
+void CAddOnDlg::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    const QPixmap& back = m_viewMode != kLoggedOut ? m_backLoggedIn : m_backLoggedOut;
+    if (!back.isNull())
+        p.drawPixmap(QPointF(0, 0), back);
+    if (!m_logo.isNull())
+        p.drawPixmap(QPointF(45, 55), m_logo);
+}
+
+void CAddOnDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    setMask(WindowShape(size()));
+    update();
+}
+
+// ---- moving by the top band ----
+
+void CAddOnDlg::mousePressEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && IsDragPoint(pos) && !childAt(pos)) {
+        // The window manager moves the window if it can; otherwise the
+        // window follows the mouse itself.
+        QWindow* handle = windowHandle();
+        if (!(handle && handle->startSystemMove())) {
+            m_dragging = true;
+            m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+        }
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CAddOnDlg::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragging && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - m_dragOffset);
+    QDialog::mouseMoveEvent(event);
+}
+
+void CAddOnDlg::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        m_dragging = false;
+    QDialog::mouseReleaseEvent(event);
+}
+
+// ---- keyboard ----
+
+bool CAddOnDlg::PreTranslateKey(QKeyEvent* key) {
+    if (key->key() == Qt::Key_Escape)
+        return true;
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    QWidget* focus = focusWidget();
+    if (focus == m_editId) {
+        focusNextPrevChild(true);
+        return true;
+    }
+    if (focus == m_editPassword || m_viewMode == kLoggedOut)
+        RunCommand(&CAddOnController::OnBnClickedBtnLogin);
+    return true;
+}
+
+bool CAddOnDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && PreTranslateKey(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+void CAddOnDlg::keyPressEvent(QKeyEvent* event) {
+    if (PreTranslateKey(event))
+        return;
+    QDialog::keyPressEvent(event);
+}
+
+// ---- closing ----
+
+void CAddOnDlg::reject() {
+    if (m_closeConfirmed)
+        QDialog::reject();
+}
+
+void CAddOnDlg::closeEvent(QCloseEvent* event) {
+    if (m_closeConfirmed)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void CAddOnDlg::OnCloseButton() {
+    if (m_closing)
+        return;
+    ModalBox box;
+    box.kind = ModalBox::kYesNo;
+    box.text = QStringLiteral("Kelbo Skiv Addon을 종료 하시겠습니까?");
+    box.caption = QStringLiteral("Kelbo Skiv Addon 종료");
+    box.questionIcon = true;
+    box.owner = this;
+    if (!RunModalBox(box))
+        return;
+    m_closeConfirmed = true;
+    m_closing = true;
+    WaitForWorkerAlive();
+    accept();
+}
+
+void CAddOnDlg::WaitForWorkerAlive() {
+    if (m_controller->IsBusy()) {
+        QEventLoop loop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
+            if (!m_controller->IsBusy())
+                loop.quit();
+        });
+        poll.start(10);
+        loop.exec();
+    }
+    m_controller->WaitForWorker();
+}
+
+void CAddOnDlg::RunCommand(void (CAddOnController::*command)()) {
+    if (m_closing)
+        return;
+    (m_controller.get()->*command)();
+}
+
+// ---- IWindowOps ----
+
+void CAddOnDlg::ShowMessage(std::string_view text) {
+    const bool fromWorker = QThread::currentThread() != thread();
+    const QString message = FromUtf8(text);
+    OnGuiThread([&] {
+        ModalBox box;
+        box.kind = ModalBox::kMessage;
+        box.text = message;
+        box.caption = QString::fromUtf8(kAppTitle);
+        box.owner = fromWorker ? nullptr : this;
+        RunModalBox(box);
+    });
+}
+
+bool CAddOnDlg::AskYesNo(std::string_view text, std::string_view title, bool questionIcon) {
+    const QString message = FromUtf8(text), caption = FromUtf8(title);
+    return OnGuiThread([&] {
+        ModalBox box;
+        box.kind = ModalBox::kYesNo;
+        box.text = message;
+        box.caption = caption;
+        box.questionIcon = questionIcon;
+        box.owner = this;
+        return RunModalBox(box);
+    });
+}
+
+void CAddOnDlg::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) {
+    const QString dateText = FromUtf8(date);
+    OnGuiThread([&] {
+        m_statics[kIdValue]->setText(m_editId->text());
+        m_statics[kIdLine]->setText(QStringLiteral("님의 셋팅 정보"));
+        if (!hasData) {
+            m_statics[kNoData]->setText(QStringLiteral("회원님의 셋팅 정보가 없습니다."));
+        } else {
+            m_statics[kSizeLabel]->setText(QStringLiteral("용량 : "));
+            m_statics[kSizeValue]->setText(QStringLiteral("%1MB").arg(sizeUnits));
+            m_statics[kDateLabel]->setText(QStringLiteral("최종 저장 날짜 : "));
+            m_statics[kDateValue]->setText(dateText);
+        }
+    });
+}
+
+void CAddOnDlg::SetViewMode(int mode) {
+    OnGuiThread([&] {
+        m_viewMode = mode;
+        repaint();
+        ArrangeControls();
+    });
+}
+
+void CAddOnDlg::SetProgress(int position) {
+    if (position < 0 || position > 100)
+        return;
+    OnGuiThread([&] { m_progress->setValue(position); });
+}
+
+std::string CAddOnDlg::GetIdText() {
+    return OnGuiThread([&] { return m_editId->text().toStdString(); });
+}
+
+std::string CAddOnDlg::GetPasswordText() {
+    return OnGuiThread([&] { return m_editPassword->text().toStdString(); });
+}
+
+int CAddOnDlg::GetCheck(int id) {
+    return OnGuiThread([&] {
+        auto it = m_checks.find(id);
+        return (it != m_checks.end() && it->second->isChecked()) ? 1 : 0;
+    });
+}
+
+void CAddOnDlg::SetCheck(int id, int state) {
+    OnGuiThread([&] {
+        auto it = m_checks.find(id);
+        if (it != m_checks.end())
+            it->second->setChecked(state == 1);
+    });
+}
+
+std::optional<std::string> CAddOnDlg::ChooseFolder(std::string_view initialFolder) {
+    const QString initial = FromUtf8(initialFolder);
+    return OnGuiThread([&]() -> std::optional<std::string> {
+        std::optional<QString> chosen = RunFolderChooser(initial);
+        if (!chosen)
+            return std::nullopt;
+        QString path = *chosen;
+        if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
+            path += QLatin1Char('/');
+        return path.toStdString();
+    });
+}
+
+void CAddOnDlg::StartProgram(std::string_view file, std::string_view workFolder) {
+    const QString f = FromUtf8(file), folder = FromUtf8(workFolder);
+    OnGuiThread([&] { app::StartProgram(f, folder); });
+}
+
+}  // namespace skiv::app

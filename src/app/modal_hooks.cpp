@@ -1,0 +1,94 @@
+#include "app/modal_hooks.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QUrl>
+
+#include "app/folder_select_dlg.h"
+
+namespace skiv::app {
+
+namespace {
+BoxHook g_boxHook;
+FolderHook g_folderHook;
+OpenHook g_openHook;
+StartHook g_startHook;
+}  // namespace
+
+void SetBoxHook(BoxHook hook) {
+    g_boxHook = std::move(hook);
+}
+void SetFolderHook(FolderHook hook) {
+    g_folderHook = std::move(hook);
+}
+void SetOpenHook(OpenHook hook) {
+    g_openHook = std::move(hook);
+}
+void SetStartHook(StartHook hook) {
+    g_startHook = std::move(hook);
+}
+
+bool RunModalBox(const ModalBox& box) {
+    if (g_boxHook)
+        return g_boxHook(box);
+
+    QMessageBox mb(box.owner);
+    mb.setWindowTitle(box.caption);
+    mb.setText(box.text);
+    // The boxes speak the window's language: Korean button captions.
+    if (box.kind == ModalBox::kYesNo) {
+        mb.setIcon(box.questionIcon ? QMessageBox::Question : QMessageBox::NoIcon);
+        QPushButton* yes = mb.addButton(QStringLiteral("예(&Y)"), QMessageBox::YesRole);
+        mb.addButton(QStringLiteral("아니요(&N)"), QMessageBox::NoRole);
+        mb.setDefaultButton(yes);
+        mb.exec();
+        return mb.clickedButton() == yes;
+    }
+    mb.setIcon(box.kind == ModalBox::kWarning ? QMessageBox::Warning : QMessageBox::NoIcon);
+    QPushButton* ok = mb.addButton(QStringLiteral("확인"), QMessageBox::AcceptRole);
+    mb.setDefaultButton(ok);
+    mb.setEscapeButton(ok);
+    mb.exec();
+    return true;
+}
+
+std::optional<QString> RunFolderChooser(const QString& initialFolder) {
+    if (g_folderHook)
+        return g_folderHook(initialFolder);
+    CFolderSelectDlg dlg;
+    dlg.SetPath(initialFolder);
+    if (dlg.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dlg.GetPath();
+}
+
+bool OpenAddress(OpenTarget target, const QString& address) {
+    if (g_openHook)
+        return g_openHook(target, address);
+    const QUrl url(address);
+    if (QDesktopServices::openUrl(url))
+        return true;
+    // The desktop's opener is xdg-open; ask it directly when Qt's own
+    // service lookup (portal, session bus) gave up.
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
+}
+
+void StartProgram(const QString& file, const QString& workFolder) {
+    if (g_startHook) {
+        g_startHook(file, workFolder);
+        return;
+    }
+    const QString path = QFileInfo(file).isAbsolute() ? file : QDir(workFolder).filePath(file);
+    if (path.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive)) {
+        // Windows programs run in the Wine prefix named by WINEPREFIX (inherited).
+        QProcess::startDetached(QStringLiteral("wine"), {path}, workFolder);
+    } else {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    }
+}
+
+}  // namespace skiv::app

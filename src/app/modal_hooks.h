@@ -1,0 +1,53 @@
+#pragma once
+// Every modal box and every hand-over to the desktop goes through here, so
+// that tests can answer them instead of a person.
+//
+// Without an installed hook the real thing happens: a QMessageBox runs its
+// own modal loop, a CFolderSelectDlg is shown, an address goes to
+// QDesktopServices, a program is started detached. Hooks are process-wide
+// and are called on the GUI thread; install them before the window starts
+// and remove them (pass nullptr) when the test ends.
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace skiv::app {
+
+struct ModalBox {
+    enum Kind { kMessage, kYesNo, kWarning };
+    Kind kind = kMessage;
+    QString text;
+    QString caption;
+    bool questionIcon = false;
+    QWidget* owner = nullptr;  // null for a box raised by a worker thread
+};
+
+// Answer of a box: true for OK or Yes, false for No.
+using BoxHook = std::function<bool(const ModalBox&)>;
+// The folder the user "chose" (ending with '/'), nullopt for cancel.
+using FolderHook = std::function<std::optional<QString>(const QString& initialFolder)>;
+// Where an address went; returns whether opening succeeded.
+enum class OpenTarget { kMail, kBrowser };
+using OpenHook = std::function<bool(OpenTarget target, const QString& address)>;
+// A program start: the file and its working folder.
+using StartHook = std::function<void(const QString& file, const QString& workFolder)>;
+
+void SetBoxHook(BoxHook hook);
+void SetFolderHook(FolderHook hook);
+void SetOpenHook(OpenHook hook);
+void SetStartHook(StartHook hook);
+
+// Shows the box (or asks the hook) and returns the answer.
+bool RunModalBox(const ModalBox& box);
+// Runs the folder chooser at initialFolder (or asks the hook).
+std::optional<QString> RunFolderChooser(const QString& initialFolder);
+// Opens an address with the desktop's handler for its kind.
+bool OpenAddress(OpenTarget target, const QString& address);
+// Starts a program: a Windows program through wine, anything else through
+// the desktop's opener. The outcome is not reported.
+void StartProgram(const QString& file, const QString& workFolder);
+
+}  // namespace skiv::app

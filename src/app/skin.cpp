@@ -1,0 +1,82 @@
+#include "app/skin.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "app/skin_paint.h"
+
+namespace skiv::app {
+
+namespace sp = skinpaint;
+
+CSkin::CSkin(qreal devicePixelRatio) : m_dpr(devicePixelRatio > 0 ? devicePixelRatio : 1.0) {
+    m_images[kBmpBackLoggedOut] = sp::Background(false, m_dpr);
+    m_images[kBmpBackLoggedIn] = sp::Background(true, m_dpr);
+    m_images[kBmpLogo] = sp::Logo(m_dpr);
+    m_images[kBmpSeparator] = sp::Separator(m_dpr);
+    m_images[kIconCloseHover] = sp::TitleMark(true, true, m_dpr);
+    m_images[kIconClose] = sp::TitleMark(true, false, m_dpr);
+    m_images[kIconMinimizeHover] = sp::TitleMark(false, true, m_dpr);
+    m_images[kIconMinimize] = sp::TitleMark(false, false, m_dpr);
+    m_images[kIconLogin] = sp::LoginPlate(m_dpr);
+    m_images[kIconRollBackHover] = sp::StonePlate(QStringLiteral("되돌리기"), true, m_dpr);
+    m_images[kIconRollBack] = sp::StonePlate(QStringLiteral("되돌리기"), false, m_dpr);
+    m_images[kIconSaveHover] = sp::StonePlate(QStringLiteral("내셋팅 저장"), true, m_dpr);
+    m_images[kIconSave] = sp::StonePlate(QStringLiteral("내셋팅 저장"), false, m_dpr);
+    m_images[kIconInstallHover] = sp::StonePlate(QStringLiteral("내셋팅 설치"), true, m_dpr);
+    m_images[kIconInstall] = sp::StonePlate(QStringLiteral("내셋팅 설치"), false, m_dpr);
+    m_images[kBmpTree] = sp::TreeStrip(m_dpr);
+    m_images[kIconApp] = sp::AppIcon(32, m_dpr);
+
+    for (int size : {16, 24, 32, 48, 64, 128})
+        m_appIcon.addPixmap(sp::AppIcon(size, m_dpr));
+
+    QPoint hot;
+    const QPixmap hand = sp::HandCursor(m_dpr, &hot);
+    m_images[kCursorHand] = hand;
+    m_hand = QCursor(hand, hot.x(), hot.y());
+}
+
+QPixmap CSkin::Image(int id) const {
+    auto it = m_images.find(id);
+    return it == m_images.end() ? QPixmap() : it->second;
+}
+
+QPixmap CSkin::TreeImage(int index) const {
+    if (index < 0 || index > 14)
+        return {};
+    const QPixmap& strip = m_images.at(kBmpTree);
+    const int w = qRound(17 * m_dpr), h = qRound(16 * m_dpr);
+    QPixmap one = strip.copy(qRound(index * 17 * m_dpr), 0, w, h);
+    one.setDevicePixelRatio(m_dpr);
+    return one;
+}
+
+QFont CSkin::StaticFont(bool bold) {
+    QFont f(QStringLiteral("NanumGothic"));
+    f.setPixelSize(12);
+    f.setWeight(bold ? QFont::Bold : QFont::Normal);
+    f.setStyleHint(QFont::SansSerif);
+    return f;
+}
+
+namespace {
+CSkin* g_instance = nullptr;
+// Pixmaps must go before the application object does.
+void ReleaseInstance() {
+    delete g_instance;
+    g_instance = nullptr;
+}
+}  // namespace
+
+const CSkin& CSkin::Instance() {
+    if (!g_instance) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        g_instance = new CSkin(screen ? screen->devicePixelRatio() : 1.0);
+        qAddPostRoutine(ReleaseInstance);
+    }
+    return *g_instance;
+}
+
+}  // namespace skiv::app

@@ -1,0 +1,72 @@
+#pragma once
+// CSkin: every image of the window, drawn once at start-up with QPainter.
+//
+// The images keep the resource numbers the window's layout was drawn
+// around (backgrounds 147/148, logo 131, plates 139-144, ...). Each is
+// painted at the screen's device-pixel ratio so it stays sharp on high-DPI
+// screens; sizes below are logical pixels.
+//
+// A CSkin is built and used on the GUI thread only; it owns its pixmaps and
+// hands out implicitly shared copies.
+
+#include <QCursor>
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <map>
+
+namespace skiv::app {
+
+enum SkinId : int {
+    kIconApp = 128,
+    kBmpLogo = 131,         // 158 x 31
+    kIconCloseHover = 132,  // 16 x 16
+    kIconClose = 133,
+    kIconMinimizeHover = 134,  // 16 x 16
+    kIconMinimize = 135,
+    kIconLogin = 136,          // 53 x 42
+    kBmpSeparator = 137,       // 4 x 11
+    kIconRollBackHover = 139,  // 115 x 53 stone plates
+    kIconRollBack = 140,
+    kIconSaveHover = 141,
+    kIconSave = 142,
+    kIconInstallHover = 143,
+    kIconInstall = 144,
+    kCursorHand = 146,
+    kBmpBackLoggedOut = 147,  // 405 x 436
+    kBmpBackLoggedIn = 148,   // 405 x 436
+    kBmpTree = 151,           // 255 x 16: fifteen 17 x 16 tree images
+};
+
+class CSkin {
+public:
+    // Paints every image at devicePixelRatio (1 for a plain screen).
+    explicit CSkin(qreal devicePixelRatio = 1.0);
+
+    // The image of a resource number; a null pixmap for an unknown number
+    // (the caller leaves that image out).
+    QPixmap Image(int id) const;
+    // Icon 128 at the usual window-icon sizes.
+    const QIcon& AppIcon() const { return m_appIcon; }
+    // Cursor 146, the hand shown over buttons and the link.
+    const QCursor& HandCursor() const { return m_hand; }
+    // One of the fifteen tree images of bitmap 151, index 0-14.
+    QPixmap TreeImage(int index) const;
+    qreal DevicePixelRatio() const { return m_dpr; }
+
+    // The two fonts of the window's statics: 12-px NanumGothic (standing in
+    // for Gulim), bold or normal.
+    static QFont StaticFont(bool bold);
+
+    // The skin of the running application, built on first use at the
+    // primary screen's ratio. GUI thread only.
+    static const CSkin& Instance();
+
+private:
+    qreal m_dpr;
+    std::map<int, QPixmap> m_images;
+    QIcon m_appIcon;
+    QCursor m_hand;
+};
+
+}  // namespace skiv::app

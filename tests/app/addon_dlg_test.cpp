@@ -1,0 +1,342 @@
+// CAddOnDlg: layout per view mode, keyboard, closing, dragging, the
+// window operations from the GUI thread and from a worker.
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <deque>
+#include <thread>
+
+#include "app/addon_dlg.h"
+#include "app/link_static.h"
+#include "app/modal_hooks.h"
+#include "app/skin.h"
+#include "app_tests.h"
+
+using skiv::app::CAddOnDlg;
+using skiv::app::ModalBox;
+
+class AddOnDlgTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_logDir;
+    std::unique_ptr<CAddOnDlg> m_dlg;
+    std::vector<ModalBox> m_boxes;
+    std::deque<bool> m_answers;
+
+    QRect Rect(int id) const { return m_dlg->Control(id)->geometry(); }
+    QString Text(int id) const { return static_cast<QLabel*>(m_dlg->Control(id))->text(); }
+    QCheckBox* Box(int id) const { return static_cast<QCheckBox*>(m_dlg->Control(id)); }
+    QLineEdit* Edit(int id) const { return static_cast<QLineEdit*>(m_dlg->Control(id)); }
+    bool Removed(int id) const { return Rect(id) == QRect(404, 436, 0, 0); }
+
+    void ShowAndActivate() {
+        m_dlg->show();
+        QApplication::setActiveWindow(m_dlg.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+    }
+
+    void Press(QPoint at, QEvent::Type type, QPoint global, Qt::MouseButtons held) {
+        QMouseEvent e(type, at, global, Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(m_dlg.get(), &e);
+    }
+
+    // Press at a client point, move the mouse by (25, 15) with the button
+    // held, release: how far the window went.
+    QPoint DragFrom(QPoint at) {
+        const QPoint before = m_dlg->pos();
+        const QPoint global = m_dlg->mapToGlobal(at);
+        Press(at, QEvent::MouseButtonPress, global, Qt::LeftButton);
+        QMouseEvent move(QEvent::MouseMove, at + QPoint(25, 15), global + QPoint(25, 15),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_dlg.get(), &move);
+        Press(at + QPoint(25, 15), QEvent::MouseButtonRelease, global + QPoint(25, 15),
+              Qt::NoButton);
+        return m_dlg->pos() - before;
+    }
+
+private slots:
+    void init() {
+        m_boxes.clear();
+        m_answers.clear();
+        skiv::app::SetBoxHook([this](const ModalBox& b) {
+            m_boxes.push_back(b);
+            if (m_answers.empty())
+                return true;
+            const bool a = m_answers.front();
+            m_answers.pop_front();
+            return a;
+        });
+        m_dlg = std::make_unique<CAddOnDlg>(skiv::app::CSkin::Instance(),
+                                            skiv::ServiceConfig{"https://127.0.0.1:9", ""},
+                                            m_logDir.path().toStdString() + "/");
+        m_dlg->move(100, 100);
+    }
+    void cleanup() {
+        m_dlg.reset();
+        skiv::app::SetBoxHook(nullptr);
+    }
+
+    void startState() {
+        QCOMPARE(m_dlg->size(), QSize(404, 436));
+        QCOMPARE(m_dlg->windowTitle(), QStringLiteral("KELBO SKIV ADDON"));
+        QVERIFY(!m_dlg->windowIcon().isNull());
+        QCOMPARE(m_dlg->ViewMode(), 0);
+        QVERIFY(Box(1009)->isChecked());
+        QVERIFY(Box(1011)->isChecked());
+        QVERIFY(!Box(1006)->isChecked() && !Box(1008)->isChecked());
+        QVERIFY(!Box(1010)->isChecked() && !Box(1012)->isChecked());
+        QCOMPARE(Text(1015), QStringLiteral("- for WOW | ver 1.0.1"));
+        auto* link = static_cast<skiv::app::CLinkStatic*>(m_dlg->Control(1016));
+        QCOMPARE(link->text(), QStringLiteral("Kelbo 회원가입"));
+        QCOMPARE(link->LinkUrl(),
+                 QStringLiteral("https://127.0.0.1:9/Member/Common/frmMemberRegist.aspx"));
+        QCOMPARE(link->TextColour(), QColor(240, 74, 0));
+        ShowAndActivate();
+        QCOMPARE(QApplication::focusWidget(), m_dlg->Control(1013));
+    }
+
+    void templatePlacesInPixels() {
+        // Dialog units at base 7 x 14, edge by edge with rounding.
+        QCOMPARE(Rect(1000), QRect(383, 11, 18, 15));
+        QCOMPARE(Rect(1001), QRect(364, 11, 18, 15));
+        QCOMPARE(Rect(1002), QRect(175, 102, 53, 42));
+        QCOMPARE(Rect(1003), QRect(275, 189, 110, 49));
+        QCOMPARE(Rect(1004), QRect(275, 257, 110, 49));
+        QCOMPARE(Rect(1005), QRect(275, 324, 110, 49));
+        QCOMPARE(Rect(1006), QRect(19, 194, 14, 14));
+        QCOMPARE(Rect(1008), QRect(19, 217, 14, 14));
+        QCOMPARE(Rect(1009), QRect(19, 263, 14, 14));
+        QCOMPARE(Rect(1010), QRect(19, 287, 14, 14));
+        QCOMPARE(Rect(1011), QRect(19, 331, 14, 14));
+        QCOMPARE(Rect(1012), QRect(19, 355, 14, 14));
+        QCOMPARE(Rect(1007), QRect(12, 392, 382, 21));
+        QCOMPARE(Rect(1013), QRect(51, 100, 114, 21));
+        QCOMPARE(Rect(1014), QRect(51, 123, 114, 21));
+        QCOMPARE(Rect(1015), QRect(205, 65, 178, 14));
+        QCOMPARE(Rect(1016).topLeft(), QPoint(256, 117));
+        QCOMPARE(Rect(1017), QRect(37, 156, 4, 11));
+        // The member panel is out of sight while logged out.
+        for (int id : {1018, 1019, 1020, 1021, 1022, 1023, 1024, 1025})
+            QVERIFY2(Removed(id), qPrintable(QString::number(id)));
+    }
+
+    void windowShapeRoundsTheCorners() {
+        const QRegion shape = CAddOnDlg::WindowShape(QSize(404, 436));
+        for (QPoint corner :
+             {QPoint(0, 0), QPoint(1, 1), QPoint(403, 0), QPoint(0, 435), QPoint(403, 435)})
+            QVERIFY2(!shape.contains(corner),
+                     qPrintable(QStringLiteral("%1,%2").arg(corner.x()).arg(corner.y())));
+        for (QPoint inside : {QPoint(3, 3), QPoint(200, 0), QPoint(0, 200), QPoint(400, 432)})
+            QVERIFY(shape.contains(inside));
+    }
+
+    void loggedInWithoutData() {
+        Edit(1013)->setText(QStringLiteral("alice"));
+        m_dlg->ShowMemberInfo(false, 0, "");
+        m_dlg->SetViewMode(1);
+        QCOMPARE(m_dlg->ViewMode(), 1);
+        QCOMPARE(Text(1023), QStringLiteral("회원님의 셋팅 정보가 없습니다."));
+        QCOMPARE(Rect(1023), QRect(55, 132, 200, 11));
+        QCOMPARE(Text(1024), QStringLiteral("alice"));
+        QCOMPARE(Text(1025), QStringLiteral("님의 셋팅 정보"));
+        QCOMPARE(Rect(1024), QRect(70, 100, 200, 11));
+        QCOMPARE(Rect(1025), QRect(110, 100, 200, 11));  // 5 bytes x 8 px
+        for (int id : {1002, 1013, 1014, 1016}) {
+            QVERIFY(Removed(id));
+            QVERIFY(!m_dlg->Control(id)->isEnabled());
+        }
+        for (int id : {1018, 1019, 1020, 1021, 1022})
+            QVERIFY(Removed(id));
+    }
+
+    void loggedInWithData() {
+        Edit(1013)->setText(QStringLiteral("홍길동"));
+        m_dlg->ShowMemberInfo(true, 0, "2024-05-01 21:30");
+        m_dlg->SetViewMode(2);
+        QCOMPARE(Text(1020), QStringLiteral("용량 : "));
+        QCOMPARE(Text(1022), QStringLiteral("0MB"));
+        QCOMPARE(Text(1019), QStringLiteral("최종 저장 날짜 : "));
+        QCOMPARE(Text(1021), QStringLiteral("2024-05-01 21:30"));
+        QCOMPARE(Rect(1020), QRect(55, 132, 40, 11));
+        QCOMPARE(Rect(1022), QRect(96, 132, 60, 11));
+        QCOMPARE(Rect(1018), QRect(160, 132, 4, 11));
+        QCOMPARE(Rect(1019), QRect(170, 132, 100, 11));
+        QCOMPARE(Rect(1021), QRect(272, 132, 120, 11));
+        QVERIFY(m_dlg->Control(1023)->isHidden());
+        // Three Korean characters count two bytes each.
+        QCOMPARE(Rect(1025), QRect(118, 100, 200, 11));
+
+        // A later save refreshes the figures; an unknown mode moves nothing.
+        m_dlg->ShowMemberInfo(true, 7, "2024-05-02 08:00");
+        QCOMPARE(Text(1022), QStringLiteral("7MB"));
+        m_dlg->SetViewMode(5);
+        QCOMPARE(Rect(1021), QRect(272, 132, 120, 11));
+    }
+
+    void idWidthUnits() {
+        QCOMPARE(CAddOnDlg::IdTextUnits(QStringLiteral("abcde")), 5);
+        QCOMPARE(CAddOnDlg::IdTextUnits(QStringLiteral("홍길동")), 6);
+        QCOMPARE(CAddOnDlg::IdTextUnits(QStringLiteral("kim홍")), 5);
+    }
+
+    void enterMovesFromIdToPasswordThenLogsIn() {
+        ShowAndActivate();
+        Edit(1013)->setFocus();
+        QTest::keyClick(Edit(1013), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), m_dlg->Control(1014));
+        QVERIFY(m_boxes.empty());  // no login yet
+
+        // Enter in the password field logs in: empty fields are refused.
+        QTest::keyClick(Edit(1014), Qt::Key_Enter);
+        QCOMPARE(m_boxes.size(), size_t(1));
+        QCOMPARE(m_boxes[0].text, QStringLiteral("ID와 패스워드를 입력해주세요"));
+        QCOMPARE(m_boxes[0].caption, QStringLiteral("Kelbo Skiv Addon"));
+        QCOMPARE(m_boxes[0].owner, m_dlg.get());
+        QCOMPARE(m_dlg->Controller().Session().memberId, std::string());
+
+        // Logged out, Enter anywhere logs in.
+        Edit(1013)->setText(QStringLiteral("bob"));
+        Box(1006)->setFocus();
+        QTest::keyClick(Box(1006), Qt::Key_Return);
+        QCOMPARE(m_boxes.size(), size_t(2));
+        QCOMPARE(m_dlg->Controller().Session().memberId, std::string("bob"));
+        QVERIFY(!Box(1006)->isChecked());  // swallowed, not passed to the box
+    }
+
+    void enterAfterLoginOutsidePasswordDoesNothing() {
+        ShowAndActivate();
+        m_dlg->SetViewMode(2);
+        Box(1009)->setFocus();
+        QTest::keyClick(Box(1009), Qt::Key_Return);
+        QVERIFY(m_boxes.empty());
+        QVERIFY(Box(1009)->isChecked());
+    }
+
+    void escapeAndSystemCloseNeverClose() {
+        ShowAndActivate();
+        QTest::keyClick(Edit(1013), Qt::Key_Escape);
+        QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+        m_dlg->reject();
+        QVERIFY(!m_dlg->close());
+        QVERIFY(m_dlg->isVisible());
+        QVERIFY(m_boxes.empty());
+    }
+
+    void closeButtonAsksFirst() {
+        ShowAndActivate();
+        auto* close = static_cast<QAbstractButton*>(m_dlg->Control(1000));
+        m_answers = {false};
+        close->click();
+        QCOMPARE(m_boxes.size(), size_t(1));
+        QCOMPARE(m_boxes[0].kind, ModalBox::kYesNo);
+        QCOMPARE(m_boxes[0].text, QStringLiteral("Kelbo Skiv Addon을 종료 하시겠습니까?"));
+        QCOMPARE(m_boxes[0].caption, QStringLiteral("Kelbo Skiv Addon 종료"));
+        QVERIFY(m_boxes[0].questionIcon);
+        QVERIFY(m_dlg->isVisible());
+        QVERIFY(!m_dlg->CloseConfirmed());
+
+        m_answers = {true};
+        close->click();
+        QVERIFY(m_dlg->CloseConfirmed());
+        QVERIFY(!m_dlg->isVisible());
+        QCOMPARE(m_dlg->result(), int(QDialog::Accepted));
+    }
+
+    void topBandDragsTheWindow() {
+        ShowAndActivate();
+        QCOMPARE(DragFrom(QPoint(10, 39)), QPoint(25, 15));
+        QCOMPARE(DragFrom(QPoint(10, 40)), QPoint(0, 0));
+        QCOMPARE(DragFrom(QPoint(0, 20)), QPoint(0, 0));
+        QCOMPARE(DragFrom(QPoint(1, 0)), QPoint(25, 15));
+    }
+
+    void progressIgnoresValuesOutOfRange() {
+        auto* bar = static_cast<QProgressBar*>(m_dlg->Control(1007));
+        QCOMPARE(bar->minimum(), 0);
+        QCOMPARE(bar->maximum(), 100);
+        m_dlg->SetProgress(40);
+        m_dlg->SetProgress(101);
+        m_dlg->SetProgress(-1);
+        QCOMPARE(bar->value(), 40);
+        m_dlg->SetProgress(100);
+        QCOMPARE(bar->value(), 100);
+        m_dlg->SetProgress(0);
+        QCOMPARE(bar->value(), 0);
+    }
+
+    void checkBoxPairsStayOneChecked() {
+        ShowAndActivate();
+        QTest::mouseClick(Box(1010), Qt::LeftButton, {}, QPoint(7, 7));
+        QVERIFY(Box(1010)->isChecked());
+        QVERIFY(!Box(1009)->isChecked());
+        QTest::mouseClick(Box(1010), Qt::LeftButton, {}, QPoint(7, 7));
+        QVERIFY(Box(1009)->isChecked());
+        QTest::mouseClick(Box(1011), Qt::LeftButton, {}, QPoint(7, 7));
+        QVERIFY(!Box(1011)->isChecked());
+        QVERIFY(Box(1012)->isChecked());
+        // 1006 and 1008 are on their own.
+        QTest::mouseClick(Box(1006), Qt::LeftButton, {}, QPoint(7, 7));
+        QVERIFY(Box(1006)->isChecked());
+        QVERIFY(Box(1009)->isChecked() && Box(1012)->isChecked());
+        QCOMPARE(m_dlg->GetCheck(1006), 1);
+        QCOMPARE(m_dlg->GetCheck(1008), 0);
+        QCOMPARE(m_dlg->GetCheck(4242), 0);
+    }
+
+    void workerCallsReachTheWidgetsAndBlock() {
+        ShowAndActivate();
+        Edit(1013)->setText(QStringLiteral("이순신"));
+        Edit(1014)->setText(QStringLiteral("pw"));
+        std::atomic<bool> done{false};
+        std::string id, password;
+        int check = -1;
+        std::optional<std::string> folder;
+        skiv::app::SetFolderHook([](const QString& initial) -> std::optional<QString> {
+            return initial + QStringLiteral("chosen");
+        });
+        std::thread worker([&] {
+            m_dlg->SetProgress(55);
+            id = m_dlg->GetIdText();
+            password = m_dlg->GetPasswordText();
+            m_dlg->SetCheck(1008, 1);
+            check = m_dlg->GetCheck(1008);
+            m_dlg->ShowMessage("애드온이 모두 저장되었습니다");
+            folder = m_dlg->ChooseFolder("/tmp/");
+            m_dlg->ShowMemberInfo(true, 3, "2024-01-01");
+            m_dlg->SetViewMode(2);
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done.load(), 20000);
+        worker.join();
+        skiv::app::SetFolderHook(nullptr);
+        QCOMPARE(static_cast<QProgressBar*>(m_dlg->Control(1007))->value(), 55);
+        QCOMPARE(id, std::string("이순신"));
+        QCOMPARE(password, std::string("pw"));
+        QCOMPARE(check, 1);
+        QVERIFY(Box(1008)->isChecked());
+        QCOMPARE(m_boxes.size(), size_t(1));
+        QCOMPARE(m_boxes[0].owner, nullptr);  // a worker's box has no owner
+        QCOMPARE(m_boxes[0].text, QStringLiteral("애드온이 모두 저장되었습니다"));
+        QCOMPARE(folder, std::optional<std::string>("/tmp/chosen/"));
+        QCOMPARE(Text(1022), QStringLiteral("3MB"));
+        QCOMPARE(m_dlg->ViewMode(), 2);
+    }
+
+    void paintsTheBackgroundOfTheMode() {
+        const QImage loggedOut = m_dlg->grab().toImage();
+        m_dlg->SetViewMode(1);
+        const QImage loggedIn = m_dlg->grab().toImage();
+        // The login labels are part of the logged-out background only.
+        QVERIFY(loggedOut.copy(14, 100, 34, 44) != loggedIn.copy(14, 100, 34, 44));
+        // The logo sits at (45, 55) on both.
+        QCOMPARE(loggedOut.copy(45, 55, 158, 31), loggedIn.copy(45, 55, 158, 31));
+    }
+};
+
+SKIV_APP_TEST(AddOnDlgTest);
+#include "addon_dlg_test.moc"
