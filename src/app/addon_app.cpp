@@ -14,7 +14,7 @@ void CAddOnApp::InitInstance() {
     // is stored under it.
     QApplication::setOrganizationName(
         QStringLiteral("로컬 응용 프로그램 마법사에서 생성한 응용 프로그램"));
-    QApplication::setFont(CSkin::StaticFont(false));
+    QApplication::setFont(CSkin::TextFont());
     QApplication::setWindowIcon(CSkin::Instance().AppIcon());
 }
 

@@ -122,7 +122,7 @@ void CAddOnDlg::CreateControls() {
     m_editPassword->setGeometry(Du(29, 70, 65, 12));
     m_editPassword->setEchoMode(QLineEdit::Password);
     for (QLineEdit* edit : {m_editId, m_editPassword}) {
-        edit->setFont(CSkin::StaticFont(false));
+        edit->setFont(CSkin::TextFont());
         edit->setTextMargins(2, 0, 2, 0);
     }
     m_editId->setObjectName(QStringLiteral("1013"));

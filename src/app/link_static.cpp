@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 
 #include "app/modal_hooks.h"
 #include "app/skin.h"
@@ -56,7 +57,8 @@ void CLinkStatic::ResizeToText() {
         return;
     const QFontMetrics fm(DrawFont());
     const int tw = fm.horizontalAdvance(text());
-    const int th = fm.height();
+    // Room for the underline too: some faces put it below their descent.
+    const int th = std::max(fm.height(), fm.ascent() + fm.underlinePos() + fm.lineWidth());
     QRect r = geometry();
     const Qt::Alignment a = alignment();
     if (a & Qt::AlignVCenter)

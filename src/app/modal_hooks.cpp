@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QUrl>
+#include <memory>
 
 #include "app/folder_select_dlg.h"
 
@@ -32,28 +33,33 @@ void SetStartHook(StartHook hook) {
     g_startHook = std::move(hook);
 }
 
+QMessageBox* CreateMessageBox(const ModalBox& box) {
+    auto* mb = new QMessageBox(box.owner);
+    mb->setWindowTitle(box.caption);
+    mb->setText(box.text);
+    // The boxes speak the window's language: Korean button captions.
+    if (box.kind == ModalBox::kYesNo) {
+        mb->setIcon(box.questionIcon ? QMessageBox::Question : QMessageBox::NoIcon);
+        QPushButton* yes = mb->addButton(QStringLiteral("예(&Y)"), QMessageBox::YesRole);
+        mb->addButton(QStringLiteral("아니요(&N)"), QMessageBox::NoRole);
+        mb->setDefaultButton(yes);
+        return mb;
+    }
+    mb->setIcon(box.kind == ModalBox::kWarning ? QMessageBox::Warning : QMessageBox::NoIcon);
+    QPushButton* ok = mb->addButton(QStringLiteral("확인"), QMessageBox::AcceptRole);
+    mb->setDefaultButton(ok);
+    mb->setEscapeButton(ok);
+    return mb;
+}
+
 bool RunModalBox(const ModalBox& box) {
     if (g_boxHook)
         return g_boxHook(box);
-
-    QMessageBox mb(box.owner);
-    mb.setWindowTitle(box.caption);
-    mb.setText(box.text);
-    // The boxes speak the window's language: Korean button captions.
-    if (box.kind == ModalBox::kYesNo) {
-        mb.setIcon(box.questionIcon ? QMessageBox::Question : QMessageBox::NoIcon);
-        QPushButton* yes = mb.addButton(QStringLiteral("예(&Y)"), QMessageBox::YesRole);
-        mb.addButton(QStringLiteral("아니요(&N)"), QMessageBox::NoRole);
-        mb.setDefaultButton(yes);
-        mb.exec();
-        return mb.clickedButton() == yes;
-    }
-    mb.setIcon(box.kind == ModalBox::kWarning ? QMessageBox::Warning : QMessageBox::NoIcon);
-    QPushButton* ok = mb.addButton(QStringLiteral("확인"), QMessageBox::AcceptRole);
-    mb.setDefaultButton(ok);
-    mb.setEscapeButton(ok);
-    mb.exec();
-    return true;
+    std::unique_ptr<QMessageBox> mb(CreateMessageBox(box));
+    mb->exec();
+    if (box.kind != ModalBox::kYesNo)
+        return true;
+    return mb->clickedButton() && mb->buttonRole(mb->clickedButton()) == QMessageBox::YesRole;
 }
 
 std::optional<QString> RunFolderChooser(const QString& initialFolder) {

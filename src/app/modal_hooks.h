@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+class QMessageBox;
 class QWidget;
 
 namespace skiv::app {
@@ -40,6 +41,9 @@ void SetFolderHook(FolderHook hook);
 void SetOpenHook(OpenHook hook);
 void SetStartHook(StartHook hook);
 
+// The box RunModalBox shows, not yet shown; the caller owns it. A Yes
+// button has QMessageBox::YesRole.
+QMessageBox* CreateMessageBox(const ModalBox& box);
 // Shows the box (or asks the hook) and returns the answer.
 bool RunModalBox(const ModalBox& box);
 // Runs the folder chooser at initialFolder (or asks the hook).

@@ -1,6 +1,7 @@
 #include "app/skin.h"
 
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -54,10 +55,25 @@ QPixmap CSkin::TreeImage(int index) const {
 }
 
 QFont CSkin::StaticFont(bool bold) {
+    // A 12-px Gulim is 12 px from the top of its tallest letter to the
+    // bottom of its lowest one; the statics are 11-12 px tall for that. The
+    // same face size of NanumGothic is taller (about 14 px), so take the
+    // largest size whose line fits in 12 px.
     QFont f(QStringLiteral("NanumGothic"));
-    f.setPixelSize(12);
-    f.setWeight(bold ? QFont::Bold : QFont::Normal);
     f.setStyleHint(QFont::SansSerif);
+    f.setWeight(bold ? QFont::Bold : QFont::Normal);
+    for (int px = 12; px >= 9; --px) {
+        f.setPixelSize(px);
+        if (QFontMetrics(f).height() <= 12)
+            break;
+    }
+    return f;
+}
+
+QFont CSkin::TextFont() {
+    QFont f(QStringLiteral("NanumGothic"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(12);
     return f;
 }
 

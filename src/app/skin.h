@@ -54,9 +54,11 @@ public:
     QPixmap TreeImage(int index) const;
     qreal DevicePixelRatio() const { return m_dpr; }
 
-    // The two fonts of the window's statics: 12-px NanumGothic (standing in
-    // for Gulim), bold or normal.
+    // The two fonts of the window's statics: NanumGothic standing in for a
+    // 12-px Gulim (a line of it fits in 12 px), bold or normal.
     static QFont StaticFont(bool bold);
+    // The font of edit fields, boxes and dialogs: 12-px NanumGothic.
+    static QFont TextFont();
 
     // The skin of the running application, built on first use at the
     // primary screen's ratio. GUI thread only.

@@ -280,7 +280,8 @@ void CheckLabels(QPainter& p) {
         {331, "되돌리기"},
         {355, "초기화 (게임 초기설정으로 되돌려줍니다)"},
     };
-    QFont f = CSkin::StaticFont(true);
+    QFont f = CSkin::TextFont();
+    f.setWeight(QFont::Bold);
     p.setRenderHint(QPainter::TextAntialiasing);
     for (const Label& l : labels) {
         const QString text = QString::fromUtf8(l.text);

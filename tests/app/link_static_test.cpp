@@ -82,8 +82,19 @@ private slots:
         QFont f = m_link->font();
         f.setUnderline(true);
         const QFontMetrics fm(f);
-        QCOMPARE(m_link->geometry(),
-                 QRect(10, 10, fm.horizontalAdvance(m_link->text()), fm.height()));
+        QCOMPARE(m_link->geometry().topLeft(), QPoint(10, 10));
+        QCOMPARE(m_link->width(), fm.horizontalAdvance(m_link->text()));
+        QVERIFY(m_link->height() >= fm.height());
+        // The underline is inside the control: its bottom row has link ink.
+        m_link->SetColourOverride(QColor(Qt::black));
+        QImage img(m_link->size(), QImage::Format_ARGB32);
+        img.fill(Qt::white);
+        m_link->render(&img);
+        int inked = 0;
+        for (int y = fm.ascent() + 1; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                inked += qGray(img.pixel(x, y)) < 128;
+        QVERIFY2(inked > img.width() / 2, "no underline below the baseline");
         // The tooltip follows the address, the text stays.
         QCOMPARE(m_link->toolTip(), QStringLiteral("https://example.test/r"));
         QCOMPARE(m_link->text(), QStringLiteral("Kelbo 회원가입"));
