@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "service_test_util.h"
 
 namespace skiv::test {
@@ -35,10 +33,10 @@ TEST_F(LoginTest, SuccessGivesTheSixValueTagsInTheClientsOrder) {
     EXPECT_EQ(r.filesize, "0");
     EXPECT_EQ(r.filetype, "0");
     EXPECT_EQ(r.savedate, "");
-    EXPECT_TRUE(std::regex_match(r.memberkey, std::regex("[0-9a-f]{64}")));
+    EXPECT_TRUE(Shaped(r.memberkey, std::string(64, 'x'))) << r.memberkey;
     EXPECT_EQ(r.uploadUrl, svc.BaseUrl() + "/skivaddon/upload.aspx");
     EXPECT_TRUE(
-        std::regex_match(r.downloadUrl, std::regex(svc.BaseUrl() + "/skivaddon/dl/[0-9a-f]{64}/")))
+        Shaped(r.downloadUrl, svc.BaseUrl() + "/skivaddon/dl/" + std::string(64, 'x') + "/"))
         << r.downloadUrl;
 
     // IDs are not case-sensitive; each login hands out fresh secrets.

@@ -14,6 +14,27 @@ struct LoginReply {
     std::string error, errormsg, filesize, savedate, filetype, memberkey, uploadUrl, downloadUrl;
 };
 
+// True when `text` matches `pattern`, where '#' stands for a decimal digit
+// and 'x' for a lower-case hex digit; every other character is literal.
+inline bool Shaped(const std::string& text, const std::string& pattern) {
+    if (text.size() != pattern.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        bool digit = c >= '0' && c <= '9';
+        if (pattern[i] == '#') {
+            if (!digit)
+                return false;
+        } else if (pattern[i] == 'x') {
+            if (!digit && !(c >= 'a' && c <= 'f'))
+                return false;
+        } else if (pattern[i] != c) {
+            return false;
+        }
+    }
+    return true;
+}
+
 inline LoginReply LoginRaw(const ServiceLauncher& svc, const std::string& body) {
     HttpCall call;
     call.caFile = svc.CaFile();
