@@ -1,0 +1,240 @@
+// Whole save, install and roll-back runs against the real service.
+
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <future>
+
+#include "archive/tar_reader.h"
+#include "e2e_fixture.h"
+
+namespace skiv::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+// What a save packs: everything but dot folders.
+TreeSnapshot Packed(const std::string& folder) {
+    TreeSnapshot s = SnapshotTree(folder);
+    std::erase_if(s, [](const auto& kv) { return kv.first.find(".git/") != std::string::npos; });
+    return s;
+}
+
+TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
+    auto a = NewComputer();
+    MakeAddOnSet(a->game, 1, true);
+    a->LogIn();
+    ASSERT_TRUE(a->ctl.Session().loggedIn) << a->window.LastMessage();
+    EXPECT_EQ(a->window.ViewMode(), kLoggedInNoData);
+    EXPECT_EQ(a->ctl.Session().fileType, kTypeNone);
+
+    a->Press(&CAddOnController::OnSaveButton);
+    ASSERT_EQ(a->window.LastMessage(), "애드온이 모두 저장되었습니다") << a->LogLines().size();
+    EXPECT_EQ(a->ctl.Session().fileType, kTypeBasic);
+    EXPECT_EQ(a->ctl.Session().fileSize, *fs::FileSize(a->game + "Backup/SkivAddon.ksp"));
+    EXPECT_EQ(a->window.ViewMode(), kLoggedInWithData);
+    EXPECT_TRUE(ProgressInRange(a->window.Progress()));
+    EXPECT_EQ(a->window.Progress().back(), 0);
+
+    // Another computer with a set of its own, Cache and Fonts included.
+    auto b = NewComputer();
+    MakeAddOnSet(b->game, 50, true);
+    const TreeSnapshot before = SnapshotTree(b->game);
+    b->LogIn();
+    ASSERT_TRUE(b->ctl.Session().loggedIn);
+    EXPECT_EQ(b->window.ViewMode(), kLoggedInWithData);
+    EXPECT_EQ(b->ctl.Session().fileType, kTypeBasic);
+
+    b->Press(&CAddOnController::OnInstallButton);
+    ASSERT_EQ(b->window.LastMessage(), "애드온이 모두 세팅되었습니다");
+    EXPECT_EQ(b->window.Messages().front(), "회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다.");
+    EXPECT_EQ(SnapshotTree(b->game + "Interface"), Packed(a->game + "Interface"));
+    EXPECT_EQ(SnapshotTree(b->game + "WTF"), SnapshotTree(a->game + "WTF"));
+    // Type 1: B's own Cache and Fonts stay.
+    EXPECT_EQ(SnapshotTree(b->game + "Cache"), TreeSnapshot(
+        {{"WDB/data.wdb", before.at("Cache/WDB/data.wdb")}}));
+    EXPECT_TRUE(b->ctl.Session().backupMade);
+    EXPECT_TRUE(ProgressInRange(b->window.Progress()));
+
+    // The backup holds B's old four folders.
+    CTarReader backup;
+    ASSERT_EQ(backup.Open(b->game + "Backup/SkivAddonBackup.kso"), 0);
+    std::set<std::string> folders;
+    for (int i = 0; i < backup.Header().count; ++i) {
+        TarEntry e;
+        ASSERT_EQ(backup.Entry(i, e), 0);
+        folders.insert(e.folder.substr(0, e.folder.find('/')));
+    }
+    EXPECT_EQ(folders, (std::set<std::string>{"Cache", "Fonts", "Interface", "WTF"}));
+
+    // Roll back: B is exactly as before, but for what the pack leaves out.
+    b->Press(&CAddOnController::OnRollBackButton);
+    ASSERT_EQ(b->window.LastMessage(), "되돌리기가 완료되었습니다.");
+    TreeSnapshot after = SnapshotTree(b->game);
+    TreeSnapshot expected = before;
+    std::erase_if(expected, [](const auto& kv) { return kv.first.find(".git/") != std::string::npos; });
+    std::erase_if(after, [](const auto& kv) { return kv.first.rfind("Backup/", 0) == 0; });
+    EXPECT_EQ(after, expected);
+
+    // Reset: the four folders are gone.
+    b->Check(kCheckReset, 1);
+    b->Press(&CAddOnController::OnRollBackButton);
+    EXPECT_EQ(b->window.LastMessage(), "초기화가 완료되었습니다.");
+    for (const char* f : {"Interface", "WTF", "Cache", "Fonts"}) EXPECT_FALSE(fs::Exists(b->game + f));
+}
+
+TEST_F(EndToEnd, FullSetReplacesCacheAndFontsAndChosenFolderInstallLeavesTheGameAlone) {
+    auto a = NewComputer();
+    MakeAddOnSet(a->game, 7, true);
+    a->LogIn();
+    a->Check(kCheckScopeFull, 1);
+    a->Press(&CAddOnController::OnSaveButton);
+    ASSERT_EQ(a->window.LastMessage(), "애드온이 모두 저장되었습니다");
+    EXPECT_EQ(a->ctl.Session().fileType, kTypeFull);
+
+    auto b = NewComputer();
+    WriteFile(b->game + "Cache/only-on-b", "b");
+    WriteFile(b->game + "Interface/b.lua", "b");
+    b->LogIn();
+    b->Press(&CAddOnController::OnInstallButton);
+    ASSERT_EQ(b->window.LastMessage(), "애드온이 모두 세팅되었습니다");
+    EXPECT_EQ(SnapshotTree(b->game + "Cache"), SnapshotTree(a->game + "Cache"));
+    EXPECT_EQ(SnapshotTree(b->game + "Fonts"), SnapshotTree(a->game + "Fonts"));
+
+    // Into a chosen folder: the game folder, its backup and backupMade stay.
+    auto c = NewComputer();
+    WriteFile(c->game + "Interface/mine.lua", "mine");
+    c->LogIn();
+    TempDir chosen;
+    c->Check(kCheckIntoFolder, 1);
+    c->window.QueueFolder(chosen.path());
+    const TreeSnapshot gameBefore = SnapshotTree(c->game);
+    c->Press(&CAddOnController::OnInstallButton);
+    ASSERT_EQ(c->window.LastMessage(), "애드온이 모두 세팅되었습니다");
+    EXPECT_EQ(SnapshotTree(c->game), gameBefore);
+    EXPECT_FALSE(c->ctl.Session().backupMade);
+    EXPECT_TRUE(fs::Exists(chosen / "Backup/SkivAddon.ksp"));
+    EXPECT_TRUE(fs::Exists(chosen / "Backup/SkivAddonTar.kso"));
+    EXPECT_EQ(SnapshotTree(chosen / "WTF"), SnapshotTree(a->game + "WTF"));
+}
+
+TEST_F(EndToEnd, LoginRefusalsShowTheirMessages) {
+    auto a = NewComputer();
+    a->LogIn(kMember, "wrong password");
+    EXPECT_EQ(a->window.LastMessage(), "아이디 또는 패스워드가 올바르지 않습니다");
+    EXPECT_THAT(a->LogLines(), Contains("[OnBnClickedBtnLogin]Login Fail:(1023)"));
+    a->LogIn("nobody", kPassword);
+    EXPECT_EQ(a->window.LastMessage(), "아이디 또는 패스워드가 올바르지 않습니다");
+    svc.Suspend(kMember);
+    a->LogIn();
+    EXPECT_EQ(a->window.LastMessage(), "해당 아이디는 정지상태입니다. 관리자에게 문의해 주세요");
+    EXPECT_THAT(a->LogLines(), Contains("[OnBnClickedBtnLogin]Login Fail:(1024)"));
+    EXPECT_FALSE(a->ctl.Session().loggedIn);
+    svc.Resume(kMember);
+    a->LogIn();
+    EXPECT_TRUE(a->ctl.Session().loggedIn);
+}
+
+TEST_F(EndToEnd, UploadRefusalsKeepTheSessionFields) {
+    auto a = NewComputer();
+    MakeAddOnSet(a->game, 3, false);
+    a->LogIn();
+    a->Press(&CAddOnController::OnSaveButton);
+    ASSERT_EQ(a->window.LastMessage(), "애드온이 모두 저장되었습니다");
+    const auto size = a->ctl.Session().fileSize;
+    const auto date = a->ctl.Session().saveDate;
+
+    // A wrong member key is an authentication failure.
+    a->ctl.Session().memberKey = "0000";
+    a->Press(&CAddOnController::OnSaveButton);
+    EXPECT_EQ(a->window.LastMessage(), "사용자 인증이 실패하였습니다.");
+    EXPECT_THAT(a->LogLines(), Contains("[SaveAddOn]UploadFile Fail:(1030)"));
+    EXPECT_EQ(a->ctl.Session().fileSize, size);
+    EXPECT_EQ(a->ctl.Session().saveDate, date);
+}
+
+class SmallLimit : public EndToEnd {
+protected:
+    SmallLimit() : EndToEnd({"--max-package-mb", "1"}) {}
+};
+
+TEST_F(SmallLimit, TooLargePackageIsRefusedAndNothingChanges) {
+    auto a = NewComputer();
+    MakeAddOnSet(a->game, 4, false);
+    WriteFile(a->game + "Interface/AddOns/Big/big.blp", RandomBytes(2 * 1024 * 1024, 9));
+    a->LogIn();
+    a->Press(&CAddOnController::OnSaveButton);
+    EXPECT_EQ(a->window.LastMessage(), "파일 사이즈가 제한용량을 초과하였습니다.");
+    EXPECT_EQ(a->ctl.Session().fileType, kTypeNone);
+    EXPECT_EQ(a->ctl.Session().fileSize, 0);
+    EXPECT_THAT(a->LogLines(), Contains("[OnBnClickedBtnSave]애드온 저장 실패:(1029)"));
+}
+
+TEST_F(EndToEnd, InstallFailuresReportTheirCodeAndKeepTheBackup) {
+    auto b = NewComputer();
+    MakeAddOnSet(b->game, 11, false);
+    b->LogIn();
+    // Nothing stored: the command refuses.
+    b->Press(&CAddOnController::OnInstallButton);
+    EXPECT_EQ(b->window.LastMessage(), "서버에 저장된 애드온이 없습니다");
+    // Forced past the check, the download meets 404.
+    b->ctl.Session().fileType = kTypeBasic;
+    b->Press(&CAddOnController::OnInstallButton);
+    EXPECT_EQ(b->window.LastMessage(), "애드온 세팅 실패:(1035)");
+    EXPECT_TRUE(fs::Exists(b->game + "Backup/SkivAddonBackup.kso"));
+    EXPECT_FALSE(fs::Exists(b->game + "Interface"));
+    // The roll back is now allowed and brings the set back.
+    b->Press(&CAddOnController::OnRollBackButton);
+    EXPECT_EQ(b->window.LastMessage(), "되돌리기가 완료되었습니다.");
+    EXPECT_TRUE(fs::Exists(b->game + "Interface/AddOns/Bags/Bags.lua"));
+
+    // A stored package that is not an archive: the install fails, the
+    // backup of the moment stays for the roll back.
+    WriteFile(b->game + "junk.ksp", RandomBytes(5000, 77));
+    ASSERT_EQ(b->ctl.UploadFile(b->game + "junk.ksp", 1), 0);
+    b->window.QueueAnswer(true);
+    b->Press(&CAddOnController::OnInstallButton);
+    EXPECT_EQ(b->window.LastMessage(), "애드온 세팅 실패:(1)");
+    EXPECT_TRUE(fs::Exists(b->game + "Backup/SkivAddonBackup.kso"));
+}
+
+TEST_F(EndToEnd, ServiceNotRunningIsAConnectionFailure) {
+    auto a = NewComputer();
+    svc.Stop();
+    a->LogIn();
+    EXPECT_FALSE(a->ctl.Session().loggedIn);
+    auto lines = a->LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.back() == "[OnBnClickedBtnLogin]Login Fail:(1015)" ||
+                lines.back() == "[OnBnClickedBtnLogin]Login Fail:(1016)")
+        << lines.back();
+    EXPECT_THAT(a->window.LastMessage(), HasSubstr("로그인 실패:(101"));
+}
+
+TEST_F(EndToEnd, SecondTaskWhileAWorkerRunsIsRefused) {
+    auto a = NewComputer();
+    MakeAddOnSet(a->game, 5, false);
+    a->LogIn();
+    std::promise<void> reached, release;
+    auto released = release.get_future().share();
+    std::atomic<bool> once{false};
+    a->window.OnProgress([&](int p) {
+        if (p == 2 && !once.exchange(true)) {
+            reached.set_value();
+            released.wait();
+        }
+    });
+    a->ctl.OnSaveButton();
+    reached.get_future().wait();
+    a->ctl.OnInstallButton();
+    a->ctl.OnRollBackButton();
+    release.set_value();
+    a->ctl.WaitForWorker();
+    auto messages = a->window.Messages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "다른 작업이 진행중입니다"), 2);
+    EXPECT_EQ(messages.back(), "애드온이 모두 저장되었습니다");
+}
+
+}  // namespace
+}  // namespace skiv::test
