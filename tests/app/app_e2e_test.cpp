@@ -1,0 +1,181 @@
+// One run through the real window against the real member service on
+// loopback: log in, save, install on a second computer, roll back, and a
+// close while a task runs. Every box is answered by the test hooks.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <deque>
+#include <mutex>
+
+#include "app/addon_app.h"
+#include "app/addon_dlg.h"
+#include "app/modal_hooks.h"
+#include "app/skin.h"
+#include "platform/fs.h"
+#include "support/service_launcher.h"
+#include "support/temp_dir.h"
+#include "support/tree_snapshot.h"
+
+using skiv::app::CAddOnDlg;
+using skiv::app::ModalBox;
+namespace t = skiv::test;
+
+namespace {
+
+constexpr const char* kMember = "gildong";
+constexpr const char* kPassword = "s3cret 비밀";
+
+// One player's computer: a game folder with a set, and the window.
+struct Computer {
+    explicit Computer(const std::string& baseUrl, unsigned seed) {
+        game = gameDir / "World of Warcraft/";
+        t::WriteFile(game + "Launcher.exe", "MZ");
+        t::WriteFile(game + "Interface/AddOns/Bags/Bags.lua", t::RandomBytes(30000, seed));
+        t::WriteFile(game + "Interface/AddOns/Bags/Locale/koKR.lua", "L['가방'] = true\n");
+        t::WriteFile(game + "WTF/Config.wtf", "SET uiScale \"0.9\"\n");
+        t::WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua", t::RandomBytes(5000, seed));
+        dlg = std::make_unique<CAddOnDlg>(skiv::app::CSkin::Instance(),
+                                          skiv::ServiceConfig{baseUrl, ""}, logDir.path());
+        dlg->show();
+    }
+    QAbstractButton* Button(int id) { return static_cast<QAbstractButton*>(dlg->Control(id)); }
+    QString Text(int id) { return static_cast<QLabel*>(dlg->Control(id))->text(); }
+
+    t::TempDir gameDir, logDir;
+    std::string game;
+    std::unique_ptr<CAddOnDlg> dlg;
+};
+
+}  // namespace
+
+class AppEndToEndTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<t::ServiceLauncher> m_svc;
+    std::mutex m_lock;
+    std::vector<ModalBox> m_boxes;
+    std::deque<std::string> m_folders;  // answers of the folder chooser
+
+    // Every box text so far, for failure messages.
+    QString Texts() {
+        QStringList out;
+        for (const ModalBox& b : m_boxes)
+            out << b.text;
+        return out.join(QStringLiteral(" | "));
+    }
+    // Presses a task button and serves events until its worker is done.
+    bool RunTask(Computer& c, int button) {
+        c.Button(button)->click();
+        return QTest::qWaitFor([&] { return !c.dlg->Controller().IsBusy(); }, 60000);
+    }
+    void LogIn(Computer& c) {
+        static_cast<QLineEdit*>(c.dlg->Control(1013))->setText(QString::fromUtf8(kMember));
+        static_cast<QLineEdit*>(c.dlg->Control(1014))->setText(QString::fromUtf8(kPassword));
+        m_folders.push_back(c.game);
+        QTest::mouseClick(c.Button(1002), Qt::LeftButton);
+    }
+
+private slots:
+    void initTestCase() {
+        m_svc = std::make_unique<t::ServiceLauncher>();
+        m_svc->AddMember(kMember, kPassword);
+        qputenv("SKIVADDON_CA_FILE", QByteArray::fromStdString(m_svc->CaFile()));
+        qunsetenv("ProgramFiles");
+        skiv::app::SetBoxHook([this](const ModalBox& b) {
+            m_boxes.push_back(b);
+            return true;  // Yes to every question
+        });
+        skiv::app::SetFolderHook([this](const QString&) -> std::optional<QString> {
+            if (m_folders.empty())
+                return std::nullopt;
+            const QString f = QString::fromStdString(m_folders.front());
+            m_folders.pop_front();
+            return f;
+        });
+    }
+    void cleanupTestCase() {
+        skiv::app::SetBoxHook(nullptr);
+        skiv::app::SetFolderHook(nullptr);
+        m_svc.reset();
+    }
+
+    void saveInstallRollBackThroughTheWindow() {
+        Computer a(m_svc->BaseUrl(), 1);
+        LogIn(a);
+        QVERIFY2(a.dlg->Controller().Session().loggedIn, qPrintable(Texts()));
+        QCOMPARE(a.dlg->ViewMode(), 1);
+        QCOMPARE(a.Text(1024), QString::fromUtf8(kMember));
+        QCOMPARE(a.Text(1023), QStringLiteral("회원님의 셋팅 정보가 없습니다."));
+        QCOMPARE(a.dlg->Control(1023)->geometry(), QRect(55, 132, 200, 11));
+
+        m_boxes.clear();
+        QVERIFY(RunTask(a, 1004));
+        QCOMPARE(m_boxes.front().text,
+                 QStringLiteral("기존 저장된 파일이 현재의 설정으로 다시 저장됩니다. 내 셋팅을 "
+                                "저장하시겠습니까?"));
+        QCOMPARE(m_boxes.back().text, QStringLiteral("애드온이 모두 저장되었습니다"));
+        QCOMPARE(m_boxes.back().owner, nullptr);  // raised by the worker
+        QCOMPARE(a.dlg->ViewMode(), 2);
+        QCOMPARE(a.Text(1022), QStringLiteral("1MB"));
+        QVERIFY(!a.Text(1021).isEmpty());
+        QCOMPARE(static_cast<QProgressBar*>(a.dlg->Control(1007))->value(), 0);
+
+        // A second computer with another set: install replaces it.
+        Computer b(m_svc->BaseUrl(), 77);
+        const t::TreeSnapshot before = t::SnapshotTree(b.game);
+        LogIn(b);
+        QCOMPARE(b.dlg->ViewMode(), 2);
+        m_boxes.clear();
+        QVERIFY(RunTask(b, 1003));
+        QCOMPARE(m_boxes.front().text,
+                 QStringLiteral("회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다."));
+        QCOMPARE(m_boxes.back().text, QStringLiteral("애드온이 모두 세팅되었습니다"));
+        QCOMPARE(t::SnapshotTree(b.game + "Interface"), t::SnapshotTree(a.game + "Interface"));
+        QCOMPARE(t::SnapshotTree(b.game + "WTF"), t::SnapshotTree(a.game + "WTF"));
+
+        // Roll back (box 1011 is checked from the start).
+        m_boxes.clear();
+        QVERIFY(RunTask(b, 1005));
+        QCOMPARE(m_boxes.front().caption, QStringLiteral("Kelbo 스키브 애드온"));
+        QVERIFY(m_boxes.front().questionIcon);
+        QCOMPARE(m_boxes.back().text, QStringLiteral("되돌리기가 완료되었습니다."));
+        t::TreeSnapshot after = t::SnapshotTree(b.game);
+        std::erase_if(after, [](const auto& kv) { return kv.first.rfind("Backup/", 0) == 0; });
+        QVERIFY(after == before);
+    }
+
+    void closingWaitsForTheRunningTask() {
+        Computer a(m_svc->BaseUrl(), 5);
+        LogIn(a);
+        QVERIFY(a.dlg->Controller().Session().loggedIn);
+        m_boxes.clear();
+        a.Button(1004)->click();  // the save worker starts
+        QVERIFY(a.dlg->Controller().IsBusy());
+        a.Button(1000)->click();  // Yes to closing: returns once the task is done
+        QVERIFY(!a.dlg->Controller().IsBusy());
+        QVERIFY(a.dlg->CloseConfirmed());
+        QVERIFY(!a.dlg->isVisible());
+        // The worker's last box came after the confirmation: it was served
+        // while the window waited for the worker.
+        QVERIFY2(m_boxes.size() >= 3, qPrintable(Texts()));
+        QCOMPARE(m_boxes[m_boxes.size() - 2].caption, QStringLiteral("Kelbo Skiv Addon 종료"));
+        QCOMPARE(m_boxes.back().text, QStringLiteral("애드온이 모두 저장되었습니다"));
+    }
+};
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir prefix;  // an empty Wine prefix: no game in its registry
+    qputenv("WINEPREFIX", prefix.path().toUtf8());
+    QApplication app(argc, argv);
+    skiv::app::CAddOnApp::InitInstance();
+    AppEndToEndTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "app_e2e_test.moc"
