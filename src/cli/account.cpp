@@ -133,6 +133,7 @@ int RunAccount(int argc, char** argv) {
     }
     std::printf("logged in as %s; game folder %s\n", o.id.c_str(),
                 ctl.Session().gameFolder.c_str());
+    std::fflush(stdout);
     window.ExpectInstallChooser(true);
 
     for (const auto& cmd : o.commands) {

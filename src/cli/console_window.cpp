@@ -21,10 +21,12 @@ bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view title, bool
                 static_cast<int>(text.size()), text.data());
     if (m_assumeYes) {
         std::printf("(yes)\n");
+        std::fflush(stdout);
         return true;
     }
     if (!::isatty(STDIN_FILENO)) {
         std::printf("(no terminal to ask: no)\n");
+        std::fflush(stdout);
         return false;
     }
     std::printf("[y/N] ");
@@ -42,6 +44,7 @@ void ConsoleWindow::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view
     } else {
         std::printf("no stored set\n");
     }
+    std::fflush(stdout);
 }
 
 void ConsoleWindow::SetViewMode(int mode) {
