@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/crash_point.h"
 #include "platform/fs.h"
 
 namespace skiv {
@@ -64,6 +65,7 @@ int CompressFile(const std::string& source, const std::string& target, LogSink& 
             result = kPkgGzWriteFailed;
             break;
         }
+        CrashPoint("compress.chunk");
         if (n < buf.size()) break;
     }
     // The last buffered block and the trailer are written here; a full disk
@@ -96,6 +98,7 @@ int DecompressFile(const std::string& source, const std::string& target, LogSink
                 result = kPkgWriteFailed;
                 break;
             }
+            CrashPoint("decompress.chunk");
         } else if (n == 0) {
             // zlib ends a stream cut short like a complete one and keeps the
             // "unexpected end of file" aside; a cut package must not pass.

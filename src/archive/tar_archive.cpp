@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdio>
 #include <limits>
+
+#include <unistd.h>
 
 #include "platform/fs.h"
 
@@ -124,8 +127,19 @@ std::int64_t CTarArchive::ArchiveSize() const {
 int CTarArchive::WriteArchive(const std::string& archiveName, const std::string& folder) {
     std::string path = fs::WithSlash(folder.empty() ? m_sourceFolder : folder) + archiveName;
     if (ArchiveSize() > std::numeric_limits<std::int32_t>::max()) return kTarCannotOpen;
-    auto out = fs::NoShareFile::CreateWrite(path);
+    // The archive is written beside its final name and renamed over it when
+    // whole: a crash or a full disk mid-write leaves the previous archive
+    // (the player's backup, say) intact.
+    const std::string part = path + ".part";
+    auto out = fs::NoShareFile::CreateWrite(part);
     if (!out) return kTarCannotOpen;
+    struct PartGuard {
+        const std::string& name;
+        bool keep = false;
+        ~PartGuard() {
+            if (!keep) ::unlink(name.c_str());
+        }
+    } guard{part};
 
     // Head and table go out in one buffered run; the data follow in chunks.
     std::vector<std::uint8_t> table;
@@ -165,6 +179,8 @@ int CTarArchive::WriteArchive(const std::string& archiveName, const std::string&
         }
     }
     out->Close();
+    if (::rename(part.c_str(), path.c_str()) != 0) return kTarCannotOpen;
+    guard.keep = true;
     return 0;
 }
 

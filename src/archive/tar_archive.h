@@ -38,7 +38,9 @@ public:
                 const std::string& sourceFolder);
 
     // Writes the archive as folder + archiveName (folder empty: the current
-    // source folder). 0, or kTarCannotOpen when the archive cannot be created
+    // source folder), through a ".part" file renamed over the name once the
+    // archive is whole; an archive of that name stays as it was
+    // until then. 0, or kTarCannotOpen when the archive cannot be created
     // or a write fails. A file that changed size since AddFile is cut or
     // padded with zeros so that every entry keeps its offset and size.
     int WriteArchive(const std::string& archiveName, const std::string& folder = {});

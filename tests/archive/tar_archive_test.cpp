@@ -6,6 +6,7 @@
 
 #include "archive/tar_archive.h"
 #include "archive/tar_reader.h"
+#include "platform/fs.h"
 #include "support/faults.h"
 #include "support/temp_dir.h"
 
@@ -218,6 +219,33 @@ TEST(TarReader, EntryPathsMustStayBelowTheBase) {
     EXPECT_FALSE(IsSafeEntryPath("WTF/", ""));
     // A backslash-separated folder from the archive is converted first.
     EXPECT_FALSE(IsSafeEntryPath(FromArchiveFolder("..\\..\\"), "x"));
+}
+
+}  // namespace
+}  // namespace skiv
+
+namespace skiv {
+namespace {
+
+TEST(TarWriter, FailedRewriteKeepsThePreviousArchive) {
+    test::TempDir dir;
+    test::WriteFile(dir / "small", "s");
+    test::WriteFile(dir / "big", test::RandomBytes(64 * 1024, 2));
+    CTarArchive first;
+    first.SetSourceFolder(dir.path());
+    ASSERT_EQ(first.AddFile("small", "", dir.path()), 0);
+    ASSERT_EQ(first.WriteArchive("backup.kso"), 0);
+    const std::string before = test::ReadFile(dir / "backup.kso");
+
+    CTarArchive second;
+    second.SetSourceFolder(dir.path());
+    ASSERT_EQ(second.AddFile("big", "", dir.path()), 0);
+    {
+        test::FileSizeCeiling ceiling(16 * 1024);
+        EXPECT_EQ(second.WriteArchive("backup.kso"), kTarCannotOpen);
+    }
+    EXPECT_EQ(test::ReadFile(dir / "backup.kso"), before);
+    EXPECT_FALSE(fs::Exists(dir / "backup.kso.part"));
 }
 
 }  // namespace
