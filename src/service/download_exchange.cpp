@@ -2,6 +2,7 @@
 
 #include "http/form/http_client.h"
 #include "http/form/http_error.h"
+#include "platform/crash_point.h"
 #include "platform/fs.h"
 #include "platform/result_codes.h"
 #include "service/exchanges.h"
@@ -48,6 +49,7 @@ int DownloadExchange(const DownloadRequest& request, LogSink& log, const Progres
                     result = rc::kPackageWriteFailed;
                     break;
                 }
+                CrashPoint("download.chunk");
                 total += n;
                 int p = request.fileSize > 0
                             ? static_cast<int>(total / request.fileSize * 100.0 + 10.0)

@@ -2,6 +2,7 @@
 
 #include "http/form/http_client.h"
 #include "http/form/http_error.h"
+#include "platform/crash_point.h"
 #include "platform/result_codes.h"
 #include "service/exchanges.h"
 #include "service/reply_buffer.h"
@@ -32,6 +33,7 @@ int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn&
                 progress(p <= 10 ? 10 : (p >= 90 ? 90 : p));
             }
             response = client.ProceedContext(1024);
+            CrashPoint("upload.chunk");
         }
         const auto status = response->GetStatus();
         if (status != 200) {

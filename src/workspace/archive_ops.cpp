@@ -3,6 +3,7 @@
 
 #include "archive/gzip_package.h"
 #include "archive/tar_reader.h"
+#include "platform/crash_point.h"
 #include "platform/fs.h"
 #include "workspace/controller.h"
 
@@ -60,6 +61,7 @@ int CAddOnController::UnTarFile(const std::string& archivePath, bool toGameFolde
             return r;
         }
         int r = reader.Extract(entry, base + entry.folder + entry.fileName);
+        CrashPoint("unpack.file");
         if (r == 0) continue;
         m_log.Write("[UnTarFile]UnTar Fail:(%d)", r);
         // A full disk fails the whole unpacking: the set would be incomplete.

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "archive/tar_reader.h"
+#include "platform/crash_point.h"
 #include "platform/fs.h"
 #include "workspace/controller.h"
 
@@ -51,6 +52,7 @@ int CAddOnController::SaveAddOn() {
                 m_log.Write("[SaveAddOn]AddFileToTar Fail:(%d)", r);
                 if (r != rc::kCannotListFolder) return r;
             }
+            CrashPoint("save.after-pack");
             const int type = full ? kTypeFull : kTypeBasic;
             const std::string backup = m_session.gameFolder + "Backup/";
             if (!fs::EnsureFolder(backup)) {
@@ -62,6 +64,7 @@ int CAddOnController::SaveAddOn() {
                 m_log.Write("[SaveAddOn]AddFileToTar Fail:(%d)", r);
                 return r;
             }
+            CrashPoint("save.after-archive");
             SetProgress(7);
             const std::string archive = backup + kArchiveName;
             const std::string package = backup + kPackageName;
@@ -69,11 +72,13 @@ int CAddOnController::SaveAddOn() {
                 m_log.Write("[SaveAddOn]CompressFile Fail:(%d)", r);
                 return r;
             }
+            CrashPoint("save.after-compress");
             SetProgress(10);
             if (int r = UploadFile(package, type)) {
                 m_log.Write("[SaveAddOn]UploadFile Fail:(%d)", r);
                 return r;
             }
+            CrashPoint("save.after-upload");
             m_session.fileType = type;
             if (auto size = fs::FileSize(package); size && *size <= INT32_MAX) {
                 m_session.fileSize = static_cast<std::int32_t>(*size);
@@ -99,10 +104,13 @@ int CAddOnController::LoadAddOn() {
     } else {
         if (int r = BackupAddOn()) return fail("BackupAddOn", r);
         m_session.backupMade = true;
+        CrashPoint("install.after-backup");
         if (int r = DeleteCurAddOn(false)) return fail("DeleteCurAddOn", r);
+        CrashPoint("install.after-delete");
     }
     SetProgress(10);
     if (int r = DownloadFile()) return fail("DownloadFile", r);
+    CrashPoint("install.after-download");
     if (int r = SetMyAddOn()) return fail("SetMyAddOn", r);
     SetProgress(100);
     return 0;
@@ -116,6 +124,7 @@ int CAddOnController::BackupAddOn() {
         m_log.Write("[BackupAddOn]AddFileToTar Fail:(%d)", r);
         if (r != rc::kCannotListFolder) return r;
     }
+    CrashPoint("backup.after-pack");
     const std::string backup = m_session.gameFolder + "Backup/";
     if (!fs::EnsureFolder(backup)) {
         m_log.Write("[BackupAddOn]Backup 디렉토리 생성실패");
@@ -136,6 +145,7 @@ int CAddOnController::SetMyAddOn() {
         m_log.Write("[SetMyAddOn]DecompressFile Fail:(%d)", r);
         return r;
     }
+    CrashPoint("install.after-decompress");
     if (int r = UnTarFile(archive, false)) {
         m_log.Write("[SetMyAddOn]UnTarFile Fail:(%d)", r);
         return r;
@@ -167,6 +177,7 @@ int CAddOnController::RollbackAddOn() {
         m_log.Write("[RollbackAddOn]DeleteCurAddOn Fail:(%d)", r);
         return r;
     }
+    CrashPoint("rollback.after-delete");
     if (Checked(kCheckRollback)) {
         if (int r = SetBackupAddOn()) {
             m_log.Write("[RollbackAddOn]SetBackupAddOn Fail:(%d)", r);

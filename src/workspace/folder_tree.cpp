@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/crash_point.h"
 #include "platform/fs.h"
 #include "workspace/controller.h"
 
@@ -51,6 +52,7 @@ int CAddOnController::AddFileToTarWalk(const std::string& relativeFolder,
             m_log.Write("[AddFileToTar]AddFile Fail:(%d)", r);
             result = r;
         }
+        CrashPoint("pack.file");
     }
     ancestors.resize(depth > 0 ? depth - 1 : 0);
     return result;
@@ -91,6 +93,7 @@ int CAddOnController::DeleteFolder(const std::string& relativeFolder) {
         if (!fs::DeleteFile(path)) {
             m_log.Write("[DeleteFolder]DeleteFile Fail:(%d)(%s)", fs::LastError(), path.c_str());
         }
+        CrashPoint("delete.file");
     }
     listing.reset();
     if (!fs::RemoveFolder(folder)) {
