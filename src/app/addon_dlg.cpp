@@ -488,6 +488,10 @@ void CAddOnDlg::SetViewMode(int mode) {
 void CAddOnDlg::SetProgress(int position) {
     if (position < 0 || position > 100)
         return;
+    // Transfers report every kilobyte; only a new position is worth a trip
+    // to the GUI thread.
+    if (m_lastProgress.exchange(position) == position)
+        return;
     OnGuiThread([&] { m_progress->setValue(position); });
 }
 

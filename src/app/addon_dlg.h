@@ -19,6 +19,7 @@
 // and the system close are ignored. Closing waits for a running task.
 
 #include <QDialog>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -144,6 +145,7 @@ private:
     bool m_closeConfirmed = false;
     bool m_closing = false;
     int m_viewMode = kLoggedOut;
+    std::atomic<int> m_lastProgress{0};  // the bar's position, as last set
     bool m_dragging = false;
     QPoint m_dragOffset;
 };

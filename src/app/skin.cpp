@@ -12,8 +12,9 @@ namespace skiv::app {
 namespace sp = skinpaint;
 
 CSkin::CSkin(qreal devicePixelRatio) : m_dpr(devicePixelRatio > 0 ? devicePixelRatio : 1.0) {
-    m_images[kBmpBackLoggedOut] = sp::Background(false, m_dpr);
-    m_images[kBmpBackLoggedIn] = sp::Background(true, m_dpr);
+    const QPixmap base = sp::BackgroundBase(m_dpr);
+    m_images[kBmpBackLoggedOut] = sp::Background(base, false);
+    m_images[kBmpBackLoggedIn] = sp::Background(base, true);
     m_images[kBmpLogo] = sp::Logo(m_dpr);
     m_images[kBmpSeparator] = sp::Separator(m_dpr);
     m_images[kIconCloseHover] = sp::TitleMark(true, true, m_dpr);

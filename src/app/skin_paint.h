@@ -27,9 +27,12 @@ void Rivet(QPainter& p, QPointF c, qreal radius);
 void ShadowText(QPainter& p, const QRectF& r, int flags, const QString& text, QColor ink,
                 QColor shadow);
 
-QPixmap Background(bool loggedIn, qreal dpr);  // 147 / 148, 405 x 436
-QPixmap Logo(qreal dpr);                       // 131, 158 x 31
-QPixmap Separator(qreal dpr);                  // 137, 4 x 11
+// What backgrounds 147 and 148 share; each is a copy of it with its own
+// additions. 405 x 436.
+QPixmap BackgroundBase(qreal dpr);
+QPixmap Background(const QPixmap& base, bool loggedIn);
+QPixmap Logo(qreal dpr);       // 131, 158 x 31
+QPixmap Separator(qreal dpr);  // 137, 4 x 11
 
 // ---- icons (skin_icons.cpp) ----
 QPixmap StonePlate(const QString& text, bool hover, qreal dpr);  // 139-144, 115 x 53

@@ -48,21 +48,18 @@ float ValueNoise(float x, float y, quint32 seed) {
     return (a + (b - a) * tx) + ((c + (d - c) * tx) - (a + (b - a) * tx)) * ty;
 }
 
-qreal RatioOf(const QPainter& p) {
-    return p.device() ? p.device()->devicePixelRatioF() : 1.0;
-}
-
-// A grain texture the size of r in device pixels: light and dark specks of
-// at most `strength` alpha, mottled at two scales.
-QImage Grain(const QRectF& r, qreal dpr, unsigned seed, float strength, float mottle) {
-    const int w = std::max(1, qRound(r.width() * dpr));
-    const int h = std::max(1, qRound(r.height() * dpr));
+// A grain texture over r: light and dark specks of at most `strength`
+// alpha, mottled at two scales. Made at logical resolution whatever the
+// screen: grain needs no more, and a high-DPI start-up stays quick.
+QImage Grain(const QRectF& r, unsigned seed, float strength, float mottle) {
+    const int w = std::max(1, qRound(r.width()));
+    const int h = std::max(1, qRound(r.height()));
     QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
     for (int y = 0; y < h; ++y) {
         auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
-        const float ly = static_cast<float>(y / dpr + r.top());
+        const float ly = static_cast<float>(y + r.top());
         for (int x = 0; x < w; ++x) {
-            const float lx = static_cast<float>(x / dpr + r.left());
+            const float lx = static_cast<float>(x + r.left());
             float n =
                 mottle * (ValueNoise(lx / 19.0f, ly / 13.0f, seed) - 0.5f) +
                 0.45f * (ValueNoise(lx / 4.0f, ly / 4.0f, seed + 1) - 0.5f) +
@@ -71,7 +68,6 @@ QImage Grain(const QRectF& r, qreal dpr, unsigned seed, float strength, float mo
             line[x] = n > 0 ? qRgba(a, a, a, a) : qRgba(0, 0, 0, a);
         }
     }
-    img.setDevicePixelRatio(dpr);
     return img;
 }
 
@@ -115,7 +111,8 @@ void FillStone(QPainter& p, const QRectF& r, QColor top, QColor bottom, unsigned
     g.setColorAt(1, bottom);
     p.fillPath(shape, g);
     p.setClipPath(shape, Qt::IntersectClip);
-    p.drawImage(r.topLeft(), Grain(r, RatioOf(p), seed, 0.16f, 0.9f));
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(r, Grain(r, seed, 0.16f, 0.9f));
     Cracks(p, r, seed, static_cast<int>(r.width() * r.height() / 9000) + 1);
     p.restore();
 }
@@ -132,8 +129,8 @@ void FillParchment(QPainter& p, const QRectF& r, unsigned seed) {
     p.fillPath(shape, g);
     p.setClipPath(shape, Qt::IntersectClip);
     // Fibres, then a few faint stains.
-    QImage fibre = Grain(r, RatioOf(p), seed, 0.07f, 1.4f);
-    p.drawImage(r.topLeft(), fibre);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(r, Grain(r, seed, 0.07f, 1.4f));
     for (int i = 0; i < 4; ++i) {
         const QPointF c(r.left() + Unit(i, 7, seed) * r.width(),
                         r.top() + Unit(i, 8, seed) * r.height());
@@ -297,7 +294,7 @@ void CheckLabels(QPainter& p) {
 
 }  // namespace
 
-QPixmap Background(bool loggedIn, qreal dpr) {
+QPixmap BackgroundBase(qreal dpr) {
     QPixmap pm(qRound(kWidth * dpr), qRound(kHeight * dpr));
     pm.setDevicePixelRatio(dpr);
     pm.fill(Qt::black);
@@ -317,22 +314,6 @@ QPixmap Background(bool loggedIn, qreal dpr) {
     rule.setColorAt(0, QColor(kInk.red(), kInk.green(), kInk.blue(), 140));
     rule.setColorAt(1, QColor(kInk.red(), kInk.green(), kInk.blue(), 0));
     p.fillRect(QRectF(46, 161, 340, 1), rule);
-    if (loggedIn) {
-        // A faint ruled line between the member's name and the figures.
-        QLinearGradient under(55, 0, 390, 0);
-        under.setColorAt(0, QColor(kInk.red(), kInk.green(), kInk.blue(), 90));
-        under.setColorAt(1, QColor(kInk.red(), kInk.green(), kInk.blue(), 0));
-        p.fillRect(QRectF(55, 120, 335, 1), under);
-    } else {
-        QFont f(QStringLiteral("NanumSquare"));
-        f.setPixelSize(12);
-        f.setWeight(QFont::ExtraBold);
-        p.setFont(f);
-        ShadowText(p, QRectF(14, 100, 32, 21), Qt::AlignRight | Qt::AlignVCenter,
-                   QStringLiteral("ID"), kInk, QColor(255, 250, 230, 160));
-        ShadowText(p, QRectF(14, 123, 32, 21), Qt::AlignRight | Qt::AlignVCenter,
-                   QStringLiteral("PW"), kInk, QColor(255, 250, 230, 160));
-    }
 
     // The three groups: install, save, roll back.
     CarvedPanel(p, QRectF(8, 182, 389, 64), 31);
@@ -349,6 +330,30 @@ QPixmap Background(bool loggedIn, qreal dpr) {
     p.drawRoundedRect(QRectF(0.5, 0.5, 403, 435), 6, 6);
     p.setPen(QPen(QColor(kBronze.red(), kBronze.green(), kBronze.blue(), 190), 1));
     p.drawRoundedRect(QRectF(1.5, 1.5, 401, 433), 5, 5);
+    return pm;
+}
+
+QPixmap Background(const QPixmap& base, bool loggedIn) {
+    QPixmap pm = base.copy();
+    pm.setDevicePixelRatio(base.devicePixelRatio());
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (loggedIn) {
+        // A faint ruled line between the member's name and the figures.
+        QLinearGradient under(55, 0, 390, 0);
+        under.setColorAt(0, QColor(kInk.red(), kInk.green(), kInk.blue(), 90));
+        under.setColorAt(1, QColor(kInk.red(), kInk.green(), kInk.blue(), 0));
+        p.fillRect(QRectF(55, 120, 335, 1), under);
+    } else {
+        QFont f(QStringLiteral("NanumSquare"));
+        f.setPixelSize(12);
+        f.setWeight(QFont::ExtraBold);
+        p.setFont(f);
+        ShadowText(p, QRectF(14, 100, 32, 21), Qt::AlignRight | Qt::AlignVCenter,
+                   QStringLiteral("ID"), kInk, QColor(255, 250, 230, 160));
+        ShadowText(p, QRectF(14, 123, 32, 21), Qt::AlignRight | Qt::AlignVCenter,
+                   QStringLiteral("PW"), kInk, QColor(255, 250, 230, 160));
+    }
     return pm;
 }
 

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <deque>
 #include <thread>
@@ -267,6 +268,28 @@ private slots:
         QCOMPARE(bar->value(), 100);
         m_dlg->SetProgress(0);
         QCOMPARE(bar->value(), 0);
+    }
+
+    void repeatedProgressFromAWorkerDoesNotWaitForTheWindow() {
+        auto* bar = static_cast<QProgressBar*>(m_dlg->Control(1007));
+        std::atomic<int> stage{0};
+        std::thread worker([&] {
+            m_dlg->SetProgress(30);  // a new position: carried over, served below
+            stage = 1;
+            // Transfers report the same position again and again; the GUI
+            // thread serves no events now, so these must not need it.
+            for (int i = 0; i < 1000; ++i)
+                m_dlg->SetProgress(30);
+            stage = 2;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(stage.load() >= 1, 20000);
+        for (int i = 0; i < 2000 && stage.load() != 2; ++i)
+            QThread::msleep(10);
+        const int reached = stage.load();
+        QTRY_COMPARE(stage.load(), 2);  // let a blocked worker finish either way
+        worker.join();
+        QCOMPARE(reached, 2);
+        QCOMPARE(bar->value(), 30);
     }
 
     void checkBoxPairsStayOneChecked() {
