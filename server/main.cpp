@@ -121,6 +121,12 @@ int Serve(const ServiceOptions& options) {
         if (host == "0.0.0.0" || host == "::")
             host = "127.0.0.1";
         desk.SetPublicUrl("https://" + HostForUrl(host) + ":" + std::to_string(port));
+        if (host != options.listenHost) {
+            std::fprintf(stderr,
+                         "note: upload and download addresses name %s; give --public-url for "
+                         "members on other computers\n",
+                         host.c_str());
+        }
     }
 
     std::thread watcher([&] {
