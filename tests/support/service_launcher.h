@@ -68,6 +68,8 @@ public:
     // SIGKILL and wait (a crash, for recovery tests).
     void Kill();
     bool Running() const { return m_pid > 0; }
+    // Process id of the running service (for /proc figures), -1 when stopped.
+    pid_t Pid() const { return m_pid; }
 
 private:
     void Launch();

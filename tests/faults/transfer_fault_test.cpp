@@ -1,0 +1,176 @@
+// The service killed, or the line cut, in the middle of an upload and of a
+// download. The client must report a failure code, never success, and the
+// service must still hold the package it held before, whole.
+//
+// All traffic goes through a cutting relay: the service names the relay in
+// its upload and download addresses (--public-url).
+
+#include <signal.h>
+
+#include <atomic>
+
+#include "e2e/e2e_fixture.h"
+#include "faults/fault_fixture.h"
+#include "support/cut_proxy.h"
+#include "support/process.h"
+
+namespace skiv::test {
+namespace {
+
+constexpr std::size_t kLarge = 8 << 20;  // well beyond the socket buffers on both sides
+
+class TransferFault : public ::testing::Test {
+protected:
+    TransferFault() : svc({"--public-url", "https://127.0.0.1:" + std::to_string(proxy.Port())}) {
+        proxy.SetTarget(svc.Port());
+        ::setenv("SKIVADDON_CA_FILE", svc.CaFile().c_str(), 1);
+        ::setenv("WINEPREFIX", prefix.path().c_str(), 1);
+        ::unsetenv("ProgramFiles");
+        svc.AddMember(kMember, kPassword);
+    }
+
+    std::unique_ptr<Computer> NewComputer() {
+        return std::make_unique<Computer>("https://127.0.0.1:" + std::to_string(proxy.Port()));
+    }
+
+    // Saves a set from a computer of its own; returns what the service now
+    // holds as the pack walk sees it.
+    TreeSnapshot StoreSet(unsigned seed, std::size_t big) {
+        auto c = NewComputer();
+        MakeAddOns(c->game, seed, big);
+        c->LogIn();
+        c->Press(&CAddOnController::OnSaveButton);
+        EXPECT_EQ(c->ctl.LastWorkerResult(), 0) << c->window.LastMessage();
+        return Packable(BasicPart(SnapshotTree(c->game)));
+    }
+
+    // Installs the stored set into a chosen folder of a fresh computer.
+    TreeSnapshot FetchStored() {
+        auto c = NewComputer();
+        c->LogIn();
+        EXPECT_TRUE(c->ctl.Session().loggedIn) << c->window.LastMessage();
+        c->Check(kCheckIntoFolder, 1);
+        const std::string into = c->gameDir / "chosen/";
+        fs::EnsureFolder(into);
+        c->window.QueueFolder(into);
+        c->Press(&CAddOnController::OnInstallButton);
+        EXPECT_EQ(c->ctl.LastWorkerResult(), 0) << c->window.LastMessage();
+        TreeSnapshot tree = SnapshotTree(into);
+        std::erase_if(tree, [](const auto& kv) { return kv.first.rfind("Backup/", 0) == 0; });
+        return tree;
+    }
+
+    void RestartService() {
+        svc.Restart();
+        proxy.SetTarget(svc.Port());
+    }
+
+    CutProxy proxy;  // before the service: its port goes on the service's command line
+    TempDir prefix;
+    ServiceLauncher svc;
+};
+
+// What an install that failed in mid-transfer must leave: the backup of the
+// set the player had, and a failure shown.
+void ExpectFailedInstallKeptBackup(Computer& c, const TreeSnapshot& before) {
+    // A transfer that breaks off is the form client's exception.
+    const int r = c.ctl.LastWorkerResult();
+    EXPECT_EQ(r, rc::kHttpException);
+    EXPECT_EQ(c.window.LastMessage(), "애드온 세팅 실패:(" + std::to_string(r) + ")");
+    bool ok = false;
+    EXPECT_EQ(UnpackWithCli(c.game + "Backup/SkivAddonBackup.kso", ok), Packable(AddOnPart(before)));
+    EXPECT_TRUE(ok);
+}
+
+// What a save that failed in mid-transfer must leave: the session's
+// description of the stored set as it was, and a failure shown.
+void ExpectFailedSaveKeptSession(Computer& c, const SessionState& before) {
+    // A transfer that breaks off is the form client's exception.
+    const int r = c.ctl.LastWorkerResult();
+    EXPECT_EQ(r, rc::kHttpException);
+    EXPECT_EQ(c.window.LastMessage(),
+              "내 세팅저장 실패:(" + std::to_string(r) + ") - 관리자에게 문의해 주세요");
+    EXPECT_EQ(c.ctl.Session().fileSize, before.fileSize);
+    EXPECT_EQ(c.ctl.Session().fileType, before.fileType);
+    EXPECT_EQ(c.ctl.Session().saveDate, before.saveDate);
+}
+
+TEST_F(TransferFault, UploadCutMidwayFailsAndKeepsTheStoredPackage) {
+    const TreeSnapshot stored = StoreSet(1, 200 * 1024);
+    auto c = NewComputer();
+    MakeAddOns(c->game, 2, kLarge);
+    c->LogIn();
+    ASSERT_TRUE(c->ctl.Session().loggedIn);
+    SessionState before;
+    before.fileSize = c->ctl.Session().fileSize;
+    before.fileType = c->ctl.Session().fileType;
+    before.saveDate = c->ctl.Session().saveDate;
+
+    proxy.CutUpstreamAfter(1 << 20);
+    c->Press(&CAddOnController::OnSaveButton);
+    proxy.CutUpstreamAfter(0);
+    EXPECT_EQ(proxy.Cuts(), 1);
+    ExpectFailedSaveKeptSession(*c, before);
+    EXPECT_EQ(FetchStored(), stored);
+}
+
+TEST_F(TransferFault, DownloadCutMidwayFailsAndKeepsTheStoredPackage) {
+    const TreeSnapshot stored = StoreSet(3, kLarge);
+    auto c = NewComputer();
+    MakeAddOns(c->game, 4, 5000);
+    const TreeSnapshot before = SnapshotTree(c->game);
+    c->LogIn();
+
+    proxy.CutDownstreamAfter(1 << 20);
+    c->Press(&CAddOnController::OnInstallButton);
+    proxy.CutDownstreamAfter(0);
+    EXPECT_EQ(proxy.Cuts(), 1);
+    ExpectFailedInstallKeptBackup(*c, before);
+    EXPECT_EQ(FetchStored(), stored);
+}
+
+TEST_F(TransferFault, ServiceKilledDuringUploadKeepsTheStoredPackage) {
+    const TreeSnapshot stored = StoreSet(5, 200 * 1024);
+    auto c = NewComputer();
+    MakeAddOns(c->game, 6, kLarge);
+    c->LogIn();
+    ASSERT_TRUE(c->ctl.Session().loggedIn);
+    SessionState before;
+    before.fileSize = c->ctl.Session().fileSize;
+    before.fileType = c->ctl.Session().fileType;
+    before.saveDate = c->ctl.Session().saveDate;
+
+    // Runs on the worker thread while the package is being sent.
+    std::atomic<bool> killed{false};
+    c->window.OnProgress([&](int p) {
+        if (p >= 30 && p <= 90 && !killed.exchange(true)) svc.Kill();
+    });
+    c->Press(&CAddOnController::OnSaveButton);
+    ASSERT_TRUE(killed);
+    ExpectFailedSaveKeptSession(*c, before);
+
+    RestartService();
+    EXPECT_EQ(FetchStored(), stored);
+}
+
+TEST_F(TransferFault, ServiceKilledDuringDownloadFailsTheInstall) {
+    const TreeSnapshot stored = StoreSet(7, kLarge);
+    auto c = NewComputer();
+    MakeAddOns(c->game, 8, 5000);
+    const TreeSnapshot before = SnapshotTree(c->game);
+    c->LogIn();
+
+    std::atomic<bool> killed{false};
+    c->window.OnProgress([&](int p) {
+        if (p > 10 && p <= 90 && !killed.exchange(true)) svc.Kill();
+    });
+    c->Press(&CAddOnController::OnInstallButton);
+    ASSERT_TRUE(killed);
+    ExpectFailedInstallKeptBackup(*c, before);
+
+    RestartService();
+    EXPECT_EQ(FetchStored(), stored);
+}
+
+}  // namespace
+}  // namespace skiv::test
