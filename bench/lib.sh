@@ -1,0 +1,43 @@
+# Shared helpers of the benchmark scripts (sourced).
+# measure NAME CMD...: runs CMD (through bash -c) with GNU time, appending
+# "NAME wall_seconds peak_kib" to $results.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+bin="$root/${SKIV_BUILD_DIR:-build}"
+runs="${RUNS:-3}"
+results=$(mktemp /tmp/skiv-bench-results.XXXXXX)
+
+measure() {
+  local name="$1"; shift
+  local out
+  out=$(/usr/bin/time -f "%e %M %x" bash -c "$*" 2>&1 >/dev/null | tail -n 1) || true
+  if [[ "${out##* }" != "0" ]]; then
+    echo "bench: '$name' failed (exit ${out##* })" >&2
+    exit 1
+  fi
+  echo "$name ${out% *}" >>"$results"
+}
+
+# median NAME FIELD(2=wall,3=peak): median of the recorded runs.
+median() {
+  awk -v n="$1" -v f="$2" '$1==n {print $f}' "$results" | sort -g |
+    awk '{a[NR]=$1} END {if (NR==0) print "nan"; else if (NR%2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'
+}
+
+# report OURS BASE LABEL: prints medians and the ratio ours/baseline.
+report() {
+  local a b am bm
+  a=$(median "$1" 2); b=$(median "$2" 2); am=$(median "$1" 3); bm=$(median "$2" 3)
+  printf '%-34s %8.2f s  (peak %7d KiB)\n' "$1" "$a" "${am%.*}"
+  printf '%-34s %8.2f s  (peak %7d KiB)\n' "$2" "$b" "${bm%.*}"
+  awk -v a="$a" -v b="$b" -v l="$3" 'BEGIN {printf "%-34s %8.2fx\n", l " ratio", a / b}'
+}
+
+ensure_set() {  # FOLDER SCALE
+  if [[ ! -f "$1/.complete-$2" ]]; then
+    rm -rf "$1"
+    "$bin/bench/skiv-gen-addon-set" "$1" --scale "$2"
+    touch "$1/.complete-$2"
+  fi
+}
