@@ -211,7 +211,9 @@ void ThrowException(int nErrorCode, DWORD dwLastError, const char* szFilePath) {
     char buff[512];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wformat-truncation"
+#endif
     std::snprintf(buff, sizeof buff, text, szFilePath);
 #pragma GCC diagnostic pop
     throw httpclientexceptionA(buff, nErrorCode, dwLastError);
