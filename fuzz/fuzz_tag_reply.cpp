@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "http/form/http_client.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/wire_server.h"
 
@@ -365,6 +366,51 @@ TEST_F(UploadTest, LargeFileStreamsWithSmallBudgets) {
     EXPECT_TRUE(
         WireServer::BodyOf(m_server.WaitRequest(0)) ==
         ExpectedBody(client.GetBoundary(), {FilePart("f", path, "application/octet-stream", big)}));
+}
+
+// A parser that is not ours must read the body as the client meant it:
+// Python's MIME parser, strict about defects, on the exact request bytes.
+// The file holds CR LF pairs and boundary-like dashes, so a sloppy
+// delimiter would split or trim it.
+TEST_F(UploadTest, StandardMultipartParserReadsTheBody) {
+    std::string content = skiv::test::RandomBytes(40000, 23);
+    content.replace(100, 12, "\r\n--\r\n\r\n----VU");
+    content += "\r\n";
+    const std::string path = File("세트 package.ksp", content);
+    m_server.Push({.reply = WireServer::Reply(200, "OK", "<error>0</error>")});
+    Client client;
+    client.AddParam("avsMemberID", "mina_01");
+    client.AddParam("avsMemberKey", "a+b=c&d%20");
+    client.AddParam("aviFileType", "1");
+    client.AddParam("avoFileName", path.c_str(), ParamFile);
+    client.AddParam("zz_note", "한글 값");
+    client.OpenUpload(m_server.Url("/up").c_str());
+    int calls = 0;
+    ASSERT_NE(Drive(client, 1024, &calls), nullptr);
+
+    const std::string captured = m_dir / "request.bin";
+    skiv::test::WriteFile(captured, m_server.WaitRequest(0));
+    const auto parsed = skiv::test::RunCommand(
+        "python3 " +
+        skiv::test::ShellQuote(skiv::test::SourceDir() + "/tests/http_form/read_multipart.py") +
+        " " + skiv::test::ShellQuote(captured));
+    ASSERT_EQ(parsed.status, 0) << parsed.output;
+
+    auto hex = [](const std::string& bytes) {
+        static const char digits[] = "0123456789abcdef";
+        std::string out;
+        for (unsigned char c : bytes) {
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+        return out;
+    };
+    const std::string expected =
+        "aviFileType\t-\ttext/plain\t" + hex("1") + "\n" + "avoFileName\t" + path +
+        "\tapplication/octet-stream\t" + hex(content) + "\n" + "avsMemberID\t-\ttext/plain\t" +
+        hex("mina_01") + "\n" + "avsMemberKey\t-\ttext/plain\t" + hex("a+b=c&d%20") + "\n" +
+        "zz_note\t-\ttext/plain\t" + hex("한글 값") + "\n";
+    EXPECT_TRUE(parsed.output == expected) << parsed.output.substr(0, 2000);
 }
 
 // The Content-Length is fixed when the context opens; a file that changes
