@@ -45,6 +45,10 @@ int CAddOnController::UnTarFile(const std::string& archivePath, bool toGameFolde
         m_log.Write("[UnTarFile]GetFileInfo Fail:(%d)", kUnTarNoArchive);
         return kUnTarNoArchive;
     }
+    // An entry that cannot be written is skipped so the rest still lands
+    // (a roll back restores all it can), but the unpacking does not count
+    // as done: the set on disk is not the one in the archive.
+    int skipped = 0;
     for (std::int32_t i = 0; i < count; ++i) {
         TarEntry entry;
         if (int r = reader.Entry(i, entry)) {
@@ -64,10 +68,12 @@ int CAddOnController::UnTarFile(const std::string& archivePath, bool toGameFolde
         CrashPoint("unpack.file");
         if (r == 0) continue;
         m_log.Write("[UnTarFile]UnTar Fail:(%d)", r);
-        // A full disk fails the whole unpacking: the set would be incomplete.
+        // A full disk fails the whole unpacking at once: every later write
+        // would fail as well.
         if (r == kUnTarWriteFailed) return r;
+        if (skipped == 0) skipped = r;
     }
-    return 0;
+    return skipped;
 }
 
 }  // namespace skiv
