@@ -62,14 +62,15 @@ async function submit(page, id, pw, pwConfirm) {
 }
 
 const home = homeTrustingCa(caFile);
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  headless: true,
-  env: { ...process.env, HOME: home },
-  // Tests run as root in a container, where chromium's sandbox cannot start.
-  args: ['--no-sandbox'],
-});
+let browser;
 try {
+  browser = await chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    env: { ...process.env, HOME: home },
+    // Tests run as root in a container, where chromium's sandbox cannot start.
+    args: ['--no-sandbox'],
+  });
   const context = await browser.newContext({ locale: 'ko-KR' });
   context.setDefaultTimeout(30_000);
   const page = await context.newPage();
@@ -114,6 +115,6 @@ try {
   check(alertText.includes('이미 사용 중인 아이디'), `refusal is "${alertText}"`, text);
   console.log(`refused ${newId.toUpperCase()} (taken): "${alertText}"`);
 } finally {
-  await browser.close();
+  await browser?.close();
   fs.rmSync(home, { recursive: true, force: true });
 }
