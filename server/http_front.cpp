@@ -9,7 +9,6 @@
 #include <optional>
 #include <regex>
 #include <stdexcept>
-#include <vector>
 
 #include "form_fields.h"
 #include "member_desk.h"
@@ -22,7 +21,6 @@ namespace skiv::server {
 namespace {
 
 constexpr std::size_t kMaxFormBody = 16 * 1024;
-constexpr std::size_t kDownloadPiece = 256 * 1024;
 constexpr const char* kTagType = "text/plain; charset=utf-8";
 constexpr const char* kLoginPath = R"(/skivaddon/actskivaddonlogin\.aspx)";
 constexpr const char* kUploadPath = R"(/skivaddon/upload\.aspx)";
@@ -204,34 +202,22 @@ void HttpFront::Impl::Download(const httplib::Request& req, httplib::Response& r
         res.set_content("nothing stored\n", "text/plain");
         return;
     }
-    if (package->size == 0) {
-        res.status = 200;
-        res.set_header("Cache-Control", "no-store");
+    auto file = std::make_shared<StoredPackage>(std::move(*package));
+    res.status = 200;
+    res.set_header("Cache-Control", "no-store");
+    if (file->size == 0) {
         res.set_content("", "application/octet-stream");
         return;
     }
-    // The open file and one read buffer live as long as the response does.
-    // Every piece costs a pread and a trip through the library's write path
-    // (a readiness check, then SSL_write), so pieces are large; memory stays
-    // at one piece per download in flight, never the whole package.
-    struct Reading {
-        StoredPackage file;
-        std::vector<char> buffer;
-    };
-    auto reading =
-        std::make_shared<Reading>(Reading{std::move(*package), std::vector<char>(kDownloadPiece)});
-    res.status = 200;
-    res.set_header("Cache-Control", "no-store");
     res.set_content_provider(
-        static_cast<std::size_t>(reading->file.size), "application/octet-stream",
-        [reading](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-            std::vector<char>& buf = reading->buffer;
-            std::size_t want = std::min(length, buf.size());
-            ssize_t n =
-                ::pread(reading->file.file.fd(), buf.data(), want, static_cast<off_t>(offset));
+        static_cast<std::size_t>(file->size), "application/octet-stream",
+        [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            char buf[64 * 1024];
+            std::size_t want = std::min(length, sizeof buf);
+            ssize_t n = ::pread(file->file.fd(), buf, want, static_cast<off_t>(offset));
             if (n <= 0)
                 return false;  // the file shrank: end the connection
-            sink.write(buf.data(), static_cast<std::size_t>(n));
+            sink.write(buf, static_cast<std::size_t>(n));
             return true;
         });
 }
