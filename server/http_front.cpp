@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
-#include <regex>
 #include <stdexcept>
 
 #include "form_fields.h"
