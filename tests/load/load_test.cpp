@@ -248,7 +248,6 @@ TEST_F(Load, FiftyClientsSaveAndInstallAtOnce) {
             });
         }
     }
-    ASSERT_EQ(clients.size(), static_cast<std::size_t>(kClients));
     for (auto& t : clients)
         t.join();
     const double seconds =
