@@ -13,6 +13,9 @@
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <type_traits>
 
 #include "app/dialog_units.h"
@@ -59,18 +62,82 @@ struct StaticSetup {
 
 }  // namespace
 
+namespace {
+
+// One call carried from a worker to the GUI thread, which the worker waits
+// for. Qt's blocking queued call would do, but it orders the two threads
+// with a semaphore inside Qt that the thread checker cannot see; this one
+// orders them with a mutex of ours, so the worker's arguments and the
+// call's result are seen to pass between the threads.
+class Handoff {
+public:
+    // Worker, before posting: what it wrote so far belongs to the GUI
+    // thread until Wait returns.
+    void Publish() { std::lock_guard<std::mutex> guard(m_lock); }
+    // GUI thread.
+    template <typename Call>
+    void Run(Call& call) {
+        { std::lock_guard<std::mutex> guard(m_lock); }
+        call();
+        Finish();
+    }
+    // Also called when the posted call is dropped unrun (the window went
+    // away first), so the worker is never left waiting.
+    void Finish() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_finished = true;
+        m_done.notify_all();
+    }
+    void Wait() {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_done.wait(guard, [this] { return m_finished; });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_done;
+    bool m_finished = false;
+};
+
+// Lives inside the posted call; finishing twice is harmless.
+class FinishOnDrop {
+public:
+    explicit FinishOnDrop(std::shared_ptr<Handoff> h) : m_handoff(std::move(h)) {}
+    FinishOnDrop(FinishOnDrop&&) noexcept = default;
+    FinishOnDrop(const FinishOnDrop&) = delete;
+    FinishOnDrop& operator=(const FinishOnDrop&) = delete;
+    FinishOnDrop& operator=(FinishOnDrop&&) = delete;
+    ~FinishOnDrop() {
+        if (m_handoff)
+            m_handoff->Finish();
+    }
+    Handoff& operator*() const { return *m_handoff; }
+
+private:
+    std::shared_ptr<Handoff> m_handoff;
+};
+
+}  // namespace
+
 template <typename F>
 auto CAddOnDlg::OnGuiThread(F&& f) {
     using R = std::invoke_result_t<F&>;
     if (QThread::currentThread() == thread())
         return f();
-    if constexpr (std::is_void_v<R>) {
+    auto handoff = std::make_shared<Handoff>();
+    auto post = [&](auto& call) {
+        handoff->Publish();
         QMetaObject::invokeMethod(
-            this, [&f] { f(); }, Qt::BlockingQueuedConnection);
+            this, [&call, h = FinishOnDrop(handoff)] { (*h).Run(call); }, Qt::QueuedConnection);
+        handoff->Wait();
+    };
+    if constexpr (std::is_void_v<R>) {
+        auto call = [&f] { f(); };
+        post(call);
     } else {
         R result{};
-        QMetaObject::invokeMethod(
-            this, [&f, &result] { result = f(); }, Qt::BlockingQueuedConnection);
+        auto call = [&f, &result] { result = f(); };
+        post(call);
         return result;
     }
 }
