@@ -49,6 +49,7 @@ int CAddOnController::UnTarFile(const std::string& archivePath, bool toGameFolde
     // (a roll back restores all it can), but the unpacking does not count
     // as done: the set on disk is not the one in the archive.
     int skipped = 0;
+    std::string madeFolder;
     for (std::int32_t i = 0; i < count; ++i) {
         TarEntry entry;
         if (int r = reader.Entry(i, entry)) {
@@ -60,9 +61,14 @@ int CAddOnController::UnTarFile(const std::string& archivePath, bool toGameFolde
             m_log.Write("[UnTarFile]UnTar Fail:(%d)", kUnTarUnsafeName);
             continue;
         }
-        if (int r = MakeUnTarDir(entry.folder, toGameFolder)) {
-            m_log.Write("[UnTarFile]MakeTarDir Fail:(%d)", r);
-            return r;
+        // Entries come grouped by folder: a folder made for the previous
+        // entry needs no second round of mkdir calls.
+        if (entry.folder != madeFolder) {
+            if (int r = MakeUnTarDir(entry.folder, toGameFolder)) {
+                m_log.Write("[UnTarFile]MakeTarDir Fail:(%d)", r);
+                return r;
+            }
+            madeFolder = entry.folder;
         }
         int r = reader.Extract(entry, base + entry.folder + entry.fileName);
         CrashPoint("unpack.file");
