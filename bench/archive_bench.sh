@@ -21,7 +21,8 @@ for i in $(seq 1 "$runs"); do
   measure "skivaddon:decompress+unpack" "'$cli' decompress '$work/out/a.ksp' '$work/out/c.kso' && '$cli' unpack '$work/out/c.kso' '$work/u1'"
   measure "tar-xzf" "tar -xzf '$work/out/b.tgz' -C '$work/u2'"
 done
-diff -r "$set_dir/Interface" "$work/u1/Interface" >/dev/null && echo "unpacked tree equals the set"
+check_same "$set_dir/Interface" "$work/u1/Interface" "unpacked Interface"
+check_same "$set_dir/WTF" "$work/u1/WTF" "unpacked WTF"
 ls -l "$work/out/a.ksp" "$work/out/b.tgz" | awk '{print "package: " $5 " bytes  " $9}'
 echo
 report "skivaddon:pack+compress" "tar|gzip-6" "pack+compress"

@@ -23,8 +23,8 @@ for i in $(seq 1 "$runs"); do
   measure "install:skivaddon" "printf 'bench-password\n' | '$cli' --id bench --password-stdin --yes --game-folder '$ours' install"
   measure "install:tar+curl|tar" "cd '$base' && read key up down < <(curl_login) && mkdir -p Backup && tar -cf Backup/backup.tar Interface WTF && rm -rf Interface WTF && curl -s --fail --cacert '$ca' \${down}base.cab | tar -xz"
 done
-diff -r "$work/set-$scale/Interface" "$base/Interface" >/dev/null && echo "baseline install restored the set"
-diff -r "$work/set-$scale/Interface" "$ours/Interface" >/dev/null && echo "skivaddon install restored the set"
+check_same "$work/set-$scale/Interface" "$base/Interface" "baseline install"
+check_same "$work/set-$scale/Interface" "$ours/Interface" "skivaddon install"
 echo
 report "save:skivaddon" "save:tar|gzip|curl" "save"
 report "install:skivaddon" "install:tar+curl|tar" "install"

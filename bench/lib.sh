@@ -41,3 +41,22 @@ ensure_set() {  # FOLDER SCALE
     touch "$1/.complete-$2"
   fi
 }
+
+# same_files A B: true when the two folders hold the same files with the
+# same bytes. Folders that hold no file are left out: the archive records
+# files only.
+same_files() {
+  diff <(cd "$1" && find . -type f -print0 | sort -z | xargs -0 sha1sum) \
+       <(cd "$2" && find . -type f -print0 | sort -z | xargs -0 sha1sum) >/dev/null
+}
+
+# check_same A B WHAT: says whether WHAT (B) equals A; a difference ends the
+# benchmark, since its figures would be for the wrong work.
+check_same() {
+  if same_files "$1" "$2"; then
+    echo "$3: same files as the set"
+  else
+    echo "bench: $3 differs from the set" >&2
+    exit 1
+  fi
+}

@@ -1,7 +1,7 @@
 # Starts a private skivaddon-service for a benchmark (sourced after lib.sh):
 # sets $url, $ca and registers members "bench" (the program) and "base" (the
 # baseline tools), both with password "bench-password".
-svc_data=$(mktemp -d /tmp/skiv-bench-svc.XXXXXX)
+svc_data=$(mktemp -d "${TMPDIR:-/tmp}/skiv-bench-svc.XXXXXX")
 "$bin/server/skivaddon-service" --data "$svc_data" --listen 127.0.0.1:0 --max-package-mb 2048 \
   >"$svc_data/out" 2>"$svc_data/log" &
 svc_pid=$!
