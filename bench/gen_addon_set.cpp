@@ -32,7 +32,8 @@ struct Rng {
 
 void MakeDirs(const std::string& path) {
     for (std::size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0777);
+        if (i == path.size() || path[i] == '/')
+            ::mkdir(path.substr(0, i).c_str(), 0777);
     }
 }
 
@@ -46,14 +47,76 @@ void Write(const std::string& path, const std::string& bytes) {
     std::fclose(f);
 }
 
-const char* const kWords[] = {
-    "local", "function", "end", "if", "then", "else", "return", "for", "in", "pairs", "ipairs",
-    "self", "frame", "nil", "true", "false", "and", "or", "not", "tinsert", "GetItemInfo",
-    "UnitName", "player", "target", "SetPoint", "CreateFrame", "OnEvent", "RegisterEvent",
-    "db", "profile", "options", "L", "button", "text", "width", "height", "anchor", "parent",
-    "BAG_UPDATE", "PLAYER_LOGIN", "SavedVariables", "count", "item", "slot", "color", "r", "g",
-    "b", "alpha", "0", "1", "2", "10", "255", "0.5", "--", "=", "==", "~=", "(", ")", ",", "{",
-    "}", "[", "]", ".", ":", "..", "\"Interface\\\\AddOns\\\\\""};
+const char* const kWords[] = {"local",
+                              "function",
+                              "end",
+                              "if",
+                              "then",
+                              "else",
+                              "return",
+                              "for",
+                              "in",
+                              "pairs",
+                              "ipairs",
+                              "self",
+                              "frame",
+                              "nil",
+                              "true",
+                              "false",
+                              "and",
+                              "or",
+                              "not",
+                              "tinsert",
+                              "GetItemInfo",
+                              "UnitName",
+                              "player",
+                              "target",
+                              "SetPoint",
+                              "CreateFrame",
+                              "OnEvent",
+                              "RegisterEvent",
+                              "db",
+                              "profile",
+                              "options",
+                              "L",
+                              "button",
+                              "text",
+                              "width",
+                              "height",
+                              "anchor",
+                              "parent",
+                              "BAG_UPDATE",
+                              "PLAYER_LOGIN",
+                              "SavedVariables",
+                              "count",
+                              "item",
+                              "slot",
+                              "color",
+                              "r",
+                              "g",
+                              "b",
+                              "alpha",
+                              "0",
+                              "1",
+                              "2",
+                              "10",
+                              "255",
+                              "0.5",
+                              "--",
+                              "=",
+                              "==",
+                              "~=",
+                              "(",
+                              ")",
+                              ",",
+                              "{",
+                              "}",
+                              "[",
+                              "]",
+                              ".",
+                              ":",
+                              "..",
+                              "\"Interface\\\\AddOns\\\\\""};
 
 std::string Text(Rng& rng, std::size_t size, const char* lineStart) {
     std::string out;
@@ -65,7 +128,8 @@ std::string Text(Rng& rng, std::size_t size, const char* lineStart) {
             out += kWords[rng.Below(sizeof kWords / sizeof kWords[0])];
             out += ' ';
         }
-        if (rng.Below(4) == 0) out += std::to_string(rng.Next() % 100000);
+        if (rng.Below(4) == 0)
+            out += std::to_string(rng.Next() % 100000);
         out += '\n';
     }
     out.resize(size);
@@ -82,7 +146,8 @@ std::string Texture(Rng& rng, std::size_t size) {
         bool noise = rng.Below(3) != 0;
         std::uint64_t v = rng.Next();
         for (std::size_t k = 0; k < run && i < size; ++k, ++i) {
-            if (noise && (k % 8) == 0) v = rng.Next();
+            if (noise && (k % 8) == 0)
+                v = rng.Next();
             out[i] = static_cast<char>(v >> ((k % 8) * 8));
         }
     }
@@ -97,9 +162,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string root = argv[1];
-    if (root.back() != '/') root += '/';
+    if (root.back() != '/')
+        root += '/';
     double scale = 1.0;
-    if (argc >= 4 && std::strcmp(argv[2], "--scale") == 0) scale = std::atof(argv[3]);
+    if (argc >= 4 && std::strcmp(argv[2], "--scale") == 0)
+        scale = std::atof(argv[3]);
 
     Rng rng{0x5eed5eed1234ULL};
     const int addons = std::max(1, static_cast<int>(120 * scale));
@@ -112,13 +179,14 @@ int main(int argc, char** argv) {
         MakeDirs(dir + "Libs/LibStub");
         MakeDirs(dir + "Locales");
         MakeDirs(dir + "Media/Textures");
-        std::string toc = "## Interface: 30300\n## Title: " + name + "\n## SavedVariables: " + name +
-                          "DB\n";
+        std::string toc =
+            "## Interface: 30300\n## Title: " + name + "\n## SavedVariables: " + name + "DB\n";
         const int sources = 60 + static_cast<int>(rng.Below(40));
         for (int f = 0; f < sources; ++f) {
             const char* sub = f % 9 == 0 ? "Libs/LibStub/" : (f % 7 == 0 ? "Locales/" : "");
             const bool xml = f % 5 == 0;
-            std::string file = std::string(sub) + "file" + std::to_string(f) + (xml ? ".xml" : ".lua");
+            std::string file =
+                std::string(sub) + "file" + std::to_string(f) + (xml ? ".xml" : ".lua");
             std::size_t size = 1024 + rng.Below(rng.Below(4) == 0 ? 50 * 1024 : 16 * 1024);
             std::string body = Text(rng, size, xml ? "  <Frame name=\"" : "");
             Write(dir + file, body);
@@ -132,7 +200,8 @@ int main(int argc, char** argv) {
         // A few hundred textures over the whole set.
         const int textures = static_cast<int>(rng.Below(4));
         for (int t = 0; t < textures; ++t) {
-            std::size_t size = 100 * 1024 + rng.Below(rng.Below(5) == 0 ? 4 * 1024 * 1024 : 1024 * 1024);
+            std::size_t size =
+                100 * 1024 + rng.Below(rng.Below(5) == 0 ? 4 * 1024 * 1024 : 1024 * 1024);
             Write(dir + "Media/Textures/tex" + std::to_string(t) + ".blp", Texture(rng, size));
             ++files;
             bytes += size;
@@ -140,7 +209,8 @@ int main(int argc, char** argv) {
     }
     // Settings: per account, per character.
     for (int c = 0; c < std::max(1, static_cast<int>(20 * scale)); ++c) {
-        const std::string dir = root + "WTF/Account/PLAYER/Realm/Char" + std::to_string(c) + "/SavedVariables/";
+        const std::string dir =
+            root + "WTF/Account/PLAYER/Realm/Char" + std::to_string(c) + "/SavedVariables/";
         MakeDirs(dir);
         for (int f = 0; f < 15; ++f) {
             std::string body = Text(rng, 2048 + rng.Below(40 * 1024), "  [\"");

@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
     StderrLog log;
     std::int32_t size = 0, type = 0;
     std::string date, key, up, down;
-    if (int r = skiv::LoginExchange(argv[1], argv[2], password, {size, date, type, key, up, down}, log)) {
+    if (int r = skiv::LoginExchange(argv[1], argv[2], password, {size, date, type, key, up, down},
+                                    log)) {
         std::fprintf(stderr, "login failed: (%d)\n", r);
         return 1;
     }
@@ -62,9 +63,9 @@ int main(int argc, char** argv) {
     }
     const long afterUpload = PeakKiB();
     t0 = std::chrono::steady_clock::now();
-    r = skiv::DownloadExchange({down, argv[2], static_cast<std::int32_t>(mib * 1024 * 1024),
-                                skiv::fs::WithSlash(argv[4])},
-                               log, [](int) {});
+    r = skiv::DownloadExchange(
+        {down, argv[2], static_cast<std::int32_t>(mib * 1024 * 1024), skiv::fs::WithSlash(argv[4])},
+        log, [](int) {});
     const double downSeconds = Seconds(t0);
     if (r != 0) {
         std::fprintf(stderr, "download failed: (%d)\n", r);

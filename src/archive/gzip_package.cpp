@@ -20,7 +20,8 @@ constexpr unsigned kChunk = 128 * 1024;
 class GzFile {
 public:
     GzFile(const std::string& path, const char* mode) : m_f(gzopen(path.c_str(), mode)) {
-        if (m_f) gzbuffer(m_f, kChunk);
+        if (m_f)
+            gzbuffer(m_f, kChunk);
     }
     ~GzFile() { Close(); }
     GzFile(const GzFile&) = delete;
@@ -28,7 +29,8 @@ public:
     explicit operator bool() const { return m_f != nullptr; }
     gzFile get() const { return m_f; }
     int Close() {
-        if (!m_f) return Z_OK;
+        if (!m_f)
+            return Z_OK;
         int r = gzclose(m_f);
         m_f = nullptr;
         return r;
@@ -66,7 +68,8 @@ int CompressFile(const std::string& source, const std::string& target, LogSink& 
             break;
         }
         CrashPoint("compress.chunk");
-        if (n < buf.size()) break;
+        if (n < buf.size())
+            break;
     }
     // The last buffered block and the trailer are written here; a full disk
     // shows up now and must not pass for success.

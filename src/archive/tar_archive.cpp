@@ -1,8 +1,8 @@
 #include "archive/tar_archive.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include <unistd.h>
@@ -35,7 +35,8 @@ void PutString(std::uint8_t* p, std::size_t width, const std::string& s) {
 // Reads a zero-terminated string; an unterminated field ends at its width.
 std::string GetString(const std::uint8_t* p, std::size_t width) {
     const void* end = std::memchr(p, 0, width);
-    std::size_t n = end ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(end) - p) : width;
+    std::size_t n =
+        end ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(end) - p) : width;
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
@@ -103,10 +104,13 @@ int CTarArchive::AddFile(const std::string& fileName, const std::string& relativ
         return kTarCannotOpen;
     }
     auto file = fs::NoShareFile::OpenRead(path);
-    if (!file) return kTarCannotOpen;
+    if (!file)
+        return kTarCannotOpen;
     auto size = file->Size();
-    if (!size || *size > std::numeric_limits<std::int32_t>::max()) return kTarNoSize;
-    if (m_head.count >= kTarMaxEntries) return kTarFull;
+    if (!size || *size > std::numeric_limits<std::int32_t>::max())
+        return kTarNoSize;
+    if (m_head.count >= kTarMaxEntries)
+        return kTarFull;
 
     TarEntry e;
     e.dataSize = static_cast<std::int32_t>(*size);
@@ -120,24 +124,28 @@ int CTarArchive::AddFile(const std::string& fileName, const std::string& relativ
 
 std::int64_t CTarArchive::ArchiveSize() const {
     std::int64_t total = kTarHeaderSize + std::int64_t(kTarEntrySize) * m_head.count;
-    for (const auto& e : m_entries) total += e.dataSize;
+    for (const auto& e : m_entries)
+        total += e.dataSize;
     return total;
 }
 
 int CTarArchive::WriteArchive(const std::string& archiveName, const std::string& folder) {
     std::string path = fs::WithSlash(folder.empty() ? m_sourceFolder : folder) + archiveName;
-    if (ArchiveSize() > std::numeric_limits<std::int32_t>::max()) return kTarCannotOpen;
+    if (ArchiveSize() > std::numeric_limits<std::int32_t>::max())
+        return kTarCannotOpen;
     // The archive is written beside its final name and renamed over it when
     // whole: a crash or a full disk mid-write leaves the previous archive
     // (the player's backup, say) intact.
     const std::string part = path + ".part";
     auto out = fs::NoShareFile::CreateWrite(part);
-    if (!out) return kTarCannotOpen;
+    if (!out)
+        return kTarCannotOpen;
     struct PartGuard {
         const std::string& name;
         bool keep = false;
         ~PartGuard() {
-            if (!keep) ::unlink(name.c_str());
+            if (!keep)
+                ::unlink(name.c_str());
         }
     } guard{part};
 
@@ -153,7 +161,8 @@ int CTarArchive::WriteArchive(const std::string& archiveName, const std::string&
         table.insert(table.end(), rec.begin(), rec.end());
         offset += e.dataSize;
     }
-    if (!out->WriteAll(table.data(), table.size())) return kTarCannotOpen;
+    if (!out->WriteAll(table.data(), table.size()))
+        return kTarCannotOpen;
 
     std::vector<char> buf(256 * 1024);
     for (const auto& e : m_entries) {
@@ -162,24 +171,30 @@ int CTarArchive::WriteArchive(const std::string& archiveName, const std::string&
         // zeros; one that grew is cut, so no entry after it shifts.
         if (auto in = fs::OpenFile(e.sourceFolder + e.fileName, "rb")) {
             while (left > 0) {
-                std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(left, std::int64_t(buf.size())));
+                std::size_t want = static_cast<std::size_t>(
+                    std::min<std::int64_t>(left, std::int64_t(buf.size())));
                 std::size_t got = std::fread(buf.data(), 1, want, in.get());
-                if (got == 0) break;
-                if (!out->WriteAll(buf.data(), got)) return kTarCannotOpen;
+                if (got == 0)
+                    break;
+                if (!out->WriteAll(buf.data(), got))
+                    return kTarCannotOpen;
                 left -= std::int64_t(got);
             }
         }
         if (left > 0) {
             std::fill(buf.begin(), buf.end(), 0);
             while (left > 0) {
-                std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, std::int64_t(buf.size())));
-                if (!out->WriteAll(buf.data(), n)) return kTarCannotOpen;
+                std::size_t n = static_cast<std::size_t>(
+                    std::min<std::int64_t>(left, std::int64_t(buf.size())));
+                if (!out->WriteAll(buf.data(), n))
+                    return kTarCannotOpen;
                 left -= std::int64_t(n);
             }
         }
     }
     out->Close();
-    if (::rename(part.c_str(), path.c_str()) != 0) return kTarCannotOpen;
+    if (::rename(part.c_str(), path.c_str()) != 0)
+        return kTarCannotOpen;
     guard.keep = true;
     return 0;
 }

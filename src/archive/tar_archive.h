@@ -14,9 +14,10 @@
 namespace skiv {
 
 // Result codes of the writer.
-inline constexpr int kTarCannotOpen = -1;  // file cannot be opened / archive cannot be created or written
-inline constexpr int kTarNoSize = -2;      // a file's size cannot be read
-inline constexpr int kTarFull = -3;        // already 10,240 entries
+inline constexpr int kTarCannotOpen =
+    -1;  // file cannot be opened / archive cannot be created or written
+inline constexpr int kTarNoSize = -2;  // a file's size cannot be read
+inline constexpr int kTarFull = -3;    // already 10,240 entries
 
 class CTarArchive {
 public:

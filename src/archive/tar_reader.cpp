@@ -15,13 +15,16 @@ bool IsSafeEntryPath(const std::string& folder, const std::string& fileName) {
         fileName.find('/') != std::string::npos) {
         return false;
     }
-    if (!folder.empty() && folder.front() == '/') return false;
+    if (!folder.empty() && folder.front() == '/')
+        return false;
     std::size_t start = 0;
     while (start < folder.size()) {
         std::size_t end = folder.find('/', start);
-        if (end == std::string::npos) end = folder.size();
+        if (end == std::string::npos)
+            end = folder.size();
         std::string_view seg(folder.data() + start, end - start);
-        if (seg == "." || seg == "..") return false;
+        if (seg == "." || seg == "..")
+            return false;
         start = end + 1;
     }
     return true;
@@ -29,7 +32,8 @@ bool IsSafeEntryPath(const std::string& folder, const std::string& fileName) {
 
 int CTarReader::Open(const std::string& archivePath) {
     m_file = fs::OpenFile(archivePath, "rb");
-    if (!m_file) return kUnTarNoArchive;
+    if (!m_file)
+        return kUnTarNoArchive;
     if (fs::IsFolder(archivePath)) {
         m_file.reset();
         return kUnTarNoArchive;
@@ -50,7 +54,8 @@ int CTarReader::Open(const std::string& archivePath) {
 }
 
 int CTarReader::Entry(int index, TarEntry& entry) {
-    if (!m_file || index < 0 || index >= m_readable) return kUnTarNoArchive;
+    if (!m_file || index < 0 || index >= m_readable)
+        return kUnTarNoArchive;
     // The table is read forward as far as needed, once.
     std::size_t need = (std::size_t(index) + 1) * kTarEntrySize;
     if (m_table.size() < need) {
@@ -70,48 +75,60 @@ int CTarReader::Entry(int index, TarEntry& entry) {
 }
 
 int CTarReader::Extract(const TarEntry& entry, const std::string& outPath) {
-    if (!m_file) return kUnTarCannotCopy;
+    if (!m_file)
+        return kUnTarCannotCopy;
     if (entry.dataOffset < 0 || entry.dataSize < 0 ||
         std::int64_t(entry.dataOffset) + entry.dataSize > m_fileSize) {
         return kUnTarCannotCopy;
     }
     auto out = fs::OpenFile(outPath, "wb");
-    if (!out) return kUnTarNoOutput;
-    if (fseeko(m_file.get(), entry.dataOffset, SEEK_SET) != 0) return kUnTarCannotCopy;
+    if (!out)
+        return kUnTarNoOutput;
+    if (fseeko(m_file.get(), entry.dataOffset, SEEK_SET) != 0)
+        return kUnTarCannotCopy;
     std::vector<char> buf(std::min<std::size_t>(kCopyChunk, std::size_t(entry.dataSize) + 1));
     std::int64_t left = entry.dataSize;
     while (left > 0) {
         std::size_t want = std::size_t(std::min<std::int64_t>(left, std::int64_t(buf.size())));
         std::size_t got = std::fread(buf.data(), 1, want, m_file.get());
-        if (got != want) return kUnTarCannotCopy;
-        if (std::fwrite(buf.data(), 1, got, out.get()) != got) return kUnTarWriteFailed;
+        if (got != want)
+            return kUnTarCannotCopy;
+        if (std::fwrite(buf.data(), 1, got, out.get()) != got)
+            return kUnTarWriteFailed;
         left -= std::int64_t(got);
     }
-    if (std::fflush(out.get()) != 0) return kUnTarWriteFailed;
+    if (std::fflush(out.get()) != 0)
+        return kUnTarWriteFailed;
     std::FILE* raw = out.release();
-    if (std::fclose(raw) != 0) return kUnTarWriteFailed;
+    if (std::fclose(raw) != 0)
+        return kUnTarWriteFailed;
     return 0;
 }
 
 int GetTarInfo(const std::string& archivePath, TarHeader& head) {
     CTarReader reader;
-    if (int r = reader.Open(archivePath)) return r;
+    if (int r = reader.Open(archivePath))
+        return r;
     head = reader.Header();
     return 0;
 }
 
 int GetFileInfo(const std::string& archivePath, TarEntry& entry, int index) {
     CTarReader reader;
-    if (int r = reader.Open(archivePath)) return r;
+    if (int r = reader.Open(archivePath))
+        return r;
     return reader.Entry(index, entry);
 }
 
 int UnTar(const std::string& archivePath, int index, const std::string& outPath) {
     CTarReader reader;
     TarEntry entry;
-    if (reader.Open(archivePath) != 0) return kUnTarNoArchive;
-    if (reader.Entry(index, entry) != 0) return kUnTarNoArchive;
-    if (!IsSafeEntryPath(entry.folder, entry.fileName)) return kUnTarUnsafeName;
+    if (reader.Open(archivePath) != 0)
+        return kUnTarNoArchive;
+    if (reader.Entry(index, entry) != 0)
+        return kUnTarNoArchive;
+    if (!IsSafeEntryPath(entry.folder, entry.fileName))
+        return kUnTarUnsafeName;
     return reader.Extract(entry, outPath);
 }
 

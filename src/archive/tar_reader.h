@@ -19,11 +19,14 @@
 namespace skiv {
 
 // Result codes of the reader.
-inline constexpr int kUnTarNoArchive = 1;    // archive missing, unreadable, or entry not in its table
-inline constexpr int kUnTarCannotCopy = 2;   // archive cannot be opened for the copy, or the entry's bytes lie outside it
-inline constexpr int kUnTarNoOutput = 3;     // the output file cannot be opened
-inline constexpr int kUnTarWriteFailed = 4;  // the output file could not be written whole (disk full)
-inline constexpr int kUnTarUnsafeName = 5;   // the entry's folder or name would leave the unpacking base
+inline constexpr int kUnTarNoArchive = 1;  // archive missing, unreadable, or entry not in its table
+inline constexpr int kUnTarCannotCopy =
+    2;  // archive cannot be opened for the copy, or the entry's bytes lie outside it
+inline constexpr int kUnTarNoOutput = 3;  // the output file cannot be opened
+inline constexpr int kUnTarWriteFailed =
+    4;  // the output file could not be written whole (disk full)
+inline constexpr int kUnTarUnsafeName =
+    5;  // the entry's folder or name would leave the unpacking base
 
 // 0, or 1 when the archive cannot be opened. Fewer than 516 bytes read as a
 // head of zeros past what the file holds (a short file has count 0).

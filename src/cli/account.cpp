@@ -37,7 +37,8 @@ int UsageError(const std::string& problem) {
 
 // Reads one line without echo when standard input is a terminal.
 bool ReadPassword(bool fromStdin, std::string& password) {
-    if (!fromStdin && !::isatty(STDIN_FILENO)) return false;
+    if (!fromStdin && !::isatty(STDIN_FILENO))
+        return false;
     termios old{};
     bool tty = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &old) == 0;
     if (tty && !fromStdin) {
@@ -51,7 +52,8 @@ bool ReadPassword(bool fromStdin, std::string& password) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
         std::fputc('\n', stderr);
     }
-    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
     return ok;
 }
 
@@ -60,7 +62,8 @@ bool ReadPassword(bool fromStdin, std::string& password) {
 std::optional<int> RunTask(CAddOnController& ctl, void (CAddOnController::*command)()) {
     const unsigned before = ctl.WorkersStarted();
     (ctl.*command)();
-    if (ctl.WorkersStarted() == before) return std::nullopt;
+    if (ctl.WorkersStarted() == before)
+        return std::nullopt;
     ctl.WaitForWorker();
     return ctl.LastWorkerResult();
 }
@@ -72,22 +75,26 @@ int RunAccount(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string& out) {
-            if (i + 1 >= argc) return false;
+            if (i + 1 >= argc)
+                return false;
             out = argv[++i];
             return true;
         };
         std::string v;
         if (a == "--id") {
-            if (!value(o.id)) return UsageError("--id needs a value");
+            if (!value(o.id))
+                return UsageError("--id needs a value");
         } else if (a.rfind("--id=", 0) == 0) {
             o.id = a.substr(5);
         } else if (a == "--password-stdin") {
             o.passwordStdin = true;
         } else if (a == "--game-folder") {
-            if (!value(v)) return UsageError("--game-folder needs a folder");
+            if (!value(v))
+                return UsageError("--game-folder needs a folder");
             o.gameFolder = v;
         } else if (a == "--into-folder") {
-            if (!value(v)) return UsageError("--into-folder needs a folder");
+            if (!value(v))
+                return UsageError("--into-folder needs a folder");
             o.intoFolder = v;
         } else if (a == "--with-cache-fonts") {
             o.withCacheFonts = true;
@@ -101,7 +108,8 @@ int RunAccount(int argc, char** argv) {
             return UsageError("unknown argument '" + a + "'");
         }
     }
-    if (o.commands.empty()) return UsageError("no command given");
+    if (o.commands.empty())
+        return UsageError("no command given");
 
     std::string password;
     if (!ReadPassword(o.passwordStdin, password)) {
@@ -113,8 +121,10 @@ int RunAccount(int argc, char** argv) {
     skiv::cli::ConsoleWindow window(o.yes);
     window.SetCredentials(o.id, password);
     std::fill(password.begin(), password.end(), '\0');
-    if (o.gameFolder) window.SetGameFolderAnswer(skiv::fs::WithSlash(*o.gameFolder));
-    if (o.intoFolder) window.SetIntoFolderAnswer(skiv::fs::WithSlash(*o.intoFolder));
+    if (o.gameFolder)
+        window.SetGameFolderAnswer(skiv::fs::WithSlash(*o.gameFolder));
+    if (o.intoFolder)
+        window.SetIntoFolderAnswer(skiv::fs::WithSlash(*o.intoFolder));
 
     CAddOnController ctl(window, log, skiv::ServiceConfig::FromEnvironment());
     ctl.Initialize();

@@ -10,7 +10,8 @@ namespace skiv::cli {
 
 void ConsoleWindow::ShowMessage(std::string_view text) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_lastProgress > 0 && ::isatty(STDERR_FILENO)) std::fputc('\n', stderr);
+    if (m_lastProgress > 0 && ::isatty(STDERR_FILENO))
+        std::fputc('\n', stderr);
     std::printf("%.*s\n", static_cast<int>(text.size()), text.data());
     std::fflush(stdout);
 }
@@ -32,7 +33,8 @@ bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view title, bool
     std::printf("[y/N] ");
     std::fflush(stdout);
     std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
+    if (!std::getline(std::cin, answer))
+        return false;
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
@@ -54,7 +56,8 @@ void ConsoleWindow::SetViewMode(int mode) {
 
 void ConsoleWindow::SetProgress(int position) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (position == m_lastProgress) return;
+    if (position == m_lastProgress)
+        return;
     if (::isatty(STDERR_FILENO)) {
         if (position == 0) {
             std::fputs("\r\033[K", stderr);
@@ -83,9 +86,11 @@ void ConsoleWindow::SetCheck(int id, int state) {
 std::optional<std::string> ConsoleWindow::ChooseFolder(std::string_view) {
     std::lock_guard<std::mutex> guard(m_lock);
     auto& answer = m_installChooser ? m_intoFolder : m_gameFolder;
-    if (!answer) return std::nullopt;
+    if (!answer)
+        return std::nullopt;
     std::string folder = *answer;
-    if (folder.empty() || folder.back() != '/') folder += '/';
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
     return folder;
 }
 

@@ -34,8 +34,12 @@ public:
     }
     // Answers of the folder chooser, in the order it is opened; an empty
     // queue answers "cancelled".
-    void SetGameFolderAnswer(std::optional<std::string> folder) { m_gameFolder = std::move(folder); }
-    void SetIntoFolderAnswer(std::optional<std::string> folder) { m_intoFolder = std::move(folder); }
+    void SetGameFolderAnswer(std::optional<std::string> folder) {
+        m_gameFolder = std::move(folder);
+    }
+    void SetIntoFolderAnswer(std::optional<std::string> folder) {
+        m_intoFolder = std::move(folder);
+    }
     // Which answer the next chooser gets: the game folder at login, the
     // target folder during an install.
     void ExpectInstallChooser(bool install) { m_installChooser = install; }

@@ -38,7 +38,8 @@ int Fail(const char* what, int code) {
 }
 
 int Usage(const char* problem) {
-    if (problem) std::fprintf(stderr, "skivaddon-cli: %s\n\n", problem);
+    if (problem)
+        std::fprintf(stderr, "skivaddon-cli: %s\n\n", problem);
     std::fputs(kUsage, problem ? stderr : stdout);
     return problem ? 2 : 0;
 }
@@ -59,7 +60,8 @@ int Pack(CAddOnController& ctl, const std::string& gameFolder, const std::string
     s.gameFolder = skiv::fs::WithSlash(gameFolder);
     s.tarArchive = std::make_unique<skiv::CTarArchive>();
     std::vector<const char*> folders{"Interface/", "WTF/"};
-    if (withCacheFonts) folders.insert(folders.end(), {"Cache/", "Fonts/"});
+    if (withCacheFonts)
+        folders.insert(folders.end(), {"Cache/", "Fonts/"});
     for (const char* f : folders) {
         int r = ctl.AddFileToTar(f);
         if (r == skiv::rc::kCannotListFolder) {
@@ -99,8 +101,8 @@ int List(CAddOnController& ctl, const std::string& archive) {
             ctl.Log().Write("[list]GetFileInfo Fail:(%d)", r);
             return Fail("list", r);
         }
-        std::printf("%s\t%s\t%d\t%d\n", skiv::ToArchiveFolder(e.folder).c_str(),
-                    e.fileName.c_str(), e.dataSize, e.dataOffset);
+        std::printf("%s\t%s\t%d\t%d\n", skiv::ToArchiveFolder(e.folder).c_str(), e.fileName.c_str(),
+                    e.dataSize, e.dataOffset);
     }
     std::fprintf(stderr, "%d entries\n", count);
     return 0;
@@ -114,7 +116,8 @@ int Unpack(CAddOnController& ctl, const std::string& archive, const std::string&
                         s.loadFolder.c_str());
         return Fail("unpack", skiv::rc::kCannotCreateFolder);
     }
-    if (int r = ctl.UnTarFile(archive, false)) return Fail("unpack", r);
+    if (int r = ctl.UnTarFile(archive, false))
+        return Fail("unpack", r);
     std::printf("unpacked %s into %s\n", archive.c_str(), s.loadFolder.c_str());
     return 0;
 }
@@ -125,10 +128,13 @@ int RunAccount(int argc, char** argv);  // account.cpp
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return Usage("no command given");
-    if (args[0] == "--help" || args[0] == "-h") return Usage(nullptr);
+    if (args.empty())
+        return Usage("no command given");
+    if (args[0] == "--help" || args[0] == "-h")
+        return Usage(nullptr);
     for (const auto& a : args) {
-        if (a == "--id" || a.rfind("--id=", 0) == 0) return RunAccount(argc, argv);
+        if (a == "--id" || a.rfind("--id=", 0) == 0)
+            return RunAccount(argc, argv);
     }
 
     skiv::COperationLog log;
@@ -140,21 +146,29 @@ int main(int argc, char** argv) {
     std::vector<std::string> pos;
     bool withCacheFonts = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--with-cache-fonts") withCacheFonts = true;
-        else if (args[i].rfind("--", 0) == 0) return Usage(("unknown option " + args[i]).c_str());
-        else pos.push_back(args[i]);
+        if (args[i] == "--with-cache-fonts")
+            withCacheFonts = true;
+        else if (args[i].rfind("--", 0) == 0)
+            return Usage(("unknown option " + args[i]).c_str());
+        else
+            pos.push_back(args[i]);
     }
     auto need = [&](std::size_t n) { return pos.size() == n; };
-    if (cmd == "pack" && need(2)) return Pack(ctl, pos[0], pos[1], withCacheFonts);
-    if (cmd == "list" && need(1)) return List(ctl, pos[0]);
-    if (cmd == "unpack" && need(2)) return Unpack(ctl, pos[0], pos[1]);
+    if (cmd == "pack" && need(2))
+        return Pack(ctl, pos[0], pos[1], withCacheFonts);
+    if (cmd == "list" && need(1))
+        return List(ctl, pos[0]);
+    if (cmd == "unpack" && need(2))
+        return Unpack(ctl, pos[0], pos[1]);
     if (cmd == "compress" && need(2)) {
-        if (int r = ctl.CompressFile(pos[0], pos[1])) return Fail("compress", r);
+        if (int r = ctl.CompressFile(pos[0], pos[1]))
+            return Fail("compress", r);
         std::printf("compressed %s into %s\n", pos[0].c_str(), pos[1].c_str());
         return 0;
     }
     if (cmd == "decompress" && need(2)) {
-        if (int r = ctl.DecompressFile(pos[0], pos[1])) return Fail("decompress", r);
+        if (int r = ctl.DecompressFile(pos[0], pos[1]))
+            return Fail("decompress", r);
         std::printf("decompressed %s into %s\n", pos[0].c_str(), pos[1].c_str());
         return 0;
     }

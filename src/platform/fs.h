@@ -85,7 +85,8 @@ std::optional<std::int64_t> FileSize(const std::string& path);
 // Closes a FILE* on destruction.
 struct FileCloser {
     void operator()(std::FILE* f) const noexcept {
-        if (f) std::fclose(f);
+        if (f)
+            std::fclose(f);
     }
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;

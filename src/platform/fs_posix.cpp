@@ -23,16 +23,20 @@ bool Fail() {
 // Windows' share mode 0.
 bool LockExclusive(int fd) {
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) return false;
+        if (errno != EINTR)
+            return false;
     }
     return true;
 }
 }  // namespace
 
-int LastError() { return t_lastError; }
+int LastError() {
+    return t_lastError;
+}
 
 std::string WithSlash(std::string path) {
-    if (path.empty() || path.back() != kSep) path.push_back(kSep);
+    if (path.empty() || path.back() != kSep)
+        path.push_back(kSep);
     return path;
 }
 
@@ -54,7 +58,8 @@ DirListing::DirListing(DirListing&& other) noexcept
 
 DirListing& DirListing::operator=(DirListing&& other) noexcept {
     if (this != &other) {
-        if (m_dir) ::closedir(static_cast<DIR*>(m_dir));
+        if (m_dir)
+            ::closedir(static_cast<DIR*>(m_dir));
         m_dir = std::exchange(other.m_dir, nullptr);
         m_folder = std::move(other.m_folder);
     }
@@ -62,11 +67,13 @@ DirListing& DirListing::operator=(DirListing&& other) noexcept {
 }
 
 DirListing::~DirListing() {
-    if (m_dir) ::closedir(static_cast<DIR*>(m_dir));
+    if (m_dir)
+        ::closedir(static_cast<DIR*>(m_dir));
 }
 
 bool DirListing::Next(DirItem& item) {
-    if (!m_dir) return false;
+    if (!m_dir)
+        return false;
     errno = 0;
     dirent* e = ::readdir(static_cast<DIR*>(m_dir));
     if (!e) {
@@ -76,14 +83,14 @@ bool DirListing::Next(DirItem& item) {
     item.name = e->d_name;
     item.isLink = e->d_type == DT_LNK;
     if (e->d_type == DT_UNKNOWN) {
-        struct stat lst{};
+        struct stat lst {};
         item.isLink = ::lstat((m_folder + item.name).c_str(), &lst) == 0 && S_ISLNK(lst.st_mode);
     }
     if (e->d_type == DT_DIR) {
         item.isFolder = true;
     } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
         // Symbolic links are followed, as a Windows listing reports the target kind.
-        struct stat st{};
+        struct stat st {};
         item.isFolder = ::stat((m_folder + item.name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     } else {
         item.isFolder = false;
@@ -94,7 +101,7 @@ bool DirListing::Next(DirItem& item) {
 // ---- attributes and folders -----------------------------------------------
 
 std::optional<FolderId> GetFolderId(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         Fail();
         return std::nullopt;
@@ -103,18 +110,19 @@ std::optional<FolderId> GetFolderId(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 || Fail();
 }
 
 bool IsFolder(const std::string& path) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return Fail();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return Fail();
     return S_ISDIR(st.st_mode);
 }
 
 std::optional<Attributes> GetAttributes(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         Fail();
         return std::nullopt;
@@ -123,24 +131,33 @@ std::optional<Attributes> GetAttributes(const std::string& path) {
 }
 
 bool SetReadOnly(const std::string& path, bool readOnly) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return Fail();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return Fail();
     mode_t mode = st.st_mode & 07777;
     mode = readOnly ? (mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
     return ::chmod(path.c_str(), mode) == 0 || Fail();
 }
 
-bool CreateFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 || Fail(); }
+bool CreateFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0 || Fail();
+}
 
 bool EnsureFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) == 0) return true;
-    if (errno == EEXIST && IsFolder(path)) return true;
-    if (errno == EEXIST) t_lastError = EEXIST;
-    else Fail();
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return true;
+    if (errno == EEXIST && IsFolder(path))
+        return true;
+    if (errno == EEXIST)
+        t_lastError = EEXIST;
+    else
+        Fail();
     return false;
 }
 
-bool RemoveFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0 || Fail(); }
+bool RemoveFolder(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0 || Fail();
+}
 
 bool DeleteFile(const std::string& path) {
     // A file another process holds exclusively cannot be deleted, as on Windows.
@@ -158,7 +175,7 @@ bool DeleteFile(const std::string& path) {
 }
 
 std::optional<std::int64_t> FileSize(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         Fail();
         return std::nullopt;
@@ -168,7 +185,8 @@ std::optional<std::int64_t> FileSize(const std::string& path) {
 
 UniqueFile OpenFile(const std::string& path, const char* mode) {
     std::FILE* f = std::fopen(path.c_str(), mode);
-    if (!f) Fail();
+    if (!f)
+        Fail();
     return UniqueFile(f);
 }
 
@@ -180,7 +198,7 @@ std::optional<NoShareFile> NoShareFile::OpenRead(const std::string& path) {
         Fail();
         return std::nullopt;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         t_lastError = S_ISDIR(st.st_mode) ? EISDIR : errno;
         ::close(fd);
@@ -218,14 +236,17 @@ NoShareFile& NoShareFile::operator=(NoShareFile&& other) noexcept {
     return *this;
 }
 
-NoShareFile::~NoShareFile() { Close(); }
+NoShareFile::~NoShareFile() {
+    Close();
+}
 
 void NoShareFile::Close() {
-    if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
+    if (m_fd >= 0)
+        ::close(std::exchange(m_fd, -1));
 }
 
 std::optional<std::int64_t> NoShareFile::Size() const {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(m_fd, &st) != 0) {
         Fail();
         return std::nullopt;
@@ -238,7 +259,8 @@ bool NoShareFile::WriteAll(const void* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::write(m_fd, p, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return Fail();
         }
         p += n;
@@ -247,6 +269,8 @@ bool NoShareFile::WriteAll(const void* data, std::size_t size) {
     return true;
 }
 
-bool NoShareFile::Sync() { return ::fsync(m_fd) == 0 || Fail(); }
+bool NoShareFile::Sync() {
+    return ::fsync(m_fd) == 0 || Fail();
+}
 
 }  // namespace skiv::fs

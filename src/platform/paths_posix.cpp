@@ -23,7 +23,8 @@ bool IsWin32Prefix(const std::string& prefix) {
     std::ifstream in(prefix + "/system.reg");
     std::string line;
     for (int i = 0; i < 10 && std::getline(in, line); ++i) {
-        if (line.rfind("#arch=win32", 0) == 0) return true;
+        if (line.rfind("#arch=win32", 0) == 0)
+            return true;
     }
     return false;
 }
@@ -31,7 +32,8 @@ bool IsWin32Prefix(const std::string& prefix) {
 // Expands "$HOME/..." as the XDG user-dirs file writes it.
 std::string ExpandHome(std::string value, const std::string& home) {
     constexpr std::string_view kHome = "$HOME";
-    if (value.rfind(kHome, 0) == 0) value = home + value.substr(kHome.size());
+    if (value.rfind(kHome, 0) == 0)
+        value = home + value.substr(kHome.size());
     return value;
 }
 
@@ -39,15 +41,18 @@ std::string ExpandHome(std::string value, const std::string& home) {
 
 std::string GetHomeFolder() {
     std::string home = Env("HOME");
-    if (!home.empty()) return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    if (!home.empty())
+        return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
     return {};
 }
 
 std::string GetProgramFolder() {
     char buf[4096];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "./";
+    if (n <= 0)
+        return "./";
     std::string exe(buf, static_cast<std::size_t>(n));
     return exe.substr(0, exe.rfind('/') + 1);
 }
@@ -56,10 +61,12 @@ std::string GetWinePrefix() {
     std::string prefix = Env("WINEPREFIX");
     if (prefix.empty()) {
         std::string home = GetHomeFolder();
-        if (home.empty()) return {};
+        if (home.empty())
+            return {};
         prefix = home + "/.wine";
     }
-    while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+    while (prefix.size() > 1 && prefix.back() == '/')
+        prefix.pop_back();
     return prefix;
 }
 
@@ -67,11 +74,14 @@ std::string GetProgramFilesFolder() {
     std::string v = Env("ProgramFiles");
     if (!v.empty()) {
         // Values longer than a Windows path buffer are treated as missing.
-        if (v.size() < 1024) return v;
+        if (v.size() < 1024)
+            return v;
     }
     std::string prefix = GetWinePrefix();
-    if (prefix.empty()) return {};
-    return prefix + (IsWin32Prefix(prefix) ? "/drive_c/Program Files" : "/drive_c/Program Files (x86)");
+    if (prefix.empty())
+        return {};
+    return prefix +
+           (IsWin32Prefix(prefix) ? "/drive_c/Program Files" : "/drive_c/Program Files (x86)");
 }
 
 std::string GetDesktopFolder() {
@@ -79,19 +89,22 @@ std::string GetDesktopFolder() {
     std::string desktop = Env("XDG_DESKTOP_DIR");
     if (desktop.empty()) {
         std::string config = Env("XDG_CONFIG_HOME");
-        if (config.empty()) config = home + "/.config";
+        if (config.empty())
+            config = home + "/.config";
         std::ifstream in(config + "/user-dirs.dirs");
         std::string line;
         while (std::getline(in, line)) {
             constexpr std::string_view kKey = "XDG_DESKTOP_DIR=";
-            if (line.rfind(kKey, 0) != 0) continue;
+            if (line.rfind(kKey, 0) != 0)
+                continue;
             std::string value = line.substr(kKey.size());
             if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
                 value = value.substr(1, value.size() - 2);
             desktop = ExpandHome(value, home);
         }
     }
-    if (desktop.empty()) desktop = home + "/Desktop";
+    if (desktop.empty())
+        desktop = home + "/Desktop";
     return fs::WithSlash(desktop);
 }
 

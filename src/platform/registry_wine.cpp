@@ -39,29 +39,43 @@ void AppendUtf8(std::string& out, unsigned cp) {
 // \t \0 and \xHHHH (one UTF-16 unit, pairs joined). Returns false when the
 // closing quote is missing; pos is left after the closing quote.
 bool ReadQuoted(const std::string& s, std::size_t& pos, std::string& out) {
-    if (pos >= s.size() || s[pos] != '"') return false;
+    if (pos >= s.size() || s[pos] != '"')
+        return false;
     ++pos;
     unsigned pendingHigh = 0;
     while (pos < s.size()) {
         char c = s[pos++];
-        if (c == '"') return true;
+        if (c == '"')
+            return true;
         if (c != '\\') {
             out += c;
             continue;
         }
-        if (pos >= s.size()) return false;
+        if (pos >= s.size())
+            return false;
         char e = s[pos++];
         switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case '0': out += '\0'; break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case '0':
+                out += '\0';
+                break;
             case 'x': {
                 unsigned v = 0;
                 int digits = 0;
-                while (digits < 4 && pos < s.size() && std::isxdigit(static_cast<unsigned char>(s[pos]))) {
+                while (digits < 4 && pos < s.size() &&
+                       std::isxdigit(static_cast<unsigned char>(s[pos]))) {
                     char h = s[pos++];
-                    v = v * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h)) ? h - '0' : (std::tolower(h) - 'a' + 10));
+                    v = v * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h))
+                                                           ? h - '0'
+                                                           : (std::tolower(h) - 'a' + 10));
                     ++digits;
                 }
                 if (v >= 0xD800 && v < 0xDC00) {
@@ -74,7 +88,9 @@ bool ReadQuoted(const std::string& s, std::size_t& pos, std::string& out) {
                 }
                 break;
             }
-            default: out += e; break;  // \\ and \" and anything else literal
+            default:
+                out += e;
+                break;  // \\ and \" and anything else literal
         }
     }
     return false;
@@ -83,10 +99,12 @@ bool ReadQuoted(const std::string& s, std::size_t& pos, std::string& out) {
 // "[Software\\Wow6432Node\\...] 1234" -> "software\wow6432node\..."
 std::string SectionName(const std::string& line) {
     std::size_t end = line.rfind(']');
-    if (end == std::string::npos || end < 1) return {};
+    if (end == std::string::npos || end < 1)
+        return {};
     std::string raw = line.substr(1, end - 1), name;
     for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\\' && i + 1 < raw.size() && raw[i + 1] == '\\') ++i;
+        if (raw[i] == '\\' && i + 1 < raw.size() && raw[i + 1] == '\\')
+            ++i;
         name += raw[i];
     }
     return Lower(name);
@@ -99,31 +117,40 @@ bool RegistryKey::LoadFromText(const std::string& text, const std::string& subKe
     std::string wanted = Lower(subKey);
     // A 32-bit program sees HKLM\Software\X as HKLM\Software\Wow6432Node\X.
     std::string wow;
-    if (wanted.rfind("software\\", 0) == 0) wow = "software\\wow6432node\\" + wanted.substr(9);
+    if (wanted.rfind("software\\", 0) == 0)
+        wow = "software\\wow6432node\\" + wanted.substr(9);
 
     for (const std::string& target : {wow, wanted}) {
-        if (target.empty()) continue;
+        if (target.empty())
+            continue;
         std::istringstream in(text);
         std::string line;
         bool inKey = false;
         while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
             if (!line.empty() && line[0] == '[') {
-                if (inKey) break;
+                if (inKey)
+                    break;
                 inKey = SectionName(line) == target;
-                if (inKey) m_open = true;
+                if (inKey)
+                    m_open = true;
                 continue;
             }
-            if (!inKey || line.empty() || line[0] != '"') continue;
+            if (!inKey || line.empty() || line[0] != '"')
+                continue;
             std::size_t pos = 0;
             std::string name, value;
-            if (!ReadQuoted(line, pos, name)) continue;
-            if (pos >= line.size() || line[pos] != '=') continue;
+            if (!ReadQuoted(line, pos, name))
+                continue;
+            if (pos >= line.size() || line[pos] != '=')
+                continue;
             ++pos;
             if (pos < line.size() && line[pos] == '"' && ReadQuoted(line, pos, value))
                 m_values[Lower(name)] = value;
         }
-        if (m_open) return true;
+        if (m_open)
+            return true;
     }
     return false;
 }
@@ -131,7 +158,8 @@ bool RegistryKey::LoadFromText(const std::string& text, const std::string& subKe
 bool RegistryKey::Open(const std::string& subKey, const std::string& prefix) {
     Close();
     std::ifstream in(prefix + "/system.reg", std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     std::ostringstream ss;
     ss << in.rdbuf();
     return LoadFromText(ss.str(), subKey);
@@ -143,9 +171,11 @@ void RegistryKey::Close() {
 }
 
 std::optional<std::string> RegistryKey::QueryString(const std::string& name) const {
-    if (!m_open) return std::nullopt;
+    if (!m_open)
+        return std::nullopt;
     auto it = m_values.find(Lower(name));
-    if (it == m_values.end() || it->second.size() >= 2048) return std::nullopt;
+    if (it == m_values.end() || it->second.size() >= 2048)
+        return std::nullopt;
     return it->second;
 }
 
@@ -155,7 +185,8 @@ std::string RegistryKey::MapWindowsPath(const std::string& windowsPath, const st
     if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
         std::string drive(1, static_cast<char>(std::tolower(static_cast<unsigned char>(path[0]))));
         std::string rest = path.substr(2);
-        if (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
+        if (!rest.empty() && rest[0] == '/')
+            rest.erase(0, 1);
         return prefix + "/dosdevices/" + drive + ":/" + rest;
     }
     return path;

@@ -4,7 +4,11 @@
 
 extern "C" {
 
-void* Z_OD_FNC_calloc(std::size_t count, std::size_t size) { return std::calloc(count, size); }
+void* Z_OD_FNC_calloc(std::size_t count, std::size_t size) {
+    return std::calloc(count, size);
+}
 
-void Z_OD_FNC_free(void* block) { std::free(block); }
+void Z_OD_FNC_free(void* block) {
+    std::free(block);
+}
 }

@@ -25,7 +25,8 @@ int LoginExchange(const std::string& baseUrl, const std::string& memberId,
     for (;;) {
         std::fill(std::begin(chunk), std::end(chunk), '\0');
         std::size_t n = client.Response(reinterpret_cast<unsigned char*>(chunk), sizeof chunk);
-        if (n == 0) break;
+        if (n == 0)
+            break;
         if (!reply.Append(chunk, n)) {
             log.Write("[Login]Mem Alloc Fail");
             client.Close();
@@ -41,7 +42,8 @@ int LoginExchange(const std::string& baseUrl, const std::string& memberId,
         return rc::kLoginResponse;
     }
     int r = ValidateLoginResponse(reply.Text(), out, log);
-    if (r != 0) log.Write("[Login]ValidateLoginResponse Fail:(%d)", r);
+    if (r != 0)
+        log.Write("[Login]ValidateLoginResponse Fail:(%d)", r);
     return r;
 }
 

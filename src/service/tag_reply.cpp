@@ -23,10 +23,12 @@ struct Tag {
 // missing.
 std::optional<Tag> FindTag(const char* from, const char* open, const char* close) {
     const char* o = std::strstr(from, open);
-    if (!o) return std::nullopt;
+    if (!o)
+        return std::nullopt;
     const char* start = o + std::strlen(open);
     const char* c = std::strstr(start, close);
-    if (!c) return std::nullopt;
+    if (!c)
+        return std::nullopt;
     return Tag{std::string(start, c), c};
 }
 
@@ -34,16 +36,21 @@ std::optional<Tag> FindTag(const char* from, const char* open, const char* close
 
 std::int32_t TagInteger(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
     long long v = 0;
     while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
         v = v * 10 + (text[i++] - '0');
-        if (v > INT_MAX + 1LL) v = INT_MAX + 1LL;
+        if (v > INT_MAX + 1LL)
+            v = INT_MAX + 1LL;
     }
-    if (negative) v = -v;
-    if (v > INT_MAX) v = INT_MAX;
+    if (negative)
+        v = -v;
+    if (v > INT_MAX)
+        v = INT_MAX;
     return static_cast<std::int32_t>(v);
 }
 
@@ -57,11 +64,13 @@ int ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log) {
         return rc::kBadReply;
     };
     auto error = FindTag(reply, "<error>", "</error>");
-    if (!error || error->value.size() >= kWorkBuffer) return invalid();
+    if (!error || error->value.size() >= kWorkBuffer)
+        return invalid();
     const std::int32_t number = TagInteger(error->value);
     if (number != 0) {
         auto msg = FindTag(error->closeAt, "<errormsg>", "</errormsg>");
-        if (!msg) return invalid();
+        if (!msg)
+            return invalid();
         std::string text = msg->value.substr(0, kWorkBuffer - 1);
         log.Write("[ValidateLoginResponse]ValidateLoginResponse Get Error:(%d)(%s)", number,
                   text.c_str());
@@ -72,17 +81,21 @@ int ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log) {
     // Each value is stored as soon as it is read.
     auto next = [&](const char* open, const char* close, auto store) {
         auto tag = FindTag(at, open, close);
-        if (!tag || tag->value.size() >= kWorkBuffer) return false;
+        if (!tag || tag->value.size() >= kWorkBuffer)
+            return false;
         store(tag->value);
         at = tag->closeAt;
         return true;
     };
-    if (!next("<filesize>", "</filesize>", [&](const std::string& v) { out.fileSize = TagInteger(v); }) ||
+    if (!next("<filesize>", "</filesize>",
+              [&](const std::string& v) { out.fileSize = TagInteger(v); }) ||
         !next("<savedate>", "</savedate>", [&](const std::string& v) { out.saveDate = v; }) ||
-        !next("<filetype>", "</filetype>", [&](const std::string& v) { out.fileType = TagInteger(v); }) ||
+        !next("<filetype>", "</filetype>",
+              [&](const std::string& v) { out.fileType = TagInteger(v); }) ||
         !next("<memberkey>", "</memberkey>", [&](const std::string& v) { out.memberKey = v; }) ||
         !next("<uploadURL>", "</uploadURL>", [&](const std::string& v) { out.uploadUrl = v; }) ||
-        !next("<downloadURL>", "</downloadURL>", [&](const std::string& v) { out.downloadUrl = v; })) {
+        !next("<downloadURL>", "</downloadURL>",
+              [&](const std::string& v) { out.downloadUrl = v; })) {
         return invalid();
     }
     return 0;
@@ -98,11 +111,14 @@ int ValidateUploadResponse(const char* reply, LogSink& log) {
         return rc::kBadReply;
     };
     auto error = FindTag(reply, "<error>", "</error>");
-    if (!error || error->value.size() >= kWorkBuffer) return invalid();
+    if (!error || error->value.size() >= kWorkBuffer)
+        return invalid();
     const std::int32_t number = TagInteger(error->value);
-    if (number == 0) return 0;
+    if (number == 0)
+        return 0;
     auto msg = FindTag(error->closeAt, "<errormsg>", "</errormsg>");
-    if (!msg) return invalid();
+    if (!msg)
+        return invalid();
     std::string text = msg->value.substr(0, kWorkBuffer - 1);
     log.Write("[ValidateUploadResponse]ValidateUploadResponse Get Error:(%d)(%s)", number,
               text.c_str());

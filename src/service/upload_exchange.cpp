@@ -27,9 +27,9 @@ int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn&
             client.GetPostStat(stat);
             if (stat.CurrParamIsFile()) {
                 const double total = stat.CurrParamTotalByte();
-                const int p = total > 0
-                                  ? static_cast<int>(stat.CurrParamPostedByte() / total * 100.0 + 10.0)
-                                  : 10;
+                const int p =
+                    total > 0 ? static_cast<int>(stat.CurrParamPostedByte() / total * 100.0 + 10.0)
+                              : 10;
                 progress(p <= 10 ? 10 : (p >= 90 ? 90 : p));
             }
             response = client.ProceedContext(1024);
@@ -46,7 +46,8 @@ int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn&
             for (;;) {
                 std::fill(std::begin(chunk), std::end(chunk), 0);
                 auto n = response->ReadContent(chunk, sizeof chunk);
-                if (n == 0) break;
+                if (n == 0)
+                    break;
                 if (!reply.Append(reinterpret_cast<const char*>(chunk), n)) {
                     log.Write("[UploadFile]Mem Alloc Fail");
                     result = rc::kAllocFailed;
@@ -56,7 +57,8 @@ int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn&
             if (result == 0) {
                 client.AbortPostContext();
                 result = ValidateUploadResponse(reply.Text(), log);
-                if (result != 0) log.Write("[UploadFile]ValidateUploadResponse Fail:(%d)", result);
+                if (result != 0)
+                    log.Write("[UploadFile]ValidateUploadResponse Fail:(%d)", result);
             }
         }
     } catch (const Vutra::httpclientexceptionA& e) {

@@ -20,7 +20,8 @@ int CAddOnController::DecompressFile(const std::string& source, const std::strin
 int CAddOnController::MakeUnTarDir(const std::string& relativeFolder, bool toGameFolder) {
     const std::string& base = toGameFolder ? m_session.gameFolder : m_session.loadFolder;
     for (std::size_t i = 0; i < relativeFolder.size(); ++i) {
-        if (relativeFolder[i] != fs::kSep) continue;
+        if (relativeFolder[i] != fs::kSep)
+            continue;
         std::string prefix = base + relativeFolder.substr(0, i + 1);
         if (prefix.size() >= 1024 || !fs::EnsureFolder(prefix)) {
             m_log.Write("[MakeUnTarDir]Backup 디렉토리 생성실패");
@@ -72,12 +73,15 @@ int CAddOnController::UnTarFile(const std::string& archivePath, bool toGameFolde
         }
         int r = reader.Extract(entry, base + entry.folder + entry.fileName);
         CrashPoint("unpack.file");
-        if (r == 0) continue;
+        if (r == 0)
+            continue;
         m_log.Write("[UnTarFile]UnTar Fail:(%d)", r);
         // A full disk fails the whole unpacking at once: every later write
         // would fail as well.
-        if (r == kUnTarWriteFailed) return r;
-        if (skipped == 0) skipped = r;
+        if (r == kUnTarWriteFailed)
+            return r;
+        if (skipped == 0)
+            skipped = r;
     }
     return skipped;
 }

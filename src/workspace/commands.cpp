@@ -61,7 +61,8 @@ bool CAddOnController::SharedTaskChecks() {
 }
 
 void CAddOnController::OnSaveButton() {
-    if (!SharedTaskChecks()) return;
+    if (!SharedTaskChecks())
+        return;
     if (!fs::IsFolder(m_session.gameFolder + "Interface/") ||
         !fs::IsFolder(m_session.gameFolder + "WTF/")) {
         Message("필수 폴더가 존재하지 않습니다");
@@ -76,7 +77,8 @@ void CAddOnController::OnSaveButton() {
 }
 
 void CAddOnController::OnInstallButton() {
-    if (!SharedTaskChecks()) return;
+    if (!SharedTaskChecks())
+        return;
     if (m_session.fileType == kTypeNone) {
         Message("서버에 저장된 애드온이 없습니다");
         return;
@@ -95,15 +97,18 @@ void CAddOnController::OnInstallButton() {
 }
 
 void CAddOnController::OnRollBackButton() {
-    if (!SharedTaskChecks()) return;
+    if (!SharedTaskChecks())
+        return;
     const bool rollback = Checked(kCheckRollback);
     if (rollback && !m_session.backupMade) {
         Message("백업된 애드온이 없습니다");
         return;
     }
-    const char* question = rollback ? "내셋팅 설치 이전 상태로 되돌려줍니다. 되돌리기를 하시겠습니까?"
-                                    : "초기화 상태로 되돌려줍니다. 초기화를 하시겠습니까?";
-    if (!m_window.AskYesNo(question, kRollbackTitle, true)) return;
+    const char* question = rollback
+                               ? "내셋팅 설치 이전 상태로 되돌려줍니다. 되돌리기를 하시겠습니까?"
+                               : "초기화 상태로 되돌려줍니다. 초기화를 하시겠습니까?";
+    if (!m_window.AskYesNo(question, kRollbackTitle, true))
+        return;
     StartWorker(&CAddOnController::RollBackWorker);
 }
 
@@ -147,7 +152,8 @@ int CAddOnController::InstallWorker() {
     int r = LoadAddOn();
     if (r == 0) {
         Message("애드온이 모두 세팅되었습니다");
-        if (Checked(kCheckLaunch)) m_window.StartProgram("Launcher.exe", m_session.gameFolder);
+        if (Checked(kCheckLaunch))
+            m_window.StartProgram("Launcher.exe", m_session.gameFolder);
     } else if (r != rc::kLoadFolderDeclined) {
         m_log.Write("[OnBnClickedBtnBack]애드온 세팅 실패:(%d)", r);
         Message("애드온 세팅 실패:(%d)", r);
@@ -168,7 +174,8 @@ int CAddOnController::RollBackWorker() {
             Message("초기화 실패:(%d) - 관리자에게 문의해 주세요", r);
         }
     } else {
-        Message(Checked(kCheckRollback) ? "되돌리기가 완료되었습니다." : "초기화가 완료되었습니다.");
+        Message(Checked(kCheckRollback) ? "되돌리기가 완료되었습니다."
+                                        : "초기화가 완료되었습니다.");
     }
     SetProgress(0);
     m_session.busy.store(false);

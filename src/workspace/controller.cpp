@@ -21,8 +21,10 @@ ServiceConfig ServiceConfig::FromEnvironment() {
     ServiceConfig c;
     const char* url = std::getenv("SKIVADDON_SERVICE_URL");
     c.baseUrl = (url && *url) ? url : SKIV_DEFAULT_SERVICE_URL;
-    while (!c.baseUrl.empty() && c.baseUrl.back() == '/') c.baseUrl.pop_back();
-    if (const char* ca = std::getenv("SKIVADDON_CA_FILE")) c.caFile = ca;
+    while (!c.baseUrl.empty() && c.baseUrl.back() == '/')
+        c.baseUrl.pop_back();
+    if (const char* ca = std::getenv("SKIVADDON_CA_FILE"))
+        c.caFile = ca;
     return c;
 }
 
@@ -33,7 +35,9 @@ std::string ServiceConfig::RegistrationUrl() const {
 CAddOnController::CAddOnController(IWindowOps& window, COperationLog& log, ServiceConfig config)
     : m_window(window), m_log(log), m_config(std::move(config)) {}
 
-CAddOnController::~CAddOnController() { WaitForWorker(); }
+CAddOnController::~CAddOnController() {
+    WaitForWorker();
+}
 
 void CAddOnController::Initialize() {
     m_gameKey.Open(kGameKey, paths::GetWinePrefix());
@@ -42,7 +46,8 @@ void CAddOnController::Initialize() {
 }
 
 void CAddOnController::WaitForWorker() {
-    if (m_worker.joinable()) m_worker.join();
+    if (m_worker.joinable())
+        m_worker.join();
 }
 
 int CAddOnController::SizeUnits(std::int32_t fileSize) {
@@ -55,11 +60,20 @@ void CAddOnController::OnCheckClicked(int id) {
         m_window.SetCheck(other, m_window.GetCheck(clicked) == 1 ? 0 : 1);
     };
     switch (id) {
-        case kCheckScopeBasic: pair(kCheckScopeBasic, kCheckScopeFull); break;
-        case kCheckScopeFull: pair(kCheckScopeFull, kCheckScopeBasic); break;
-        case kCheckRollback: pair(kCheckRollback, kCheckReset); break;
-        case kCheckReset: pair(kCheckReset, kCheckRollback); break;
-        default: break;
+        case kCheckScopeBasic:
+            pair(kCheckScopeBasic, kCheckScopeFull);
+            break;
+        case kCheckScopeFull:
+            pair(kCheckScopeFull, kCheckScopeBasic);
+            break;
+        case kCheckRollback:
+            pair(kCheckRollback, kCheckReset);
+            break;
+        case kCheckReset:
+            pair(kCheckReset, kCheckRollback);
+            break;
+        default:
+            break;
     }
 }
 

@@ -24,8 +24,8 @@
 
 #include "platform/fs.h"
 #include "platform/registry.h"
-#include "workspace/operation_log.h"
 #include "platform/result_codes.h"
+#include "workspace/operation_log.h"
 #include "workspace/session.h"
 #include "workspace/window_ops.h"
 

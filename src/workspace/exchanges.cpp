@@ -8,9 +8,9 @@ namespace skiv {
 
 int CAddOnController::Login(const std::string& memberId, const std::string& password) {
     auto& s = m_session;
-    return LoginExchange(m_config.baseUrl, memberId, password,
-                         {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl},
-                         m_log);
+    return LoginExchange(
+        m_config.baseUrl, memberId, password,
+        {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl}, m_log);
 }
 
 int CAddOnController::UploadFile(const std::string& packagePath, int fileType) {

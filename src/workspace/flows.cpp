@@ -45,12 +45,15 @@ int CAddOnController::SaveAddOn() {
         result = [&]() -> int {
             const bool full = Checked(kCheckScopeFull);
             std::vector<const char*> folders{"Interface/", "WTF/"};
-            if (full) folders.insert(folders.end(), {"Cache/", "Fonts/"});
+            if (full)
+                folders.insert(folders.end(), {"Cache/", "Fonts/"});
             for (const char* folder : folders) {
                 int r = AddFileToTar(folder);
-                if (r == 0) continue;
+                if (r == 0)
+                    continue;
                 m_log.Write("[SaveAddOn]AddFileToTar Fail:(%d)", r);
-                if (r != rc::kCannotListFolder) return r;
+                if (r != rc::kCannotListFolder)
+                    return r;
             }
             CrashPoint("save.after-pack");
             const int type = full ? kTypeFull : kTypeBasic;
@@ -100,18 +103,23 @@ int CAddOnController::LoadAddOn() {
         return r;
     };
     if (Checked(kCheckIntoFolder)) {
-        if (int r = SetUserLoadPath()) return fail("SetUserLoadPath", r);
+        if (int r = SetUserLoadPath())
+            return fail("SetUserLoadPath", r);
     } else {
-        if (int r = BackupAddOn()) return fail("BackupAddOn", r);
+        if (int r = BackupAddOn())
+            return fail("BackupAddOn", r);
         m_session.backupMade = true;
         CrashPoint("install.after-backup");
-        if (int r = DeleteCurAddOn(false)) return fail("DeleteCurAddOn", r);
+        if (int r = DeleteCurAddOn(false))
+            return fail("DeleteCurAddOn", r);
         CrashPoint("install.after-delete");
     }
     SetProgress(10);
-    if (int r = DownloadFile()) return fail("DownloadFile", r);
+    if (int r = DownloadFile())
+        return fail("DownloadFile", r);
     CrashPoint("install.after-download");
-    if (int r = SetMyAddOn()) return fail("SetMyAddOn", r);
+    if (int r = SetMyAddOn())
+        return fail("SetMyAddOn", r);
     SetProgress(100);
     return 0;
 }
@@ -120,9 +128,11 @@ int CAddOnController::BackupAddOn() {
     ArchiveScope scope(m_session);
     for (const char* folder : {"Interface/", "WTF/", "Cache/", "Fonts/"}) {
         int r = AddFileToTar(folder);
-        if (r == 0) continue;
+        if (r == 0)
+            continue;
         m_log.Write("[BackupAddOn]AddFileToTar Fail:(%d)", r);
-        if (r != rc::kCannotListFolder) return r;
+        if (r != rc::kCannotListFolder)
+            return r;
     }
     CrashPoint("backup.after-pack");
     const std::string backup = m_session.gameFolder + "Backup/";
@@ -162,7 +172,8 @@ int CAddOnController::RollbackAddOn() {
         CTarReader probe;
         int r = probe.Open(archive);
         const char* step = "GetTarInfo";
-        if (r == 0 && (probe.Header().count < 0 || probe.ReadableEntries() < probe.Header().count)) {
+        if (r == 0 &&
+            (probe.Header().count < 0 || probe.ReadableEntries() < probe.Header().count)) {
             r = kUnTarNoArchive;
             step = "GetFileInfo";
         }

@@ -26,7 +26,8 @@ int CAddOnController::AddFileToTarWalk(const std::string& relativeFolder,
     }
     // Links are followed, but a link back to a folder of the walk is not.
     if (auto id = fs::GetFolderId(folder)) {
-        if (std::find(ancestors.begin(), ancestors.end(), *id) != ancestors.end()) return 0;
+        if (std::find(ancestors.begin(), ancestors.end(), *id) != ancestors.end())
+            return 0;
         ancestors.push_back(*id);
     }
     const std::size_t depth = ancestors.size();
@@ -42,7 +43,8 @@ int CAddOnController::AddFileToTarWalk(const std::string& relativeFolder,
         }
         if (item.isFolder) {
             // "." and ".." and every folder whose name starts with a dot.
-            if (item.name[0] == '.') continue;
+            if (item.name[0] == '.')
+                continue;
             result = AddFileToTarWalk(relativeFolder + item.name + fs::kSep, ancestors);
             continue;
         }
@@ -69,15 +71,18 @@ int CAddOnController::DeleteFolder(const std::string& relativeFolder) {
     fs::DirItem item;
     while (listing->Next(item)) {
         if (item.isFolder && !item.isLink) {
-            if (item.name == "." || item.name == "..") continue;
-            if (int r = DeleteFolder(relativeFolder + item.name + fs::kSep)) return r;
+            if (item.name == "." || item.name == "..")
+                continue;
+            if (int r = DeleteFolder(relativeFolder + item.name + fs::kSep))
+                return r;
             continue;
         }
         std::string path = folder + item.name;
         // A link is removed as a link: what it points to is not ours to touch.
         if (item.isLink) {
             if (!fs::DeleteFile(path)) {
-                m_log.Write("[DeleteFolder]DeleteFile Fail:(%d)(%s)", fs::LastError(), path.c_str());
+                m_log.Write("[DeleteFolder]DeleteFile Fail:(%d)(%s)", fs::LastError(),
+                            path.c_str());
             }
             continue;
         }
@@ -104,7 +109,8 @@ int CAddOnController::DeleteFolder(const std::string& relativeFolder) {
 
 int CAddOnController::DeleteCurAddOn(bool alsoCacheAndFonts) {
     auto del = [this](const char* folder) {
-        if (int r = DeleteFolder(folder)) m_log.Write("[DeleteCurAddOn]DeleteFolder Fail:(%d)", r);
+        if (int r = DeleteFolder(folder))
+            m_log.Write("[DeleteCurAddOn]DeleteFolder Fail:(%d)", r);
     };
     del("Interface/");
     del("WTF/");

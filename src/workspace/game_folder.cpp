@@ -8,7 +8,9 @@
 namespace skiv {
 
 namespace {
-bool HasLauncher(const std::string& folder) { return fs::Exists(folder + "Launcher.exe"); }
+bool HasLauncher(const std::string& folder) {
+    return fs::Exists(folder + "Launcher.exe");
+}
 }  // namespace
 
 int CAddOnController::GetWowPath() {

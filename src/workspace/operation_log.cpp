@@ -18,7 +18,8 @@ constexpr std::size_t kLineBuffer = 2048;
 COperationLog::COperationLog() : m_clock([] { return std::time(nullptr); }) {}
 
 COperationLog::~COperationLog() {
-    if (m_file) std::fclose(m_file);
+    if (m_file)
+        std::fclose(m_file);
 }
 
 void COperationLog::SetFolder(const std::string& folder) {
@@ -45,16 +46,18 @@ int COperationLog::VWrite(const char* fmt, va_list args) {
 
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     // A new day, or a file deleted under us, is noticed by its absence.
-    struct stat st{};
+    struct stat st {};
     bool exists = ::stat(name, &st) == 0;
     if (!exists || name != m_fileName) {
-        if (m_file) std::fclose(m_file);
+        if (m_file)
+            std::fclose(m_file);
         m_file = nullptr;
         m_fileName.clear();
     }
     if (!m_file) {
         m_file = std::fopen(name, "ab");
-        if (!m_file) return -1;
+        if (!m_file)
+            return -1;
         m_fileName = name;
     }
 
@@ -63,7 +66,8 @@ int COperationLog::VWrite(const char* fmt, va_list args) {
     char line[kLineBuffer];
     int n = std::snprintf(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d %s\n", year, month, day,
                           hour, minute, second, message);
-    if (n < 0) return 0;
+    if (n < 0)
+        return 0;
     std::size_t len = static_cast<std::size_t>(n);
     if (len >= sizeof line) {
         // Cut at the buffer's end but keep the line's terminating line feed.
@@ -77,7 +81,8 @@ int COperationLog::VWrite(const char* fmt, va_list args) {
 
 std::string COperationLog::DefaultFolder() {
     std::string beside = paths::GetProgramFolder() + "Log/";
-    if (fs::EnsureFolder(beside) && ::access(beside.c_str(), W_OK) == 0) return beside;
+    if (fs::EnsureFolder(beside) && ::access(beside.c_str(), W_OK) == 0)
+        return beside;
 
     std::string state;
     if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg) {

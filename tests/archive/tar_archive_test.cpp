@@ -19,7 +19,8 @@ using test::WriteFile;
 
 std::int32_t IntAt(const std::string& bytes, std::size_t at) {
     std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
     return static_cast<std::int32_t>(v);
 }
 
@@ -103,7 +104,8 @@ TEST(TarWriter, StopsAtTheEntryLimit) {
     WriteFile(dir / "f", "x");
     CTarArchive tar;
     tar.SetSourceFolder(dir.path());
-    for (int i = 0; i < kTarMaxEntries; ++i) ASSERT_EQ(tar.AddFile("f", "", dir.path()), 0);
+    for (int i = 0; i < kTarMaxEntries; ++i)
+        ASSERT_EQ(tar.AddFile("f", "", dir.path()), 0);
     EXPECT_EQ(tar.AddFile("f", "", dir.path()), kTarFull);
     EXPECT_EQ(tar.Header().count, kTarMaxEntries);
 }
@@ -187,7 +189,10 @@ TEST_F(TarReaderTest, ReportsMissingAndShortArchives) {
 TEST_F(TarReaderTest, DamagedTableIsNeverFollowedOutsideTheFile) {
     std::string b = ReadFile(archive);
     // Claim a million entries: only the two records present are readable.
-    b[512] = 0x40; b[513] = 0x42; b[514] = 0x0f; b[515] = 0;
+    b[512] = 0x40;
+    b[513] = 0x42;
+    b[514] = 0x0f;
+    b[515] = 0;
     WriteFile(dir / "count.kso", b);
     CTarReader reader;
     ASSERT_EQ(reader.Open(dir / "count.kso"), 0);

@@ -19,7 +19,9 @@ ProcessResult Cli(const std::string& args) {
     return test::RunCommand(test::CliPath() + " " + args);
 }
 
-std::string Q(const std::string& s) { return test::ShellQuote(s); }
+std::string Q(const std::string& s) {
+    return test::ShellQuote(s);
+}
 
 TEST(CliLocal, PackListCompressDecompressUnpackRoundTrip) {
     TempDir dir;
@@ -34,11 +36,13 @@ TEST(CliLocal, PackListCompressDecompressUnpackRoundTrip) {
     ASSERT_EQ(pack.status, 0) << pack.output;
     ProcessResult list = Cli("list " + Q(dir / "a.kso"));
     ASSERT_EQ(list.status, 0) << list.output;
-    EXPECT_NE(list.output.find("Interface\\AddOns\\한글\\\ta.lua\t5000\t"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("Interface\\AddOns\\한글\\\ta.lua\t5000\t"), std::string::npos)
+        << list.output;
     EXPECT_EQ(list.output.find("Cache"), std::string::npos);
 
     ASSERT_EQ(Cli("pack " + Q(game) + " " + Q(dir / "full.kso") + " --with-cache-fonts").status, 0);
-    EXPECT_NE(Cli("list " + Q(dir / "full.kso")).output.find("Fonts\\\tf.ttf\t4\t"), std::string::npos);
+    EXPECT_NE(Cli("list " + Q(dir / "full.kso")).output.find("Fonts\\\tf.ttf\t4\t"),
+              std::string::npos);
 
     ASSERT_EQ(Cli("compress " + Q(dir / "full.kso") + " " + Q(dir / "p.ksp")).status, 0);
     ASSERT_EQ(Cli("decompress " + Q(dir / "p.ksp") + " " + Q(dir / "b.kso")).status, 0);

@@ -23,10 +23,11 @@ TEST_F(EndToEnd, CommandLineSavesInstallsAndRollsBack) {
     WriteFile(gameB + "Launcher.exe", "");
     const TreeSnapshot beforeB = SnapshotTree(gameB);
 
-    auto save = Cli(svc.BaseUrl(), svc.CaFile(),
-                    std::string("--id alice --password-stdin --yes --with-cache-fonts --game-folder ") +
-                        ShellQuote(gameA) + " save",
-                    kPassword);
+    auto save =
+        Cli(svc.BaseUrl(), svc.CaFile(),
+            std::string("--id alice --password-stdin --yes --with-cache-fonts --game-folder ") +
+                ShellQuote(gameA) + " save",
+            kPassword);
     ASSERT_EQ(save.status, 0) << save.output;
     EXPECT_NE(save.output.find("애드온이 모두 저장되었습니다"), std::string::npos) << save.output;
 
@@ -40,12 +41,14 @@ TEST_F(EndToEnd, CommandLineSavesInstallsAndRollsBack) {
     TreeSnapshot afterB = SnapshotTree(gameB);
     std::erase_if(afterB, [](const auto& kv) { return kv.first.rfind("Backup/", 0) == 0; });
     TreeSnapshot expected = beforeB;
-    std::erase_if(expected, [](const auto& kv) { return kv.first.find(".git/") != std::string::npos; });
+    std::erase_if(expected,
+                  [](const auto& kv) { return kv.first.find(".git/") != std::string::npos; });
     EXPECT_EQ(afterB, expected);
 
     // The backup archive restores the set with the archive command too.
-    auto unpack = RunCommand(CliPath() + " unpack " + ShellQuote(gameB + "Backup/SkivAddonBackup.kso") +
-                             " " + ShellQuote(b / "restored"));
+    auto unpack =
+        RunCommand(CliPath() + " unpack " + ShellQuote(gameB + "Backup/SkivAddonBackup.kso") + " " +
+                   ShellQuote(b / "restored"));
     ASSERT_EQ(unpack.status, 0) << unpack.output;
     EXPECT_EQ(SnapshotTree(b / "restored/WTF"), SnapshotTree(gameB + "WTF"));
 }
@@ -53,21 +56,24 @@ TEST_F(EndToEnd, CommandLineSavesInstallsAndRollsBack) {
 TEST_F(EndToEnd, CommandLineFailuresExitNonZero) {
     TempDir a;
     WriteFile(a / "g/Launcher.exe", "");
-    auto bad = Cli(svc.BaseUrl(), svc.CaFile(),
-                   "--id alice --password-stdin --yes --game-folder " + ShellQuote(a / "g") + " save",
-                   "not the password");
+    auto bad =
+        Cli(svc.BaseUrl(), svc.CaFile(),
+            "--id alice --password-stdin --yes --game-folder " + ShellQuote(a / "g") + " save",
+            "not the password");
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.output.find("아이디 또는 패스워드가 올바르지 않습니다"), std::string::npos);
     // No Interface/WTF: the save command refuses to start.
-    auto refused = Cli(svc.BaseUrl(), svc.CaFile(),
-                       "--id alice --password-stdin --yes --game-folder " + ShellQuote(a / "g") + " save",
-                       kPassword);
+    auto refused =
+        Cli(svc.BaseUrl(), svc.CaFile(),
+            "--id alice --password-stdin --yes --game-folder " + ShellQuote(a / "g") + " save",
+            kPassword);
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.output.find("필수 폴더가 존재하지 않습니다"), std::string::npos);
     // Without --yes and without a terminal the confirmation answers No.
     MakeAddOnSet(a / "g/", 1, false);
     auto no = Cli(svc.BaseUrl(), svc.CaFile(),
-                  "--id alice --password-stdin --game-folder " + ShellQuote(a / "g") + " save", kPassword);
+                  "--id alice --password-stdin --game-folder " + ShellQuote(a / "g") + " save",
+                  kPassword);
     EXPECT_EQ(no.status, 1);
     EXPECT_FALSE(fs::Exists(a / "g/Backup"));
 }

@@ -43,9 +43,11 @@ struct Computer {
         auto listing = fs::DirListing::Open(logDir.path());
         fs::DirItem item;
         while (listing && listing->Next(item)) {
-            if (item.isFolder) continue;
+            if (item.isFolder)
+                continue;
             std::istringstream in(ReadFile(logDir / item.name));
-            for (std::string line; std::getline(in, line);) out.push_back(line.substr(20));
+            for (std::string line; std::getline(in, line);)
+                out.push_back(line.substr(20));
         }
         return out;
     }
@@ -100,7 +102,8 @@ protected:
 inline bool ProgressInRange(const std::vector<int>& positions) {
     for (int p : positions) {
         bool fixed = p == 0 || p == 2 || p == 5 || p == 7 || p == 100;
-        if (!fixed && (p < 10 || p > 90)) return false;
+        if (!fixed && (p < 10 || p > 90))
+            return false;
     }
     return true;
 }

@@ -48,12 +48,13 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
 
     b->Press(&CAddOnController::OnInstallButton);
     ASSERT_EQ(b->window.LastMessage(), "애드온이 모두 세팅되었습니다");
-    EXPECT_EQ(b->window.Messages().front(), "회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다.");
+    EXPECT_EQ(b->window.Messages().front(),
+              "회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다.");
     EXPECT_EQ(SnapshotTree(b->game + "Interface"), Packed(a->game + "Interface"));
     EXPECT_EQ(SnapshotTree(b->game + "WTF"), SnapshotTree(a->game + "WTF"));
     // Type 1: B's own Cache and Fonts stay.
-    EXPECT_EQ(SnapshotTree(b->game + "Cache"), TreeSnapshot(
-        {{"WDB/data.wdb", before.at("Cache/WDB/data.wdb")}}));
+    EXPECT_EQ(SnapshotTree(b->game + "Cache"),
+              TreeSnapshot({{"WDB/data.wdb", before.at("Cache/WDB/data.wdb")}}));
     EXPECT_TRUE(b->ctl.Session().backupMade);
     EXPECT_TRUE(ProgressInRange(b->window.Progress()));
 
@@ -73,7 +74,8 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
     ASSERT_EQ(b->window.LastMessage(), "되돌리기가 완료되었습니다.");
     TreeSnapshot after = SnapshotTree(b->game);
     TreeSnapshot expected = before;
-    std::erase_if(expected, [](const auto& kv) { return kv.first.find(".git/") != std::string::npos; });
+    std::erase_if(expected,
+                  [](const auto& kv) { return kv.first.find(".git/") != std::string::npos; });
     std::erase_if(after, [](const auto& kv) { return kv.first.rfind("Backup/", 0) == 0; });
     EXPECT_EQ(after, expected);
 
@@ -81,7 +83,8 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
     b->Check(kCheckReset, 1);
     b->Press(&CAddOnController::OnRollBackButton);
     EXPECT_EQ(b->window.LastMessage(), "초기화가 완료되었습니다.");
-    for (const char* f : {"Interface", "WTF", "Cache", "Fonts"}) EXPECT_FALSE(fs::Exists(b->game + f));
+    for (const char* f : {"Interface", "WTF", "Cache", "Fonts"})
+        EXPECT_FALSE(fs::Exists(b->game + f));
 }
 
 TEST_F(EndToEnd, FullSetReplacesCacheAndFontsAndChosenFolderInstallLeavesTheGameAlone) {

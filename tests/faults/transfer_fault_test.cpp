@@ -78,7 +78,8 @@ void ExpectFailedInstallKeptBackup(Computer& c, const TreeSnapshot& before) {
     EXPECT_EQ(r, rc::kHttpException);
     EXPECT_EQ(c.window.LastMessage(), "애드온 세팅 실패:(" + std::to_string(r) + ")");
     bool ok = false;
-    EXPECT_EQ(UnpackWithCli(c.game + "Backup/SkivAddonBackup.kso", ok), Packable(AddOnPart(before)));
+    EXPECT_EQ(UnpackWithCli(c.game + "Backup/SkivAddonBackup.kso", ok),
+              Packable(AddOnPart(before)));
     EXPECT_TRUE(ok);
 }
 
@@ -143,7 +144,8 @@ TEST_F(TransferFault, ServiceKilledDuringUploadKeepsTheStoredPackage) {
     // Runs on the worker thread while the package is being sent.
     std::atomic<bool> killed{false};
     c->window.OnProgress([&](int p) {
-        if (p >= 30 && p <= 90 && !killed.exchange(true)) svc.Kill();
+        if (p >= 30 && p <= 90 && !killed.exchange(true))
+            svc.Kill();
     });
     c->Press(&CAddOnController::OnSaveButton);
     ASSERT_TRUE(killed);
@@ -162,7 +164,8 @@ TEST_F(TransferFault, ServiceKilledDuringDownloadFailsTheInstall) {
 
     std::atomic<bool> killed{false};
     c->window.OnProgress([&](int p) {
-        if (p > 10 && p <= 90 && !killed.exchange(true)) svc.Kill();
+        if (p > 10 && p <= 90 && !killed.exchange(true))
+            svc.Kill();
     });
     c->Press(&CAddOnController::OnInstallButton);
     ASSERT_TRUE(killed);

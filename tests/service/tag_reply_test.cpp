@@ -73,10 +73,11 @@ TEST_F(LoginReplyTest, MissingOrMisorderedTagsAreInvalid) {
                        "<filetype>1</filetype><memberkey>k</memberkey><uploadURL>u</uploadURL>"
                        "<downloadURL>d</downloadURL>"),
               1020);
-    EXPECT_THAT(log.lines, ElementsAre("[ValidateLoginResponse]ValidateLoginResponse Invalid Param",
-                                       "[ValidateLoginResponse]ValidateLoginResponse Invalid Resp",
-                                       "[ValidateLoginResponse]ValidateLoginResponse Invalid Resp",
-                                       "[ValidateLoginResponse]ValidateLoginResponse Invalid Resp"));
+    EXPECT_THAT(log.lines,
+                ElementsAre("[ValidateLoginResponse]ValidateLoginResponse Invalid Param",
+                            "[ValidateLoginResponse]ValidateLoginResponse Invalid Resp",
+                            "[ValidateLoginResponse]ValidateLoginResponse Invalid Resp",
+                            "[ValidateLoginResponse]ValidateLoginResponse Invalid Resp"));
 }
 
 TEST_F(LoginReplyTest, ValuesBeforeAMissingTagStayStored) {
@@ -115,7 +116,8 @@ TEST(UploadReply, CodesAndLines) {
     EXPECT_EQ(ValidateUploadResponse("<error>4</error><errormsg>k</errormsg>", log), 1030);
     EXPECT_EQ(ValidateUploadResponse("<error>5</error><errormsg>k</errormsg>", log), 1031);
     EXPECT_EQ(ValidateUploadResponse(nullptr, log), 1019);
-    EXPECT_EQ(log.lines[0], "[ValidateUploadResponse]ValidateUploadResponse Get Error:(3)(too big)");
+    EXPECT_EQ(log.lines[0],
+              "[ValidateUploadResponse]ValidateUploadResponse Get Error:(3)(too big)");
     EXPECT_EQ(log.lines[1], "[ValidateUploadResponse]ValidateUploadResponse Invalid Resp");
     EXPECT_EQ(log.lines.back(), "[ValidateUploadResponse]ValidateUploadResponse Invalid Param");
 }

@@ -19,8 +19,10 @@ namespace {
 bool SendAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -51,7 +53,8 @@ CutProxy::~CutProxy() {
     ssize_t n = ::write(m_wake[1], &c, 1);
     (void)n;
     m_acceptor.join();
-    for (auto& t : m_relays) t.join();
+    for (auto& t : m_relays)
+        t.join();
     ::close(m_listen);
     ::close(m_wake[0]);
     ::close(m_wake[1]);
@@ -60,10 +63,13 @@ CutProxy::~CutProxy() {
 void CutProxy::AcceptLoop() {
     while (!m_stop) {
         pollfd p[2] = {{m_listen, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) continue;
-        if (p[1].revents) break;
+        if (::poll(p, 2, -1) < 0)
+            continue;
+        if (p[1].revents)
+            break;
         int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
+        if (client < 0)
+            continue;
         std::lock_guard g(m_lock);
         m_relays.emplace_back([this, client] { Relay(client); });
     }
@@ -76,7 +82,8 @@ void CutProxy::Relay(int client) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<std::uint16_t>(m_target.load()));
     if (service < 0 || ::connect(service, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        if (service >= 0) ::close(service);
+        if (service >= 0)
+            ::close(service);
         ::close(client);
         return;
     }
@@ -90,12 +97,16 @@ void CutProxy::Relay(int client) {
         pollfd p[3] = {{open[0] ? from[0] : -1, POLLIN, 0},
                        {open[1] ? from[1] : -1, POLLIN, 0},
                        {m_wake[0], POLLIN, 0}};
-        if (::poll(p, 3, -1) < 0) continue;
-        if (p[2].revents) break;
+        if (::poll(p, 3, -1) < 0)
+            continue;
+        if (p[2].revents)
+            break;
         for (int d = 0; d < 2 && !cut; ++d) {
-            if (!p[d].revents) continue;
+            if (!p[d].revents)
+                continue;
             ssize_t n = ::recv(from[d], buf, sizeof buf, 0);
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR)
+                continue;
             if (n <= 0) {
                 // One side finished sending: pass the half-close on.
                 ::shutdown(to[d], SHUT_WR);
@@ -108,11 +119,13 @@ void CutProxy::Relay(int client) {
                 pass = static_cast<std::size_t>(limit - std::min(limit, carried[d]));
                 cut = true;
             }
-            if (!SendAll(to[d], buf, pass)) open[d] = false;
+            if (!SendAll(to[d], buf, pass))
+                open[d] = false;
             carried[d] += pass;
         }
     }
-    if (cut) ++m_cuts;
+    if (cut)
+        ++m_cuts;
     ::close(client);
     ::close(service);
 }

@@ -10,7 +10,8 @@ void FakeWindow::ShowMessage(std::string_view text) {
 bool FakeWindow::AskYesNo(std::string_view text, std::string_view title, bool questionIcon) {
     std::lock_guard g(m_lock);
     m_questions.push_back({std::string(text), std::string(title), questionIcon});
-    if (m_answers.empty()) return m_defaultAnswer;
+    if (m_answers.empty())
+        return m_defaultAnswer;
     bool a = m_answers.front();
     m_answers.pop_front();
     return a;
@@ -33,7 +34,8 @@ void FakeWindow::SetProgress(int position) {
         m_progress.push_back(position);
         hook = m_progressHook;
     }
-    if (hook) hook(position);
+    if (hook)
+        hook(position);
 }
 
 std::string FakeWindow::GetIdText() {
@@ -60,7 +62,8 @@ void FakeWindow::SetCheck(int id, int state) {
 std::optional<std::string> FakeWindow::ChooseFolder(std::string_view initialFolder) {
     std::lock_guard g(m_lock);
     m_chooserAt.emplace_back(initialFolder);
-    if (m_folders.empty()) return std::nullopt;
+    if (m_folders.empty())
+        return std::nullopt;
     auto f = m_folders.front();
     m_folders.pop_front();
     return f;

@@ -40,11 +40,23 @@ public:
     void StartProgram(std::string_view file, std::string_view workFolder) override;
 
     // ---- script ----
-    void SetId(std::string id) { std::lock_guard g(m_lock); m_id = std::move(id); }
-    void SetPassword(std::string pw) { std::lock_guard g(m_lock); m_password = std::move(pw); }
+    void SetId(std::string id) {
+        std::lock_guard g(m_lock);
+        m_id = std::move(id);
+    }
+    void SetPassword(std::string pw) {
+        std::lock_guard g(m_lock);
+        m_password = std::move(pw);
+    }
     // Answers for AskYesNo, in order; when empty the answer is defaultAnswer.
-    void QueueAnswer(bool yes) { std::lock_guard g(m_lock); m_answers.push_back(yes); }
-    void SetDefaultAnswer(bool yes) { std::lock_guard g(m_lock); m_defaultAnswer = yes; }
+    void QueueAnswer(bool yes) {
+        std::lock_guard g(m_lock);
+        m_answers.push_back(yes);
+    }
+    void SetDefaultAnswer(bool yes) {
+        std::lock_guard g(m_lock);
+        m_defaultAnswer = yes;
+    }
     // Answers for ChooseFolder, in order; nullopt is a cancel. Empty queue: cancel.
     void QueueFolder(std::optional<std::string> folder) {
         std::lock_guard g(m_lock);
@@ -52,14 +64,35 @@ public:
     }
 
     // ---- record ----
-    std::vector<std::string> Messages() const { std::lock_guard g(m_lock); return m_messages; }
+    std::vector<std::string> Messages() const {
+        std::lock_guard g(m_lock);
+        return m_messages;
+    }
     std::string LastMessage() const;
-    std::vector<Question> Questions() const { std::lock_guard g(m_lock); return m_questions; }
-    std::vector<int> Progress() const { std::lock_guard g(m_lock); return m_progress; }
-    std::vector<std::string> ChooserOpenedAt() const { std::lock_guard g(m_lock); return m_chooserAt; }
-    std::vector<std::string> Started() const { std::lock_guard g(m_lock); return m_started; }
-    std::optional<MemberInfo> LastMemberInfo() const { std::lock_guard g(m_lock); return m_member; }
-    int ViewMode() const { std::lock_guard g(m_lock); return m_viewMode; }
+    std::vector<Question> Questions() const {
+        std::lock_guard g(m_lock);
+        return m_questions;
+    }
+    std::vector<int> Progress() const {
+        std::lock_guard g(m_lock);
+        return m_progress;
+    }
+    std::vector<std::string> ChooserOpenedAt() const {
+        std::lock_guard g(m_lock);
+        return m_chooserAt;
+    }
+    std::vector<std::string> Started() const {
+        std::lock_guard g(m_lock);
+        return m_started;
+    }
+    std::optional<MemberInfo> LastMemberInfo() const {
+        std::lock_guard g(m_lock);
+        return m_member;
+    }
+    int ViewMode() const {
+        std::lock_guard g(m_lock);
+        return m_viewMode;
+    }
     void ClearRecords();
     // Runs on the calling (worker) thread at every SetProgress, outside the
     // fake's lock; lets a test act while a task is under way.

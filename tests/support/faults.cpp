@@ -16,14 +16,16 @@ HeldFile::HeldFile(const std::string& path) {
 }
 
 HeldFile::~HeldFile() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 FileSizeCeiling::FileSizeCeiling(rlim_t bytes) {
     ::getrlimit(RLIMIT_FSIZE, &m_old);
     m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit lim{bytes, m_old.rlim_max};
-    if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) throw std::runtime_error("setrlimit failed");
+    if (::setrlimit(RLIMIT_FSIZE, &lim) != 0)
+        throw std::runtime_error("setrlimit failed");
 }
 
 FileSizeCeiling::~FileSizeCeiling() {

@@ -17,7 +17,8 @@ ProcessResult RunCommand(const std::string& commandLine, const std::string& inpu
     std::ofstream(inFile, std::ios::binary) << input;
     std::string cmd = "(" + commandLine + ") <" + ShellQuote(inFile) + " 2>&1";
     FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
+    if (!p)
+        return r;
     std::array<char, 4096> buf;
     for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;)
         r.output.append(buf.data(), n);
@@ -29,12 +30,16 @@ ProcessResult RunCommand(const std::string& commandLine, const std::string& inpu
 std::string ShellQuote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
 
-std::string CliPath() { return BinaryDir() + "/src/cli/skivaddon-cli"; }
+std::string CliPath() {
+    return BinaryDir() + "/src/cli/skivaddon-cli";
+}
 
 }  // namespace skiv::test

@@ -6,7 +6,7 @@
 namespace skiv::test {
 
 struct ProcessResult {
-    int status = -1;  // exit status; -1 when it did not exit normally
+    int status = -1;     // exit status; -1 when it did not exit normally
     std::string output;  // standard output and standard error together
 };
 

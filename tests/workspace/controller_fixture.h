@@ -28,9 +28,11 @@ protected:
         auto listing = fs::DirListing::Open(logDir.path());
         fs::DirItem item;
         while (listing && listing->Next(item)) {
-            if (item.isFolder) continue;
+            if (item.isFolder)
+                continue;
             std::istringstream in(ReadFile(logDir / item.name));
-            for (std::string line; std::getline(in, line);) out.push_back(line.substr(20));
+            for (std::string line; std::getline(in, line);)
+                out.push_back(line.substr(20));
         }
         return out;
     }

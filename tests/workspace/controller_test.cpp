@@ -24,12 +24,15 @@ using ::testing::HasSubstr;
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
+        if (const char* old = std::getenv(name))
+            m_old = old;
         ::setenv(name, value.c_str(), 1);
     }
     ~ScopedEnv() {
-        if (m_old) ::setenv(m_name, m_old->c_str(), 1);
-        else ::unsetenv(m_name);
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
     }
 
 private:
@@ -143,10 +146,10 @@ TEST_F(CommandTest, RollbackWithAnUnreadableBackupDeletesNothing) {
     RunWorkerToEnd();
     EXPECT_EQ(window.LastMessage(), "되돌리기 실패:(1) - 관리자에게 문의해 주세요");
     EXPECT_EQ(ReadFile(game + "Interface/keep.lua"), "keep");
-    EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]GetTarInfo Fail:(1)",
-                                        "[SetBackupAddOn]UnTarFile Fail:(1)",
-                                        "[RollbackAddOn]SetBackupAddOn Fail:(1)",
-                                        "[OnBnClickedBtnSetup]애드온 되돌리기 실패:(1)"));
+    EXPECT_THAT(LogLines(),
+                ElementsAre("[UnTarFile]GetTarInfo Fail:(1)", "[SetBackupAddOn]UnTarFile Fail:(1)",
+                            "[RollbackAddOn]SetBackupAddOn Fail:(1)",
+                            "[OnBnClickedBtnSetup]애드온 되돌리기 실패:(1)"));
 }
 
 TEST_F(CommandTest, BackupThenRollBackRestoresTheFolders) {
@@ -198,21 +201,23 @@ TEST_F(CommandTest, InstallCancelledAtTheChooserIsSilent) {
     EXPECT_EQ(ctl.InstallWorker(), rc::kLoadFolderDeclined);
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(window.Progress().back(), 0);
-    EXPECT_THAT(LogLines(), ElementsAre("[SetUserLoadPath]애드온을 로딩할 폴더를 선택하지 않았습니다",
-                                        "[LoadAddOn]SetUserLoadPath Fail:(1010)"));
+    EXPECT_THAT(LogLines(),
+                ElementsAre("[SetUserLoadPath]애드온을 로딩할 폴더를 선택하지 않았습니다",
+                            "[LoadAddOn]SetUserLoadPath Fail:(1010)"));
 }
 
 class DiscoveryTest : public test::ControllerFixture {
 protected:
-    DiscoveryTest()
-        : prefixEnv("WINEPREFIX", prefix.path()), programFilesEnv("ProgramFiles", "") {
+    DiscoveryTest() : prefixEnv("WINEPREFIX", prefix.path()), programFilesEnv("ProgramFiles", "") {
         ::unsetenv("ProgramFiles");
     }
     void WriteRegistry(const std::string& installPathValue) {
-        WriteFile(prefix / "system.reg",
-                  "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
-                  "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
-                  "#time=1d9\n\"InstallPath\"=\"" + installPathValue + "\"\n");
+        WriteFile(
+            prefix / "system.reg",
+            "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
+            "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
+            "#time=1d9\n\"InstallPath\"=\"" +
+                installPathValue + "\"\n");
     }
     test::TempDir prefix;
     ScopedEnv prefixEnv, programFilesEnv;
@@ -258,7 +263,8 @@ TEST_F(DiscoveryTest, WrongChoiceAndCancelGiveTheirCodes) {
     EXPECT_EQ(window.LastMessage(), "월드 오브 워크래프트 설치 폴더가 잘못 선택되었습니다");
     EXPECT_EQ(ctl.GetWowPath(), rc::kChooserCancelled);
     EXPECT_EQ(window.LastMessage(), "월드 오브 워크래프트 설치 폴더를 선택해야만 합니다");
-    EXPECT_THAT(LogLines(), ElementsAre("[GetWowPath]월드 오브 워크래프트의 설치 폴더가 잘못 선택되었습니다"));
+    EXPECT_THAT(LogLines(),
+                ElementsAre("[GetWowPath]월드 오브 워크래프트의 설치 폴더가 잘못 선택되었습니다"));
 
     window.SetId("id");
     window.SetPassword("pw");

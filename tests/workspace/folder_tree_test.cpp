@@ -9,8 +9,8 @@
 
 #include "archive/tar_reader.h"
 #include "controller_fixture.h"
-#include "support/faults.h"
 #include "platform/fs.h"
+#include "support/faults.h"
 
 namespace skiv {
 namespace {
@@ -23,7 +23,8 @@ class FolderTreeTest : public test::ControllerFixture {
 protected:
     std::vector<std::string> Packed() {
         std::vector<std::string> names;
-        for (const auto& e : ctl.Session().tarArchive->Entries()) names.push_back(e.folder + e.fileName);
+        for (const auto& e : ctl.Session().tarArchive->Entries())
+            names.push_back(e.folder + e.fileName);
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -79,7 +80,8 @@ TEST_F(FolderTreeTest, HeldFileSurvivesDeleteAndIsLogged) {
 }
 
 TEST_F(FolderTreeTest, DeleteCurAddOnHonoursTypeAndFlag) {
-    for (const char* f : {"Interface/i", "WTF/w", "Cache/c", "Fonts/f"}) WriteFile(game + f, "x");
+    for (const char* f : {"Interface/i", "WTF/w", "Cache/c", "Fonts/f"})
+        WriteFile(game + f, "x");
     ctl.Session().fileType = kTypeBasic;
     EXPECT_EQ(ctl.DeleteCurAddOn(false), 0);
     EXPECT_FALSE(fs::Exists(game + "Interface"));
@@ -144,8 +146,8 @@ TEST_F(UnpackTest, MissingArchiveIsLoggedWithOne) {
 }
 
 TEST_F(UnpackTest, EntriesClimbingOutOfTheBaseAreRefused) {
-    std::string a = MakeArchive({{"../", "evil", "x"}, {"Interface/../../", "evil2", "y"},
-                                 {"WTF/", "ok", "z"}});
+    std::string a = MakeArchive(
+        {{"../", "evil", "x"}, {"Interface/../../", "evil2", "y"}, {"WTF/", "ok", "z"}});
     ASSERT_EQ(ctl.UnTarFile(a, true), 0);
     EXPECT_FALSE(fs::Exists(gameDir.path() + "../evil"));
     EXPECT_EQ(ReadFile(game + "WTF/ok"), "z");
@@ -160,8 +162,8 @@ TEST_F(UnpackTest, UnwritableEntryIsSkippedButFailsTheUnpackLikeAFullDisk) {
     EXPECT_EQ(ReadFile(game + "WTF/after"), "a");
     EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]UnTar Fail:(3)"));
 
-    std::string big = MakeArchive({{"Interface/", "big", test::RandomBytes(300000, 5)},
-                                   {"Interface/", "next", "n"}});
+    std::string big = MakeArchive(
+        {{"Interface/", "big", test::RandomBytes(300000, 5)}, {"Interface/", "next", "n"}});
     test::FileSizeCeiling ceiling(100000);
     EXPECT_EQ(ctl.UnTarFile(big, true), kUnTarWriteFailed);
     EXPECT_FALSE(fs::Exists(game + "Interface/next"));
@@ -204,12 +206,15 @@ TEST_F(LinkTest, PackFollowsLinksButNeverLoops) {
     test::TempDir outside;
     WriteFile(outside / "shared/lib.lua", "lib");
     WriteFile(game + "Interface/AddOns/A/a.lua", "a");
-    ASSERT_EQ(::symlink((game + "Interface").c_str(), (game + "Interface/AddOns/A/loop").c_str()), 0);
-    ASSERT_EQ(::symlink((outside / "shared").c_str(), (game + "Interface/AddOns/Shared").c_str()), 0);
+    ASSERT_EQ(::symlink((game + "Interface").c_str(), (game + "Interface/AddOns/A/loop").c_str()),
+              0);
+    ASSERT_EQ(::symlink((outside / "shared").c_str(), (game + "Interface/AddOns/Shared").c_str()),
+              0);
     ctl.Session().tarArchive = std::make_unique<CTarArchive>();
     ASSERT_EQ(ctl.AddFileToTar("Interface/"), 0);
     std::vector<std::string> names;
-    for (const auto& e : ctl.Session().tarArchive->Entries()) names.push_back(e.folder + e.fileName);
+    for (const auto& e : ctl.Session().tarArchive->Entries())
+        names.push_back(e.folder + e.fileName);
     std::sort(names.begin(), names.end());
     EXPECT_THAT(names, ElementsAre("Interface/AddOns/A/a.lua", "Interface/AddOns/Shared/lib.lua"));
 }

@@ -104,10 +104,12 @@ TEST(OperationLog, ConcurrentWritersNeverInterleave) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&log, t] {
-            for (int i = 0; i < 500; ++i) log.Write("thread %d line %d %s", t, i, "payload-payload");
+            for (int i = 0; i < 500; ++i)
+                log.Write("thread %d line %d %s", t, i, "payload-payload");
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     std::string text = ReadFile(dir / "KSOlog_20210601.log");
     // Every line whole and each written exactly once.
     std::set<std::pair<int, int>> seen;
