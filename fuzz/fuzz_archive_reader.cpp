@@ -4,6 +4,7 @@
 // table says (entries in order, unsafe names skipped, last writer wins),
 // and nothing may appear anywhere else under the scratch folder.
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -73,23 +74,28 @@ Tree Snapshot(const std::string& base) {
 }
 
 // What the controller must leave under base for this archive, and the code
-// it must return.
+// it must return: a table or folder fault stops at once with its code; an
+// entry that is skipped lets the rest land, and the first skip's code is
+// the result.
 Tree Expected(const std::string& base, const std::uint8_t* data, std::size_t size, int& rc) {
     Tree tree;
     rc = 0;
-    if (size < skiv::kTarHeaderSize) {
-        std::uint8_t head[skiv::kTarHeaderSize] = {};
-        std::memcpy(head, data, size);
-        if (skiv::DecodeHeader(head).count != 0)
-            skiv::fuzz::Fail("a short head has entries");
-        return tree;
-    }
-    const std::int32_t count = skiv::DecodeHeader(data).count;
+    // A short head reads as zeros past the end of the file.
+    std::uint8_t head[skiv::kTarHeaderSize] = {};
+    std::memcpy(head, data, std::min<std::size_t>(size, skiv::kTarHeaderSize));
+    const std::int32_t count = skiv::DecodeHeader(head).count;
     if (count < 0) {
         rc = skiv::kUnTarNoArchive;
         return tree;
     }
-    const std::int64_t fits = std::int64_t(size - skiv::kTarHeaderSize) / skiv::kTarEntrySize;
+    const std::int64_t fits = size < skiv::kTarHeaderSize
+                                  ? 0
+                                  : std::int64_t(size - skiv::kTarHeaderSize) / skiv::kTarEntrySize;
+    int skipped = 0;
+    auto skip = [&skipped](int code) {
+        if (skipped == 0)
+            skipped = code;
+    };
     for (std::int32_t i = 0; i < count; ++i) {
         if (i >= fits) {
             rc = skiv::kUnTarNoArchive;
@@ -97,8 +103,10 @@ Tree Expected(const std::string& base, const std::uint8_t* data, std::size_t siz
         }
         skiv::TarEntry e =
             skiv::DecodeEntry(data + skiv::kTarHeaderSize + std::size_t(i) * skiv::kTarEntrySize);
-        if (!skiv::IsSafeEntryPath(e.folder, e.fileName))
+        if (!skiv::IsSafeEntryPath(e.folder, e.fileName)) {
+            skip(skiv::kUnTarUnsafeName);
             continue;
+        }
         for (std::size_t k = 0; k < e.folder.size(); ++k) {
             if (e.folder[k] != '/')
                 continue;
@@ -115,17 +123,21 @@ Tree Expected(const std::string& base, const std::uint8_t* data, std::size_t siz
         }
         if (e.dataOffset < 0 || e.dataSize < 0 ||
             std::int64_t(e.dataOffset) + e.dataSize > std::int64_t(size)) {
+            skip(skiv::kUnTarCannotCopy);
             continue;
         }
         std::string key = Normalize(e.folder + e.fileName);
         auto it = tree.find(key);
-        if (it != tree.end() && it->second.folder)
-            continue;  // cannot open a folder for writing
+        if (it != tree.end() && it->second.folder) {
+            skip(skiv::kUnTarNoOutput);  // a folder cannot be opened for writing
+            continue;
+        }
         Node file;
         file.bytes.assign(reinterpret_cast<const char*>(data) + e.dataOffset,
                           std::size_t(e.dataSize));
         tree[key] = std::move(file);
     }
+    rc = skipped;
     return tree;
 }
 

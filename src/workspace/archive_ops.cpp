@@ -60,6 +60,8 @@ int CAddOnController::UnTarFile(const std::string& archivePath, bool toGameFolde
         // An entry that would climb out of the base is refused and skipped.
         if (!IsSafeEntryPath(entry.folder, entry.fileName)) {
             m_log.Write("[UnTarFile]UnTar Fail:(%d)", kUnTarUnsafeName);
+            if (skipped == 0)
+                skipped = kUnTarUnsafeName;
             continue;
         }
         // Entries come grouped by folder: a folder made for the previous
