@@ -60,6 +60,19 @@ protected:
         return tree;
     }
 
+    // A computer logged in with a large set of its own to save, and the
+    // session's description of the set stored before.
+    std::unique_ptr<Computer> LargeSaver(unsigned seed, SessionState& before) {
+        auto c = NewComputer();
+        MakeAddOns(c->game, seed, kLarge);
+        c->LogIn();
+        EXPECT_TRUE(c->ctl.Session().loggedIn) << c->window.LastMessage();
+        before.fileSize = c->ctl.Session().fileSize;
+        before.fileType = c->ctl.Session().fileType;
+        before.saveDate = c->ctl.Session().saveDate;
+        return c;
+    }
+
     void RestartService() {
         svc.Restart();
         proxy.SetTarget(svc.Port());
@@ -98,14 +111,9 @@ void ExpectFailedSaveKeptSession(Computer& c, const SessionState& before) {
 
 TEST_F(TransferFault, UploadCutMidwayFailsAndKeepsTheStoredPackage) {
     const TreeSnapshot stored = StoreSet(1, 200 * 1024);
-    auto c = NewComputer();
-    MakeAddOns(c->game, 2, kLarge);
-    c->LogIn();
-    ASSERT_TRUE(c->ctl.Session().loggedIn);
     SessionState before;
-    before.fileSize = c->ctl.Session().fileSize;
-    before.fileType = c->ctl.Session().fileType;
-    before.saveDate = c->ctl.Session().saveDate;
+    auto c = LargeSaver(2, before);
+    ASSERT_TRUE(c->ctl.Session().loggedIn);
 
     proxy.CutUpstreamAfter(1 << 20);
     c->Press(&CAddOnController::OnSaveButton);
@@ -132,14 +140,9 @@ TEST_F(TransferFault, DownloadCutMidwayFailsAndKeepsTheStoredPackage) {
 
 TEST_F(TransferFault, ServiceKilledDuringUploadKeepsTheStoredPackage) {
     const TreeSnapshot stored = StoreSet(5, 200 * 1024);
-    auto c = NewComputer();
-    MakeAddOns(c->game, 6, kLarge);
-    c->LogIn();
-    ASSERT_TRUE(c->ctl.Session().loggedIn);
     SessionState before;
-    before.fileSize = c->ctl.Session().fileSize;
-    before.fileType = c->ctl.Session().fileType;
-    before.saveDate = c->ctl.Session().saveDate;
+    auto c = LargeSaver(6, before);
+    ASSERT_TRUE(c->ctl.Session().loggedIn);
 
     // Runs on the worker thread while the package is being sent.
     std::atomic<bool> killed{false};
