@@ -4,10 +4,13 @@
 
 #include <dirent.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
 #include "service_test_util.h"
+#include "support/faults.h"
+#include "support/process.h"
 
 namespace skiv::test {
 namespace {
@@ -177,6 +180,79 @@ TEST_F(PackageTest, ConnectionCutMidUploadKeepsTheOldPackage) {
     EXPECT_EQ(svc.Stop(), 0);
     EXPECT_TRUE(FilesIn(svc.DataDir() + "packages/incoming").empty());
     EXPECT_EQ(FilesIn(svc.DataDir() + "packages").size(), 1u);
+}
+
+// The service killed while a package streams in: after a restart the old
+// package is served and the half-written one is gone. curl is held to a
+// slow rate so that the kill lands in the middle of the body.
+TEST_F(PackageTest, KilledMidUploadKeepsTheOldPackageAndLeavesNoTemporary) {
+    const std::string old = RandomBytes(4000, 14);
+    StoreFirst(old);
+    TempDir dir;
+    WriteFile(dir / "next.ksp", RandomBytes(8 << 20, 15));
+    std::thread client([&] {
+        RunCommand("curl -s --limit-rate 1M --cacert " + ShellQuote(svc.CaFile()) +
+                   " -F aviFileType=1 -F avoFileName=@" + ShellQuote(dir / "next.ksp") +
+                   " -F avsMemberID=alice -F avsMemberKey=" + session.memberkey + " " +
+                   ShellQuote(session.uploadUrl));
+    });
+    const std::string incoming = svc.DataDir() + "packages/incoming";
+    bool streaming = false;
+    for (int i = 0; i < 2000 && !streaming; ++i) {
+        streaming = !FilesIn(incoming).empty();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    svc.Kill();
+    client.join();
+    ASSERT_TRUE(streaming) << "the upload never reached the service";
+
+    svc.Restart();
+    EXPECT_TRUE(FilesIn(incoming).empty());
+    EXPECT_EQ(FilesIn(svc.DataDir() + "packages").size(), 1u);
+    session = Login(svc, "alice", "password1");
+    EXPECT_EQ(session.filesize, std::to_string(old.size()));
+    EXPECT_TRUE(Fetch(svc, Package()).body == old);
+}
+
+// IDs that try to reach files or statements name no member: each request
+// gets the answer for an unknown member, and nothing outside alice's own
+// package is read or written.
+TEST_F(PackageTest, HostileMemberIdsReachNothing) {
+    StoreFirst("alice's bytes");
+    for (const std::string id : {"../alice", "alice/../alice", "alice' OR '1'='1", "alice\"; --"}) {
+        EXPECT_EQ(Login(svc, id, "password1").error, "3") << id;
+        UploadForm f = Form("hostile");
+        f.memberId = id;
+        EXPECT_EQ(TagValue(Upload(svc, session.uploadUrl, f).body, "error"), "4") << id;
+    }
+    EXPECT_EQ(Fetch(svc, session.downloadUrl + "..%2Falice.cab").status, 404);
+    EXPECT_EQ(Fetch(svc, session.downloadUrl + "../alice.cab").status, 404);
+    EXPECT_TRUE(Fetch(svc, Package()).body == "alice's bytes");
+    EXPECT_EQ(FilesIn(svc.DataDir() + "packages").size(), 1u);
+}
+
+// A disk that fills while a package is stored: error 2, the old package
+// kept. The ceiling on file sizes is inherited by the service.
+TEST(PackageDiskTest, FullDiskWhileStoringGetsTwoAndKeepsTheOldPackage) {
+    FileSizeCeiling ceiling(1 << 20);
+    ServiceLauncher svc;
+    svc.AddMember("alice", "password1");
+    LoginReply session = Login(svc, "alice", "password1");
+    ASSERT_EQ(session.error, "0") << session.http.body;
+    UploadForm f;
+    f.memberId = "alice";
+    f.memberKey = session.memberkey;
+    f.fileBytes = RandomBytes(3000, 16);
+    ASSERT_EQ(TagValue(Upload(svc, session.uploadUrl, f).body, "error"), "0");
+    const std::string old = f.fileBytes;
+
+    f.fileBytes = RandomBytes(3 << 20, 17);
+    HttpReply full = Upload(svc, session.uploadUrl, f);
+    EXPECT_EQ(TagValue(full.body, "error"), "2") << full.body;
+    EXPECT_FALSE(TagValue(full.body, "errormsg").empty());
+    EXPECT_TRUE(Fetch(svc, session.downloadUrl + "alice.cab").body == old);
+    EXPECT_EQ(Login(svc, "alice", "password1").filesize, std::to_string(old.size()));
+    EXPECT_TRUE(FilesIn(svc.DataDir() + "packages/incoming").empty());
 }
 
 TEST_F(PackageTest, ConcurrentUploadsAndDownloadsKeepEachMembersBytes) {
