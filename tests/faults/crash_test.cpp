@@ -32,13 +32,7 @@ protected:
             throw std::runtime_error("first save failed: " + r.Describe());
     }
 
-    TreeSnapshot Stored() {
-        bool ok = false;
-        std::string out;
-        TreeSnapshot tree = StoredSet(svc, ok, &out);
-        EXPECT_TRUE(ok) << out;
-        return tree;
-    }
+    TreeSnapshot Stored() { return StoredSet(svc); }
 
     TempDir prefix, computers;
     ServiceLauncher svc;

@@ -45,13 +45,7 @@ protected:
         return Packable(BasicPart(SnapshotTree(other)));
     }
 
-    TreeSnapshot Stored() {
-        bool ok = false;
-        std::string out;
-        TreeSnapshot tree = StoredSet(svc, ok, &out);
-        EXPECT_TRUE(ok) << out;
-        return tree;
-    }
+    TreeSnapshot Stored() { return StoredSet(svc); }
 
     TempDir prefix, computers;
     ServiceLauncher svc;

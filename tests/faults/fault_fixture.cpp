@@ -144,15 +144,13 @@ TreeSnapshot Packable(const TreeSnapshot& tree) {
     });
 }
 
-TreeSnapshot StoredSet(const ServiceLauncher& svc, bool& ok, std::string* output) {
+TreeSnapshot StoredSet(const ServiceLauncher& svc) {
     TempDir where;
     const std::string game = where / "game/", into = where / "into/";
     WriteFile(game + "Launcher.exe", "MZ");
     std::filesystem::create_directories(into);
     ChildResult r = RunAccount(svc, {"--game-folder", game, "--into-folder", into, "install"});
-    ok = r.Exited(0);
-    if (output)
-        *output = r.Describe();
+    EXPECT_TRUE(r.Exited(0)) << "fetching the stored set failed: " << r.Describe();
     TreeSnapshot tree = SnapshotTree(into);
     std::erase_if(tree, [](const auto& kv) { return Under(kv.first, "Backup/"); });
     return tree;

@@ -56,8 +56,8 @@ TreeSnapshot BasicPart(const TreeSnapshot& tree);
 
 // The set the service holds for kFaultMember, fetched by a fresh
 // skivaddon-cli install into a folder of its own (no game folder touched);
-// `ok` is false when that install did not succeed.
-TreeSnapshot StoredSet(const ServiceLauncher& svc, bool& ok, std::string* output = nullptr);
+// a failed install is a test failure.
+TreeSnapshot StoredSet(const ServiceLauncher& svc);
 
 // Unpacks `archive` with `skivaddon-cli unpack` into a fresh folder and
 // returns its files; `ok` is false when the command failed.
