@@ -32,18 +32,18 @@ using namespace wininet;
 
 namespace {
 
-// Request flags: reload, keep the connection, resynchronize, hyperlink,
-// no UI, and without the cache also no cache write and "no-cache" headers.
-constexpr DWORD kCacheFlags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_RESYNCHRONIZE |
-                              INTERNET_FLAG_HYPERLINK | INTERNET_FLAG_NO_UI;
-constexpr DWORD kNoCacheFlags = kCacheFlags | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                INTERNET_FLAG_PRAGMA_NOCACHE;
+// Request flags: keep the connection, resynchronize, hyperlink, no UI;
+// without the cache also reload, no cache write and the no-cache headers.
+constexpr std::uint32_t kCacheFlags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_RESYNCHRONIZE |
+                                      INTERNET_FLAG_HYPERLINK | INTERNET_FLAG_NO_UI;
+constexpr std::uint32_t kNoCacheFlags = kCacheFlags | INTERNET_FLAG_RELOAD |
+                                        INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
 constexpr char kFallbackBoundary[] = "----VUTRA-FB3B405B7EAE495aB0C0295C54D4E096-";
 constexpr char kOctetStream[] = "application/octet-stream";
 // Bytes of a file read at a time while uploading.
 constexpr std::uint32_t kReadPiece = 0xE000;
 
-// Texts of the refused calls, as they have always been logged.
+// Texts of the refused calls, as callers have always seen them.
 constexpr char kAddParamRefused[] =
     "CHttpClientT::AddParam: It is not allowed to call this method if the POST context is active.";
 constexpr char kUtf8Refused[] =
@@ -154,9 +154,9 @@ std::string NewBoundary() {
     return text;
 }
 
-void AddHeader(HINTERNET request, const std::string& name, const std::string& value) {
+void AddHeader(void* request, const std::string& name, const std::string& value) {
     const std::string line = name + ": " + value + "\r\n";
-    if (!HttpAddRequestHeadersA(request, line.c_str(), static_cast<DWORD>(line.size()),
+    if (!HttpAddRequestHeadersA(request, line.c_str(), static_cast<std::uint32_t>(line.size()),
                                 HTTP_ADDREQ_FLAG_ADD)) {
         throw HttpError(Errc::AddHeader, GetLastError());
     }
@@ -167,7 +167,7 @@ bool IsHttps(const UrlParts& url) {
 }
 
 // The port of the URL, or the scheme's default. Digits only, at most 5.
-INTERNET_PORT PortOf(const UrlParts& url) {
+std::uint16_t PortOf(const UrlParts& url) {
     if (url.port.empty())
         return IsHttps(url) ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
     if (url.port.size() > 5)
@@ -180,7 +180,7 @@ INTERNET_PORT PortOf(const UrlParts& url) {
     }
     if (value > 0xFFFF)
         throw HttpError(Errc::InvalidPort);
-    return static_cast<INTERNET_PORT>(value);
+    return static_cast<std::uint16_t>(value);
 }
 
 }  // namespace
@@ -189,8 +189,8 @@ INTERNET_PORT PortOf(const UrlParts& url) {
 
 std::uint32_t Response::Status() {
     if (m_status == 0) {
-        DWORD status = 0;
-        DWORD size = sizeof status;
+        std::uint32_t status = 0;
+        std::uint32_t size = sizeof status;
         if (!HttpQueryInfoA(m_handles.request.get(),
                             HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                             nullptr)) {
@@ -204,15 +204,15 @@ std::uint32_t Response::Status() {
 const std::string& Response::StatusText() {
     if (m_haveStatusText)
         return m_statusText;
-    HINTERNET request = m_handles.request.get();
-    DWORD size = 0;
+    void* request = m_handles.request.get();
+    std::uint32_t size = 0;
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, nullptr, &size, nullptr)) {
-        const DWORD error = GetLastError();
+        const std::uint32_t error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER)
             throw HttpError(Errc::QueryInfo, error);
     }
     std::string text(size + 1, '\0');  // room for the NUL whether or not size counts it
-    size = static_cast<DWORD>(text.size());
+    size = static_cast<std::uint32_t>(text.size());
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text.data(), &size, nullptr))
         throw HttpError(Errc::QueryInfo, GetLastError());
     text.resize(text.find('\0'));
@@ -222,7 +222,7 @@ const std::string& Response::StatusText() {
 }
 
 std::uint32_t Response::Read(unsigned char* buffer, std::uint32_t size) {
-    DWORD read = 0;
+    std::uint32_t read = 0;
     if (!InternetReadFile(m_handles.request.get(), buffer, size, &read))
         throw HttpError(Errc::ReadResponse, GetLastError());
     return read;
@@ -296,17 +296,17 @@ Response::Handles FormClient::OpenRequest(const std::string& url, const std::str
     if (!h.session)
         throw HttpError(Errc::OpenSession, GetLastError());
     const UrlParts parts = SplitUrl(url);
-    const INTERNET_PORT port = PortOf(parts);
+    const std::uint16_t port = PortOf(parts);
     if (parts.host.empty())
         throw HttpError(Errc::InvalidUrl);
     h.connection.reset(InternetConnectA(h.session.get(), std::string(parts.host).c_str(), port,
                                         nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!h.connection)
         throw HttpError(Errc::Connect, GetLastError());
-    DWORD flags = useCache ? kCacheFlags : kNoCacheFlags;
+    std::uint32_t flags = useCache ? kCacheFlags : kNoCacheFlags;
     if (IsHttps(parts))
         flags |= INTERNET_FLAG_SECURE;
-    LPCSTR accept[] = {"*/*", nullptr};
+    const char* accept[] = {"*/*", nullptr};
     h.request.reset(HttpOpenRequestA(h.connection.get(), verb, object.c_str(), "HTTP/1.1", nullptr,
                                      accept, flags, 0));
     if (!h.request)
@@ -382,7 +382,7 @@ void FormClient::OpenUploadContext(const std::string& url, bool useCache) {
     progress.dataBytes = static_cast<std::uint32_t>(data);
 
     upload->handles = OpenRequest(url, RequestObject(url), "POST", useCache);
-    HINTERNET request = upload->handles.request.get();
+    void* request = upload->handles.request.get();
     AddHeader(request, "Content-Type", "multipart/form-data; boundary=" + m_boundary);
     INTERNET_BUFFERSA buffers{};
     buffers.dwStructSize = sizeof buffers;
@@ -462,12 +462,13 @@ ResponsePtr FormClient::ProceedStep(std::uint32_t budget) {
 }
 
 void FormClient::Write(const void* data, std::size_t size, bool isData) {
-    HINTERNET request = m_upload->handles.request.get();
+    void* request = m_upload->handles.request.get();
     const auto* bytes = static_cast<const unsigned char*>(data);
     for (std::size_t done = 0; done < size;) {
-        DWORD written = 0;
+        std::uint32_t written = 0;
         // A write that accepts nothing would spin forever; it counts as failed.
-        if (!InternetWriteFile(request, bytes + done, static_cast<DWORD>(size - done), &written) ||
+        if (!InternetWriteFile(request, bytes + done, static_cast<std::uint32_t>(size - done),
+                               &written) ||
             written == 0 || written > size - done) {
             throw HttpError(Errc::WriteBody, GetLastError());
         }

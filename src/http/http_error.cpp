@@ -1,55 +1,44 @@
 #include "http/http_error.h"
 
 namespace skiv::http {
+namespace {
+
+struct Text {
+    Errc code;
+    std::string_view text;
+};
+constexpr Text kTexts[] = {
+    {Errc::Usage, "Not specified"},
+    {Errc::Unexpected, "Unexpected error occurred."},
+    {Errc::OutOfMemory, "Out of memory."},
+    {Errc::InvalidUrl, "The requested URL is not a valid URL."},
+    {Errc::UploadNotStarted, "The post context is not started yet."},
+    {Errc::ShortFileRead, "Couldn't read expected bytes from a file."},
+    {Errc::InvalidPort, "The port number is not valid."},
+    {Errc::Overflow, "An arithmetic overflow error has been occurred."},
+    {Errc::QueryInfo, "::HttpQueryInfo failed."},
+    {Errc::ReadResponse, "::InternetReadFile failed."},
+    {Errc::OpenSession, "::InternetOpen failed."},
+    {Errc::Connect, "::InternetConnect failed."},
+    {Errc::OpenRequest, "::HttpOpenRequest failed."},
+    {Errc::AddHeader, "::HttpAddRequestHeaders failed."},
+    {Errc::SendRequest, "::HttpSendRequest failed."},
+    {Errc::StartUpload, "::HttpSendRequestEx failed."},
+    {Errc::WriteBody, "::InternetWriteFile failed."},
+    {Errc::EndRequest, "::HttpEndRequest failed."},
+    {Errc::ToCodePage, "::WideCharToMultiByte failed."},
+    {Errc::ToWide, "::MultiByteToWideChar failed."},
+    {Errc::ReadFile, "::ReadFile failed."},
+    {Errc::Rewind, "::SetFilePointer failed."},
+    {Errc::FileSize, "::GetFileSize failed (\"%s\")."},
+};
+
+}  // namespace
 
 std::string_view Describe(Errc code) {
-    switch (code) {
-        case Errc::Usage:
-            return "Not specified";
-        case Errc::Unexpected:
-            return "Unexpected error occurred.";
-        case Errc::OutOfMemory:
-            return "Out of memory.";
-        case Errc::InvalidUrl:
-            return "The requested URL is not a valid URL.";
-        case Errc::UploadNotStarted:
-            return "The post context is not started yet.";
-        case Errc::ShortFileRead:
-            return "Couldn't read expected bytes from a file.";
-        case Errc::InvalidPort:
-            return "The port number is not valid.";
-        case Errc::Overflow:
-            return "An arithmetic overflow error has been occurred.";
-        case Errc::QueryInfo:
-            return "::HttpQueryInfo failed.";
-        case Errc::ReadResponse:
-            return "::InternetReadFile failed.";
-        case Errc::OpenSession:
-            return "::InternetOpen failed.";
-        case Errc::Connect:
-            return "::InternetConnect failed.";
-        case Errc::OpenRequest:
-            return "::HttpOpenRequest failed.";
-        case Errc::AddHeader:
-            return "::HttpAddRequestHeaders failed.";
-        case Errc::SendRequest:
-            return "::HttpSendRequest failed.";
-        case Errc::StartUpload:
-            return "::HttpSendRequestEx failed.";
-        case Errc::WriteBody:
-            return "::InternetWriteFile failed.";
-        case Errc::EndRequest:
-            return "::HttpEndRequest failed.";
-        case Errc::ToCodePage:
-            return "::WideCharToMultiByte failed.";
-        case Errc::ToWide:
-            return "::MultiByteToWideChar failed.";
-        case Errc::ReadFile:
-            return "::ReadFile failed.";
-        case Errc::Rewind:
-            return "::SetFilePointer failed.";
-        case Errc::FileSize:
-            return "::GetFileSize failed (\"%s\").";
+    for (const Text& t : kTexts) {
+        if (t.code == code)
+            return t.text;
     }
     return "";
 }

@@ -100,7 +100,7 @@ bool SimpleClient::Connect(const std::string& url, const std::string& agent) {
         InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!m_session)
         return Failed("open internet failed");
-    INTERNET_PORT port = static_cast<INTERNET_PORT>(parts.port);
+    std::uint16_t port = static_cast<std::uint16_t>(parts.port);
     if (port == 0)
         port = m_https ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
     auto text = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
@@ -121,11 +121,11 @@ bool SimpleClient::PostForm(const std::string& path) {
         return Failed("handle not opened...");
     // The form carries the password: unlike other requests of old it does
     // not waive the certificate's name and date checks.
-    DWORD flags =
+    std::uint32_t flags =
         INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_FORMS_SUBMIT;
     if (m_https)
         flags |= INTERNET_FLAG_SECURE;
-    LPCSTR accept[] = {"*/*", nullptr};
+    const char* accept[] = {"*/*", nullptr};
     m_request.reset(HttpOpenRequestA(m_connection.get(), "POST", path.c_str(), "HTTP/1.0", nullptr,
                                      accept, flags, 0));
     if (!m_request)
@@ -139,7 +139,7 @@ bool SimpleClient::PostForm(const std::string& path) {
     // Any send failure is a failure: a certificate the client does not trust
     // means nothing was sent, so it must not pass for a sent request.
     if (!HttpSendRequestA(m_request.get(), kType, sizeof kType - 1, body.data(),
-                          static_cast<DWORD>(body.size()))) {
+                          static_cast<std::uint32_t>(body.size()))) {
         m_request.reset();
         return Failed("request failed...");
     }
@@ -152,8 +152,8 @@ std::size_t SimpleClient::Read(unsigned char* buffer, std::size_t size) {
         Failed("connection failed...");
         return 0;
     }
-    DWORD got = 0;
-    const auto want = static_cast<DWORD>(std::min<std::size_t>(size, 0xFFFFFFFFu));
+    std::uint32_t got = 0;
+    const auto want = static_cast<std::uint32_t>(std::min<std::size_t>(size, 0xFFFFFFFFu));
     if (!InternetReadFile(m_request.get(), buffer, want, &got)) {
         Failed("response failed...");
         m_request.reset();

@@ -13,8 +13,7 @@ UrlParts SplitUrl(const std::string& url, unsigned codePage) {
     };
     auto step = [&](std::size_t i) { return skiv::CharLength(codePage, s + i); };
     UrlParts parts;
-    if (url.empty())
-        return parts;
+    parts.scheme = view(0, 0);
 
     // Scheme: everything before the first "://".
     std::size_t i = 0;

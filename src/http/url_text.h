@@ -15,10 +15,10 @@ namespace skiv::http {
 
 //   scheme "://" host [":" port] path ["?" query] ["#" fragment]
 //
-// Views into the URL given, which must outlive them. The query keeps its
-// '?', the fragment its '#'. Without "://" the scheme is empty and the URL
-// starts with its host. A missing part is empty; the parts tile the URL in
-// order (marks "://" and ':' between scheme, host and port excepted).
+// Views into the URL given (empty parts too), which must outlive them. The
+// query keeps its '?', the fragment its '#'. Without "://" the scheme is
+// empty and the URL starts with its host. A missing part is empty; the
+// parts tile the URL in order (marks "://" and ':' excepted).
 struct UrlParts {
     std::string_view scheme, host, port, path, query, fragment;
 };
