@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "http/url_text.h"
+
 namespace skiv::http {
 
 using namespace wininet;
@@ -55,31 +57,12 @@ bool SimpleClient::ParseUrl(std::string_view url, UrlParts& parts) {
     return parts.port >= 0 && parts.port <= 65535;
 }
 
-std::string SimpleClient::FormEncode(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size() * 3);
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')) {
-            out += c;
-        } else if (u == ' ') {
-            out += '+';
-        } else {
-            out += '%';
-            out += kHex[u >> 4];
-            out += kHex[u & 0x0F];
-        }
-    }
-    return out;
-}
-
 std::string SimpleClient::FormBody(const std::vector<Field>& fields) {
     std::string body;
     for (const Field& field : fields) {
         if (&field != &fields.front())
             body += '&';
-        body += FormEncode(field.name) + '=' + FormEncode(field.value);
+        body += UrlEncode(field.name, false) + '=' + UrlEncode(field.value, false);
     }
     return body;
 }

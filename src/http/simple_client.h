@@ -32,12 +32,10 @@ public:
     // number a TCP port can be.
     static bool ParseUrl(std::string_view url, UrlParts& parts);
 
-    // name=value pairs joined by '&', each encoded as
-    // application/x-www-form-urlencoded (letters and digits as they are,
-    // space as '+', every other byte as %XX), so the service reads back
-    // exactly the bytes given.
+    // name=value pairs joined by '&', the bytes of each url-encoded
+    // (UrlEncode without UTF-8), so the service reads back exactly the
+    // bytes given.
     static std::string FormBody(const std::vector<Field>& fields);
-    static std::string FormEncode(std::string_view text);
 
     // Connects to the URL's host with the credentials it holds, as agent;
     // an http or https URL only. A client that was connected is closed

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "http/simple_client.h"
+#include "http/url_text.h"
 
 namespace skiv::http {
 namespace {
@@ -62,11 +63,11 @@ TEST(SimpleUrl, OversizedPartsAndBadPortsAreRefused) {
 }
 
 TEST(SimpleForm, NamesAndValuesAreEncodedSoTheServiceReadsBackTheSameBytes) {
-    EXPECT_EQ(SimpleClient::FormEncode("Abc019"), "Abc019");
-    EXPECT_EQ(SimpleClient::FormEncode("p&s=w+d%x y"), "p%26s%3Dw%2Bd%25x+y");
-    EXPECT_EQ(SimpleClient::FormEncode("a.b-c_d*~!"), "a%2Eb%2Dc%5Fd%2A%7E%21");
-    EXPECT_EQ(SimpleClient::FormEncode("\xED\x95\x9C\n"), "%ED%95%9C%0A");
-    EXPECT_EQ(SimpleClient::FormEncode(std::string("\0\xFF", 2)), "%00%FF");
+    EXPECT_EQ(UrlEncode("Abc019", false), "Abc019");
+    EXPECT_EQ(UrlEncode("p&s=w+d%x y", false), "p%26s%3Dw%2Bd%25x+y");
+    EXPECT_EQ(UrlEncode("a.b-c_d*~!", false), "a%2Eb%2Dc%5Fd%2A%7E%21");
+    EXPECT_EQ(UrlEncode("\xED\x95\x9C\n", false), "%ED%95%9C%0A");
+    EXPECT_EQ(UrlEncode(std::string("\0\xFF", 2), false), "%00%FF");
 
     using Arg = SimpleClient::Field;
     EXPECT_EQ(SimpleClient::FormBody({Arg{"a", "1"}, Arg{"b", "2"}}), "a=1&b=2");
