@@ -79,7 +79,8 @@ public:
     // while an upload is open.
     void SetUseUtf8(bool useUtf8);
     bool UseUtf8() const { return m_useUtf8; }
-    // Refused (Usage) while an upload is open.
+    // A value part. This and AddFile are refused (Usage) while an upload
+    // is open.
     void AddParam(std::string name, std::string value = {});
     // A file part: the content of the local file at path, named by path.
     // A file that cannot be opened is sent empty.
