@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "admin_commands.h"
+#include "data_folder.h"
 #include "http_front.h"
 #include "member_desk.h"
 #include "member_store.h"
@@ -69,10 +70,8 @@ private:
 
 int Serve(const ServiceOptions& options) {
     const std::string data = Slashed(options.dataDir);
-    if (::mkdir(data.c_str(), 0700) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "cannot create %s: %s\n", data.c_str(), std::strerror(errno));
-        return 1;
-    }
+    for (const std::string& warning : PrepareDataFolder(data))
+        std::fprintf(stderr, "warning: %s\n", warning.c_str());
 
     // SIGINT and SIGTERM are taken by one watcher thread; every other
     // thread (the HTTP pool included, started later) inherits the mask.
@@ -150,6 +149,7 @@ int Serve(const ServiceOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ::umask(077);  // everything the service and its commands create is private
     std::string error;
     auto options = ParseOptions(argc, argv, error);
     if (!options) {
