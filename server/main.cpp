@@ -6,9 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -70,7 +68,14 @@ private:
 
 int Serve(const ServiceOptions& options) {
     const std::string data = Slashed(options.dataDir);
-    for (const std::string& warning : PrepareDataFolder(data))
+    std::vector<std::string> warnings;
+    try {
+        warnings = PrepareDataFolder(data);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    for (const std::string& warning : warnings)
         std::fprintf(stderr, "warning: %s\n", warning.c_str());
 
     // SIGINT and SIGTERM are taken by one watcher thread; every other

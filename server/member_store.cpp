@@ -139,8 +139,8 @@ void CountFailure(Database& db, const std::string& scope, std::int64_t now, int 
     }
 }
 
-// Undoes one CountFailure. A block that count started ends with it; one
-// that earlier failures earned stays.
+// Undoes one CountFailure. Below the limit again, the scope is not blocked;
+// at or above it the block stays, as the scope's other failures earned it.
 void TakeBackFailure(Database& db, const std::string& scope, int limit) {
     db.Prepare(
           "UPDATE login_throttle SET failures = max(failures - 1, 0), "
@@ -149,6 +149,8 @@ void TakeBackFailure(Database& db, const std::string& scope, int limit) {
         .Bind(1, scope)
         .Bind(2, std::int64_t{limit})
         .Run();
+    // A scope back at no failures needs no row (every success made one).
+    db.Prepare("DELETE FROM login_throttle WHERE scope = ?1 AND failures = 0").Bind(1, scope).Run();
 }
 
 MemberRecord ReadMember(const Statement& s) {
