@@ -2,8 +2,8 @@
 // The service's records in one SQLite file (WAL): members, their login
 // sessions (digests of member key + download capability), login and
 // registration counters and the description of each member's stored
-// package. The package bytes live
-// in files (PackageShelf); this store only names the current file.
+// package. The package bytes live in files (PackageShelf); this store only
+// names the current file.
 //
 // Thread safety: every public call takes the store's mutex, so one
 // instance serves the whole HTTP thread pool. Other processes (the
@@ -90,7 +90,7 @@ public:
                         const LoginLimits& limits);
 
     // Registration bookkeeping per client address. Counts one form post,
-    // pessimistically as an added account; false (nothing counted) when the
+    // pessimistically as an added account; nullopt (nothing counted) when the
     // address used up its posts or accounts of the window. The returned
     // slot is given back to RegistrationNotAdded when no account was made.
     std::optional<std::int64_t> BeginRegistration(std::string_view address, std::int64_t now,
@@ -100,8 +100,8 @@ public:
     // false when it was spent already.
     bool SpendToken(const std::string& tokenDigest, std::int64_t expiresAt, std::int64_t now);
 
-    // Stores a new session (only digests of its two secrets) and drops expired ones and all but the
-    // newest `keep` sessions of the member.
+    // Stores a new session (only digests of its two secrets) and drops
+    // expired ones and all but the newest `keep` sessions of the member.
     void AddSession(const std::string& id, const SessionGrant& grant, std::int64_t now, int keep);
     // Compare the digest of the offered secret with every live session of
     // the member in constant time.
