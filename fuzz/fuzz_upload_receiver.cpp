@@ -54,9 +54,10 @@ struct Service {
     }
 
     Service() {
-        Check(desk.Register(kMember, kPassword) == skiv::server::MemberDesk::Registration::Added,
+        Check(desk.Register(kMember, kPassword, "127.0.0.1") ==
+                  skiv::server::MemberDesk::Registration::Added,
               "cannot register the member");
-        std::string reply = desk.Login(std::string(kMember), std::string(kPassword));
+        std::string reply = desk.Login(std::string(kMember), std::string(kPassword), "127.0.0.1");
         key = Between(reply, "<memberkey>", "</memberkey>");
         std::string url = Between(reply, "<downloadURL>", "</downloadURL>");
         std::size_t dl = url.find("/dl/");

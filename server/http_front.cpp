@@ -10,9 +10,11 @@
 #include <stdexcept>
 
 #include "form_fields.h"
+#include "log_text.h"
 #include "member_desk.h"
 #include "registration_page.h"
 #include "tag_reply.h"
+#include "tls_material.h"
 #include "upload_receiver.h"
 
 namespace skiv::server {
@@ -105,8 +107,8 @@ void LogRequest(const httplib::Request& req, const httplib::Response& res) {
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
     std::fprintf(stderr, "%s %s %s %s %d %lluB %lldms%s%s\n", stamp, req.remote_addr.c_str(),
-                 req.method.c_str(), LoggedPath(req.path).c_str(), res.status, bytes, ms,
-                 t_note.empty() ? "" : " ", t_note.c_str());
+                 EscapeForLog(req.method).c_str(), EscapeForLog(LoggedPath(req.path)).c_str(),
+                 res.status, bytes, ms, t_note.empty() ? "" : " ", EscapeForLog(t_note).c_str());
     std::fflush(stderr);
     t_started.reset();
     t_note.clear();
@@ -150,7 +152,7 @@ void HttpFront::Impl::Login(const httplib::Request& req, httplib::Response& res,
             return std::nullopt;
         return it->second;
     };
-    std::string reply = desk.Login(get("avsMemberID"), get("avsPassword"));
+    std::string reply = desk.Login(get("avsMemberID"), get("avsPassword"), req.remote_addr);
     // The error number is the reply's first tag; note it for the log.
     std::size_t open = reply.find("<error>"), close = reply.find("</error>");
     if (open != std::string::npos && close != std::string::npos)
@@ -262,7 +264,7 @@ void HttpFront::Impl::Routes() {
             res.set_content("bad form\n", "text/plain");
             return;
         }
-        SendPage(res, page.Submit(*body, RegistrationCookie(req)));
+        SendPage(res, page.Submit(*body, RegistrationCookie(req), req.remote_addr));
     });
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
         SetPageHeaders(res);
@@ -280,7 +282,7 @@ HttpFront::HttpFront(MemberDesk& desk, RegistrationPage& page, FrontConfig confi
         throw std::runtime_error("cannot use certificate " + m_impl->config.certFile +
                                  " with key " + m_impl->config.keyFile);
     auto& s = m_impl->server;
-    SSL_CTX_set_min_proto_version(s.ssl_context(), TLS1_2_VERSION);
+    ApplyTlsPolicy(s.ssl_context());
     const int threads = m_impl->config.threads;
     s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     s.set_read_timeout(30);

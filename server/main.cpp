@@ -6,15 +6,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <iostream>
 #include <optional>
 #include <thread>
 
 #include "admin_commands.h"
+#include "data_folder.h"
 #include "http_front.h"
 #include "member_desk.h"
 #include "member_store.h"
@@ -69,10 +68,15 @@ private:
 
 int Serve(const ServiceOptions& options) {
     const std::string data = Slashed(options.dataDir);
-    if (::mkdir(data.c_str(), 0700) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "cannot create %s: %s\n", data.c_str(), std::strerror(errno));
+    std::vector<std::string> warnings;
+    try {
+        warnings = PrepareDataFolder(data);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "warning: %s\n", warning.c_str());
 
     // SIGINT and SIGTERM are taken by one watcher thread; every other
     // thread (the HTTP pool included, started later) inherits the mask.
@@ -150,6 +154,7 @@ int Serve(const ServiceOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ::umask(077);  // everything the service and its commands create is private
     std::string error;
     auto options = ParseOptions(argc, argv, error);
     if (!options) {

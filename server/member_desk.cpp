@@ -37,37 +37,41 @@ MemberDesk::MemberDesk(MemberStore& store, PackageShelf& shelf, const PasswordHa
     : m_store(store), m_shelf(shelf), m_hasher(hasher), m_policy(std::move(policy)) {}
 
 std::string MemberDesk::Login(const std::optional<std::string>& id,
-                              const std::optional<std::string>& password) {
+                              const std::optional<std::string>& password,
+                              std::string_view clientAddress) {
     if (!id || !password || id->empty())
         return LoginFault(LoginError::Malformed, text::kLoginMalformed);
     try {
-        return LoginChecked(*id, *password);
+        return LoginChecked(*id, *password, clientAddress);
     } catch (const std::exception&) {
         return LoginFault(LoginError::ServiceFault, text::kServiceFault);
     }
 }
 
-std::string MemberDesk::LoginChecked(const std::string& id, const std::string& password) {
+std::string MemberDesk::LoginChecked(const std::string& id, const std::string& password,
+                                     std::string_view clientAddress) {
     const std::int64_t now = Now();
-    const bool locked = m_store.LockedUntil(id, now) != 0;
+    // Counted as a failure before the hash runs, so a burst of parallel
+    // guesses gets no more verifications than the limits allow. A refused
+    // attempt costs no hash: its answer says it was refused anyway.
+    if (!m_store.BeginLoginAttempt(id, clientAddress, now, m_policy.logins))
+        return LoginFault(LoginError::Refused, text::kLocked);
     std::optional<MemberRecord> member = m_store.FindMember(id);
-    // The hash runs on every path, so neither an unknown ID nor a lock
-    // answers sooner than a wrong password does.
+    // The hash runs for unknown IDs too, so they answer no sooner than a
+    // wrong password does.
     bool passwordOk = false;
     if (member) {
         passwordOk = m_hasher.Verify(member->passwordHash, password);
     } else {
         m_hasher.BurnTime(password);
     }
-    if (locked)
-        return LoginFault(LoginError::Refused, text::kLocked);
-    if (!passwordOk) {
-        m_store.RecordFailure(id, now, m_policy.maxFailures, m_policy.lockSeconds);
-        return LoginFault(LoginError::BadCredentials, text::kBadCredentials);
-    }
-    if (member->suspended)
+    // A suspended member gets the same answer, and the same count, for any
+    // password: neither may tell a guesser that the password was right.
+    if (member && member->suspended)
         return LoginFault(LoginError::Refused, text::kSuspended);
-    m_store.ClearFailures(id);
+    if (!passwordOk)
+        return LoginFault(LoginError::BadCredentials, text::kBadCredentials);
+    m_store.LoginSucceeded(id, clientAddress, m_policy.logins);
     if (m_hasher.NeedsRehash(member->passwordHash))
         m_store.SetPasswordHash(member->id, m_hasher.Hash(password));
 
@@ -87,19 +91,35 @@ std::string MemberDesk::LoginChecked(const std::string& id, const std::string& p
     return LoginSuccessReply(v);
 }
 
-MemberDesk::Registration MemberDesk::Register(const std::string& id, const std::string& password) {
-    if (!ValidMemberId(id))
-        return Registration::InvalidId;
-    if (password.size() < kMinPasswordBytes)
-        return Registration::PasswordTooShort;
-    if (password.size() > kMaxPasswordBytes)
-        return Registration::PasswordTooLong;
-    if (m_store.FindMember(id))
-        return Registration::Taken;
-    // A second registration of the same ID racing this one loses at the
-    // insert, whose uniqueness is the real check.
-    return m_store.AddMember(id, m_hasher.Hash(password), Now()) ? Registration::Added
-                                                                 : Registration::Taken;
+MemberDesk::Registration MemberDesk::Register(const std::string& id, const std::string& password,
+                                              std::string_view clientAddress) {
+    std::optional<std::int64_t> slot =
+        m_store.BeginRegistration(clientAddress, Now(), m_policy.registrations);
+    if (!slot)
+        return Registration::TooMany;
+    Registration result = Registration::Taken;
+    try {
+        if (!ValidMemberId(id)) {
+            result = Registration::InvalidId;
+        } else if (password.size() < kMinPasswordBytes) {
+            result = Registration::PasswordTooShort;
+        } else if (password.size() > kMaxPasswordBytes) {
+            result = Registration::PasswordTooLong;
+        } else if (m_store.AddMember(id, m_hasher.Hash(password), Now())) {
+            // The insert's uniqueness is the only check, so a taken ID costs
+            // the same hash as a new one.
+            return Registration::Added;
+        }
+    } catch (...) {
+        m_store.RegistrationNotAdded(*slot);
+        throw;
+    }
+    m_store.RegistrationNotAdded(*slot);
+    return result;
+}
+
+bool MemberDesk::SpendOnce(std::string_view secret, std::int64_t expiresAt) {
+    return m_store.SpendToken(SecretDigest(secret), expiresAt, Now());
 }
 
 bool MemberDesk::UploadAllowed(const std::string& id, const std::string& key) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "member_store.h"
 #include "package_shelf.h"
@@ -17,8 +18,8 @@ namespace skiv::server {
 struct DeskPolicy {
     std::string publicUrl;  // "https://host:port", no trailing slash
     std::int64_t maxPackageBytes = 64ll << 20;
-    int maxFailures = 5;             // failed logins in a row that lock an ID
-    std::int64_t lockSeconds = 900;  // how long it stays locked
+    LoginLimits logins;
+    RegistrationLimits registrations;
     std::int64_t sessionSeconds = 86400;
     int keepSessions = 8;  // live logins per member (several computers)
 };
@@ -35,13 +36,27 @@ public:
                DeskPolicy policy);
 
     // The tag reply for a login with these form values (nullopt = the field
-    // was missing).
+    // was missing) from `clientAddress` (the peer's IP address as text),
+    // by which failed attempts are throttled.
     std::string Login(const std::optional<std::string>& id,
-                      const std::optional<std::string>& password);
+                      const std::optional<std::string>& password, std::string_view clientAddress);
 
-    enum class Registration { Added, InvalidId, PasswordTooShort, PasswordTooLong, Taken };
-    // Throws on a store fault.
-    Registration Register(const std::string& id, const std::string& password);
+    enum class Registration {
+        Added,
+        InvalidId,
+        PasswordTooShort,
+        PasswordTooLong,
+        Taken,
+        TooMany,  // the address made too many registrations lately
+    };
+    // Throws on a store fault. Taken and Added take the same time (the
+    // password is hashed first either way), so only the answer the form
+    // must give tells that an ID exists.
+    Registration Register(const std::string& id, const std::string& password,
+                          std::string_view clientAddress);
+    // Spends a single-use secret (a registration form token) valid until
+    // `expiresAt`; false when it was spent before. Throws on a store fault.
+    bool SpendOnce(std::string_view secret, std::int64_t expiresAt);
 
     // True when the member exists, is not suspended and `key` belongs to
     // one of its live logins.
@@ -63,7 +78,8 @@ public:
     PackageShelf& shelf() { return m_shelf; }
 
 private:
-    std::string LoginChecked(const std::string& id, const std::string& password);
+    std::string LoginChecked(const std::string& id, const std::string& password,
+                             std::string_view clientAddress);
 
     MemberStore& m_store;
     PackageShelf& m_shelf;

@@ -1,6 +1,11 @@
 #include "member_store.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include "secrets.h"
 
@@ -8,6 +13,9 @@ namespace skiv::server {
 
 namespace {
 
+// The whole schema as a fresh file gets it. An older file is first brought
+// through the steps below by the constructor, in one transaction with the
+// schema, so a file is never seen half changed.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS members (
     id            TEXT PRIMARY KEY COLLATE NOCASE,
@@ -20,32 +28,130 @@ CREATE TABLE IF NOT EXISTS members (
     package_name  TEXT
 );
 CREATE TABLE IF NOT EXISTS sessions (
-    member_id   TEXT NOT NULL COLLATE NOCASE REFERENCES members(id) ON DELETE CASCADE,
-    member_key  TEXT NOT NULL,
-    capability  TEXT NOT NULL,
-    issued_at   INTEGER NOT NULL,
-    expires_at  INTEGER NOT NULL
+    member_id         TEXT NOT NULL COLLATE NOCASE REFERENCES members(id) ON DELETE CASCADE,
+    key_digest        TEXT NOT NULL,
+    capability_digest TEXT NOT NULL,
+    issued_at         INTEGER NOT NULL,
+    expires_at        INTEGER NOT NULL
 );
 CREATE INDEX IF NOT EXISTS sessions_by_member ON sessions(member_id);
-CREATE TABLE IF NOT EXISTS login_failures (
-    login_id     TEXT PRIMARY KEY COLLATE NOCASE,
-    failures     INTEGER NOT NULL,
-    locked_until INTEGER NOT NULL DEFAULT 0,
-    last_failure INTEGER NOT NULL
+CREATE TABLE IF NOT EXISTS login_throttle (
+    scope         TEXT PRIMARY KEY COLLATE NOCASE,
+    failures      INTEGER NOT NULL,
+    blocked_until INTEGER NOT NULL DEFAULT 0,
+    last_failure  INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS registration_posts (
+    address TEXT NOT NULL COLLATE NOCASE,
+    at      INTEGER NOT NULL,
+    added   INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS registration_posts_by_address ON registration_posts(address, at);
+CREATE TABLE IF NOT EXISTS spent_tokens (
+    digest     TEXT PRIMARY KEY,
+    expires_at INTEGER NOT NULL
 );
 CREATE TABLE IF NOT EXISTS settings (
     name  TEXT PRIMARY KEY,
     value TEXT NOT NULL
 );
 )sql";
+constexpr std::int64_t kSchemaVersion = 1;
 
-// Failure counters of IDs nobody has typed for a day are forgotten, and
-// the table keeps at most kMaxFailureRows unlocked counters, so guessing
-// random IDs cannot grow it without bound. Keys are cut to
-// kFailureKeyBytes (far longer than any valid ID).
+// Version 0 kept live member keys and capabilities as they were, and hard
+// per-ID locks. Both tables go; their rows are not worth converting (the
+// members simply log in again).
+constexpr const char* kFromVersion0 = R"sql(
+DROP TABLE IF EXISTS sessions;
+DROP TABLE IF EXISTS login_failures;
+)sql";
+
+// Throttle rows of scopes nobody has failed in for a day (an hour for one
+// ID from one address, so a member's own typos fade soon) are forgotten,
+// and the table keeps at most kMaxThrottleRows unblocked rows, so guessing
+// random IDs cannot grow it without bound. IDs and addresses are cut to
+// kThrottleKeyBytes (far longer than any valid ID or address).
 constexpr std::int64_t kFailureMemorySeconds = 86400;
-constexpr std::int64_t kMaxFailureRows = 100000;
-constexpr std::size_t kFailureKeyBytes = 64;
+constexpr std::int64_t kPairMemorySeconds = 3600;
+constexpr std::int64_t kMaxThrottleRows = 100000;
+constexpr std::size_t kThrottleKeyBytes = 64;
+
+// The part of a client address that throttling counts: an IPv6 client
+// usually holds a whole /64, so that prefix is one address here; an
+// IPv4-mapped address is its IPv4 address.
+std::string AddressKey(std::string_view address) {
+    std::string text(address.substr(0, kThrottleKeyBytes));
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, text.c_str(), &v6) != 1)
+        return text;
+    char out[INET6_ADDRSTRLEN] = "";
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+        ::inet_ntop(AF_INET, &v6.s6_addr[12], out, sizeof out);
+        return out;
+    }
+    std::memset(&v6.s6_addr[8], 0, 8);
+    ::inet_ntop(AF_INET6, &v6, out, sizeof out);
+    return std::string(out) + "/64";
+}
+
+std::string IdKey(std::string_view loginId) {
+    return std::string(loginId.substr(0, kThrottleKeyBytes));
+}
+
+std::int64_t Backoff(std::int64_t failures, int limit, const LoginLimits& limits) {
+    std::int64_t wait = limits.backoffSeconds;
+    for (std::int64_t i = limit; i < failures && wait < limits.maxBackoffSeconds; ++i)
+        wait *= 2;
+    return std::min(wait, limits.maxBackoffSeconds);
+}
+
+struct ThrottleRow {
+    std::int64_t failures = 0;
+    std::int64_t blockedUntil = 0;
+};
+
+ThrottleRow ReadThrottle(Database& db, const std::string& scope) {
+    auto s = db.Prepare("SELECT failures, blocked_until FROM login_throttle WHERE scope = ?1");
+    s.Bind(1, scope);
+    ThrottleRow row;
+    if (s.Step()) {
+        row.failures = s.Int(0);
+        row.blockedUntil = s.Int(1);
+    }
+    return row;
+}
+
+// One more failure; at the limit and beyond, the scope backs off.
+void CountFailure(Database& db, const std::string& scope, std::int64_t now, int limit,
+                  const LoginLimits& limits) {
+    auto s = db.Prepare(
+        "INSERT INTO login_throttle (scope, failures, last_failure) VALUES (?1, 1, ?2) "
+        "ON CONFLICT(scope) DO UPDATE SET failures = failures + 1, last_failure = ?2 "
+        "RETURNING failures");
+    s.Bind(1, scope).Bind(2, now);
+    const std::int64_t failures = s.Step() ? s.Int(0) : 0;
+    s.Run();
+    if (failures >= limit) {
+        db.Prepare("UPDATE login_throttle SET blocked_until = ?2 WHERE scope = ?1")
+            .Bind(1, scope)
+            .Bind(2, now + Backoff(failures, limit, limits))
+            .Run();
+    }
+}
+
+// Undoes one CountFailure. Below the limit again, the scope is not blocked;
+// at or above it the block stays, as the scope's other failures earned it.
+void TakeBackFailure(Database& db, const std::string& scope, int limit) {
+    db.Prepare(
+          "UPDATE login_throttle SET failures = max(failures - 1, 0), "
+          "blocked_until = CASE WHEN failures - 1 < ?2 THEN 0 ELSE blocked_until END "
+          "WHERE scope = ?1")
+        .Bind(1, scope)
+        .Bind(2, std::int64_t{limit})
+        .Run();
+    // A scope back at no failures needs no row (every success made one).
+    db.Prepare("DELETE FROM login_throttle WHERE scope = ?1 AND failures = 0").Bind(1, scope).Run();
+}
 
 MemberRecord ReadMember(const Statement& s) {
     MemberRecord m;
@@ -68,7 +174,16 @@ constexpr const char* kMemberColumns =
 }  // namespace
 
 MemberStore::MemberStore(const std::string& path) : m_db(path) {
+    Transaction tx(m_db);
+    auto read = m_db.Prepare("PRAGMA user_version");
+    const std::int64_t version = read.Step() ? read.Int(0) : 0;
+    read.Run();
+    if (version < 1)
+        m_db.Exec(kFromVersion0);
     m_db.Exec(kSchema);
+    if (version != kSchemaVersion)
+        m_db.Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    tx.Commit();
 }
 
 bool MemberStore::AddMember(const std::string& id, const std::string& passwordHash,
@@ -119,58 +234,103 @@ void MemberStore::SetPasswordHash(const std::string& id, const std::string& pass
         .Run();
 }
 
-std::int64_t MemberStore::LockedUntil(const std::string& loginId, std::int64_t now) {
-    std::lock_guard lock(m_mutex);
-    auto s = m_db.Prepare("SELECT locked_until FROM login_failures WHERE login_id = ?1");
-    s.Bind(1, loginId.substr(0, kFailureKeyBytes));
-    if (!s.Step())
-        return 0;
-    std::int64_t until = s.Int(0);
-    return until > now ? until : 0;
-}
-
-void MemberStore::RecordFailure(const std::string& loginId, std::int64_t now, int maxFailures,
-                                std::int64_t lockSeconds) {
-    const std::string key = loginId.substr(0, kFailureKeyBytes);
+bool MemberStore::BeginLoginAttempt(const std::string& loginId, std::string_view address,
+                                    std::int64_t now, const LoginLimits& limits) {
+    const std::string addressKey = AddressKey(address);
+    const std::string pairScope = "p " + addressKey + " " + IdKey(loginId);
+    const std::string addressScope = "a " + addressKey;
+    const std::string idScope = "i " + IdKey(loginId);
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db);
-    m_db.Prepare("DELETE FROM login_failures WHERE last_failure < ?1 AND locked_until < ?2")
+    m_db.Prepare(
+            "DELETE FROM login_throttle WHERE blocked_until < ?3 AND (last_failure < ?1 OR "
+            "(last_failure < ?2 AND scope LIKE 'p %'))")
         .Bind(1, now - kFailureMemorySeconds)
-        .Bind(2, now)
+        .Bind(2, now - kPairMemorySeconds)
+        .Bind(3, now)
         .Run();
-    auto count = m_db.Prepare("SELECT count(*) FROM login_failures");
+    auto count = m_db.Prepare("SELECT count(*) FROM login_throttle");
     const std::int64_t rows = count.Step() ? count.Int(0) : 0;
     count.Run();
-    if (rows >= kMaxFailureRows) {
+    if (rows >= kMaxThrottleRows) {
         m_db.Prepare(
-                "DELETE FROM login_failures WHERE rowid IN (SELECT rowid FROM login_failures "
-                "WHERE locked_until < ?1 ORDER BY last_failure LIMIT ?2)")
+                "DELETE FROM login_throttle WHERE rowid IN (SELECT rowid FROM login_throttle "
+                "WHERE blocked_until < ?1 ORDER BY last_failure LIMIT ?2)")
             .Bind(1, now)
-            .Bind(2, rows - kMaxFailureRows + 1)
+            .Bind(2, rows - kMaxThrottleRows + 3)
             .Run();
     }
-    auto s = m_db.Prepare(
-        "INSERT INTO login_failures (login_id, failures, last_failure) VALUES (?1, 1, ?2) "
-        "ON CONFLICT(login_id) DO UPDATE SET failures = failures + 1, last_failure = ?2 "
-        "RETURNING failures");
-    s.Bind(1, key).Bind(2, now);
-    std::int64_t failures = s.Step() ? s.Int(0) : 0;
-    s.Run();
-    if (failures >= maxFailures) {
-        m_db.Prepare(
-                "UPDATE login_failures SET failures = 0, locked_until = ?2 WHERE login_id = ?1")
-            .Bind(1, key)
-            .Bind(2, now + lockSeconds)
-            .Run();
-    }
+    const ThrottleRow pair = ReadThrottle(m_db, pairScope);
+    const ThrottleRow from = ReadThrottle(m_db, addressScope);
+    const ThrottleRow id = ReadThrottle(m_db, idScope);
+    if (pair.blockedUntil > now || from.blockedUntil > now)
+        return false;
+    if (id.blockedUntil > now && from.failures > 0)
+        return false;
+    CountFailure(m_db, pairScope, now, limits.pairFailures, limits);
+    CountFailure(m_db, addressScope, now, limits.addressFailures, limits);
+    CountFailure(m_db, idScope, now, limits.idFailures, limits);
+    tx.Commit();
+    return true;
+}
+
+void MemberStore::LoginSucceeded(const std::string& loginId, std::string_view address,
+                                 const LoginLimits& limits) {
+    const std::string addressKey = AddressKey(address);
+    std::lock_guard lock(m_mutex);
+    Transaction tx(m_db);
+    TakeBackFailure(m_db, "p " + addressKey + " " + IdKey(loginId), limits.pairFailures);
+    TakeBackFailure(m_db, "a " + addressKey, limits.addressFailures);
+    TakeBackFailure(m_db, "i " + IdKey(loginId), limits.idFailures);
     tx.Commit();
 }
 
-void MemberStore::ClearFailures(const std::string& loginId) {
+std::optional<std::int64_t> MemberStore::BeginRegistration(std::string_view address,
+                                                           std::int64_t now,
+                                                           const RegistrationLimits& limits) {
+    const std::string addressKey = AddressKey(address);
     std::lock_guard lock(m_mutex);
-    m_db.Prepare("DELETE FROM login_failures WHERE login_id = ?1")
-        .Bind(1, loginId.substr(0, kFailureKeyBytes))
+    Transaction tx(m_db);
+    m_db.Prepare("DELETE FROM registration_posts WHERE at <= ?1")
+        .Bind(1, now - limits.windowSeconds)
         .Run();
+    auto s = m_db.Prepare(
+        "SELECT count(*), coalesce(sum(added), 0) FROM registration_posts WHERE address = ?1");
+    s.Bind(1, addressKey);
+    const bool any = s.Step();
+    const std::int64_t posts = any ? s.Int(0) : 0;
+    const std::int64_t added = any ? s.Int(1) : 0;
+    s.Run();
+    if (posts >= limits.posts || added >= limits.accounts)
+        return std::nullopt;
+    m_db.Prepare("INSERT INTO registration_posts (address, at, added) VALUES (?1, ?2, 1)")
+        .Bind(1, addressKey)
+        .Bind(2, now)
+        .Run();
+    const std::int64_t slot = sqlite3_last_insert_rowid(m_db.handle());
+    tx.Commit();
+    return slot;
+}
+
+void MemberStore::RegistrationNotAdded(std::int64_t slot) {
+    std::lock_guard lock(m_mutex);
+    m_db.Prepare("UPDATE registration_posts SET added = 0 WHERE rowid = ?1").Bind(1, slot).Run();
+}
+
+bool MemberStore::SpendToken(const std::string& tokenDigest, std::int64_t expiresAt,
+                             std::int64_t now) {
+    std::lock_guard lock(m_mutex);
+    Transaction tx(m_db);
+    m_db.Prepare("DELETE FROM spent_tokens WHERE expires_at < ?1").Bind(1, now).Run();
+    m_db.Prepare(
+            "INSERT INTO spent_tokens (digest, expires_at) VALUES (?1, ?2) "
+            "ON CONFLICT(digest) DO NOTHING")
+        .Bind(1, tokenDigest)
+        .Bind(2, expiresAt)
+        .Run();
+    const bool fresh = m_db.Changes() == 1;
+    tx.Commit();
+    return fresh;
 }
 
 void MemberStore::AddSession(const std::string& id, const SessionGrant& grant, std::int64_t now,
@@ -179,11 +339,11 @@ void MemberStore::AddSession(const std::string& id, const SessionGrant& grant, s
     Transaction tx(m_db);
     m_db.Prepare("DELETE FROM sessions WHERE expires_at <= ?1").Bind(1, now).Run();
     m_db.Prepare(
-            "INSERT INTO sessions (member_id, member_key, capability, issued_at, expires_at) "
-            "VALUES (?1, ?2, ?3, ?4, ?5)")
+            "INSERT INTO sessions (member_id, key_digest, capability_digest, issued_at, "
+            "expires_at) VALUES (?1, ?2, ?3, ?4, ?5)")
         .Bind(1, id)
-        .Bind(2, grant.memberKey)
-        .Bind(3, grant.capability)
+        .Bind(2, SecretDigest(grant.memberKey))
+        .Bind(3, SecretDigest(grant.capability))
         .Bind(4, now)
         .Bind(5, grant.expiresAt)
         .Run();
@@ -198,6 +358,7 @@ void MemberStore::AddSession(const std::string& id, const SessionGrant& grant, s
 
 bool MemberStore::SecretValid(const char* sql, const std::string& id, const std::string& secret,
                               std::int64_t now) {
+    const std::string digest = SecretDigest(secret);
     std::lock_guard lock(m_mutex);
     auto s = m_db.Prepare(sql);
     s.Bind(1, id).Bind(2, now);
@@ -205,14 +366,14 @@ bool MemberStore::SecretValid(const char* sql, const std::string& id, const std:
     while (s.Step()) {
         // Every row is compared, so the answer's timing does not tell
         // which session (if any) matched.
-        match = ConstantTimeEqual(s.Text(0), secret) || match;
+        match = ConstantTimeEqual(s.Text(0), digest) || match;
     }
     return match;
 }
 
 bool MemberStore::MemberKeyValid(const std::string& id, const std::string& key, std::int64_t now) {
     return SecretValid(
-        "SELECT member_key FROM sessions JOIN members ON members.id = sessions.member_id "
+        "SELECT key_digest FROM sessions JOIN members ON members.id = sessions.member_id "
         "WHERE sessions.member_id = ?1 AND expires_at > ?2 AND members.suspended = 0",
         id, key, now);
 }
@@ -220,7 +381,7 @@ bool MemberStore::MemberKeyValid(const std::string& id, const std::string& key, 
 bool MemberStore::CapabilityValid(const std::string& id, const std::string& capability,
                                   std::int64_t now) {
     return SecretValid(
-        "SELECT capability FROM sessions JOIN members ON members.id = sessions.member_id "
+        "SELECT capability_digest FROM sessions JOIN members ON members.id = sessions.member_id "
         "WHERE sessions.member_id = ?1 AND expires_at > ?2 AND members.suspended = 0",
         id, capability, now);
 }

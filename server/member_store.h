@@ -1,8 +1,9 @@
 #pragma once
 // The service's records in one SQLite file (WAL): members, their login
-// sessions (member key + download capability), login failure counters and
-// the description of each member's stored package. The package bytes live
-// in files (PackageShelf); this store only names the current file.
+// sessions (digests of member key + download capability), login and
+// registration counters and the description of each member's stored
+// package. The package bytes live in files (PackageShelf); this store only
+// names the current file.
 //
 // Thread safety: every public call takes the store's mutex, so one
 // instance serves the whole HTTP thread pool. Other processes (the
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sqlite_db.h"
@@ -30,6 +32,29 @@ struct MemberRecord {
     int fileType = 0;                     // 0 nothing stored, 1 or 2
     std::optional<std::int64_t> savedAt;  // unix seconds of the last stored package
     std::string packageName;              // file name inside the shelf, empty when none
+};
+
+// How many failed logins each scope takes before it backs off. A scope at
+// or above its limit is refused for backoffSeconds, doubled for every
+// further failure, at most maxBackoffSeconds; failures are forgotten a day
+// after the last one (an hour for one ID from one address).
+struct LoginLimits {
+    int pairFailures = 5;      // one ID from one address
+    int addressFailures = 30;  // any IDs from one address
+    // One ID from all addresses. This only slows addresses that have
+    // failures of their own, so a distributed guesser cannot shut the
+    // member out from a clean address.
+    int idFailures = 20;
+    std::int64_t backoffSeconds = 60;
+    std::int64_t maxBackoffSeconds = 900;
+};
+
+// Registrations one address may make per window: form posts that reach
+// the account checks, and accounts actually added.
+struct RegistrationLimits {
+    int posts = 30;
+    int accounts = 5;
+    std::int64_t windowSeconds = 3600;
 };
 
 struct SessionGrant {
@@ -51,21 +76,35 @@ public:
     bool SetSuspended(const std::string& id, bool suspended);
     void SetPasswordHash(const std::string& id, const std::string& passwordHash);
 
-    // Lock-out bookkeeping, by the login ID as typed (known or not, so a
-    // lock does not tell whether an ID exists).
-    // Unix time until which the ID is locked, or 0.
-    std::int64_t LockedUntil(const std::string& loginId, std::int64_t now);
-    // Counts one failure; at `maxFailures` the ID is locked for
-    // `lockSeconds` and the count starts again.
-    void RecordFailure(const std::string& loginId, std::int64_t now, int maxFailures,
-                       std::int64_t lockSeconds);
-    void ClearFailures(const std::string& loginId);
+    // Login throttling, by the login ID as typed (known or not, so a
+    // refusal does not tell whether an ID exists) and the client's address.
+    // Decides whether an attempt may have its password verified and, when
+    // it may, counts it as a failure in the same transaction, so parallel
+    // attempts never see a count that is too low. False: refused unverified.
+    bool BeginLoginAttempt(const std::string& loginId, std::string_view address, std::int64_t now,
+                           const LoginLimits& limits);
+    // Takes back the count of an attempt whose password was right, and
+    // only that one: clearing more would let the attempts of a burst that
+    // were still in flight, or came after, be verified beyond the limits.
+    void LoginSucceeded(const std::string& loginId, std::string_view address,
+                        const LoginLimits& limits);
 
-    // Stores a new session and drops expired ones and all but the newest
-    // `keep` sessions of the member.
+    // Registration bookkeeping per client address. Counts one form post,
+    // pessimistically as an added account; nullopt (nothing counted) when the
+    // address used up its posts or accounts of the window. The returned
+    // slot is given back to RegistrationNotAdded when no account was made.
+    std::optional<std::int64_t> BeginRegistration(std::string_view address, std::int64_t now,
+                                                  const RegistrationLimits& limits);
+    void RegistrationNotAdded(std::int64_t slot);
+    // Marks a single-use token (by its digest) as spent until `expiresAt`;
+    // false when it was spent already.
+    bool SpendToken(const std::string& tokenDigest, std::int64_t expiresAt, std::int64_t now);
+
+    // Stores a new session (only digests of its two secrets) and drops
+    // expired ones and all but the newest `keep` sessions of the member.
     void AddSession(const std::string& id, const SessionGrant& grant, std::int64_t now, int keep);
-    // Compare the offered secret with every live session of the member in
-    // constant time.
+    // Compare the digest of the offered secret with every live session of
+    // the member in constant time.
     bool MemberKeyValid(const std::string& id, const std::string& key, std::int64_t now);
     bool CapabilityValid(const std::string& id, const std::string& capability, std::int64_t now);
 

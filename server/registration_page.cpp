@@ -65,27 +65,45 @@ std::string HtmlEscape(std::string_view text) {
 RegistrationPage::RegistrationPage(MemberDesk& desk, std::string secret)
     : m_desk(desk), m_secret(std::move(secret)) {}
 
+std::string RegistrationPage::Mac(const std::string& nonce, const std::string& stamp,
+                                  const std::string& salt) const {
+    return MacHex(m_secret, "register|" + nonce + "|" + stamp + "|" + salt);
+}
+
 std::string RegistrationPage::MakeToken(const std::string& nonce, std::int64_t now) const {
-    std::string stamp = std::to_string(now);
-    return stamp + "." + MacHex(m_secret, "register|" + nonce + "|" + stamp);
+    const std::string stamp = std::to_string(now);
+    const std::string salt = RandomHex(8);
+    return stamp + "." + salt + "." + Mac(nonce, stamp, salt);
+}
+
+std::optional<std::int64_t> RegistrationPage::TokenIssued(const std::string& token,
+                                                          const std::string& nonce,
+                                                          std::int64_t now) const {
+    if (!IsNonce(nonce))
+        return std::nullopt;
+    const std::size_t dot = token.find('.');
+    if (dot == std::string::npos || dot == 0 || dot > 12)
+        return std::nullopt;
+    const std::size_t dot2 = token.find('.', dot + 1);
+    if (dot2 != dot + 17)
+        return std::nullopt;
+    const std::string stamp = token.substr(0, dot);
+    for (char c : stamp) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    }
+    const std::int64_t issued = std::stoll(stamp);
+    if (issued > now + 60 || now - issued > kTokenSeconds)
+        return std::nullopt;
+    const std::string salt = token.substr(dot + 1, 16);
+    if (!ConstantTimeEqual(token.substr(dot2 + 1), Mac(nonce, stamp, salt)))
+        return std::nullopt;
+    return issued;
 }
 
 bool RegistrationPage::TokenValid(const std::string& token, const std::string& nonce,
                                   std::int64_t now) const {
-    if (!IsNonce(nonce))
-        return false;
-    std::size_t dot = token.find('.');
-    if (dot == std::string::npos || dot == 0 || dot > 12)
-        return false;
-    std::string stamp = token.substr(0, dot);
-    for (char c : stamp) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    std::int64_t issued = std::stoll(stamp);
-    if (issued > now + 60 || now - issued > kTokenSeconds)
-        return false;
-    return ConstantTimeEqual(token, MakeToken(nonce, issued));
+    return TokenIssued(token, nonce, now).has_value();
 }
 
 RegistrationPage::Reply RegistrationPage::Show(const std::optional<std::string>& cookie) const {
@@ -133,23 +151,30 @@ RegistrationPage::Reply RegistrationPage::Form(int status, const std::string& me
 }
 
 RegistrationPage::Reply RegistrationPage::Submit(std::string_view body,
-                                                 const std::optional<std::string>& cookie) const {
+                                                 const std::optional<std::string>& cookie,
+                                                 std::string_view clientAddress) const {
     auto fields = ParseForm(body);
     auto field = [&](const char* name) {
         auto it = fields.find(name);
         return it == fields.end() ? std::string() : it->second;
     };
     const std::string id = field("memberId");
-    if (!cookie || !TokenValid(field("csrfToken"), *cookie, Now())) {
-        return Form(403, "보안 확인에 실패했습니다. 이 페이지를 새로 연 뒤 다시 가입해 주세요.",
-                    true, id, cookie);
-    }
+    const std::string token = field("csrfToken");
+    std::optional<std::int64_t> issued;
+    if (cookie)
+        issued = TokenIssued(token, *cookie, Now());
+    const char* refusal = "보안 확인에 실패했습니다. 이 페이지를 새로 연 뒤 다시 가입해 주세요.";
+    if (!issued)
+        return Form(403, refusal, true, id, cookie);
     const std::string password = field("password");
-    if (password != field("passwordConfirm"))
-        return Form(400, "두 비밀번호가 서로 다릅니다.", true, id, cookie);
     MemberDesk::Registration result;
     try {
-        result = m_desk.Register(id, password);
+        // A replayed token is refused as a forged one is.
+        if (!m_desk.SpendOnce(token, *issued + kTokenSeconds + 1))
+            return Form(403, refusal, true, id, cookie);
+        if (password != field("passwordConfirm"))
+            return Form(400, "두 비밀번호가 서로 다릅니다.", true, id, cookie);
+        result = m_desk.Register(id, password, clientAddress);
     } catch (const std::exception&) {
         return Form(500, "서비스에 문제가 있어 가입하지 못했습니다. 잠시 후 다시 시도하세요.", true,
                     id, cookie);
@@ -169,6 +194,9 @@ RegistrationPage::Reply RegistrationPage::Submit(std::string_view body,
             return Form(400, "비밀번호가 너무 깁니다.", true, id, cookie);
         case MemberDesk::Registration::Taken:
             return Form(409, "이미 사용 중인 아이디입니다. 다른 아이디를 고르세요.", true, id,
+                        cookie);
+        case MemberDesk::Registration::TooMany:
+            return Form(429, "가입 요청이 너무 많습니다. 잠시 후 다시 시도하세요.", true, id,
                         cookie);
     }
     return Form(500, "알 수 없는 오류입니다.", true, id, cookie);

@@ -1,10 +1,12 @@
 #pragma once
 // The member registration page: an HTML form that works without script.
 // Cross-site posts are stopped with a double-submit token: the page sets a
-// random nonce cookie and puts into the form a token made of a timestamp
-// and an HMAC (under the service's secret) of that nonce and timestamp. A
-// post counts only with a fresh token that matches the cookie sent with
-// it, which another site can neither read nor forge.
+// random nonce cookie and puts into the form a token made of a timestamp,
+// a random salt and an HMAC (under the service's secret) of the nonce,
+// timestamp and salt. A post counts only with a fresh token that matches
+// the cookie sent with it, which another site can neither read nor forge.
+// Each token is good for one post: the store remembers spent ones until
+// they expire, and every page the service answers carries a new token.
 
 #include <cstdint>
 #include <optional>
@@ -19,7 +21,7 @@ class RegistrationPage {
 public:
     static constexpr const char* kPath = "/Member/Common/frmMemberRegist.aspx";
     static constexpr const char* kCookie = "skiv_reg";
-    static constexpr std::int64_t kTokenSeconds = 2 * 3600;
+    static constexpr std::int64_t kTokenSeconds = 30 * 60;
 
     struct Reply {
         int status = 200;
@@ -33,14 +35,23 @@ public:
 
     // GET: the empty form. `cookie` is the nonce the browser sent, if any.
     Reply Show(const std::optional<std::string>& cookie) const;
-    // POST of the form body (application/x-www-form-urlencoded).
-    Reply Submit(std::string_view body, const std::optional<std::string>& cookie) const;
+    // POST of the form body (application/x-www-form-urlencoded) from
+    // `clientAddress` (the peer's IP address), by which registrations are
+    // rate-limited.
+    Reply Submit(std::string_view body, const std::optional<std::string>& cookie,
+                 std::string_view clientAddress) const;
 
-    // Token for a nonce at a time; exposed for tests of the checks.
+    // Token for a nonce at a time (each call salts anew); exposed for tests
+    // of the checks.
     std::string MakeToken(const std::string& nonce, std::int64_t now) const;
     bool TokenValid(const std::string& token, const std::string& nonce, std::int64_t now) const;
 
 private:
+    // When the token was issued, if it is fresh and belongs to the nonce.
+    std::optional<std::int64_t> TokenIssued(const std::string& token, const std::string& nonce,
+                                            std::int64_t now) const;
+    std::string Mac(const std::string& nonce, const std::string& stamp,
+                    const std::string& salt) const;
     Reply Form(int status, const std::string& message, bool isError, const std::string& id,
                const std::optional<std::string>& cookie) const;
 

@@ -30,6 +30,15 @@ bool ConstantTimeEqual(std::string_view a, std::string_view b) {
     return sodium_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
+std::string SecretDigest(std::string_view secret) {
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(secret.data()),
+                       secret.size());
+    char hex[crypto_hash_sha256_BYTES * 2 + 1];
+    sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+    return std::string(hex);
+}
+
 std::string MacHex(std::string_view key, std::string_view message) {
     unsigned char k[crypto_auth_KEYBYTES];
     crypto_generichash(k, sizeof k, reinterpret_cast<const unsigned char*>(key.data()), key.size(),

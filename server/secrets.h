@@ -18,6 +18,11 @@ std::string RandomHex(std::size_t bytes);
 // only, never on where the strings differ.
 bool ConstantTimeEqual(std::string_view a, std::string_view b);
 
+// SHA-256 of `secret` as lower-case hex: what the store keeps of a random
+// key instead of the key itself (the keys carry 256 random bits, so a
+// plain hash cannot be reversed by guessing).
+std::string SecretDigest(std::string_view secret);
+
 // HMAC-SHA-512-256 of `message` under `key` (any length; hashed to the
 // key size), as hex.
 std::string MacHex(std::string_view key, std::string_view message);

@@ -4,6 +4,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
@@ -88,6 +89,11 @@ Cert NewCert(EVP_PKEY* key, const std::string& commonName, long days) {
     return cert;
 }
 
+constexpr const char* kTls12Ciphers =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+    "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+    "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+
 bool LooksLikeIp(const std::string& host) {
     if (host.find(':') != std::string::npos)
         return true;  // IPv6
@@ -140,10 +146,18 @@ Cert ReadCert(const std::string& path) {
     return cert;
 }
 
-// A made certificate is renewed a month before it expires, and when it
-// does not name a host the service is now reached by.
-bool StillGood(const std::string& certFile, const std::vector<std::string>& hosts) {
-    Cert cert = ReadCert(certFile);
+// A made certificate is renewed a month before it expires, when it does
+// not name a host the service is now reached by, and when it does not
+// belong to the key or the CA beside it (a set-up cut short).
+bool StillGood(const TlsFiles& files, const std::vector<std::string>& hosts) {
+    Cert cert = ReadCert(files.certFile);
+    Cert ca = ReadCert(files.caFile);
+    Pkey key = ReadKey(files.keyFile);
+    if (X509_check_private_key(cert.get(), key.get()) != 1 ||
+        X509_verify(cert.get(), X509_get0_pubkey(ca.get())) != 1) {
+        ERR_clear_error();
+        return false;
+    }
     time_t soon = std::time(nullptr) + 30L * 24 * 3600;
     if (X509_cmp_time(X509_get0_notAfter(cert.get()), &soon) <= 0)
         return false;
@@ -158,6 +172,19 @@ bool StillGood(const std::string& certFile, const std::vector<std::string>& host
     return true;
 }
 
+// The hosts every server certificate names, then the extra ones.
+std::vector<std::string> AllHosts(const std::vector<std::string>& extraHosts) {
+    std::vector<std::string> hosts = {"localhost", "127.0.0.1", "::1"};
+    for (const auto& host : extraHosts) {
+        bool known = host.empty();
+        for (const auto& h : hosts)
+            known = known || h == host;
+        if (!known)
+            hosts.push_back(host);
+    }
+    return hosts;
+}
+
 }  // namespace
 
 TlsFiles EnsureTlsMaterial(const std::string& tlsFolder,
@@ -168,41 +195,44 @@ TlsFiles EnsureTlsMaterial(const std::string& tlsFolder,
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
         throw std::runtime_error("cannot create " + dir + ": " + std::strerror(errno));
     TlsFiles files{dir + "server.pem", dir + "server-key.pem", dir + "ca.pem", false};
-    const std::string caKeyFile = dir + "ca-key.pem";
+    // Earlier versions kept the CA key; it goes whatever happens next.
+    const std::string oldCaKey = dir + "ca-key.pem";
+    if (::unlink(oldCaKey.c_str()) != 0 && errno != ENOENT)
+        throw std::runtime_error("cannot delete " + oldCaKey + ": " + std::strerror(errno));
     if (FileExists(files.certFile) && FileExists(files.keyFile) && FileExists(files.caFile) &&
-        StillGood(files.certFile, extraHosts))
+        StillGood(files, extraHosts))
         return files;
 
-    Pkey caKey;
-    Cert ca;
-    if (FileExists(files.caFile) && FileExists(caKeyFile)) {
-        caKey = ReadKey(caKeyFile);
-        ca = ReadCert(files.caFile);
-    } else {
-        caKey = NewKey();
-        ca = NewCert(caKey.get(), "Kelbo Skiv Addon private CA", 3650);
-        X509_set_issuer_name(ca.get(), X509_get_subject_name(ca.get()));
-        AddExtension(ca.get(), ca.get(), NID_basic_constraints, "critical,CA:TRUE,pathlen:0");
-        AddExtension(ca.get(), ca.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
-        AddExtension(ca.get(), ca.get(), NID_subject_key_identifier, "hash");
-        if (!X509_sign(ca.get(), caKey.get(), EVP_sha256()))
-            Fail("signing the CA");
-        WritePem(caKeyFile, 0600, [&](FILE* f) {
-            return PEM_write_PrivateKey(f, caKey.get(), nullptr, nullptr, 0, nullptr, nullptr);
-        });
-        WritePem(files.caFile, 0644, [&](FILE* f) { return PEM_write_X509(f, ca.get()); });
+    const std::vector<std::string> hosts = AllHosts(extraHosts);
+    std::string san, permitted = "critical";
+    for (const auto& host : hosts) {
+        const bool ip = LooksLikeIp(host);
+        san += (san.empty() ? "" : ",") + std::string(ip ? "IP:" : "DNS:") + host;
+        permitted += ",permitted;";
+        if (!ip)
+            permitted += "DNS:" + host;
+        else if (host.find(':') != std::string::npos)
+            permitted += "IP:" + host + "/ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff";
+        else
+            permitted += "IP:" + host + "/255.255.255.255";
     }
+
+    // The CA lives in this function only; see the header for why.
+    Pkey caKey = NewKey();
+    // A day past the server certificate, which is all it will ever sign.
+    Cert ca = NewCert(caKey.get(), "Kelbo Skiv Addon private CA", 398);
+    X509_set_issuer_name(ca.get(), X509_get_subject_name(ca.get()));
+    AddExtension(ca.get(), ca.get(), NID_basic_constraints, "critical,CA:TRUE,pathlen:0");
+    AddExtension(ca.get(), ca.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
+    AddExtension(ca.get(), ca.get(), NID_subject_key_identifier, "hash");
+    AddExtension(ca.get(), ca.get(), NID_name_constraints, permitted);
+    if (!X509_sign(ca.get(), caKey.get(), EVP_sha256()))
+        Fail("signing the CA");
 
     Pkey key = NewKey();
     // 397 days: within what browsers accept for a server certificate.
     Cert cert = NewCert(key.get(), "localhost", 397);
     X509_set_issuer_name(cert.get(), X509_get_subject_name(ca.get()));
-    std::string san = "DNS:localhost,IP:127.0.0.1,IP:::1";
-    for (const auto& host : extraHosts) {
-        if (host.empty() || host == "localhost" || host == "127.0.0.1" || host == "::1")
-            continue;
-        san += (LooksLikeIp(host) ? ",IP:" : ",DNS:") + host;
-    }
     AddExtension(cert.get(), ca.get(), NID_subject_alt_name, san);
     AddExtension(cert.get(), ca.get(), NID_basic_constraints, "critical,CA:FALSE");
     AddExtension(cert.get(), ca.get(), NID_key_usage, "critical,digitalSignature");
@@ -210,12 +240,23 @@ TlsFiles EnsureTlsMaterial(const std::string& tlsFolder,
     AddExtension(cert.get(), ca.get(), NID_authority_key_identifier, "keyid:always");
     if (!X509_sign(cert.get(), caKey.get(), EVP_sha256()))
         Fail("signing the server certificate");
+    caKey.reset();
+    // The CA goes last: until it is replaced, the check above finds the
+    // set inconsistent and makes it anew.
     WritePem(files.keyFile, 0600, [&](FILE* f) {
         return PEM_write_PrivateKey(f, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
     });
     WritePem(files.certFile, 0644, [&](FILE* f) { return PEM_write_X509(f, cert.get()); });
+    WritePem(files.caFile, 0644, [&](FILE* f) { return PEM_write_X509(f, ca.get()); });
     files.created = true;
     return files;
+}
+
+void ApplyTlsPolicy(SSL_CTX* ctx) {
+    if (SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) != 1 ||
+        SSL_CTX_set_cipher_list(ctx, kTls12Ciphers) != 1)
+        Fail("cannot set the cipher policy");
+    SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
 }
 
 }  // namespace skiv::server

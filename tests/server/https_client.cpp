@@ -55,6 +55,10 @@ public:
         if (!call.cookie.empty())
             curl_easy_setopt(m_curl, CURLOPT_COOKIE, call.cookie.c_str());
         m_headers = curl_slist_append(m_headers, "Expect:");
+        if (!call.fromAddress.empty()) {
+            m_interface = "host!" + call.fromAddress;
+            curl_easy_setopt(m_curl, CURLOPT_INTERFACE, m_interface.c_str());
+        }
         if (!call.connectTo.empty()) {
             m_connectTo = curl_slist_append(m_connectTo, call.connectTo.c_str());
             curl_easy_setopt(m_curl, CURLOPT_CONNECT_TO, m_connectTo);
@@ -80,6 +84,7 @@ public:
 
 private:
     CURL* m_curl;
+    std::string m_interface;
     curl_slist* m_headers = nullptr;
     curl_slist* m_connectTo = nullptr;
     HttpReply m_reply;

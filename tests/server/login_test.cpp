@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <latch>
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "service_test_util.h"
 
 namespace skiv::test {
@@ -69,34 +75,86 @@ TEST_F(LoginTest, PasswordsArePercentDecodedWithPlusAsSpace) {
     EXPECT_EQ(LoginRaw(svc, "avsMemberID=dave&avsPassword=100%sure!").error, "0");
 }
 
-TEST_F(LoginTest, SuspendedMemberIsRefusedWithFourUntilResumed) {
+TEST_F(LoginTest, SuspendedMemberGetsFourForAnyPasswordUntilResumed) {
     svc.Suspend("alice");
-    LoginReply r = Login(svc, "alice", "correct horse");
-    EXPECT_EQ(r.error, "4");
-    EXPECT_FALSE(r.errormsg.empty());
-    // A wrong password does not learn that the ID is suspended.
-    EXPECT_EQ(Login(svc, "alice", "guess").error, "3");
+    LoginReply right = Login(svc, "alice", "correct horse");
+    EXPECT_EQ(right.error, "4");
+    EXPECT_FALSE(right.errormsg.empty());
+    // A wrong password must not answer otherwise: that would confirm the
+    // right one to a guesser.
+    EXPECT_EQ(Login(svc, "alice", "guess").http.body, right.http.body);
     svc.Resume("alice");
     EXPECT_EQ(Login(svc, "alice", "correct horse").error, "0");
 }
 
-TEST_F(LoginTest, RepeatedFailuresLockTheIdKnownOrNot) {
-    for (int i = 0; i < 4; ++i)
-        ASSERT_EQ(Login(svc, "alice", "guess").error, "3");
-    // Four failures do not lock; success resets the count.
-    ASSERT_EQ(Login(svc, "alice", "correct horse").error, "0");
+// The login throttle, driven from several loopback addresses. Its limits:
+// 5 failures per ID and address, 30 per address, 20 per ID (which then
+// slows only addresses with failures of their own).
+TEST_F(LoginTest, FailuresBackOffPerAddressWithoutLockingTheMemberOut) {
+    const std::string guesser = "127.0.0.2";
     for (int i = 0; i < 5; ++i)
-        ASSERT_EQ(Login(svc, "alice", "guess").error, "3");
-    LoginReply locked = Login(svc, "alice", "correct horse");
-    EXPECT_EQ(locked.error, "4");
-    EXPECT_EQ(locked.memberkey, "");
-    // An unknown ID locks the same way, so the lock tells nothing.
+        ASSERT_EQ(Login(svc, "alice", "guess", guesser).error, "3") << i;
+    LoginReply refused = Login(svc, "alice", "guess", guesser);
+    EXPECT_EQ(refused.error, "4");
+    EXPECT_EQ(Login(svc, "alice", "correct horse", guesser).http.body, refused.http.body);
+    // The member, from their own address, is not locked out.
+    EXPECT_EQ(Login(svc, "alice", "correct horse", "127.0.0.1").error, "0");
+    // An unknown ID backs off the same way, so a refusal tells nothing.
     for (int i = 0; i < 5; ++i)
-        ASSERT_EQ(Login(svc, "ghost", "guess").error, "3");
-    EXPECT_EQ(Login(svc, "ghost", "guess").http.body, locked.http.body);
-    // Other members are not affected.
+        ASSERT_EQ(Login(svc, "ghost", "guess", guesser).error, "3");
+    EXPECT_EQ(Login(svc, "ghost", "guess", guesser).http.body, refused.http.body);
+
+    // Guesses at bob spread over addresses (4 each, under the per-address
+    // limit) slow the ID down, but only for addresses that failed.
     svc.AddMember("bob", "password2");
-    EXPECT_EQ(Login(svc, "bob", "password2").error, "0");
+    for (int a = 10; a < 15; ++a) {
+        for (int i = 0; i < 4; ++i)
+            ASSERT_EQ(Login(svc, "bob", "guess", "127.0.0." + std::to_string(a)).error, "3");
+    }
+    EXPECT_EQ(Login(svc, "bob", "password2", "127.0.0.10").error, "4");
+    EXPECT_EQ(Login(svc, "bob", "password2", "127.0.0.1").error, "0");
+}
+
+// Runs `count` logins at once from `from`; the i-th uses credentials(i).
+template <typename Credentials>
+std::vector<std::string> LoginBurst(const ServiceLauncher& svc, int count, const std::string& from,
+                                    Credentials credentials) {
+    std::vector<std::string> errors(count);
+    std::latch start(count);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back([&, i] {
+            const auto [id, password] = credentials(i);
+            start.arrive_and_wait();
+            errors[i] = Login(svc, id, password, from).error;
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    return errors;
+}
+
+// Answers "0" and "3" mean the password was verified; "4" that the attempt
+// was refused before.
+long Count(const std::vector<std::string>& errors, const char* error) {
+    return std::count(errors.begin(), errors.end(), error);
+}
+
+TEST_F(LoginTest, ParallelGuessesAreCountedBeforeTheyAreVerified) {
+    auto one = LoginBurst(svc, 16, "127.0.0.3", [](int i) {
+        return std::pair<std::string, std::string>("alice", i == 7 ? "correct horse" : "guess");
+    });
+    EXPECT_LE(Count(one, "3"), 5);
+    EXPECT_LE(Count(one, "0"), 1);
+    EXPECT_EQ(Count(one, "3") + Count(one, "0") + Count(one, "4"), 16);
+
+    // Spraying unknown IDs from one address is capped per address.
+    auto spray = LoginBurst(svc, 64, "127.0.0.4", [](int i) {
+        return std::pair<std::string, std::string>("nobody" + std::to_string(i), "guess");
+    });
+    EXPECT_LE(Count(spray, "3"), 30);
+    EXPECT_EQ(Count(spray, "3") + Count(spray, "4"), 64);
+    EXPECT_EQ(Login(svc, "alice", "correct horse", "127.0.0.1").error, "0");
 }
 
 TEST_F(LoginTest, MalformedRequestsGetOne) {

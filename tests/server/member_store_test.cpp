@@ -32,20 +32,37 @@ TEST_F(MemberStoreTest, IdsAreUniqueWithoutRegardToCase) {
     EXPECT_FALSE(store.FindMember("Alic"));
 }
 
-TEST_F(MemberStoreTest, FailuresLockAtTheLimitAndClear) {
-    for (int i = 0; i < 4; ++i)
-        store.RecordFailure("x", 100, 5, 900);
-    EXPECT_EQ(store.LockedUntil("x", 100), 0);
-    store.RecordFailure("X", 100, 5, 900);
-    EXPECT_EQ(store.LockedUntil("x", 100), 1000);
-    EXPECT_EQ(store.LockedUntil("x", 1000), 0);  // expired
-    // The count started again with the lock.
-    store.RecordFailure("x", 1001, 5, 900);
-    EXPECT_EQ(store.LockedUntil("x", 1001), 0);
-    store.ClearFailures("x");
-    for (int i = 0; i < 4; ++i)
-        store.RecordFailure("x", 1002, 5, 900);
-    EXPECT_EQ(store.LockedUntil("x", 1002), 0);
+TEST_F(MemberStoreTest, LoginThrottleBacksOffLongerAndCountsIpv6ByPrefix) {
+    const LoginLimits limits{3, 5, 100, 60, 200};
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(store.BeginLoginAttempt("x", "10.0.0.1", 100, limits));
+    EXPECT_FALSE(store.BeginLoginAttempt("X", "10.0.0.1", 159, limits));
+    // Past the block, one more failure doubles it; then it stops growing.
+    EXPECT_TRUE(store.BeginLoginAttempt("x", "10.0.0.1", 160, limits));
+    EXPECT_FALSE(store.BeginLoginAttempt("x", "10.0.0.1", 279, limits));
+    EXPECT_TRUE(store.BeginLoginAttempt("x", "10.0.0.1", 280, limits));
+    EXPECT_FALSE(store.BeginLoginAttempt("x", "10.0.0.1", 479, limits));
+    // 5 failures from 10.0.0.1 now: the address is blocked for any ID.
+    EXPECT_FALSE(store.BeginLoginAttempt("y", "10.0.0.1", 300, limits));
+
+    // An attempt counts before its password is checked; a right one takes
+    // back its own count only.
+    ASSERT_TRUE(store.BeginLoginAttempt("a", "10.0.0.3", 100, limits));
+    ASSERT_TRUE(store.BeginLoginAttempt("a", "10.0.0.3", 100, limits));
+    ASSERT_TRUE(store.BeginLoginAttempt("a", "10.0.0.3", 100, limits));
+    EXPECT_FALSE(store.BeginLoginAttempt("a", "10.0.0.3", 100, limits));
+    store.LoginSucceeded("a", "10.0.0.3", limits);
+    EXPECT_TRUE(store.BeginLoginAttempt("a", "10.0.0.3", 100, limits));
+    EXPECT_FALSE(store.BeginLoginAttempt("a", "10.0.0.3", 100, limits));
+
+    // An IPv6 client's /64 counts as one address; the IPv4-mapped form of
+    // an IPv4 address is that address.
+    for (int i = 1; i <= 5; ++i)
+        ASSERT_TRUE(store.BeginLoginAttempt("id" + std::to_string(i),
+                                            "2001:db8::" + std::to_string(i), 100, limits));
+    EXPECT_FALSE(store.BeginLoginAttempt("id9", "2001:db8::ffff:1", 100, limits));
+    EXPECT_TRUE(store.BeginLoginAttempt("id9", "2001:db8:0:1::1", 100, limits));
+    EXPECT_FALSE(store.BeginLoginAttempt("other", "::ffff:10.0.0.1", 300, limits));
 }
 
 TEST_F(MemberStoreTest, SessionsAreBoundToTheMemberExpireAndAreTrimmed) {
@@ -72,6 +89,50 @@ TEST_F(MemberStoreTest, SessionsAreBoundToTheMemberExpireAndAreTrimmed) {
     EXPECT_FALSE(store.SetSuspended("nobody", true));
 }
 
+TEST(MemberStoreFileTest, KeepsOnlyDigestsOfSecretsAndMigratesAnOldFile) {
+    InitCrypto();
+    skiv::test::TempDir dir;
+    const std::string path = dir / "members.sqlite";
+    {
+        // The first layout: live secrets in the sessions table.
+        Database old(path);
+        old.Exec(
+            "CREATE TABLE members (id TEXT PRIMARY KEY COLLATE NOCASE, password_hash TEXT NOT "
+            "NULL, suspended INTEGER NOT NULL DEFAULT 0, created_at INTEGER NOT NULL, file_size "
+            "INTEGER NOT NULL DEFAULT 0, file_type INTEGER NOT NULL DEFAULT 0, saved_at INTEGER, "
+            "package_name TEXT);"
+            "CREATE TABLE sessions (member_id TEXT NOT NULL, member_key TEXT NOT NULL, "
+            "capability TEXT NOT NULL, issued_at INTEGER NOT NULL, expires_at INTEGER NOT NULL);"
+            "CREATE TABLE login_failures (login_id TEXT PRIMARY KEY, failures INTEGER NOT NULL, "
+            "locked_until INTEGER NOT NULL DEFAULT 0, last_failure INTEGER NOT NULL);"
+            "INSERT INTO members (id, password_hash, created_at) VALUES ('alice', 'h', 1);"
+            "INSERT INTO sessions VALUES ('alice', 'oldkey', 'oldcap', 1, 999999);"
+            "INSERT INTO login_failures VALUES ('alice', 0, 999999, 1);");
+    }
+    MemberStore store(path);
+    ASSERT_TRUE(store.FindMember("alice"));
+    EXPECT_FALSE(store.MemberKeyValid("alice", "oldkey", 10));
+    EXPECT_TRUE(store.BeginLoginAttempt("alice", "10.0.0.1", 10, {}));  // the old lock is gone
+    store.AddSession("alice", {"newkey", "newcap", 1000}, 10, 8);
+    EXPECT_TRUE(store.MemberKeyValid("alice", "newkey", 20));
+    EXPECT_TRUE(store.CapabilityValid("alice", "newcap", 20));
+
+    // Nothing in the file can be replayed as a key or capability.
+    Database raw(path);
+    auto rows = raw.Prepare("SELECT * FROM sessions");
+    int seen = 0;
+    while (rows.Step()) {
+        ++seen;
+        for (int c = 0; c < 5; ++c) {
+            for (const char* secret : {"newkey", "newcap", "oldkey"})
+                EXPECT_NE(rows.Text(c), secret);
+        }
+    }
+    EXPECT_EQ(seen, 1);
+    MemberStore reopened(path);  // a migrated file opens as it is
+    EXPECT_TRUE(reopened.MemberKeyValid("alice", "newkey", 20));
+}
+
 TEST_F(MemberStoreTest, RecordPackageReturnsTheReplacedName) {
     store.AddMember("a", "h", 0);
     EXPECT_EQ(store.RecordPackage("a", "a-1.ksp", 10, 1, 500), "");
@@ -93,14 +154,16 @@ TEST_F(MemberStoreTest, ConcurrentWritersFromManyThreads) {
                 std::string id = "m" + std::to_string(t) + "_" + std::to_string(i);
                 store.AddMember(id, "h", 0);
                 store.AddSession(id, {"k", "c", 100}, 1, 8);
-                store.RecordFailure("guess" + std::to_string(i), 1, 5, 900);
+                store.BeginLoginAttempt("guess" + std::to_string(i), "10.0.0." + std::to_string(t),
+                                        1, {});
             }
         });
     }
     for (auto& th : threads)
         th.join();
     EXPECT_EQ(store.ListMembers().size(), 100u);
-    EXPECT_EQ(store.LockedUntil("guess3", 1), 0);  // 4 failures each
+    // 4 failures each, under every limit.
+    EXPECT_TRUE(store.BeginLoginAttempt("guess3", "10.0.0.0", 1, {}));
 }
 
 TEST_F(MemberStoreTest, SettingIsCreatedOnce) {

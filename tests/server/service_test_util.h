@@ -35,9 +35,12 @@ inline bool Shaped(const std::string& text, const std::string& pattern) {
     return true;
 }
 
-inline LoginReply LoginRaw(const ServiceLauncher& svc, const std::string& body) {
+// `from`: the local (loopback) address the login comes from; empty for any.
+inline LoginReply LoginRaw(const ServiceLauncher& svc, const std::string& body,
+                           const std::string& from = "") {
     HttpCall call;
     call.caFile = svc.CaFile();
+    call.fromAddress = from;
     call.http10 = true;
     LoginReply r;
     r.http = PostForm(svc.BaseUrl() + "/skivaddon/actskivaddonlogin.aspx", body, call);
@@ -54,8 +57,9 @@ inline LoginReply LoginRaw(const ServiceLauncher& svc, const std::string& body) 
 }
 
 inline LoginReply Login(const ServiceLauncher& svc, const std::string& id,
-                        const std::string& password) {
-    return LoginRaw(svc, "avsMemberID=" + FormEncode(id) + "&avsPassword=" + FormEncode(password));
+                        const std::string& password, const std::string& from = "") {
+    return LoginRaw(svc, "avsMemberID=" + FormEncode(id) + "&avsPassword=" + FormEncode(password),
+                    from);
 }
 
 inline HttpReply Upload(const ServiceLauncher& svc, const std::string& url, const UploadForm& form,

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <stdexcept>
 
 #include "support/temp_dir.h"
 
@@ -52,22 +53,43 @@ TEST(TlsMaterialTest, MakesACaAndAServerCertificateForLoopback) {
     struct stat st;
     ASSERT_EQ(::stat(files.keyFile.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 077, 0u) << "the private key must not be readable by others";
+    EXPECT_NE(::stat((dir / "tls/ca-key.pem").c_str(), &st), 0) << "the CA key is not kept";
+
+    // The CA's name constraint admits the hosts it signed and nothing else.
+    auto* nc = static_cast<NAME_CONSTRAINTS*>(
+        X509_get_ext_d2i(ca, NID_name_constraints, nullptr, nullptr));
+    ASSERT_TRUE(nc);
+    EXPECT_EQ(NAME_CONSTRAINTS_check(leaf, nc), X509_V_OK);
+    X509* other = X509_new();
+    GENERAL_NAMES* names = GENERAL_NAMES_new();
+    GENERAL_NAME* name = a2i_GENERAL_NAME(nullptr, nullptr, nullptr, GEN_DNS, "bank.example", 0);
+    sk_GENERAL_NAME_push(names, name);
+    X509_add1_ext_i2d(other, NID_subject_alt_name, names, 0, 0);
+    X509_check_purpose(other, -1, 0);  // reads the extensions the check looks at
+    EXPECT_EQ(NAME_CONSTRAINTS_check(other, nc), X509_V_ERR_PERMITTED_VIOLATION);
+    GENERAL_NAMES_free(names);
+    X509_free(other);
+    NAME_CONSTRAINTS_free(nc);
     X509_free(ca);
     X509_free(leaf);
 }
 
-TEST(TlsMaterialTest, ReusesWhatFitsAndRenewsTheServerCertificateForANewHost) {
+TEST(TlsMaterialTest, ReusesWhatFitsAndMakesANewSetForANewHost) {
     skiv::test::TempDir dir;
     EnsureTlsMaterial(dir / "tls", {});
     const std::string ca = skiv::test::ReadFile(dir / "tls/ca.pem");
     const std::string leaf = skiv::test::ReadFile(dir / "tls/server.pem");
 
+    // A CA key an earlier version kept goes; the rest is reused.
+    skiv::test::WriteFile(dir / "tls/ca-key.pem", "old key");
     EXPECT_FALSE(EnsureTlsMaterial(dir / "tls", {"127.0.0.1"}).created);
     EXPECT_EQ(skiv::test::ReadFile(dir / "tls/server.pem"), leaf);
+    EXPECT_THROW(skiv::test::ReadFile(dir / "tls/ca-key.pem"), std::runtime_error);
 
+    // The CA cannot sign again, so a new host brings a new CA.
     TlsFiles renewed = EnsureTlsMaterial(dir / "tls", {"addons.guild.test"});
     EXPECT_TRUE(renewed.created);
-    EXPECT_EQ(skiv::test::ReadFile(dir / "tls/ca.pem"), ca) << "clients keep trusting the CA";
+    EXPECT_NE(skiv::test::ReadFile(dir / "tls/ca.pem"), ca);
     X509* caCert = Load(renewed.caFile);
     X509* leafCert = Load(renewed.certFile);
     ASSERT_TRUE(caCert && leafCert);
