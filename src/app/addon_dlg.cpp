@@ -146,7 +146,7 @@ CAddOnDlg::CAddOnDlg(const CSkin& skin, ServiceConfig config, const std::string&
                      QWidget* parent)
     : QDialog(parent), m_skin(skin) {
     m_log.SetFolder(logFolder);
-    m_controller = std::make_unique<CAddOnController>(*this, m_log, std::move(config));
+    m_controller = std::make_unique<skiv::Controller>(*this, m_log, std::move(config));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setFixedSize(kClientWidth, kClientHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -292,13 +292,13 @@ void CAddOnDlg::CreateControls() {
     connect(m_buttons[0], &QAbstractButton::clicked, this, [this] { OnCloseButton(); });
     connect(m_buttons[1], &QAbstractButton::clicked, this, [this] { showMinimized(); });
     connect(m_buttons[2], &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnBnClickedBtnLogin); });
+            [this] { RunCommand(&skiv::Controller::Login); });
     connect(m_buttons[3], &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnInstallButton); });
+            [this] { RunCommand(&skiv::Controller::InstallSet); });
     connect(m_buttons[4], &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnSaveButton); });
+            [this] { RunCommand(&skiv::Controller::SaveSet); });
     connect(m_buttons[5], &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnRollBackButton); });
+            [this] { RunCommand(&skiv::Controller::RollBack); });
 }
 
 void CAddOnDlg::OnInitDialog() {
@@ -326,7 +326,6 @@ void CAddOnDlg::OnInitDialog() {
     m_editId->setFocus(Qt::OtherFocusReason);
     m_checks[kCheckScopeBasic]->setChecked(true);
     m_checks[kCheckRollback]->setChecked(true);
-    m_controller->Initialize();
 }
 
 QWidget* CAddOnDlg::Control(int id) const {
@@ -444,7 +443,7 @@ bool CAddOnDlg::PreTranslateKey(QKeyEvent* key) {
         return true;
     }
     if (focus == m_editPassword || m_viewMode == skiv::ViewMode::LoggedOut)
-        RunCommand(&CAddOnController::OnBnClickedBtnLogin);
+        RunCommand(&skiv::Controller::Login);
     return true;
 }
 
@@ -505,7 +504,7 @@ void CAddOnDlg::WaitForWorkerAlive() {
     m_controller->WaitForWorker();
 }
 
-void CAddOnDlg::RunCommand(void (CAddOnController::*command)()) {
+void CAddOnDlg::RunCommand(void (skiv::Controller::*command)()) {
     if (m_closing)
         return;
     (m_controller.get()->*command)();

@@ -71,14 +71,13 @@ public:
     static constexpr int kClientHeight = 436;
 
     // Sets up the log in logFolder and the controller for config, builds
-    // the controls and runs the window's initialisation (the controller's
-    // Initialize included).
+    // the controls and runs the window's initialisation.
     CAddOnDlg(const CSkin& skin, ServiceConfig config, const std::string& logFolder,
               QWidget* parent = nullptr);
     ~CAddOnDlg() override;
 
-    CAddOnController& Controller() { return *m_controller; }
-    COperationLog& Log() { return m_log; }
+    skiv::Controller& Controller() { return *m_controller; }
+    OperationLog& Log() { return m_log; }
     // The control of a template ID; null for an unknown ID.
     QWidget* Control(int id) const;
     skiv::ViewMode ViewMode() const { return m_viewMode; }
@@ -128,14 +127,14 @@ private:
     // Enter and Escape before they reach a control; true when swallowed.
     bool PreTranslateKey(QKeyEvent* key);
     void OnCloseButton();
-    void RunCommand(void (CAddOnController::*command)());
+    void RunCommand(void (skiv::Controller::*command)());
     // Runs f on the GUI thread and returns its result.
     template <typename F>
     auto OnGuiThread(F&& f);
 
     const CSkin& m_skin;
-    COperationLog m_log;
-    std::unique_ptr<CAddOnController> m_controller;
+    OperationLog m_log;
+    std::unique_ptr<skiv::Controller> m_controller;
 
     std::map<int, QWidget*> m_controls;
     std::map<int, QCheckBox*> m_checks;

@@ -73,7 +73,7 @@ private slots:
             return a;
         });
         m_dlg = std::make_unique<CAddOnDlg>(skiv::app::CSkin::Instance(),
-                                            skiv::ServiceConfig{"https://127.0.0.1:9", ""},
+                                            skiv::ServiceConfig{"https://127.0.0.1:9"},
                                             m_logDir.path().toStdString() + "/");
         m_dlg->move(100, 100);
     }

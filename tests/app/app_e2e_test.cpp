@@ -40,7 +40,7 @@ struct Computer {
         t::WriteFile(game + "WTF/Config.wtf", "SET uiScale \"0.9\"\n");
         t::WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua", t::RandomBytes(5000, seed));
         dlg = std::make_unique<CAddOnDlg>(skiv::app::CSkin::Instance(),
-                                          skiv::ServiceConfig{baseUrl, ""}, logDir.path());
+                                          skiv::ServiceConfig{baseUrl}, logDir.path());
         dlg->show();
     }
     QAbstractButton* Button(int id) { return static_cast<QAbstractButton*>(dlg->Control(id)); }
