@@ -16,11 +16,11 @@ using ::testing::ElementsAre;
 
 class RecordingLog final : public LogSink {
 public:
-    int VWrite(const char* fmt, va_list args) override {
+    bool VWrite(const char* fmt, va_list args) override {
         char buf[2048];
         std::vsnprintf(buf, sizeof buf, fmt, args);
         lines.emplace_back(buf);
-        return 0;
+        return true;
     }
     std::vector<std::string> lines;
 };
