@@ -16,6 +16,7 @@
 #include "platform/fs.h"
 #include "support/faults.h"
 #include "workspace/addon_set.h"
+#include "workspace/game_folder.h"
 
 namespace skiv {
 namespace {
@@ -266,7 +267,7 @@ protected:
     // Runs step with a bound: a step blocked on a pipe is released by
     // opening the pipe's other end, and the test fails instead of hanging.
     template <class Step>
-    int Bounded(Step step, const std::vector<std::string>& pipes) {
+    auto Bounded(Step step, const std::vector<std::string>& pipes) {
         auto done = std::async(std::launch::async, step);
         if (done.wait_for(std::chrono::seconds(20)) == std::future_status::ready)
             return done.get();
@@ -289,7 +290,7 @@ TEST_F(ClientFilesTest, ResetAndReinstallThroughALinkedInterfaceStayInsideTheGam
     WriteFile(game + "WTF/w.txt", "w");
 
     // The delete the reset, install and roll back share.
-    ASSERT_EQ(ctl.DeleteCurAddOn(true), 0);
+    AddOnSet::Delete(game, true, log);
     EXPECT_EQ(Tree(outside.path()), before);
     EXPECT_EQ(ReadFile(outside / "AddOns/Mine/mine.lua"), "player's own");
     struct stat st {};
@@ -301,7 +302,7 @@ TEST_F(ClientFilesTest, ResetAndReinstallThroughALinkedInterfaceStayInsideTheGam
 
     // What is unpacked afterwards lands in a real folder of the game.
     std::string a = MakeArchive({{"Interface/AddOns/New/", "new.lua", "new"}});
-    ASSERT_EQ(ctl.UnTarFile(a, true), 0);
+    ASSERT_EQ(UnpackArchive(a, game, log), ResultCode::Ok);
     ASSERT_EQ(::lstat((game + "Interface").c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(ReadFile(game + "Interface/AddOns/New/new.lua"), "new");
@@ -313,7 +314,6 @@ TEST_F(ClientFilesTest, UnpackingAndArchivingNeverWriteThroughPlantedLinks) {
     WriteFile(outside / "victim.txt", "untouched");
     const auto before = Tree(outside.path());
     const std::string target = loadDir.path();
-    ctl.Session().loadFolder = target;
     ASSERT_EQ(::symlink(outside.path().c_str(), (target + "Interface").c_str()), 0);
     WriteFile(target + "WTF/real.txt", "r");
     ASSERT_EQ(::symlink((outside / "victim.txt").c_str(), (target + "WTF/file.txt").c_str()), 0);
@@ -324,22 +324,22 @@ TEST_F(ClientFilesTest, UnpackingAndArchivingNeverWriteThroughPlantedLinks) {
     std::string a = MakeArchive({{"WTF/", "file.txt", "through the file link"},
                                  {"", "ok.txt", "ok"},
                                  {"Interface/", "through.txt", "through the folder link"}});
-    EXPECT_EQ(ctl.UnTarFile(a, false), rc::kCannotCreateFolder);
+    EXPECT_EQ(UnpackArchive(a, target, log), ResultCode::CannotCreateFolder);
     EXPECT_EQ(ReadFile(target + "ok.txt"), "ok");
     // The single-entry path, straight through the folder link.
-    EXPECT_EQ(UnTar(a, 2, target + "Interface/through.txt"), kUnTarNoOutput);
+    EXPECT_EQ(UnTar(a, 2, target + "Interface/through.txt"), ReadOutcome::NoOutput);
     std::string deep = MakeArchive({{"WTF/Deep/Sub/", "x.txt", "x"}});
-    EXPECT_EQ(ctl.UnTarFile(deep, false), rc::kCannotCreateFolder);
+    EXPECT_EQ(UnpackArchive(deep, target, log), ResultCode::CannotCreateFolder);
 
     // The archive's part file planted as a link is replaced, not followed.
     ASSERT_EQ(::symlink((outside / "victim.txt").c_str(), (target + "set.kso.part").c_str()), 0);
-    CTarArchive archive;
+    ArchiveWriter archive;
     archive.SetSourceFolder(target + "WTF/");
-    ASSERT_EQ(archive.AddFile("real.txt", "WTF/", target + "WTF/"), 0);
-    ASSERT_EQ(archive.WriteArchive("set.kso", target), 0);
+    ASSERT_EQ(archive.AddFile("real.txt", "WTF/", target + "WTF/"), WriteOutcome::Ok);
+    ASSERT_EQ(archive.WriteArchive("set.kso", target), WriteOutcome::Ok);
     EXPECT_FALSE(fs::Exists(target + "set.kso.part"));
     TarEntry e;
-    EXPECT_EQ(GetFileInfo(target + "set.kso", e, 0), 0);
+    EXPECT_EQ(GetFileInfo(target + "set.kso", e, 0), ReadOutcome::Ok);
 
     EXPECT_EQ(Tree(outside.path()), before);
     EXPECT_EQ(ReadFile(outside / "victim.txt"), "untouched");
@@ -350,32 +350,30 @@ TEST_F(ClientFilesTest, PackingSkipsPipesAndLogsThem) {
     WriteFile(game + "Interface/b.lua", "b");
     const std::string pipe = game + "Interface/pipe";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    EXPECT_EQ(Bounded([&] { return ctl.AddFileToTar("Interface/"); }, {pipe}), 0);
+    AddOnSet set(game, log);
+    EXPECT_EQ(Bounded([&] { return set.AddFolder("Interface/"); }, {pipe}), ResultCode::Ok);
     EXPECT_THAT(LogLines(), ElementsAre("[AddFileToTar]AddFile Skip:(" + pipe + ")"));
-    ASSERT_EQ(ctl.Session().tarArchive->Entries().size(), 2u);
+    ASSERT_EQ(set.Archive().Entries().size(), 2u);
 
     // A packed file that became a pipe before the archive is written reads
     // as vanished (zeros) instead of blocking the write.
     const std::string swapped = game + "Interface/b.lua";
     ASSERT_EQ(::unlink(swapped.c_str()), 0);
     ASSERT_EQ(::mkfifo(swapped.c_str(), 0600), 0);
-    EXPECT_EQ(
-        Bounded([&] { return ctl.Session().tarArchive->WriteArchive("set.kso", game); }, {swapped}),
-        0);
+    EXPECT_EQ(Bounded([&] { return set.Write("set.kso", game); }, {swapped}), ResultCode::Ok);
     for (int i = 0; i < 2; ++i) {
         TarEntry e;
-        ASSERT_EQ(GetFileInfo(game + "set.kso", e, i), 0);
-        ASSERT_EQ(UnTar(game + "set.kso", i, game + "out"), 0);
+        ASSERT_EQ(GetFileInfo(game + "set.kso", e, i), ReadOutcome::Ok);
+        ASSERT_EQ(UnTar(game + "set.kso", i, game + "out"), ReadOutcome::Ok);
         EXPECT_EQ(ReadFile(game + "out"), e.fileName == "a.lua" ? "a" : std::string(1, '\0'));
     }
 }
 
 TEST_F(ClientFilesTest, AnEmptyFolderChoiceIsDeclinedNotTheRoot) {
-    ctl.Session().loadFolder = game;
+    std::string folder = game;
     window.QueueFolder(std::string());
-    EXPECT_EQ(ctl.SetUserLoadPath(), rc::kLoadFolderDeclined);
-    EXPECT_EQ(ctl.Session().loadFolder, game);
+    EXPECT_EQ(ChooseInstallFolder(window, log, folder), ResultCode::LoadFolderDeclined);
+    EXPECT_EQ(folder, game);
     EXPECT_THAT(LogLines(),
                 ElementsAre("[SetUserLoadPath]애드온을 로딩할 폴더를 선택하지 않았습니다"));
 }
