@@ -1,8 +1,8 @@
-// The archive reader on arbitrary bytes: the head, every table record, the
-// single-entry unpacking, and the controller's whole unpacking into a game
-// folder. The unpacked tree must be exactly what a plain reading of the
-// table says (entries in order, unsafe names skipped, last writer wins),
-// and nothing may appear anywhere else under the scratch folder.
+// The archive reader on arbitrary bytes: the head, every table record, one
+// entry's extraction, and the whole unpacking into a game folder. The
+// unpacked tree must be exactly what a plain reading of the table says
+// (entries in order, unsafe names skipped, last writer wins), and nothing
+// may appear anywhere else under the scratch folder.
 
 #include <algorithm>
 #include <cstring>
