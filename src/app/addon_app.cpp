@@ -24,7 +24,7 @@ int CAddOnApp::Run(int argc, char** argv) {
     int status = 0;
     {
         CAddOnDlg dlg(CSkin::Instance(), ServiceConfig::FromEnvironment(),
-                      COperationLog::DefaultFolder());
+                      OperationLog::DefaultFolder());
         dlg.exec();  // the result of the modal run is not used
     }
     return status;

@@ -146,7 +146,7 @@ CAddOnDlg::CAddOnDlg(const CSkin& skin, ServiceConfig config, const std::string&
                      QWidget* parent)
     : QDialog(parent), m_skin(skin) {
     m_log.SetFolder(logFolder);
-    m_controller = std::make_unique<CAddOnController>(*this, m_log, std::move(config));
+    m_controller = std::make_unique<skiv::Controller>(*this, m_log, std::move(config));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setFixedSize(kClientWidth, kClientHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -208,13 +208,20 @@ void CAddOnDlg::CreateControls() {
         box->setGeometry(rect);
         m_checks[id] = box;
         m_controls[id] = box;
-        if (id != kCheckLaunch && id != kCheckIntoFolder) {
-            const int boxId = id;
-            connect(box, &QCheckBox::clicked, this, [this, boxId] {
-                if (!m_closing)
-                    m_controller->OnCheckClicked(boxId);
-            });
-        }
+    }
+    // The save scope and the roll-back choice are pairs of which exactly one
+    // box is checked: a click on one sets its partner to the opposite.
+    const std::pair<int, int> pairs[] = {{kCheckScopeBasic, kCheckScopeFull},
+                                         {kCheckScopeFull, kCheckScopeBasic},
+                                         {kCheckRollback, kCheckReset},
+                                         {kCheckReset, kCheckRollback}};
+    for (const auto& [clicked, partner] : pairs) {
+        QCheckBox* box = m_checks[clicked];
+        QCheckBox* other = m_checks[partner];
+        connect(box, &QCheckBox::clicked, this, [this, box, other] {
+            if (!m_closing)
+                other->setChecked(!box->isChecked());
+        });
     }
 
     m_progress = new QProgressBar(this);
@@ -285,13 +292,13 @@ void CAddOnDlg::CreateControls() {
     connect(m_buttons[0], &QAbstractButton::clicked, this, [this] { OnCloseButton(); });
     connect(m_buttons[1], &QAbstractButton::clicked, this, [this] { showMinimized(); });
     connect(m_buttons[2], &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnBnClickedBtnLogin); });
+            [this] { RunCommand(&skiv::Controller::Login); });
     connect(m_buttons[3], &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnInstallButton); });
+            [this] { RunCommand(&skiv::Controller::InstallSet); });
     connect(m_buttons[4], &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnSaveButton); });
+            [this] { RunCommand(&skiv::Controller::SaveSet); });
     connect(m_buttons[5], &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnRollBackButton); });
+            [this] { RunCommand(&skiv::Controller::RollBack); });
 }
 
 void CAddOnDlg::OnInitDialog() {
@@ -310,14 +317,15 @@ void CAddOnDlg::OnInitDialog() {
     setWindowFlag(Qt::WindowMinimizeButtonHint, true);
 
     m_closeConfirmed = false;
-    m_viewMode = kLoggedOut;
+    m_viewMode = skiv::ViewMode::LoggedOut;
     update();
     ArrangeControls();
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
     m_link->SetLinkUrl(QString::fromStdString(m_controller->Config().RegistrationUrl()));
     m_editId->setFocus(Qt::OtherFocusReason);
-    m_controller->Initialize();
+    m_checks[kCheckScopeBasic]->setChecked(true);
+    m_checks[kCheckRollback]->setChecked(true);
 }
 
 QWidget* CAddOnDlg::Control(int id) const {
@@ -345,20 +353,21 @@ void CAddOnDlg::RemoveControl(QWidget* control) {
 }
 
 void CAddOnDlg::ArrangeControls() {
-    if (m_viewMode == kLoggedOut) {
+    if (m_viewMode == skiv::ViewMode::LoggedOut) {
         for (int id : {kPanelSeparator, kDateLabel, kDateValue, kSizeLabel, kSizeValue, kNoData,
                        kIdValue, kIdLine})
             RemoveControl(m_controls[id]);
         return;
     }
-    if (m_viewMode != kLoggedInNoData && m_viewMode != kLoggedInWithData)
+    if (m_viewMode != skiv::ViewMode::LoggedInNoData &&
+        m_viewMode != skiv::ViewMode::LoggedInWithData)
         return;
 
     for (int id : {kBtnLogin, kLink, kEditId, kEditPassword}) {
         m_controls[id]->setEnabled(false);
         RemoveControl(m_controls[id]);
     }
-    if (m_viewMode == kLoggedInNoData) {
+    if (m_viewMode == skiv::ViewMode::LoggedInNoData) {
         m_controls[kNoData]->setGeometry(55, 132, 200, 11);
         m_controls[kNoData]->show();
     } else {
@@ -379,7 +388,8 @@ void CAddOnDlg::ArrangeControls() {
 void CAddOnDlg::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
-    const QPixmap& back = m_viewMode != kLoggedOut ? m_backLoggedIn : m_backLoggedOut;
+    const QPixmap& back =
+        m_viewMode != skiv::ViewMode::LoggedOut ? m_backLoggedIn : m_backLoggedOut;
     if (!back.isNull())
         p.drawPixmap(QPointF(0, 0), back);
     if (!m_logo.isNull())
@@ -432,8 +442,8 @@ bool CAddOnDlg::PreTranslateKey(QKeyEvent* key) {
         focusNextPrevChild(true);
         return true;
     }
-    if (focus == m_editPassword || m_viewMode == kLoggedOut)
-        RunCommand(&CAddOnController::OnBnClickedBtnLogin);
+    if (focus == m_editPassword || m_viewMode == skiv::ViewMode::LoggedOut)
+        RunCommand(&skiv::Controller::Login);
     return true;
 }
 
@@ -494,13 +504,13 @@ void CAddOnDlg::WaitForWorkerAlive() {
     m_controller->WaitForWorker();
 }
 
-void CAddOnDlg::RunCommand(void (CAddOnController::*command)()) {
+void CAddOnDlg::RunCommand(void (skiv::Controller::*command)()) {
     if (m_closing)
         return;
     (m_controller.get()->*command)();
 }
 
-// ---- IWindowOps ----
+// ---- WindowOps ----
 
 void CAddOnDlg::ShowMessage(std::string_view text) {
     const bool fromWorker = QThread::currentThread() != thread();
@@ -544,7 +554,7 @@ void CAddOnDlg::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view dat
     });
 }
 
-void CAddOnDlg::SetViewMode(int mode) {
+void CAddOnDlg::SetViewMode(skiv::ViewMode mode) {
     OnGuiThread([&] {
         m_viewMode = mode;
         repaint();
@@ -570,18 +580,16 @@ std::string CAddOnDlg::GetPasswordText() {
     return OnGuiThread([&] { return m_editPassword->text().toStdString(); });
 }
 
-int CAddOnDlg::GetCheck(int id) {
+TaskOptions CAddOnDlg::GetTaskOptions() {
     return OnGuiThread([&] {
-        auto it = m_checks.find(id);
-        return (it != m_checks.end() && it->second->isChecked()) ? 1 : 0;
-    });
-}
-
-void CAddOnDlg::SetCheck(int id, int state) {
-    OnGuiThread([&] {
-        auto it = m_checks.find(id);
-        if (it != m_checks.end())
-            it->second->setChecked(state == 1);
+        TaskOptions o;
+        o.launchAfterInstall = m_checks[kCheckLaunch]->isChecked();
+        o.installIntoFolder = m_checks[kCheckIntoFolder]->isChecked();
+        o.saveScope = m_checks[kCheckScopeFull]->isChecked() ? SaveScope::WithCacheAndFonts
+                                                             : SaveScope::Basic;
+        o.rollBack = m_checks[kCheckRollback]->isChecked() ? RollBackChoice::RestoreBackup
+                                                           : RollBackChoice::DeleteOnly;
+        return o;
     });
 }
 

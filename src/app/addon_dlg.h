@@ -8,7 +8,7 @@
 // owns the session and the worker thread) for its whole life; the skin is
 // borrowed and must outlive the window.
 //
-// Threads: the window lives on the GUI thread. It implements IWindowOps for
+// Threads: the window lives on the GUI thread. It implements WindowOps for
 // the controller; a call from a worker thread is carried to the GUI thread
 // with a blocking queued call, so the worker waits until the widgets have
 // been updated or the box it raised has been dismissed. Whoever waits for
@@ -37,7 +37,7 @@ class CLinkStatic;
 class CSkin;
 class CSkinButton;
 
-class CAddOnDlg final : public QDialog, public IWindowOps {
+class CAddOnDlg final : public QDialog, public WindowOps {
 public:
     enum Control : int {
         kBtnClose = 1000,
@@ -46,7 +46,13 @@ public:
         kBtnInstall = 1003,
         kBtnSave = 1004,
         kBtnRollBack = 1005,
+        kCheckLaunch = 1006,
         kProgress = 1007,
+        kCheckIntoFolder = 1008,
+        kCheckScopeBasic = 1009,
+        kCheckScopeFull = 1010,
+        kCheckRollback = 1011,
+        kCheckReset = 1012,
         kEditId = 1013,
         kEditPassword = 1014,
         kVersion = 1015,
@@ -65,17 +71,16 @@ public:
     static constexpr int kClientHeight = 436;
 
     // Sets up the log in logFolder and the controller for config, builds
-    // the controls and runs the window's initialisation (the controller's
-    // Initialize included).
+    // the controls and runs the window's initialisation.
     CAddOnDlg(const CSkin& skin, ServiceConfig config, const std::string& logFolder,
               QWidget* parent = nullptr);
     ~CAddOnDlg() override;
 
-    CAddOnController& Controller() { return *m_controller; }
-    COperationLog& Log() { return m_log; }
+    skiv::Controller& Controller() { return *m_controller; }
+    OperationLog& Log() { return m_log; }
     // The control of a template ID; null for an unknown ID.
     QWidget* Control(int id) const;
-    int ViewMode() const { return m_viewMode; }
+    skiv::ViewMode ViewMode() const { return m_viewMode; }
     bool CloseConfirmed() const { return m_closeConfirmed; }
 
     // A press at this client point drags the window.
@@ -90,16 +95,15 @@ public:
     // Blocks until no task runs, serving events meanwhile; then joins.
     void WaitForWorkerAlive();
 
-    // ---- IWindowOps (any thread) ----
+    // ---- WindowOps (any thread) ----
     void ShowMessage(std::string_view text) override;
     bool AskYesNo(std::string_view text, std::string_view title, bool questionIcon) override;
     void ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) override;
-    void SetViewMode(int mode) override;
+    void SetViewMode(skiv::ViewMode mode) override;
     void SetProgress(int position) override;
     std::string GetIdText() override;
     std::string GetPasswordText() override;
-    int GetCheck(int id) override;
-    void SetCheck(int id, int state) override;
+    TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
 
@@ -123,14 +127,14 @@ private:
     // Enter and Escape before they reach a control; true when swallowed.
     bool PreTranslateKey(QKeyEvent* key);
     void OnCloseButton();
-    void RunCommand(void (CAddOnController::*command)());
+    void RunCommand(void (skiv::Controller::*command)());
     // Runs f on the GUI thread and returns its result.
     template <typename F>
     auto OnGuiThread(F&& f);
 
     const CSkin& m_skin;
-    COperationLog m_log;
-    std::unique_ptr<CAddOnController> m_controller;
+    OperationLog m_log;
+    std::unique_ptr<skiv::Controller> m_controller;
 
     std::map<int, QWidget*> m_controls;
     std::map<int, QCheckBox*> m_checks;
@@ -144,7 +148,7 @@ private:
     QPixmap m_backLoggedOut, m_backLoggedIn, m_logo;
     bool m_closeConfirmed = false;
     bool m_closing = false;
-    int m_viewMode = kLoggedOut;
+    skiv::ViewMode m_viewMode = skiv::ViewMode::LoggedOut;
     std::atomic<int> m_lastProgress{0};  // the bar's position, as last set
     bool m_dragging = false;
     QPoint m_dragOffset;

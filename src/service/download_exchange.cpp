@@ -9,19 +9,20 @@
 
 namespace skiv {
 
-int DownloadExchange(const DownloadRequest& request, LogSink& log, const ProgressFn& progress) {
+ResultCode DownloadExchange(const DownloadRequest& request, LogSink& log,
+                            const ProgressFn& progress) {
     const std::string folder = request.loadFolder + "Backup/";
     const std::string packagePath = folder + "SkivAddon.ksp";
     if (!fs::EnsureFolder(folder)) {
         log.Write("[DownloadFile]다운로드 디렉토리 생성실패");
-        return rc::kCannotCreateFolder;
+        return ResultCode::CannotCreateFolder;
     }
     auto file = fs::NoShareFile::CreateWrite(packagePath);
     if (!file) {
         log.Write("[DownloadFile]CreateFile Fail:(%d)", fs::LastError());
-        return rc::kCannotCreatePackage;
+        return ResultCode::CannotCreatePackage;
     }
-    int result = 0;
+    ResultCode result = ResultCode::Ok;
     try {
         http::FormClient client("Skiv Addon Download");
         client.SetUseUtf8(true);
@@ -31,7 +32,7 @@ int DownloadExchange(const DownloadRequest& request, LogSink& log, const Progres
         if (status != 200) {
             log.Write("[DownloadFile]DownloadFile Resp Status Error:(%d:%s)",
                       static_cast<int>(status), response->StatusText().c_str());
-            result = rc::kHttpStatus;
+            result = ResultCode::HttpStatus;
         } else {
             std::vector<unsigned char> buf(8192);
             double total = 0;
@@ -42,7 +43,7 @@ int DownloadExchange(const DownloadRequest& request, LogSink& log, const Progres
                     break;
                 if (!file->WriteAll(buf.data(), n)) {
                     log.Write("[DownloadFile]WriteFile Fail:(%d)", fs::LastError());
-                    result = rc::kPackageWriteFailed;
+                    result = ResultCode::PackageWriteFailed;
                     break;
                 }
                 CrashPoint("download.chunk");
@@ -53,14 +54,14 @@ int DownloadExchange(const DownloadRequest& request, LogSink& log, const Progres
                 progress(p <= 10 ? 10 : (p < 90 ? p : 90));
             }
             // The package must be on the disk before it is reported whole.
-            if (result == 0 && !file->Sync()) {
+            if (result == ResultCode::Ok && !file->Sync()) {
                 log.Write("[DownloadFile]WriteFile Fail:(%d)", fs::LastError());
-                result = rc::kPackageWriteFailed;
+                result = ResultCode::PackageWriteFailed;
             }
         }
     } catch (const http::HttpError& e) {
         log.Write("[DownloadFile]DownloadFile Exception:(%s)", e.what());
-        result = rc::kHttpException;
+        result = ResultCode::HttpException;
     }
     return result;
 }

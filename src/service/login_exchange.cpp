@@ -8,20 +8,20 @@ namespace skiv {
 // without bound.
 constexpr std::size_t kMaxLoginReply = 4 * 1024 * 1024;
 
-int LoginExchange(const std::string& baseUrl, const std::string& memberId,
-                  const std::string& password, LoginFields out, LogSink& log) {
+ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
+                         const std::string& password, LoginFields out, LogSink& log) {
     http::SimpleClient client;
     if (!client.Connect(baseUrl + "/", "Mozilla/4.0 (compatible; )")) {
         log.Write("[Login]W3CClient Connect Fail");
         client.Close();
-        return rc::kLoginConnect;
+        return ResultCode::LoginConnect;
     }
     client.AddField("avsMemberID", memberId);
     client.AddField("avsPassword", password);
     if (!client.PostForm("/skivaddon/actskivaddonlogin.aspx")) {
         log.Write("[Login]W3CClient Request Fail");
         client.Close();
-        return rc::kLoginRequest;
+        return ResultCode::LoginRequest;
     }
     std::string reply;
     unsigned char chunk[8192];
@@ -32,7 +32,7 @@ int LoginExchange(const std::string& baseUrl, const std::string& memberId,
         if (n > kMaxLoginReply - reply.size()) {
             log.Write("[Login]Mem Alloc Fail");
             client.Close();
-            return rc::kAllocFailed;
+            return ResultCode::AllocFailed;
         }
         reply.append(reinterpret_cast<const char*>(chunk), n);
     }
@@ -42,11 +42,11 @@ int LoginExchange(const std::string& baseUrl, const std::string& memberId,
     client.Close();
     if (readFailed) {
         log.Write("[Login]W3CClient Response Fail");
-        return rc::kLoginResponse;
+        return ResultCode::LoginResponse;
     }
-    int r = ValidateLoginResponse(reply.empty() ? nullptr : reply.c_str(), out, log);
-    if (r != 0)
-        log.Write("[Login]ValidateLoginResponse Fail:(%d)", r);
+    ResultCode r = ValidateLoginResponse(reply.empty() ? nullptr : reply.c_str(), out, log);
+    if (r != ResultCode::Ok)
+        log.Write("[Login]ValidateLoginResponse Fail:(%d)", Number(r));
     return r;
 }
 

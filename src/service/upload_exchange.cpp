@@ -13,7 +13,7 @@ namespace skiv {
 // without bound.
 constexpr std::size_t kMaxUploadReply = 4 * 1024 * 1024;
 
-int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn& progress) {
+ResultCode UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn& progress) {
     try {
         http::FormClient client("Skiv Addon Upload");
         client.AddParam("avsMemberID", request.memberId);
@@ -37,24 +37,25 @@ int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn&
         if (status != 200) {
             log.Write("[UploadFile]UploadFile Resp Status Error:(%d:%s)", static_cast<int>(status),
                       response->StatusText().c_str());
-            return rc::kHttpStatus;
+            return ResultCode::HttpStatus;
         }
         std::string reply;
         unsigned char chunk[8192];
         while (const auto n = response->Read(chunk, sizeof chunk)) {
             if (n > kMaxUploadReply - reply.size()) {
                 log.Write("[UploadFile]Mem Alloc Fail");
-                return rc::kAllocFailed;
+                return ResultCode::AllocFailed;
             }
             reply.append(reinterpret_cast<const char*>(chunk), n);
         }
-        const int result = ValidateUploadResponse(reply.empty() ? nullptr : reply.c_str(), log);
-        if (result != 0)
-            log.Write("[UploadFile]ValidateUploadResponse Fail:(%d)", result);
+        const ResultCode result =
+            ValidateUploadResponse(reply.empty() ? nullptr : reply.c_str(), log);
+        if (result != ResultCode::Ok)
+            log.Write("[UploadFile]ValidateUploadResponse Fail:(%d)", Number(result));
         return result;
     } catch (const http::HttpError& e) {
         log.Write("[UploadFile]UploadFile Exception:(%s)", e.what());
-        return rc::kHttpException;
+        return ResultCode::HttpException;
     }
 }
 

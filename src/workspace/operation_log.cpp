@@ -15,19 +15,19 @@ namespace {
 constexpr std::size_t kLineBuffer = 2048;
 }
 
-COperationLog::COperationLog() : m_clock([] { return std::time(nullptr); }) {}
+OperationLog::OperationLog() : m_clock([] { return std::time(nullptr); }) {}
 
-COperationLog::~COperationLog() {
+OperationLog::~OperationLog() {
     if (m_file)
         std::fclose(m_file);
 }
 
-void COperationLog::SetFolder(const std::string& folder) {
+void OperationLog::SetFolder(const std::string& folder) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_folder = folder.empty() ? folder : fs::WithSlash(folder);
 }
 
-int COperationLog::VWrite(const char* fmt, va_list args) {
+bool OperationLog::VWrite(const char* fmt, va_list args) {
     // One clock reading names the file and stamps the line.
     std::time_t now = m_clock();
     std::tm tm{};
@@ -57,7 +57,7 @@ int COperationLog::VWrite(const char* fmt, va_list args) {
     if (!m_file) {
         m_file = std::fopen(name, "ab");
         if (!m_file)
-            return -1;
+            return false;
         m_fileName = name;
     }
 
@@ -67,7 +67,7 @@ int COperationLog::VWrite(const char* fmt, va_list args) {
     int n = std::snprintf(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d %s\n", year, month, day,
                           hour, minute, second, message);
     if (n < 0)
-        return 0;
+        return true;
     std::size_t len = static_cast<std::size_t>(n);
     if (len >= sizeof line) {
         // Cut at the buffer's end but keep the line's terminating line feed.
@@ -76,10 +76,10 @@ int COperationLog::VWrite(const char* fmt, va_list args) {
     }
     std::fwrite(line, 1, len, m_file);
     std::fflush(m_file);
-    return 0;
+    return true;
 }
 
-std::string COperationLog::DefaultFolder() {
+std::string OperationLog::DefaultFolder() {
     std::string beside = paths::GetProgramFolder() + "Log/";
     if (fs::EnsureFolder(beside) && ::access(beside.c_str(), W_OK) == 0)
         return beside;

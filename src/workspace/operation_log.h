@@ -1,5 +1,5 @@
 #pragma once
-// COperationLog: the daily failure log shared by every thread.
+// OperationLog: the daily failure log shared by every thread.
 //
 // One line per failing step, "YYYY-MM-DD HH:MM:SS message\n", in
 // "<folder>KSOlog_YYYYMMDD.log". The day's file stays open between writes
@@ -17,24 +17,24 @@
 
 namespace skiv {
 
-class COperationLog final : public LogSink {
+class OperationLog final : public LogSink {
 public:
     // Reads the clock; tests replace it to cross midnight.
     using Clock = std::function<std::time_t()>;
 
-    COperationLog();
-    ~COperationLog() override;
-    COperationLog(const COperationLog&) = delete;
-    COperationLog& operator=(const COperationLog&) = delete;
+    OperationLog();
+    ~OperationLog() override;
+    OperationLog(const OperationLog&) = delete;
+    OperationLog& operator=(const OperationLog&) = delete;
 
     // Folder of the log files; a missing final '/' is added. Call before the
     // first write.
     void SetFolder(const std::string& folder);
     const std::string& Folder() const { return m_folder; }
 
-    // 0 when the line was handed to the file, -1 when the day's file cannot
-    // be opened. Messages longer than 2047 bytes are cut.
-    int VWrite(const char* fmt, va_list args) override;
+    // False when the day's file cannot be opened. Messages longer than 2047
+    // bytes are cut.
+    bool VWrite(const char* fmt, va_list args) override;
 
     void SetClockForTesting(Clock clock) { m_clock = std::move(clock); }
 

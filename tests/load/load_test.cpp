@@ -103,8 +103,8 @@ protected:
             problem = id + " save: login failed: " + c->window.LastMessage();
             return {};
         }
-        c->Press(&CAddOnController::OnSaveButton);
-        if (int r = c->ctl.LastWorkerResult()) {
+        c->Press(&Controller::SaveSet);
+        if (int r = Number(c->ctl.LastWorkerResult())) {
             problem = id + " save failed (" + std::to_string(r) + "): " + c->window.LastMessage();
             return {};
         }
@@ -127,12 +127,12 @@ protected:
         }
         const std::string into = c->gameDir / "chosen/";
         if (intoFolder) {
-            c->Check(kCheckIntoFolder, 1);
+            c->window.SetTaskOptions({.installIntoFolder = true});
             fs::EnsureFolder(into);
             c->window.QueueFolder(into);
         }
-        c->Press(&CAddOnController::OnInstallButton);
-        if (int r = c->ctl.LastWorkerResult()) {
+        c->Press(&Controller::InstallSet);
+        if (int r = Number(c->ctl.LastWorkerResult())) {
             problem =
                 id + " install failed (" + std::to_string(r) + "): " + c->window.LastMessage();
             return {};

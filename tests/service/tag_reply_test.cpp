@@ -7,27 +7,18 @@
 #include <vector>
 
 #include "service/tag_reply.h"
+#include "support/log_lines.h"
 
 namespace skiv {
 namespace {
 
+using test::RecordingLog;
 using ::testing::ElementsAre;
-
-class RecordingLog final : public LogSink {
-public:
-    int VWrite(const char* fmt, va_list args) override {
-        char buf[2048];
-        std::vsnprintf(buf, sizeof buf, fmt, args);
-        lines.emplace_back(buf);
-        return 0;
-    }
-    std::vector<std::string> lines;
-};
 
 class LoginReplyTest : public ::testing::Test {
 protected:
     int Validate(const char* reply) {
-        return ValidateLoginResponse(reply, {size, date, type, key, up, down}, log);
+        return Number(ValidateLoginResponse(reply, {size, date, type, key, up, down}, log));
     }
     std::int32_t size = -1, type = -1;
     std::string date = "old", key = "old", up = "old", down = "old";
@@ -109,12 +100,13 @@ TEST_F(LoginReplyTest, ValueTooLongForTheWorkBufferIsInvalid) {
 
 TEST(UploadReply, CodesAndLines) {
     RecordingLog log;
-    EXPECT_EQ(ValidateUploadResponse("<error>0</error>", log), 0);
-    EXPECT_EQ(ValidateUploadResponse("<error>3</error><errormsg>too big</errormsg>", log), 1029);
-    EXPECT_EQ(ValidateUploadResponse("<error>3</error>", log), 1020);
-    EXPECT_EQ(ValidateUploadResponse("<error>4</error><errormsg>k</errormsg>", log), 1030);
-    EXPECT_EQ(ValidateUploadResponse("<error>5</error><errormsg>k</errormsg>", log), 1031);
-    EXPECT_EQ(ValidateUploadResponse(nullptr, log), 1019);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>0</error>", log)), 0);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>3</error><errormsg>too big</errormsg>", log)),
+              1029);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>3</error>", log)), 1020);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>4</error><errormsg>k</errormsg>", log)), 1030);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>5</error><errormsg>k</errormsg>", log)), 1031);
+    EXPECT_EQ(Number(ValidateUploadResponse(nullptr, log)), 1019);
     EXPECT_EQ(log.lines[0],
               "[ValidateUploadResponse]ValidateUploadResponse Get Error:(3)(too big)");
     EXPECT_EQ(log.lines[1], "[ValidateUploadResponse]ValidateUploadResponse Invalid Resp");

@@ -1,4 +1,4 @@
-// The folder walks and the unpacking operations of the controller.
+// The add-on set's pack and delete walks, and the unpacking.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +15,8 @@
 #include "controller_fixture.h"
 #include "platform/fs.h"
 #include "support/faults.h"
+#include "workspace/addon_set.h"
+#include "workspace/game_folder.h"
 
 namespace skiv {
 namespace {
@@ -27,11 +29,12 @@ class FolderTreeTest : public test::ControllerFixture {
 protected:
     std::vector<std::string> Packed() {
         std::vector<std::string> names;
-        for (const auto& e : ctl.Session().tarArchive->Entries())
+        for (const auto& e : set.Archive().Entries())
             names.push_back(e.folder + e.fileName);
         std::sort(names.begin(), names.end());
         return names;
     }
+    AddOnSet set{game, log};
 };
 
 TEST_F(FolderTreeTest, PackWalkSkipsDotFoldersButNotDotFiles) {
@@ -40,20 +43,18 @@ TEST_F(FolderTreeTest, PackWalkSkipsDotFoldersButNotDotFiles) {
     WriteFile(game + "Interface/AddOns/.git/config", "g");
     WriteFile(game + "Interface/.svn/x/y", "s");
     fs::CreateFolder(game + "Interface/Empty");
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    ASSERT_EQ(ctl.AddFileToTar("Interface/"), 0);
+    ASSERT_EQ(set.AddFolder("Interface/"), ResultCode::Ok);
     EXPECT_THAT(Packed(), ElementsAre("Interface/AddOns/A/.hidden", "Interface/AddOns/A/a.lua"));
     EXPECT_TRUE(LogLines().empty());
 }
 
 TEST_F(FolderTreeTest, PackWalkReportsMissingFolderAndNestedLockOnce) {
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    EXPECT_EQ(ctl.AddFileToTar("Fonts/"), rc::kCannotListFolder);
+    EXPECT_EQ(set.AddFolder("Fonts/"), ResultCode::CannotListFolder);
     EXPECT_THAT(LogLines(), ElementsAre("[AddFileToTar]FindFirstFile Fail:(2)"));
 
     WriteFile(game + "WTF/a/b/c/locked.txt", "x");
     test::HeldFile held(game + "WTF/a/b/c/locked.txt");
-    EXPECT_EQ(ctl.AddFileToTar("WTF/"), kTarCannotOpen);
+    EXPECT_EQ(set.AddFolder("WTF/"), ResultCode::ArchiveCannotOpen);
     auto lines = LogLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "[AddFileToTar]AddFile Fail:(-1)"), 1);
 }
@@ -63,7 +64,7 @@ TEST_F(FolderTreeTest, DeleteWalkRemovesReadOnlyFilesDotFoldersAndEmptyFolders) 
     ASSERT_EQ(::chmod((game + "WTF/ro.txt").c_str(), 0444), 0);
     WriteFile(game + "WTF/.cache/deep/f", "d");
     fs::CreateFolder(game + "WTF/empty");
-    EXPECT_EQ(ctl.DeleteFolder("WTF/"), 0);
+    EXPECT_EQ(DeleteFolder(game, "WTF/", log), ResultCode::Ok);
     EXPECT_FALSE(fs::Exists(game + "WTF"));
     EXPECT_TRUE(LogLines().empty());
 }
@@ -73,7 +74,7 @@ TEST_F(FolderTreeTest, HeldFileSurvivesDeleteAndIsLogged) {
     WriteFile(game + "Interface/go.lua", "g");
     {
         test::HeldFile held(game + "Interface/keep.lua");
-        EXPECT_EQ(ctl.DeleteFolder("Interface/"), 0);
+        EXPECT_EQ(DeleteFolder(game, "Interface/", log), ResultCode::Ok);
     }
     EXPECT_TRUE(fs::Exists(game + "Interface/keep.lua"));
     EXPECT_FALSE(fs::Exists(game + "Interface/go.lua"));
@@ -83,17 +84,16 @@ TEST_F(FolderTreeTest, HeldFileSurvivesDeleteAndIsLogged) {
     EXPECT_EQ(lines[1].rfind("[DeleteFolder]RemoveDirectory:(", 0), 0u);
 }
 
-TEST_F(FolderTreeTest, DeleteCurAddOnHonoursTypeAndFlag) {
+TEST_F(FolderTreeTest, SetDeleteHonoursTheScope) {
     for (const char* f : {"Interface/i", "WTF/w", "Cache/c", "Fonts/f"})
         WriteFile(game + f, "x");
-    ctl.Session().fileType = kTypeBasic;
-    EXPECT_EQ(ctl.DeleteCurAddOn(false), 0);
+    AddOnSet::Delete(game, false, log);
     EXPECT_FALSE(fs::Exists(game + "Interface"));
     EXPECT_TRUE(fs::Exists(game + "Cache/c"));
     EXPECT_TRUE(fs::Exists(game + "Fonts/f"));
 
     // Missing folders are logged twice each and do not fail.
-    EXPECT_EQ(ctl.DeleteCurAddOn(true), 0);
+    AddOnSet::Delete(game, true, log);
     EXPECT_FALSE(fs::Exists(game + "Cache"));
     auto lines = LogLines();
     ASSERT_EQ(lines.size(), 4u);
@@ -135,17 +135,16 @@ protected:
 
 TEST_F(UnpackTest, CreatesFoldersOutermostFirstUnderTheChosenBase) {
     std::string a = MakeArchive({{"Interface/A/B/", "deep.lua", "deep"}, {"", "top.txt", "top"}});
-    ctl.Session().loadFolder = loadDir.path();
-    ASSERT_EQ(ctl.UnTarFile(a, false), 0);
+    ASSERT_EQ(UnpackArchive(a, loadDir.path(), log), ResultCode::Ok);
     EXPECT_EQ(ReadFile(loadDir / "Interface/A/B/deep.lua"), "deep");
     EXPECT_EQ(ReadFile(loadDir / "top.txt"), "top");
     EXPECT_FALSE(fs::Exists(game + "Interface"));
-    ASSERT_EQ(ctl.UnTarFile(a, true), 0);  // and again, under the game folder
+    ASSERT_EQ(UnpackArchive(a, game, log), ResultCode::Ok);  // and again, under the game folder
     EXPECT_EQ(ReadFile(game + "Interface/A/B/deep.lua"), "deep");
 }
 
 TEST_F(UnpackTest, MissingArchiveIsLoggedWithOne) {
-    EXPECT_EQ(ctl.UnTarFile(archiveDir / "none.kso", true), 1);
+    EXPECT_EQ(UnpackArchive(archiveDir / "none.kso", game, log), ResultCode::UnpackNoArchive);
     EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]GetTarInfo Fail:(1)"));
 }
 
@@ -153,7 +152,7 @@ TEST_F(UnpackTest, EntriesClimbingOutOfTheBaseAreRefused) {
     std::string a = MakeArchive(
         {{"../", "evil", "x"}, {"Interface/../../", "evil2", "y"}, {"WTF/", "ok", "z"}});
     // The safe entry still lands; the unpacking reports the refusal.
-    ASSERT_EQ(ctl.UnTarFile(a, true), kUnTarUnsafeName);
+    ASSERT_EQ(UnpackArchive(a, game, log), ResultCode::UnpackUnsafeName);
     EXPECT_FALSE(fs::Exists(gameDir.path() + "../evil"));
     EXPECT_EQ(ReadFile(game + "WTF/ok"), "z");
     EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]UnTar Fail:(5)", "[UnTarFile]UnTar Fail:(5)"));
@@ -163,21 +162,21 @@ TEST_F(UnpackTest, UnwritableEntryIsSkippedButFailsTheUnpackLikeAFullDisk) {
     WriteFile(game + "WTF/blocker/x", "folder where a file should go");
     std::string a = MakeArchive({{"WTF/", "blocker", "b"}, {"WTF/", "after", "a"}});
     // The entries after it are still written; the unpacking is not whole.
-    EXPECT_EQ(ctl.UnTarFile(a, true), kUnTarNoOutput);
+    EXPECT_EQ(UnpackArchive(a, game, log), ResultCode::UnpackNoOutput);
     EXPECT_EQ(ReadFile(game + "WTF/after"), "a");
     EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]UnTar Fail:(3)"));
 
     std::string big = MakeArchive(
         {{"Interface/", "big", test::RandomBytes(300000, 5)}, {"Interface/", "next", "n"}});
     test::FileSizeCeiling ceiling(100000);
-    EXPECT_EQ(ctl.UnTarFile(big, true), kUnTarWriteFailed);
+    EXPECT_EQ(UnpackArchive(big, game, log), ResultCode::UnpackWriteFailed);
     EXPECT_FALSE(fs::Exists(game + "Interface/next"));
 }
 
 TEST_F(UnpackTest, FolderThatCannotBeCreatedStopsWith1003) {
     WriteFile(game + "Interface", "a file where the folder should be");
     std::string a = MakeArchive({{"WTF/", "first", "1"}, {"Interface/X/", "f", "2"}});
-    EXPECT_EQ(ctl.UnTarFile(a, true), rc::kCannotCreateFolder);
+    EXPECT_EQ(UnpackArchive(a, game, log), ResultCode::CannotCreateFolder);
     EXPECT_EQ(ReadFile(game + "WTF/first"), "1");
     EXPECT_THAT(LogLines(), ElementsAre("[MakeUnTarDir]Backup 디렉토리 생성실패",
                                         "[UnTarFile]MakeTarDir Fail:(1003)"));
@@ -189,7 +188,7 @@ TEST_F(UnpackTest, FolderThatCannotBeCreatedStopsWith1003) {
 namespace skiv {
 namespace {
 
-class LinkTest : public test::ControllerFixture {};
+class LinkTest : public FolderTreeTest {};
 
 TEST_F(LinkTest, DeleteRemovesLinksNotWhatTheyPointTo) {
     test::TempDir outside;
@@ -200,7 +199,7 @@ TEST_F(LinkTest, DeleteRemovesLinksNotWhatTheyPointTo) {
     ASSERT_EQ(::symlink((outside / "file.txt").c_str(), (game + "Interface/filelink").c_str()), 0);
     ASSERT_EQ(::chmod((outside / "file.txt").c_str(), 0444), 0);
     ASSERT_EQ(::symlink("/nonexistent/target", (game + "Interface/dangling").c_str()), 0);
-    EXPECT_EQ(ctl.DeleteFolder("Interface/"), 0);
+    EXPECT_EQ(DeleteFolder(game, "Interface/", log), ResultCode::Ok);
     EXPECT_FALSE(fs::Exists(game + "Interface"));
     EXPECT_EQ(ReadFile(outside / "precious/data"), "keep me");
     EXPECT_EQ(ReadFile(outside / "file.txt"), "me too");
@@ -215,10 +214,9 @@ TEST_F(LinkTest, PackFollowsLinksButNeverLoops) {
               0);
     ASSERT_EQ(::symlink((outside / "shared").c_str(), (game + "Interface/AddOns/Shared").c_str()),
               0);
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    ASSERT_EQ(ctl.AddFileToTar("Interface/"), 0);
+    ASSERT_EQ(set.AddFolder("Interface/"), ResultCode::Ok);
     std::vector<std::string> names;
-    for (const auto& e : ctl.Session().tarArchive->Entries())
+    for (const auto& e : set.Archive().Entries())
         names.push_back(e.folder + e.fileName);
     std::sort(names.begin(), names.end());
     EXPECT_THAT(names, ElementsAre("Interface/AddOns/A/a.lua", "Interface/AddOns/Shared/lib.lua"));
@@ -228,10 +226,9 @@ TEST_F(LinkTest, NamesWithBackslashesAreRefusedWithALogLine) {
     WriteFile(game + "WTF/ok.txt", "ok");
     WriteFile(game + "WTF/bad\\name.txt", "would unpack elsewhere");
     WriteFile(game + "WTF/bad\\folder/x.txt", "x");
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    ASSERT_EQ(ctl.AddFileToTar("WTF/"), 0);
-    ASSERT_EQ(ctl.Session().tarArchive->Entries().size(), 1u);
-    EXPECT_EQ(ctl.Session().tarArchive->Entries()[0].fileName, "ok.txt");
+    ASSERT_EQ(set.AddFolder("WTF/"), ResultCode::Ok);
+    ASSERT_EQ(set.Archive().Entries().size(), 1u);
+    EXPECT_EQ(set.Archive().Entries()[0].fileName, "ok.txt");
     EXPECT_EQ(LogLines().size(), 2u);
 }
 
@@ -270,7 +267,7 @@ protected:
     // Runs step with a bound: a step blocked on a pipe is released by
     // opening the pipe's other end, and the test fails instead of hanging.
     template <class Step>
-    int Bounded(Step step, const std::vector<std::string>& pipes) {
+    auto Bounded(Step step, const std::vector<std::string>& pipes) {
         auto done = std::async(std::launch::async, step);
         if (done.wait_for(std::chrono::seconds(20)) == std::future_status::ready)
             return done.get();
@@ -293,7 +290,7 @@ TEST_F(ClientFilesTest, ResetAndReinstallThroughALinkedInterfaceStayInsideTheGam
     WriteFile(game + "WTF/w.txt", "w");
 
     // The delete the reset, install and roll back share.
-    ASSERT_EQ(ctl.DeleteCurAddOn(true), 0);
+    AddOnSet::Delete(game, true, log);
     EXPECT_EQ(Tree(outside.path()), before);
     EXPECT_EQ(ReadFile(outside / "AddOns/Mine/mine.lua"), "player's own");
     struct stat st {};
@@ -305,7 +302,7 @@ TEST_F(ClientFilesTest, ResetAndReinstallThroughALinkedInterfaceStayInsideTheGam
 
     // What is unpacked afterwards lands in a real folder of the game.
     std::string a = MakeArchive({{"Interface/AddOns/New/", "new.lua", "new"}});
-    ASSERT_EQ(ctl.UnTarFile(a, true), 0);
+    ASSERT_EQ(UnpackArchive(a, game, log), ResultCode::Ok);
     ASSERT_EQ(::lstat((game + "Interface").c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(ReadFile(game + "Interface/AddOns/New/new.lua"), "new");
@@ -317,7 +314,6 @@ TEST_F(ClientFilesTest, UnpackingAndArchivingNeverWriteThroughPlantedLinks) {
     WriteFile(outside / "victim.txt", "untouched");
     const auto before = Tree(outside.path());
     const std::string target = loadDir.path();
-    ctl.Session().loadFolder = target;
     ASSERT_EQ(::symlink(outside.path().c_str(), (target + "Interface").c_str()), 0);
     WriteFile(target + "WTF/real.txt", "r");
     ASSERT_EQ(::symlink((outside / "victim.txt").c_str(), (target + "WTF/file.txt").c_str()), 0);
@@ -328,22 +324,26 @@ TEST_F(ClientFilesTest, UnpackingAndArchivingNeverWriteThroughPlantedLinks) {
     std::string a = MakeArchive({{"WTF/", "file.txt", "through the file link"},
                                  {"", "ok.txt", "ok"},
                                  {"Interface/", "through.txt", "through the folder link"}});
-    EXPECT_EQ(ctl.UnTarFile(a, false), rc::kCannotCreateFolder);
+    EXPECT_EQ(UnpackArchive(a, target, log), ResultCode::CannotCreateFolder);
     EXPECT_EQ(ReadFile(target + "ok.txt"), "ok");
-    // The single-entry path, straight through the folder link.
-    EXPECT_EQ(UnTar(a, 2, target + "Interface/through.txt"), kUnTarNoOutput);
+    // Extracting one entry straight through the folder link.
+    ArchiveReader reader;
+    TarEntry e;
+    ASSERT_EQ(reader.Open(a), ReadOutcome::Ok);
+    ASSERT_EQ(reader.Entry(2, e), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Extract(e, target + "Interface/through.txt"), ReadOutcome::NoOutput);
     std::string deep = MakeArchive({{"WTF/Deep/Sub/", "x.txt", "x"}});
-    EXPECT_EQ(ctl.UnTarFile(deep, false), rc::kCannotCreateFolder);
+    EXPECT_EQ(UnpackArchive(deep, target, log), ResultCode::CannotCreateFolder);
 
     // The archive's part file planted as a link is replaced, not followed.
     ASSERT_EQ(::symlink((outside / "victim.txt").c_str(), (target + "set.kso.part").c_str()), 0);
-    CTarArchive archive;
+    ArchiveWriter archive;
     archive.SetSourceFolder(target + "WTF/");
-    ASSERT_EQ(archive.AddFile("real.txt", "WTF/", target + "WTF/"), 0);
-    ASSERT_EQ(archive.WriteArchive("set.kso", target), 0);
+    ASSERT_EQ(archive.AddFile("real.txt", "WTF/", target + "WTF/"), WriteOutcome::Ok);
+    ASSERT_EQ(archive.WriteArchive("set.kso", target), WriteOutcome::Ok);
     EXPECT_FALSE(fs::Exists(target + "set.kso.part"));
-    TarEntry e;
-    EXPECT_EQ(GetFileInfo(target + "set.kso", e, 0), 0);
+    ASSERT_EQ(reader.Open(target + "set.kso"), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Entry(0, e), ReadOutcome::Ok);
 
     EXPECT_EQ(Tree(outside.path()), before);
     EXPECT_EQ(ReadFile(outside / "victim.txt"), "untouched");
@@ -354,32 +354,32 @@ TEST_F(ClientFilesTest, PackingSkipsPipesAndLogsThem) {
     WriteFile(game + "Interface/b.lua", "b");
     const std::string pipe = game + "Interface/pipe";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    EXPECT_EQ(Bounded([&] { return ctl.AddFileToTar("Interface/"); }, {pipe}), 0);
+    AddOnSet set(game, log);
+    EXPECT_EQ(Bounded([&] { return set.AddFolder("Interface/"); }, {pipe}), ResultCode::Ok);
     EXPECT_THAT(LogLines(), ElementsAre("[AddFileToTar]AddFile Skip:(" + pipe + ")"));
-    ASSERT_EQ(ctl.Session().tarArchive->Entries().size(), 2u);
+    ASSERT_EQ(set.Archive().Entries().size(), 2u);
 
     // A packed file that became a pipe before the archive is written reads
     // as vanished (zeros) instead of blocking the write.
     const std::string swapped = game + "Interface/b.lua";
     ASSERT_EQ(::unlink(swapped.c_str()), 0);
     ASSERT_EQ(::mkfifo(swapped.c_str(), 0600), 0);
-    EXPECT_EQ(
-        Bounded([&] { return ctl.Session().tarArchive->WriteArchive("set.kso", game); }, {swapped}),
-        0);
+    EXPECT_EQ(Bounded([&] { return set.Write("set.kso", game); }, {swapped}), ResultCode::Ok);
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(game + "set.kso"), ReadOutcome::Ok);
     for (int i = 0; i < 2; ++i) {
         TarEntry e;
-        ASSERT_EQ(GetFileInfo(game + "set.kso", e, i), 0);
-        ASSERT_EQ(UnTar(game + "set.kso", i, game + "out"), 0);
+        ASSERT_EQ(reader.Entry(i, e), ReadOutcome::Ok);
+        ASSERT_EQ(reader.Extract(e, game + "out"), ReadOutcome::Ok);
         EXPECT_EQ(ReadFile(game + "out"), e.fileName == "a.lua" ? "a" : std::string(1, '\0'));
     }
 }
 
 TEST_F(ClientFilesTest, AnEmptyFolderChoiceIsDeclinedNotTheRoot) {
-    ctl.Session().loadFolder = game;
+    std::string folder = game;
     window.QueueFolder(std::string());
-    EXPECT_EQ(ctl.SetUserLoadPath(), rc::kLoadFolderDeclined);
-    EXPECT_EQ(ctl.Session().loadFolder, game);
+    EXPECT_EQ(ChooseInstallFolder(window, log, folder), ResultCode::LoadFolderDeclined);
+    EXPECT_EQ(folder, game);
     EXPECT_THAT(LogLines(),
                 ElementsAre("[SetUserLoadPath]애드온을 로딩할 폴더를 선택하지 않았습니다"));
 }
