@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -23,6 +25,13 @@ public:
         if (m_f)
             gzbuffer(m_f, kChunk);
     }
+    // Takes over fd (closed here when zlib cannot adopt it); -1 stays closed.
+    GzFile(int fd, const char* mode) : m_f(fd >= 0 ? gzdopen(fd, mode) : nullptr) {
+        if (m_f)
+            gzbuffer(m_f, kChunk);
+        else if (fd >= 0)
+            ::close(fd);
+    }
     ~GzFile() { Close(); }
     GzFile(const GzFile&) = delete;
     GzFile& operator=(const GzFile&) = delete;
@@ -40,6 +49,14 @@ private:
     gzFile m_f;
 };
 
+// Targets are always new files of ours: whatever has the name (a stale
+// package, or a link, removed as a link) goes first, so nothing is written
+// through a link planted in the target's place. Returns -1 on failure.
+int CreateTarget(const std::string& path) {
+    auto file = fs::NoShareFile::CreateNew(path);
+    return file ? file->Release() : -1;
+}
+
 }  // namespace
 
 ResultCode CompressFile(const std::string& source, const std::string& target, LogSink& log) {
@@ -48,7 +65,7 @@ ResultCode CompressFile(const std::string& source, const std::string& target, Lo
         log.Write("[CompressFile]fopen Fail");
         return ResultCode::CannotOpenFile;
     }
-    GzFile out(target, "wb");
+    GzFile out(CreateTarget(target), "wb");
     if (!out) {
         log.Write("[CompressFile]gzopen Fail");
         return ResultCode::CannotOpenGzip;
@@ -86,7 +103,12 @@ ResultCode DecompressFile(const std::string& source, const std::string& target, 
         log.Write("[DecompressFile]gzopen Fail");
         return ResultCode::CannotOpenGzip;
     }
-    auto out = fs::OpenFile(target, "wb");
+    fs::UniqueFile out;
+    if (int fd = CreateTarget(target); fd >= 0) {
+        out.reset(::fdopen(fd, "wb"));
+        if (!out)
+            ::close(fd);
+    }
     if (!out) {
         log.Write("[DecompressFile]fopen Fail");
         return ResultCode::CannotOpenFile;

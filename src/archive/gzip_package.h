@@ -3,7 +3,9 @@
 // and read with zlib's gzip file functions at the default level.
 //
 // Each failure writes one line to the log before its code is returned; a
-// partial target stays on disk.
+// partial target stays on disk. The target is created new, locked against
+// other writers while written: a file or link already of its name is
+// removed first (a link as a link), never written through.
 
 #include <string>
 

@@ -78,6 +78,12 @@ bool SetReadOnly(const std::string& path, bool readOnly);
 bool CreateFolder(const std::string& path);
 // Creates one folder; an existing folder counts as success.
 bool EnsureFolder(const std::string& path);
+// Creates one folder the program keeps its own files in (a task's Backup/):
+// a symbolic link standing in its place is removed as a link first, what it
+// points to untouched, so the files written there stay below its parent.
+// An existing real folder counts as success; a file of that name fails
+// (EEXIST). The parent is taken as given.
+bool EnsureOwnFolder(const std::string& path);
 bool RemoveFolder(const std::string& path);
 
 // Creates the folders of relative (native separators, '/'-ended or not)
@@ -127,8 +133,6 @@ public:
     // Regular files only: a pipe, socket or device fails (EINVAL) without
     // blocking.
     static std::optional<NoShareFile> OpenRead(const std::string& path);
-    // Creates or truncates for writing, locked exclusively.
-    static std::optional<NoShareFile> CreateWrite(const std::string& path);
     // Creates a new file for writing, locked exclusively: whatever has the
     // name (a stale file, or a link, which is removed as a link) is removed
     // first, and the create fails (EEXIST) rather than open anything that
@@ -141,6 +145,9 @@ public:
     ~NoShareFile();
 
     int fd() const { return m_fd; }
+    // Hands the descriptor (and with it the lock) to the caller, who must
+    // close it; this object is left empty.
+    int Release();
     std::optional<std::int64_t> Size() const;
     // Writes all bytes (retrying short writes); false with LastError set.
     bool WriteAll(const void* data, std::size_t size);

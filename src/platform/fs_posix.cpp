@@ -254,6 +254,25 @@ bool EnsureFolder(const std::string& path) {
     return false;
 }
 
+bool EnsureOwnFolder(const std::string& path) {
+    // A final '/' would make lstat look through a link; it is dropped.
+    std::string name = path;
+    while (name.size() > 1 && name.back() == kSep)
+        name.pop_back();
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(name.c_str()) != 0)
+        return Fail();
+    if (::mkdir(name.c_str(), 0777) == 0)
+        return true;
+    if (errno != EEXIST)
+        return Fail();
+    // Something took the name since: only a real folder will do.
+    if (::lstat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return true;
+    t_lastError = EEXIST;
+    return false;
+}
+
 bool RemoveFolder(const std::string& path) {
     return ::rmdir(path.c_str()) == 0 || Fail();
 }
@@ -368,20 +387,6 @@ std::optional<NoShareFile> NoShareFile::OpenRead(const std::string& path) {
     return NoShareFile(fd);
 }
 
-std::optional<NoShareFile> NoShareFile::CreateWrite(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        Fail();
-        return std::nullopt;
-    }
-    if (!LockExclusive(fd) || ::ftruncate(fd, 0) != 0) {
-        Fail();
-        ::close(fd);
-        return std::nullopt;
-    }
-    return NoShareFile(fd);
-}
-
 std::optional<NoShareFile> NoShareFile::CreateNew(const std::string& path) {
     // A stale file goes (a link as a link, never what it points to); one
     // another writer holds stays, and so does this call's failure (EBUSY).
@@ -412,6 +417,10 @@ NoShareFile& NoShareFile::operator=(NoShareFile&& other) noexcept {
 
 NoShareFile::~NoShareFile() {
     Close();
+}
+
+int NoShareFile::Release() {
+    return std::exchange(m_fd, -1);
 }
 
 void NoShareFile::Close() {

@@ -13,11 +13,13 @@ ResultCode DownloadExchange(const DownloadRequest& request, LogSink& log,
                             const ProgressFn& progress) {
     const std::string folder = request.loadFolder + "Backup/";
     const std::string packagePath = folder + "SkivAddon.ksp";
-    if (!fs::EnsureFolder(folder)) {
+    if (!fs::EnsureOwnFolder(folder)) {
         log.Write("[DownloadFile]다운로드 디렉토리 생성실패");
         return ResultCode::CannotCreateFolder;
     }
-    auto file = fs::NoShareFile::CreateWrite(packagePath);
+    // Backup/ and the package are always our own: a link in either place is
+    // removed as a link, so nothing is written outside loadFolder.
+    auto file = fs::NoShareFile::CreateNew(packagePath);
     if (!file) {
         log.Write("[DownloadFile]CreateFile Fail:(%d)", fs::LastError());
         return ResultCode::CannotCreatePackage;

@@ -23,7 +23,7 @@ ResultCode BackUp(const Context& c) {
         return r;
     CrashPoint("backup.after-pack");
     const std::string backup = game + "Backup/";
-    if (!fs::EnsureFolder(backup)) {
+    if (!fs::EnsureOwnFolder(backup)) {
         c.log.Write("[BackupAddOn]Backup 디렉토리 생성실패");
         return ResultCode::CannotCreateFolder;
     }

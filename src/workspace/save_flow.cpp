@@ -36,7 +36,7 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
         return r;
     CrashPoint("save.after-pack");
     const std::string backup = s.gameFolder + "Backup/";
-    if (!fs::EnsureFolder(backup)) {
+    if (!fs::EnsureOwnFolder(backup)) {
         c.log.Write("[SaveAddOn]Backup 디렉토리 생성실패");
         return ResultCode::CannotCreateFolder;
     }

@@ -1,5 +1,8 @@
 // Whole save, install and roll-back runs against the real service.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 
 #include <atomic>
@@ -241,6 +244,64 @@ TEST_F(EndToEnd, SecondTaskWhileAWorkerRunsIsRefused) {
     auto messages = a->window.Messages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), "다른 작업이 진행중입니다"), 2);
     EXPECT_EQ(messages.back(), "애드온이 모두 저장되었습니다");
+}
+
+// Links planted where a save or an install keeps its own files: Backup/ of
+// the game folder or of a chosen folder, and the files inside it. Every
+// task still goes through, in a real Backup/, and nothing outside changes.
+class ClientFilesTest : public EndToEnd {};
+
+TEST_F(ClientFilesTest, SaveAndInstallNeverWriteThroughLinksInBackup) {
+    TempDir outside;
+    WriteFile(outside / "victim.txt", "untouched");
+    WriteFile(outside / "elsewhere/keep.txt", "keep");
+    const TreeSnapshot before = SnapshotTree(outside.path());
+    auto plant = [](const std::string& target, const std::string& link) {
+        ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
+    };
+    auto realFolder = [](const std::string& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    };
+    const std::string saved = "애드온이 모두 저장되었습니다";
+    const std::string installed = "애드온이 모두 세팅되었습니다";
+
+    // A save with Backup/ a link to a folder elsewhere, then one with the
+    // package's name a link to a file elsewhere.
+    auto a = NewComputer();
+    MakeAddOnSet(a->game, 3, false);
+    plant(outside / "elsewhere", a->game + "Backup");
+    a->LogIn();
+    a->Press(&Controller::SaveSet);
+    EXPECT_EQ(a->window.LastMessage(), saved);
+    EXPECT_TRUE(realFolder(a->game + "Backup"));
+    ::unlink((a->game + "Backup/SkivAddon.ksp").c_str());
+    plant(outside / "victim.txt", a->game + "Backup/SkivAddon.ksp");
+    a->Press(&Controller::SaveSet);
+    EXPECT_EQ(a->window.LastMessage(), saved);
+
+    // An install into the game with every file of Backup/ a link.
+    auto b = NewComputer();
+    WriteFile(b->game + "WTF/old.txt", "old");
+    ASSERT_TRUE(fs::EnsureFolder(b->game + "Backup"));
+    for (const char* name : {"SkivAddon.ksp", "SkivAddonTar.kso", "SkivAddonBackup.kso"})
+        plant(outside / "victim.txt", b->game + "Backup/" + name);
+    b->LogIn();
+    b->Press(&Controller::InstallSet);
+    EXPECT_EQ(b->window.LastMessage(), installed);
+    EXPECT_EQ(SnapshotTree(b->game + "WTF"), SnapshotTree(a->game + "WTF"));
+
+    // An install into a chosen folder whose Backup/ is a link.
+    TempDir chosen;
+    plant(outside / "elsewhere", chosen / "Backup");
+    b->window.SetTaskOptions({.installIntoFolder = true});
+    b->window.QueueFolder(chosen.path());
+    b->Press(&Controller::InstallSet);
+    EXPECT_EQ(b->window.LastMessage(), installed);
+    EXPECT_TRUE(realFolder(chosen / "Backup"));
+    EXPECT_EQ(SnapshotTree(chosen / "WTF"), SnapshotTree(a->game + "WTF"));
+
+    EXPECT_EQ(SnapshotTree(outside.path()), before);
 }
 
 }  // namespace
