@@ -12,8 +12,8 @@
 #include <deque>
 #include <mutex>
 
-#include "app/addon_app.h"
-#include "app/addon_dlg.h"
+#include "app/app.h"
+#include "app/main_window.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 #include "platform/fs.h"
@@ -21,7 +21,7 @@
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
 
-using skiv::app::CAddOnDlg;
+using skiv::app::MainWindow;
 using skiv::app::ModalBox;
 namespace t = skiv::test;
 
@@ -39,8 +39,8 @@ struct Computer {
         t::WriteFile(game + "Interface/AddOns/Bags/Locale/koKR.lua", "L['가방'] = true\n");
         t::WriteFile(game + "WTF/Config.wtf", "SET uiScale \"0.9\"\n");
         t::WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua", t::RandomBytes(5000, seed));
-        dlg = std::make_unique<CAddOnDlg>(skiv::app::CSkin::Instance(),
-                                          skiv::ServiceConfig{baseUrl, ""}, logDir.path());
+        dlg = std::make_unique<MainWindow>(skiv::app::Skin::Instance(),
+                                           skiv::ServiceConfig{baseUrl, ""}, logDir.path());
         dlg->show();
     }
     QAbstractButton* Button(int id) { return static_cast<QAbstractButton*>(dlg->Control(id)); }
@@ -48,7 +48,7 @@ struct Computer {
 
     t::TempDir gameDir, logDir;
     std::string game;
-    std::unique_ptr<CAddOnDlg> dlg;
+    std::unique_ptr<MainWindow> dlg;
 };
 
 }  // namespace
@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
     QTemporaryDir prefix;  // an empty Wine prefix: no game in its registry
     qputenv("WINEPREFIX", prefix.path().toUtf8());
     QApplication app(argc, argv);
-    skiv::app::CAddOnApp::InitInstance();
+    skiv::app::App::InitInstance();
     AppEndToEndTest test;
     return QTest::qExec(&test, argc, argv);
 }

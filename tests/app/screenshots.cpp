@@ -16,9 +16,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/addon_app.h"
-#include "app/addon_dlg.h"
+#include "app/app.h"
 #include "app/folder_select_dlg.h"
+#include "app/main_window.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 
@@ -35,10 +35,10 @@ void Settle() {
 
 // The window as the screen shows it: outside its rounded shape is
 // transparent.
-QImage Shaped(CAddOnDlg& dlg) {
+QImage Shaped(MainWindow& dlg) {
     QImage img = dlg.grab().toImage().convertToFormat(QImage::Format_ARGB32);
     const qreal dpr = img.devicePixelRatio();
-    const QRegion shape = CAddOnDlg::WindowShape(dlg.size());
+    const QRegion shape = MainWindow::WindowShape(dlg.size());
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x)
             if (!shape.contains(QPoint(int(x / dpr), int(y / dpr))))
@@ -55,10 +55,10 @@ QImage Framed(QWidget& w) {
     out.setDevicePixelRatio(dpr);
     out.fill(QColor(60, 60, 66));
     QPainter p(&out);
-    QFont f = CSkin::TextFont();
+    QFont f = Skin::TextFont();
     f.setWeight(QFont::Bold);
     p.setFont(f);
-    p.drawPixmap(QPoint(6, 5), CSkin::Instance().AppIcon().pixmap(16, 16));
+    p.drawPixmap(QPoint(6, 5), Skin::Instance().AppIcon().pixmap(16, 16));
     p.setPen(Qt::white);
     p.drawText(QRect(28, 0, size.width() - 30, 26), Qt::AlignVCenter, w.windowTitle());
     p.drawImage(QPoint(1, 26), client);
@@ -79,7 +79,7 @@ bool Save(const QImage& img, const char* name) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    CAddOnApp::InitInstance();
+    App::InitInstance();
     if (argc < 2) {
         std::fprintf(stderr, "usage: skivaddon-screenshots OUTDIR\n");
         return 2;
@@ -89,15 +89,15 @@ int main(int argc, char** argv) {
     QTemporaryDir work;
     bool ok = true;
 
-    CAddOnDlg dlg(CSkin::Instance(), skiv::ServiceConfig::FromEnvironment(),
-                  work.path().toStdString() + "/log/");
+    MainWindow dlg(Skin::Instance(), skiv::ServiceConfig::FromEnvironment(),
+                   work.path().toStdString() + "/log/");
     dlg.move(40, 40);
     dlg.show();
     Settle();
 
     // Mode 0: an ID being typed.
-    auto* id = static_cast<QLineEdit*>(dlg.Control(CAddOnDlg::kEditId));
-    auto* pw = static_cast<QLineEdit*>(dlg.Control(CAddOnDlg::kEditPassword));
+    auto* id = static_cast<QLineEdit*>(dlg.Control(MainWindow::kEditId));
+    auto* pw = static_cast<QLineEdit*>(dlg.Control(MainWindow::kEditPassword));
     id->setText(QStringLiteral("skivfan"));
     pw->setText(QStringLiteral("password"));
     pw->setFocus();

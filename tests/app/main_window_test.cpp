@@ -1,4 +1,4 @@
-// CAddOnDlg: layout per view mode, keyboard, closing, dragging, the
+// MainWindow: layout per view mode, keyboard, closing, dragging, the
 // window operations from the GUI thread and from a worker.
 
 #include <QCheckBox>
@@ -12,20 +12,20 @@
 #include <deque>
 #include <thread>
 
-#include "app/addon_dlg.h"
-#include "app/link_static.h"
+#include "app/link_label.h"
+#include "app/main_window.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 #include "app_tests.h"
 
-using skiv::app::CAddOnDlg;
+using skiv::app::MainWindow;
 using skiv::app::ModalBox;
 
-class AddOnDlgTest : public QObject {
+class MainWindowTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_logDir;
-    std::unique_ptr<CAddOnDlg> m_dlg;
+    std::unique_ptr<MainWindow> m_dlg;
     std::vector<ModalBox> m_boxes;
     std::deque<bool> m_answers;
 
@@ -72,9 +72,9 @@ private slots:
             m_answers.pop_front();
             return a;
         });
-        m_dlg = std::make_unique<CAddOnDlg>(skiv::app::CSkin::Instance(),
-                                            skiv::ServiceConfig{"https://127.0.0.1:9", ""},
-                                            m_logDir.path().toStdString() + "/");
+        m_dlg = std::make_unique<MainWindow>(skiv::app::Skin::Instance(),
+                                             skiv::ServiceConfig{"https://127.0.0.1:9", ""},
+                                             m_logDir.path().toStdString() + "/");
         m_dlg->move(100, 100);
     }
     void cleanup() {
@@ -92,7 +92,7 @@ private slots:
         QVERIFY(!Box(1006)->isChecked() && !Box(1008)->isChecked());
         QVERIFY(!Box(1010)->isChecked() && !Box(1012)->isChecked());
         QCOMPARE(Text(1015), QStringLiteral("- for WOW | ver 1.0.1"));
-        auto* link = static_cast<skiv::app::CLinkStatic*>(m_dlg->Control(1016));
+        auto* link = static_cast<skiv::app::LinkLabel*>(m_dlg->Control(1016));
         QCOMPARE(link->text(), QStringLiteral("Kelbo 회원가입"));
         QCOMPARE(link->LinkUrl(),
                  QStringLiteral("https://127.0.0.1:9/Member/Common/frmMemberRegist.aspx"));
@@ -127,7 +127,7 @@ private slots:
     }
 
     void windowShapeRoundsTheCorners() {
-        const QRegion shape = CAddOnDlg::WindowShape(QSize(404, 436));
+        const QRegion shape = MainWindow::WindowShape(QSize(404, 436));
         for (QPoint corner :
              {QPoint(0, 0), QPoint(1, 1), QPoint(403, 0), QPoint(0, 435), QPoint(403, 435)})
             QVERIFY2(!shape.contains(corner),
@@ -180,9 +180,9 @@ private slots:
     }
 
     void idWidthUnits() {
-        QCOMPARE(CAddOnDlg::IdTextUnits(QStringLiteral("abcde")), 5);
-        QCOMPARE(CAddOnDlg::IdTextUnits(QStringLiteral("홍길동")), 6);
-        QCOMPARE(CAddOnDlg::IdTextUnits(QStringLiteral("kim홍")), 5);
+        QCOMPARE(MainWindow::IdTextUnits(QStringLiteral("abcde")), 5);
+        QCOMPARE(MainWindow::IdTextUnits(QStringLiteral("홍길동")), 6);
+        QCOMPARE(MainWindow::IdTextUnits(QStringLiteral("kim홍")), 5);
     }
 
     void enterMovesFromIdToPasswordThenLogsIn() {
@@ -361,5 +361,5 @@ private slots:
     }
 };
 
-SKIV_APP_TEST(AddOnDlgTest);
-#include "addon_dlg_test.moc"
+SKIV_APP_TEST(MainWindowTest);
+#include "main_window_test.moc"

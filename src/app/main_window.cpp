@@ -1,4 +1,4 @@
-#include "app/addon_dlg.h"
+#include "app/main_window.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -19,7 +19,7 @@
 #include <type_traits>
 
 #include "app/dialog_units.h"
-#include "app/link_static.h"
+#include "app/link_label.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 #include "app/skin_button.h"
@@ -120,7 +120,7 @@ private:
 }  // namespace
 
 template <typename F>
-auto CAddOnDlg::OnGuiThread(F&& f) {
+auto MainWindow::OnGuiThread(F&& f) {
     using R = std::invoke_result_t<F&>;
     if (QThread::currentThread() == thread())
         return f();
@@ -142,8 +142,8 @@ auto CAddOnDlg::OnGuiThread(F&& f) {
     }
 }
 
-CAddOnDlg::CAddOnDlg(const CSkin& skin, ServiceConfig config, const std::string& logFolder,
-                     QWidget* parent)
+MainWindow::MainWindow(const Skin& skin, ServiceConfig config, const std::string& logFolder,
+                       QWidget* parent)
     : QDialog(parent), m_skin(skin) {
     m_log.SetFolder(logFolder);
     m_controller = std::make_unique<CAddOnController>(*this, m_log, std::move(config));
@@ -155,12 +155,12 @@ CAddOnDlg::CAddOnDlg(const CSkin& skin, ServiceConfig config, const std::string&
     OnInitDialog();
 }
 
-CAddOnDlg::~CAddOnDlg() {
+MainWindow::~MainWindow() {
     // The worker uses the session and may be blocked in a call to us.
     WaitForWorkerAlive();
 }
 
-void CAddOnDlg::CreateControls() {
+void MainWindow::CreateControls() {
     const ButtonSetup buttons[] = {
         {kBtnClose, Du(219, 6, 10, 9), kIconCloseHover, kIconClose, "닫기"},
         {kBtnMinimize, Du(208, 6, 10, 9), kIconMinimizeHover, kIconMinimize, "최소화"},
@@ -172,7 +172,7 @@ void CAddOnDlg::CreateControls() {
     const QPalette buttonPalette = ButtonPalette(palette());
     int index = 0;
     for (const ButtonSetup& b : buttons) {
-        auto* button = new CSkinButton(this);
+        auto* button = new SkinButton(this);
         button->setObjectName(QString::number(b.id));
         button->setGeometry(b.rect);
         button->setPalette(buttonPalette);
@@ -189,7 +189,7 @@ void CAddOnDlg::CreateControls() {
     m_editPassword->setGeometry(Du(29, 70, 65, 12));
     m_editPassword->setEchoMode(QLineEdit::Password);
     for (QLineEdit* edit : {m_editId, m_editPassword}) {
-        edit->setFont(CSkin::TextFont());
+        edit->setFont(Skin::TextFont());
         edit->setTextMargins(2, 0, 2, 0);
     }
     m_editId->setObjectName(QStringLiteral("1013"));
@@ -244,7 +244,7 @@ void CAddOnDlg::CreateControls() {
         label->setGeometry(s.rect);
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setFont(CSkin::StaticFont(s.bold));
+        label->setFont(Skin::StaticFont(s.bold));
         QPalette pal = label->palette();
         pal.setColor(QPalette::WindowText, QColor(s.colour));
         label->setPalette(pal);
@@ -252,7 +252,7 @@ void CAddOnDlg::CreateControls() {
         m_controls[s.id] = label;
     }
 
-    m_link = new CLinkStatic(this);
+    m_link = new LinkLabel(this);
     m_link->setObjectName(QStringLiteral("1016"));
     m_link->setText(QStringLiteral("Kelbo 회원가입"));
     m_link->setGeometry(Du(146, 67, 51, 8));
@@ -294,7 +294,7 @@ void CAddOnDlg::CreateControls() {
             [this] { RunCommand(&CAddOnController::OnRollBackButton); });
 }
 
-void CAddOnDlg::OnInitDialog() {
+void MainWindow::OnInitDialog() {
     setWindowIcon(m_skin.AppIcon());
     setWindowTitle(QStringLiteral("KELBO SKIV ADDON"));
     m_backLoggedOut = m_skin.Image(kBmpBackLoggedOut);
@@ -303,7 +303,7 @@ void CAddOnDlg::OnInitDialog() {
 
     // The statics' own colours; the link is painted in the window's orange
     // whatever its state.
-    m_link->setFont(CSkin::StaticFont(true));
+    m_link->setFont(Skin::StaticFont(true));
     m_link->SetColourOverride(QColor(240, 74, 0));
 
     // Minimisable from the task bar although it has no caption.
@@ -320,18 +320,18 @@ void CAddOnDlg::OnInitDialog() {
     m_controller->Initialize();
 }
 
-QWidget* CAddOnDlg::Control(int id) const {
+QWidget* MainWindow::Control(int id) const {
     auto it = m_controls.find(id);
     return it == m_controls.end() ? nullptr : it->second;
 }
 
-QRegion CAddOnDlg::WindowShape(QSize client) {
+QRegion MainWindow::WindowShape(QSize client) {
     QPainterPath path;
     path.addRoundedRect(QRectF(0, 0, client.width(), client.height()), 6, 6);
     return QRegion(path.toFillPolygon().toPolygon());
 }
 
-int CAddOnDlg::IdTextUnits(const QString& id) {
+int MainWindow::IdTextUnits(const QString& id) {
     int units = 0;
     for (char32_t c : id.toUcs4())
         units += c < 0x80 ? 1 : 2;
@@ -340,11 +340,11 @@ int CAddOnDlg::IdTextUnits(const QString& id) {
 
 // ---- layout ----
 
-void CAddOnDlg::RemoveControl(QWidget* control) {
+void MainWindow::RemoveControl(QWidget* control) {
     control->setGeometry(width(), height(), 0, 0);
 }
 
-void CAddOnDlg::ArrangeControls() {
+void MainWindow::ArrangeControls() {
     if (m_viewMode == kLoggedOut) {
         for (int id : {kPanelSeparator, kDateLabel, kDateValue, kSizeLabel, kSizeValue, kNoData,
                        kIdValue, kIdLine})
@@ -376,7 +376,7 @@ void CAddOnDlg::ArrangeControls() {
 
 // ---- painting and shape ----
 
-void CAddOnDlg::paintEvent(QPaintEvent*) {
+void MainWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     const QPixmap& back = m_viewMode != kLoggedOut ? m_backLoggedIn : m_backLoggedOut;
@@ -386,7 +386,7 @@ void CAddOnDlg::paintEvent(QPaintEvent*) {
         p.drawPixmap(QPointF(45, 55), m_logo);
 }
 
-void CAddOnDlg::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     setMask(WindowShape(size()));
     update();
@@ -394,7 +394,7 @@ void CAddOnDlg::resizeEvent(QResizeEvent* event) {
 
 // ---- moving by the top band ----
 
-void CAddOnDlg::mousePressEvent(QMouseEvent* event) {
+void MainWindow::mousePressEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
     if (event->button() == Qt::LeftButton && IsDragPoint(pos) && !childAt(pos)) {
         // The window manager moves the window if it can; otherwise the
@@ -408,13 +408,13 @@ void CAddOnDlg::mousePressEvent(QMouseEvent* event) {
     QDialog::mousePressEvent(event);
 }
 
-void CAddOnDlg::mouseMoveEvent(QMouseEvent* event) {
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
     if (m_dragging && (event->buttons() & Qt::LeftButton))
         move(event->globalPosition().toPoint() - m_dragOffset);
     QDialog::mouseMoveEvent(event);
 }
 
-void CAddOnDlg::mouseReleaseEvent(QMouseEvent* event) {
+void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         m_dragging = false;
     QDialog::mouseReleaseEvent(event);
@@ -422,7 +422,7 @@ void CAddOnDlg::mouseReleaseEvent(QMouseEvent* event) {
 
 // ---- keyboard ----
 
-bool CAddOnDlg::PreTranslateKey(QKeyEvent* key) {
+bool MainWindow::PreTranslateKey(QKeyEvent* key) {
     if (key->key() == Qt::Key_Escape)
         return true;
     if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
@@ -437,13 +437,13 @@ bool CAddOnDlg::PreTranslateKey(QKeyEvent* key) {
     return true;
 }
 
-bool CAddOnDlg::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && PreTranslateKey(static_cast<QKeyEvent*>(event)))
         return true;
     return QDialog::eventFilter(watched, event);
 }
 
-void CAddOnDlg::keyPressEvent(QKeyEvent* event) {
+void MainWindow::keyPressEvent(QKeyEvent* event) {
     if (PreTranslateKey(event))
         return;
     QDialog::keyPressEvent(event);
@@ -451,19 +451,19 @@ void CAddOnDlg::keyPressEvent(QKeyEvent* event) {
 
 // ---- closing ----
 
-void CAddOnDlg::reject() {
+void MainWindow::reject() {
     if (m_closeConfirmed)
         QDialog::reject();
 }
 
-void CAddOnDlg::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     if (m_closeConfirmed)
         event->accept();
     else
         event->ignore();
 }
 
-void CAddOnDlg::OnCloseButton() {
+void MainWindow::OnCloseButton() {
     if (m_closing)
         return;
     ModalBox box;
@@ -480,7 +480,7 @@ void CAddOnDlg::OnCloseButton() {
     accept();
 }
 
-void CAddOnDlg::WaitForWorkerAlive() {
+void MainWindow::WaitForWorkerAlive() {
     if (m_controller->IsBusy()) {
         QEventLoop loop;
         QTimer poll;
@@ -494,7 +494,7 @@ void CAddOnDlg::WaitForWorkerAlive() {
     m_controller->WaitForWorker();
 }
 
-void CAddOnDlg::RunCommand(void (CAddOnController::*command)()) {
+void MainWindow::RunCommand(void (CAddOnController::*command)()) {
     if (m_closing)
         return;
     (m_controller.get()->*command)();
@@ -502,7 +502,7 @@ void CAddOnDlg::RunCommand(void (CAddOnController::*command)()) {
 
 // ---- IWindowOps ----
 
-void CAddOnDlg::ShowMessage(std::string_view text) {
+void MainWindow::ShowMessage(std::string_view text) {
     const bool fromWorker = QThread::currentThread() != thread();
     const QString message = FromUtf8(text);
     OnGuiThread([&] {
@@ -515,7 +515,7 @@ void CAddOnDlg::ShowMessage(std::string_view text) {
     });
 }
 
-bool CAddOnDlg::AskYesNo(std::string_view text, std::string_view title, bool questionIcon) {
+bool MainWindow::AskYesNo(std::string_view text, std::string_view title, bool questionIcon) {
     const QString message = FromUtf8(text), caption = FromUtf8(title);
     return OnGuiThread([&] {
         ModalBox box;
@@ -528,7 +528,7 @@ bool CAddOnDlg::AskYesNo(std::string_view text, std::string_view title, bool que
     });
 }
 
-void CAddOnDlg::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) {
+void MainWindow::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) {
     const QString dateText = FromUtf8(date);
     OnGuiThread([&] {
         m_statics[kIdValue]->setText(m_editId->text());
@@ -544,7 +544,7 @@ void CAddOnDlg::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view dat
     });
 }
 
-void CAddOnDlg::SetViewMode(int mode) {
+void MainWindow::SetViewMode(int mode) {
     OnGuiThread([&] {
         m_viewMode = mode;
         repaint();
@@ -552,7 +552,7 @@ void CAddOnDlg::SetViewMode(int mode) {
     });
 }
 
-void CAddOnDlg::SetProgress(int position) {
+void MainWindow::SetProgress(int position) {
     if (position < 0 || position > 100)
         return;
     // Transfers report every kilobyte; only a new position is worth a trip
@@ -562,22 +562,22 @@ void CAddOnDlg::SetProgress(int position) {
     OnGuiThread([&] { m_progress->setValue(position); });
 }
 
-std::string CAddOnDlg::GetIdText() {
+std::string MainWindow::GetIdText() {
     return OnGuiThread([&] { return m_editId->text().toStdString(); });
 }
 
-std::string CAddOnDlg::GetPasswordText() {
+std::string MainWindow::GetPasswordText() {
     return OnGuiThread([&] { return m_editPassword->text().toStdString(); });
 }
 
-int CAddOnDlg::GetCheck(int id) {
+int MainWindow::GetCheck(int id) {
     return OnGuiThread([&] {
         auto it = m_checks.find(id);
         return (it != m_checks.end() && it->second->isChecked()) ? 1 : 0;
     });
 }
 
-void CAddOnDlg::SetCheck(int id, int state) {
+void MainWindow::SetCheck(int id, int state) {
     OnGuiThread([&] {
         auto it = m_checks.find(id);
         if (it != m_checks.end())
@@ -585,7 +585,7 @@ void CAddOnDlg::SetCheck(int id, int state) {
     });
 }
 
-std::optional<std::string> CAddOnDlg::ChooseFolder(std::string_view initialFolder) {
+std::optional<std::string> MainWindow::ChooseFolder(std::string_view initialFolder) {
     const QString initial = FromUtf8(initialFolder);
     return OnGuiThread([&]() -> std::optional<std::string> {
         std::optional<QString> chosen = RunFolderChooser(initial);
@@ -598,7 +598,7 @@ std::optional<std::string> CAddOnDlg::ChooseFolder(std::string_view initialFolde
     });
 }
 
-void CAddOnDlg::StartProgram(std::string_view file, std::string_view workFolder) {
+void MainWindow::StartProgram(std::string_view file, std::string_view workFolder) {
     const QString f = FromUtf8(file), folder = FromUtf8(workFolder);
     OnGuiThread([&] { app::StartProgram(f, folder); });
 }

@@ -1,5 +1,5 @@
 #pragma once
-// CAddOnDlg: the main window. A frameless, skinned 404 x 436 window with
+// MainWindow: the main window. A frameless, skinned 404 x 436 window with
 // rounded corners, dragged by its top band, holding the login fields, the
 // three task buttons with their option boxes, the progress bar, the member
 // panel and the registration link.
@@ -33,11 +33,11 @@ class QProgressBar;
 
 namespace skiv::app {
 
-class CLinkStatic;
-class CSkin;
-class CSkinButton;
+class LinkLabel;
+class Skin;
+class SkinButton;
 
-class CAddOnDlg final : public QDialog, public IWindowOps {
+class MainWindow final : public QDialog, public IWindowOps {
 public:
     enum Control : int {
         kBtnClose = 1000,
@@ -67,9 +67,9 @@ public:
     // Sets up the log in logFolder and the controller for config, builds
     // the controls and runs the window's initialisation (the controller's
     // Initialize included).
-    CAddOnDlg(const CSkin& skin, ServiceConfig config, const std::string& logFolder,
-              QWidget* parent = nullptr);
-    ~CAddOnDlg() override;
+    MainWindow(const Skin& skin, ServiceConfig config, const std::string& logFolder,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     CAddOnController& Controller() { return *m_controller; }
     COperationLog& Log() { return m_log; }
@@ -128,17 +128,17 @@ private:
     template <typename F>
     auto OnGuiThread(F&& f);
 
-    const CSkin& m_skin;
+    const Skin& m_skin;
     COperationLog m_log;
     std::unique_ptr<CAddOnController> m_controller;
 
     std::map<int, QWidget*> m_controls;
     std::map<int, QCheckBox*> m_checks;
-    CSkinButton* m_buttons[6] = {};
+    SkinButton* m_buttons[6] = {};
     QLineEdit* m_editId = nullptr;
     QLineEdit* m_editPassword = nullptr;
     QProgressBar* m_progress = nullptr;
-    CLinkStatic* m_link = nullptr;
+    LinkLabel* m_link = nullptr;
     std::map<int, QLabel*> m_statics;
 
     QPixmap m_backLoggedOut, m_backLoggedIn, m_logo;
