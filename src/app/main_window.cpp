@@ -208,13 +208,20 @@ void MainWindow::CreateControls() {
         box->setGeometry(rect);
         m_checks[id] = box;
         m_controls[id] = box;
-        if (id != kCheckLaunch && id != kCheckIntoFolder) {
-            const int boxId = id;
-            connect(box, &QCheckBox::clicked, this, [this, boxId] {
-                if (!m_closing)
-                    m_controller->OnCheckClicked(boxId);
-            });
-        }
+    }
+    // The save scope and the roll-back choice are pairs of which exactly one
+    // box is checked: a click on one sets its partner to the opposite.
+    const std::pair<int, int> pairs[] = {{kCheckScopeBasic, kCheckScopeFull},
+                                         {kCheckScopeFull, kCheckScopeBasic},
+                                         {kCheckRollback, kCheckReset},
+                                         {kCheckReset, kCheckRollback}};
+    for (const auto& [clicked, partner] : pairs) {
+        QCheckBox* box = m_checks[clicked];
+        QCheckBox* other = m_checks[partner];
+        connect(box, &QCheckBox::clicked, this, [this, box, other] {
+            if (!m_closing)
+                other->setChecked(!box->isChecked());
+        });
     }
 
     m_progress = new QProgressBar(this);
@@ -310,13 +317,15 @@ void MainWindow::OnInitDialog() {
     setWindowFlag(Qt::WindowMinimizeButtonHint, true);
 
     m_closeConfirmed = false;
-    m_viewMode = kLoggedOut;
+    m_viewMode = skiv::ViewMode::LoggedOut;
     update();
     ArrangeControls();
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
     m_link->SetLinkUrl(QString::fromStdString(m_controller->Config().RegistrationUrl()));
     m_editId->setFocus(Qt::OtherFocusReason);
+    m_checks[kCheckScopeBasic]->setChecked(true);
+    m_checks[kCheckRollback]->setChecked(true);
     m_controller->Initialize();
 }
 
@@ -345,20 +354,21 @@ void MainWindow::RemoveControl(QWidget* control) {
 }
 
 void MainWindow::ArrangeControls() {
-    if (m_viewMode == kLoggedOut) {
+    if (m_viewMode == skiv::ViewMode::LoggedOut) {
         for (int id : {kPanelSeparator, kDateLabel, kDateValue, kSizeLabel, kSizeValue, kNoData,
                        kIdValue, kIdLine})
             RemoveControl(m_controls[id]);
         return;
     }
-    if (m_viewMode != kLoggedInNoData && m_viewMode != kLoggedInWithData)
+    if (m_viewMode != skiv::ViewMode::LoggedInNoData &&
+        m_viewMode != skiv::ViewMode::LoggedInWithData)
         return;
 
     for (int id : {kBtnLogin, kLink, kEditId, kEditPassword}) {
         m_controls[id]->setEnabled(false);
         RemoveControl(m_controls[id]);
     }
-    if (m_viewMode == kLoggedInNoData) {
+    if (m_viewMode == skiv::ViewMode::LoggedInNoData) {
         m_controls[kNoData]->setGeometry(55, 132, 200, 11);
         m_controls[kNoData]->show();
     } else {
@@ -379,7 +389,8 @@ void MainWindow::ArrangeControls() {
 void MainWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
-    const QPixmap& back = m_viewMode != kLoggedOut ? m_backLoggedIn : m_backLoggedOut;
+    const QPixmap& back =
+        m_viewMode != skiv::ViewMode::LoggedOut ? m_backLoggedIn : m_backLoggedOut;
     if (!back.isNull())
         p.drawPixmap(QPointF(0, 0), back);
     if (!m_logo.isNull())
@@ -432,7 +443,7 @@ bool MainWindow::PreTranslateKey(QKeyEvent* key) {
         focusNextPrevChild(true);
         return true;
     }
-    if (focus == m_editPassword || m_viewMode == kLoggedOut)
+    if (focus == m_editPassword || m_viewMode == skiv::ViewMode::LoggedOut)
         RunCommand(&CAddOnController::OnBnClickedBtnLogin);
     return true;
 }
@@ -500,7 +511,7 @@ void MainWindow::RunCommand(void (CAddOnController::*command)()) {
     (m_controller.get()->*command)();
 }
 
-// ---- IWindowOps ----
+// ---- WindowOps ----
 
 void MainWindow::ShowMessage(std::string_view text) {
     const bool fromWorker = QThread::currentThread() != thread();
@@ -544,7 +555,7 @@ void MainWindow::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view da
     });
 }
 
-void MainWindow::SetViewMode(int mode) {
+void MainWindow::SetViewMode(skiv::ViewMode mode) {
     OnGuiThread([&] {
         m_viewMode = mode;
         repaint();
@@ -570,18 +581,16 @@ std::string MainWindow::GetPasswordText() {
     return OnGuiThread([&] { return m_editPassword->text().toStdString(); });
 }
 
-int MainWindow::GetCheck(int id) {
+TaskOptions MainWindow::GetTaskOptions() {
     return OnGuiThread([&] {
-        auto it = m_checks.find(id);
-        return (it != m_checks.end() && it->second->isChecked()) ? 1 : 0;
-    });
-}
-
-void MainWindow::SetCheck(int id, int state) {
-    OnGuiThread([&] {
-        auto it = m_checks.find(id);
-        if (it != m_checks.end())
-            it->second->setChecked(state == 1);
+        TaskOptions o;
+        o.launchAfterInstall = m_checks[kCheckLaunch]->isChecked();
+        o.installIntoFolder = m_checks[kCheckIntoFolder]->isChecked();
+        o.saveScope = m_checks[kCheckScopeFull]->isChecked() ? SaveScope::WithCacheAndFonts
+                                                             : SaveScope::Basic;
+        o.rollBack = m_checks[kCheckRollback]->isChecked() ? RollBackChoice::RestoreBackup
+                                                           : RollBackChoice::DeleteOnly;
+        return o;
     });
 }
 

@@ -8,7 +8,7 @@
 // owns the session and the worker thread) for its whole life; the skin is
 // borrowed and must outlive the window.
 //
-// Threads: the window lives on the GUI thread. It implements IWindowOps for
+// Threads: the window lives on the GUI thread. It implements WindowOps for
 // the controller; a call from a worker thread is carried to the GUI thread
 // with a blocking queued call, so the worker waits until the widgets have
 // been updated or the box it raised has been dismissed. Whoever waits for
@@ -37,7 +37,7 @@ class LinkLabel;
 class Skin;
 class SkinButton;
 
-class MainWindow final : public QDialog, public IWindowOps {
+class MainWindow final : public QDialog, public WindowOps {
 public:
     enum Control : int {
         kBtnClose = 1000,
@@ -46,7 +46,13 @@ public:
         kBtnInstall = 1003,
         kBtnSave = 1004,
         kBtnRollBack = 1005,
+        kCheckLaunch = 1006,
         kProgress = 1007,
+        kCheckIntoFolder = 1008,
+        kCheckScopeBasic = 1009,
+        kCheckScopeFull = 1010,
+        kCheckRollback = 1011,
+        kCheckReset = 1012,
         kEditId = 1013,
         kEditPassword = 1014,
         kVersion = 1015,
@@ -75,7 +81,7 @@ public:
     COperationLog& Log() { return m_log; }
     // The control of a template ID; null for an unknown ID.
     QWidget* Control(int id) const;
-    int ViewMode() const { return m_viewMode; }
+    skiv::ViewMode ViewMode() const { return m_viewMode; }
     bool CloseConfirmed() const { return m_closeConfirmed; }
 
     // A press at this client point drags the window.
@@ -90,16 +96,15 @@ public:
     // Blocks until no task runs, serving events meanwhile; then joins.
     void WaitForWorkerAlive();
 
-    // ---- IWindowOps (any thread) ----
+    // ---- WindowOps (any thread) ----
     void ShowMessage(std::string_view text) override;
     bool AskYesNo(std::string_view text, std::string_view title, bool questionIcon) override;
     void ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) override;
-    void SetViewMode(int mode) override;
+    void SetViewMode(skiv::ViewMode mode) override;
     void SetProgress(int position) override;
     std::string GetIdText() override;
     std::string GetPasswordText() override;
-    int GetCheck(int id) override;
-    void SetCheck(int id, int state) override;
+    TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
 
@@ -144,7 +149,7 @@ private:
     QPixmap m_backLoggedOut, m_backLoggedIn, m_logo;
     bool m_closeConfirmed = false;
     bool m_closing = false;
-    int m_viewMode = kLoggedOut;
+    skiv::ViewMode m_viewMode = skiv::ViewMode::LoggedOut;
     std::atomic<int> m_lastProgress{0};  // the bar's position, as last set
     bool m_dragging = false;
     QPoint m_dragOffset;

@@ -128,12 +128,12 @@ int RunAccount(int argc, char** argv) {
 
     CAddOnController ctl(window, log, skiv::ServiceConfig::FromEnvironment());
     ctl.Initialize();
-    if (o.withCacheFonts) {
-        window.SetCheck(skiv::kCheckScopeFull, 1);
-        ctl.OnCheckClicked(skiv::kCheckScopeFull);
-    }
-    window.SetCheck(skiv::kCheckLaunch, o.launch ? 1 : 0);
-    window.SetCheck(skiv::kCheckIntoFolder, o.intoFolder ? 1 : 0);
+    skiv::TaskOptions options;
+    options.saveScope =
+        o.withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
+    options.launchAfterInstall = o.launch;
+    options.installIntoFolder = o.intoFolder.has_value();
+    window.SetTaskOptions(options);
 
     ctl.OnBnClickedBtnLogin();
     window.SetCredentials(o.id, std::string());
@@ -153,9 +153,9 @@ int RunAccount(int argc, char** argv) {
         } else if (cmd == "install") {
             r = RunTask(ctl, &CAddOnController::OnInstallButton);
         } else {
-            const bool rollback = cmd == "rollback";
-            window.SetCheck(rollback ? skiv::kCheckRollback : skiv::kCheckReset, 1);
-            ctl.OnCheckClicked(rollback ? skiv::kCheckRollback : skiv::kCheckReset);
+            options.rollBack = cmd == "rollback" ? skiv::RollBackChoice::RestoreBackup
+                                                 : skiv::RollBackChoice::DeleteOnly;
+            window.SetTaskOptions(options);
             r = RunTask(ctl, &CAddOnController::OnRollBackButton);
         }
         if (!r) {

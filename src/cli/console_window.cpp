@@ -49,7 +49,7 @@ void ConsoleWindow::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view
     std::fflush(stdout);
 }
 
-void ConsoleWindow::SetViewMode(int mode) {
+void ConsoleWindow::SetViewMode(ViewMode mode) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_viewMode = mode;
 }
@@ -72,15 +72,14 @@ void ConsoleWindow::SetProgress(int position) {
     m_lastProgress = position;
 }
 
-int ConsoleWindow::GetCheck(int id) {
+TaskOptions ConsoleWindow::GetTaskOptions() {
     std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_checks.find(id);
-    return it == m_checks.end() ? 0 : it->second;
+    return m_options;
 }
 
-void ConsoleWindow::SetCheck(int id, int state) {
+void ConsoleWindow::SetTaskOptions(TaskOptions options) {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_checks[id] = state;
+    m_options = options;
 }
 
 std::optional<std::string> ConsoleWindow::ChooseFolder(std::string_view) {

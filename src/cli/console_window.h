@@ -1,9 +1,8 @@
 #pragma once
 // The window operations on a terminal: messages to standard output,
-// questions on the terminal (No without one, Yes with --yes), check boxes as
-// plain state, the folder chooser answered by the command line.
+// questions on the terminal (No without one, Yes with --yes), the task
+// options and the folder chooser answered by the command line.
 
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,22 +11,22 @@
 
 namespace skiv::cli {
 
-class ConsoleWindow final : public IWindowOps {
+class ConsoleWindow final : public WindowOps {
 public:
     explicit ConsoleWindow(bool assumeYes) : m_assumeYes(assumeYes) {}
 
     void ShowMessage(std::string_view text) override;
     bool AskYesNo(std::string_view text, std::string_view title, bool questionIcon) override;
     void ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) override;
-    void SetViewMode(int mode) override;
+    void SetViewMode(ViewMode mode) override;
     void SetProgress(int position) override;
     std::string GetIdText() override { return m_id; }
     std::string GetPasswordText() override { return m_password; }
-    int GetCheck(int id) override;
-    void SetCheck(int id, int state) override;
+    TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
 
+    void SetTaskOptions(TaskOptions options);
     void SetCredentials(std::string id, std::string password) {
         m_id = std::move(id);
         m_password = std::move(password);
@@ -43,16 +42,16 @@ public:
     // Which answer the next chooser gets: the game folder at login, the
     // target folder during an install.
     void ExpectInstallChooser(bool install) { m_installChooser = install; }
-    int LastViewMode() const { return m_viewMode; }
+    ViewMode LastViewMode() const { return m_viewMode; }
 
 private:
     std::mutex m_lock;
     bool m_assumeYes;
     std::string m_id, m_password;
-    std::map<int, int> m_checks;
+    TaskOptions m_options;
     std::optional<std::string> m_gameFolder, m_intoFolder;
     bool m_installChooser = false;
-    int m_viewMode = 0;
+    ViewMode m_viewMode = ViewMode::LoggedOut;
     int m_lastProgress = -1;
 };
 

@@ -40,10 +40,10 @@ void CAddOnController::OnBnClickedBtnLogin() {
     }
     if (m_session.fileSize != 0 && m_session.fileType != kTypeNone) {
         m_window.ShowMemberInfo(true, SizeUnits(m_session.fileSize), m_session.saveDate);
-        m_window.SetViewMode(kLoggedInWithData);
+        m_window.SetViewMode(ViewMode::LoggedInWithData);
     } else {
         m_window.ShowMemberInfo(false, 0, "");
-        m_window.SetViewMode(kLoggedInNoData);
+        m_window.SetViewMode(ViewMode::LoggedInNoData);
     }
     m_session.loggedIn = true;
 }
@@ -99,7 +99,7 @@ void CAddOnController::OnInstallButton() {
 void CAddOnController::OnRollBackButton() {
     if (!SharedTaskChecks())
         return;
-    const bool rollback = Checked(kCheckRollback);
+    const bool rollback = Options().rollBack == RollBackChoice::RestoreBackup;
     if (rollback && !m_session.backupMade) {
         Message("백업된 애드온이 없습니다");
         return;
@@ -141,7 +141,7 @@ int CAddOnController::SaveWorker() {
     } else {
         Message("애드온이 모두 저장되었습니다");
         m_window.ShowMemberInfo(true, SizeUnits(m_session.fileSize), m_session.saveDate);
-        m_window.SetViewMode(kLoggedInWithData);
+        m_window.SetViewMode(ViewMode::LoggedInWithData);
     }
     SetProgress(0);
     m_session.busy.store(false);
@@ -152,7 +152,7 @@ int CAddOnController::InstallWorker() {
     int r = LoadAddOn();
     if (r == 0) {
         Message("애드온이 모두 세팅되었습니다");
-        if (Checked(kCheckLaunch))
+        if (Options().launchAfterInstall)
             m_window.StartProgram("Launcher.exe", m_session.gameFolder);
     } else if (r != rc::kLoadFolderDeclined) {
         m_log.Write("[OnBnClickedBtnBack]애드온 세팅 실패:(%d)", r);
@@ -165,8 +165,9 @@ int CAddOnController::InstallWorker() {
 
 int CAddOnController::RollBackWorker() {
     int r = RollbackAddOn();
+    const bool restore = Options().rollBack == RollBackChoice::RestoreBackup;
     if (r != 0) {
-        if (Checked(kCheckRollback)) {
+        if (restore) {
             m_log.Write("[OnBnClickedBtnSetup]애드온 되돌리기 실패:(%d)", r);
             Message("되돌리기 실패:(%d) - 관리자에게 문의해 주세요", r);
         } else {
@@ -174,8 +175,7 @@ int CAddOnController::RollBackWorker() {
             Message("초기화 실패:(%d) - 관리자에게 문의해 주세요", r);
         }
     } else {
-        Message(Checked(kCheckRollback) ? "되돌리기가 완료되었습니다."
-                                        : "초기화가 완료되었습니다.");
+        Message(restore ? "되돌리기가 완료되었습니다." : "초기화가 완료되었습니다.");
     }
     SetProgress(0);
     m_session.busy.store(false);

@@ -32,7 +32,7 @@ std::string ServiceConfig::RegistrationUrl() const {
     return baseUrl + "/Member/Common/frmMemberRegist.aspx";
 }
 
-CAddOnController::CAddOnController(IWindowOps& window, COperationLog& log, ServiceConfig config)
+CAddOnController::CAddOnController(WindowOps& window, COperationLog& log, ServiceConfig config)
     : m_window(window), m_log(log), m_config(std::move(config)) {}
 
 CAddOnController::~CAddOnController() {
@@ -41,8 +41,6 @@ CAddOnController::~CAddOnController() {
 
 void CAddOnController::Initialize() {
     m_gameKey.Open(kGameKey, paths::GetWinePrefix());
-    m_window.SetCheck(kCheckScopeBasic, 1);
-    m_window.SetCheck(kCheckRollback, 1);
 }
 
 void CAddOnController::WaitForWorker() {
@@ -53,28 +51,6 @@ void CAddOnController::WaitForWorker() {
 int CAddOnController::SizeUnits(std::int32_t fileSize) {
     int units = fileSize / kSizeUnit;
     return units == 0 ? 1 : units;
-}
-
-void CAddOnController::OnCheckClicked(int id) {
-    auto pair = [this](int clicked, int other) {
-        m_window.SetCheck(other, m_window.GetCheck(clicked) == 1 ? 0 : 1);
-    };
-    switch (id) {
-        case kCheckScopeBasic:
-            pair(kCheckScopeBasic, kCheckScopeFull);
-            break;
-        case kCheckScopeFull:
-            pair(kCheckScopeFull, kCheckScopeBasic);
-            break;
-        case kCheckRollback:
-            pair(kCheckRollback, kCheckReset);
-            break;
-        case kCheckReset:
-            pair(kCheckReset, kCheckRollback);
-            break;
-        default:
-            break;
-    }
 }
 
 void CAddOnController::Message(const char* fmt, ...) {

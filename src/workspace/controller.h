@@ -4,7 +4,7 @@
 // It owns the session state, the four commands (log in, install, save, roll
 // back) with their checks, confirmations and messages, the worker thread the
 // three file and network tasks run on, and the operations of the flows. It
-// reaches the user only through IWindowOps, which the desktop window, the
+// reaches the user only through WindowOps, which the desktop window, the
 // command line and the tests implement.
 //
 // Threads: the commands run on the caller's (window) thread; save, install
@@ -47,13 +47,13 @@ inline constexpr const char* kAppTitle = "Kelbo Skiv Addon";
 
 class CAddOnController {
 public:
-    CAddOnController(IWindowOps& window, COperationLog& log, ServiceConfig config);
+    CAddOnController(WindowOps& window, COperationLog& log, ServiceConfig config);
     ~CAddOnController();
     CAddOnController(const CAddOnController&) = delete;
     CAddOnController& operator=(const CAddOnController&) = delete;
 
-    // Opens the game's registry key and checks boxes 1009 and 1011; called
-    // once when the window initialises.
+    // Opens the game's registry key; called once when the window
+    // initialises.
     void Initialize();
 
     // ---- commands (window thread) ----
@@ -61,9 +61,6 @@ public:
     void OnSaveButton();
     void OnInstallButton();
     void OnRollBackButton();
-    // Keeps the pairs 1009/1010 and 1011/1012 one-checked after a click on
-    // box id (whose new state the window has already set).
-    void OnCheckClicked(int id);
 
     bool IsBusy() const { return m_session.busy.load(); }
     // Blocks until the running worker, if any, has finished.
@@ -118,14 +115,14 @@ public:
 
 private:
     int AddFileToTarWalk(const std::string& relativeFolder, std::vector<fs::FolderId>& ancestors);
-    bool Checked(int id) { return m_window.GetCheck(id) == 1; }
+    TaskOptions Options() { return m_window.GetTaskOptions(); }
     void Message(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     bool SharedTaskChecks();
     // Sets busy and starts fn on the worker thread.
     void StartWorker(int (CAddOnController::*fn)());
     void SetProgress(int position) { m_window.SetProgress(position); }
 
-    IWindowOps& m_window;
+    WindowOps& m_window;
     COperationLog& m_log;
     ServiceConfig m_config;
     RegistryKey m_gameKey;

@@ -43,7 +43,7 @@ int CAddOnController::SaveAddOn() {
     {
         ArchiveScope scope(m_session);
         result = [&]() -> int {
-            const bool full = Checked(kCheckScopeFull);
+            const bool full = Options().saveScope == SaveScope::WithCacheAndFonts;
             std::vector<const char*> folders{"Interface/", "WTF/"};
             if (full)
                 folders.insert(folders.end(), {"Cache/", "Fonts/"});
@@ -102,7 +102,7 @@ int CAddOnController::LoadAddOn() {
         SetProgress(100);
         return r;
     };
-    if (Checked(kCheckIntoFolder)) {
+    if (Options().installIntoFolder) {
         if (int r = SetUserLoadPath())
             return fail("SetUserLoadPath", r);
     } else {
@@ -164,7 +164,7 @@ int CAddOnController::SetMyAddOn() {
 }
 
 int CAddOnController::RollbackAddOn() {
-    const bool restore = Checked(kCheckRollback);
+    const bool restore = Options().rollBack == RollBackChoice::RestoreBackup;
     // Nothing is deleted before the backup is known to be readable: a roll
     // back with a lost backup must not leave the player with no add-ons.
     if (restore) {
@@ -189,7 +189,7 @@ int CAddOnController::RollbackAddOn() {
         return r;
     }
     CrashPoint("rollback.after-delete");
-    if (Checked(kCheckRollback)) {
+    if (Options().rollBack == RollBackChoice::RestoreBackup) {
         if (int r = SetBackupAddOn()) {
             m_log.Write("[RollbackAddOn]SetBackupAddOn Fail:(%d)", r);
             return r;

@@ -12,22 +12,30 @@
 
 namespace skiv {
 
-// Control IDs of the option check boxes.
-enum CheckBox : int {
-    kCheckLaunch = 1006,      // start the launcher after an install
-    kCheckIntoFolder = 1008,  // install into a chosen folder
-    kCheckScopeBasic = 1009,  // save Interface and WTF (type 1)
-    kCheckScopeFull = 1010,   // save also Cache and Fonts (type 2)
-    kCheckRollback = 1011,    // roll back to the last install's backup
-    kCheckReset = 1012,       // delete the set, restore nothing
+// What the window shows: the login fields, or the member panel without or
+// with a stored set.
+enum class ViewMode { LoggedOut = 0, LoggedInNoData = 1, LoggedInWithData = 2 };
+
+// What a save packs: Interface and WTF (stored type 1), or also Cache and
+// Fonts (stored type 2).
+enum class SaveScope { Basic, WithCacheAndFonts };
+
+// What the roll-back command does: restore the last install's backup, or
+// only delete the set (a reset).
+enum class RollBackChoice { RestoreBackup, DeleteOnly };
+
+// The user's choices for the tasks. The window keeps each choice's options
+// mutually exclusive and starts at the defaults below.
+struct TaskOptions {
+    bool launchAfterInstall = false;  // start the launcher after an install
+    bool installIntoFolder = false;   // install into a chosen folder, no backup
+    SaveScope saveScope = SaveScope::Basic;
+    RollBackChoice rollBack = RollBackChoice::RestoreBackup;
 };
 
-// View modes of the window.
-enum ViewMode : int { kLoggedOut = 0, kLoggedInNoData = 1, kLoggedInWithData = 2 };
-
-class IWindowOps {
+class WindowOps {
 public:
-    virtual ~IWindowOps() = default;
+    virtual ~WindowOps() = default;
 
     // Modal OK box titled "Kelbo Skiv Addon"; blocks until dismissed.
     virtual void ShowMessage(std::string_view text) = 0;
@@ -36,16 +44,14 @@ public:
     // Member information panel: whether a set is stored, its size units
     // (see CAddOnController::SizeUnits) and its date text.
     virtual void ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) = 0;
-    virtual void SetViewMode(int mode) = 0;
+    virtual void SetViewMode(ViewMode mode) = 0;
     // Progress bar position 0-100.
     virtual void SetProgress(int position) = 0;
 
     virtual std::string GetIdText() = 0;
     virtual std::string GetPasswordText() = 0;
-
-    // Check state of a box of CheckBox: 1 is checked, anything else is not.
-    virtual int GetCheck(int id) = 0;
-    virtual void SetCheck(int id, int state) = 0;
+    // The options as the user has set them now.
+    virtual TaskOptions GetTaskOptions() = 0;
 
     // Modal folder chooser opened at initialFolder; the chosen folder ends
     // with '/', nullopt when the user cancelled.

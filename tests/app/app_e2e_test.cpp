@@ -108,7 +108,7 @@ private slots:
         Computer a(m_svc->BaseUrl(), 1);
         LogIn(a);
         QVERIFY2(a.dlg->Controller().Session().loggedIn, qPrintable(Texts()));
-        QCOMPARE(a.dlg->ViewMode(), 1);
+        QCOMPARE(int(a.dlg->ViewMode()), 1);
         QCOMPARE(a.Text(1024), QString::fromUtf8(kMember));
         QCOMPARE(a.Text(1023), QStringLiteral("회원님의 셋팅 정보가 없습니다."));
         QCOMPARE(a.dlg->Control(1023)->geometry(), QRect(55, 132, 200, 11));
@@ -120,7 +120,7 @@ private slots:
                                 "저장하시겠습니까?"));
         QCOMPARE(m_boxes.back().text, QStringLiteral("애드온이 모두 저장되었습니다"));
         QCOMPARE(m_boxes.back().owner, nullptr);  // raised by the worker
-        QCOMPARE(a.dlg->ViewMode(), 2);
+        QCOMPARE(int(a.dlg->ViewMode()), 2);
         QCOMPARE(a.Text(1022), QStringLiteral("1MB"));
         QVERIFY(!a.Text(1021).isEmpty());
         QCOMPARE(static_cast<QProgressBar*>(a.dlg->Control(1007))->value(), 0);
@@ -129,7 +129,7 @@ private slots:
         Computer b(m_svc->BaseUrl(), 77);
         const t::TreeSnapshot before = t::SnapshotTree(b.game);
         LogIn(b);
-        QCOMPARE(b.dlg->ViewMode(), 2);
+        QCOMPARE(int(b.dlg->ViewMode()), 2);
         m_boxes.clear();
         QVERIFY(RunTask(b, 1003));
         QCOMPARE(m_boxes.front().text,

@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(m_dlg->size(), QSize(404, 436));
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("KELBO SKIV ADDON"));
         QVERIFY(!m_dlg->windowIcon().isNull());
-        QCOMPARE(m_dlg->ViewMode(), 0);
+        QCOMPARE(int(m_dlg->ViewMode()), 0);
         QVERIFY(Box(1009)->isChecked());
         QVERIFY(Box(1011)->isChecked());
         QVERIFY(!Box(1006)->isChecked() && !Box(1008)->isChecked());
@@ -139,8 +139,8 @@ private slots:
     void loggedInWithoutData() {
         Edit(1013)->setText(QStringLiteral("alice"));
         m_dlg->ShowMemberInfo(false, 0, "");
-        m_dlg->SetViewMode(1);
-        QCOMPARE(m_dlg->ViewMode(), 1);
+        m_dlg->SetViewMode(skiv::ViewMode::LoggedInNoData);
+        QCOMPARE(int(m_dlg->ViewMode()), 1);
         QCOMPARE(Text(1023), QStringLiteral("회원님의 셋팅 정보가 없습니다."));
         QCOMPARE(Rect(1023), QRect(55, 132, 200, 11));
         QCOMPARE(Text(1024), QStringLiteral("alice"));
@@ -158,7 +158,7 @@ private slots:
     void loggedInWithData() {
         Edit(1013)->setText(QStringLiteral("홍길동"));
         m_dlg->ShowMemberInfo(true, 0, "2024-05-01 21:30");
-        m_dlg->SetViewMode(2);
+        m_dlg->SetViewMode(skiv::ViewMode::LoggedInWithData);
         QCOMPARE(Text(1020), QStringLiteral("용량 : "));
         QCOMPARE(Text(1022), QStringLiteral("0MB"));
         QCOMPARE(Text(1019), QStringLiteral("최종 저장 날짜 : "));
@@ -175,7 +175,7 @@ private slots:
         // A later save refreshes the figures; an unknown mode moves nothing.
         m_dlg->ShowMemberInfo(true, 7, "2024-05-02 08:00");
         QCOMPARE(Text(1022), QStringLiteral("7MB"));
-        m_dlg->SetViewMode(5);
+        m_dlg->SetViewMode(static_cast<skiv::ViewMode>(5));
         QCOMPARE(Rect(1021), QRect(272, 132, 120, 11));
     }
 
@@ -211,7 +211,7 @@ private slots:
 
     void enterAfterLoginOutsidePasswordDoesNothing() {
         ShowAndActivate();
-        m_dlg->SetViewMode(2);
+        m_dlg->SetViewMode(skiv::ViewMode::LoggedInWithData);
         Box(1009)->setFocus();
         QTest::keyClick(Box(1009), Qt::Key_Return);
         QVERIFY(m_boxes.empty());
@@ -306,9 +306,10 @@ private slots:
         QTest::mouseClick(Box(1006), Qt::LeftButton, {}, QPoint(7, 7));
         QVERIFY(Box(1006)->isChecked());
         QVERIFY(Box(1009)->isChecked() && Box(1012)->isChecked());
-        QCOMPARE(m_dlg->GetCheck(1006), 1);
-        QCOMPARE(m_dlg->GetCheck(1008), 0);
-        QCOMPARE(m_dlg->GetCheck(4242), 0);
+        const skiv::TaskOptions options = m_dlg->GetTaskOptions();
+        QVERIFY(options.launchAfterInstall && !options.installIntoFolder);
+        QVERIFY(options.saveScope == skiv::SaveScope::Basic);
+        QVERIFY(options.rollBack == skiv::RollBackChoice::DeleteOnly);
     }
 
     void workerCallsReachTheWidgetsAndBlock() {
@@ -317,7 +318,8 @@ private slots:
         Edit(1014)->setText(QStringLiteral("pw"));
         std::atomic<bool> done{false};
         std::string id, password;
-        int check = -1;
+        skiv::TaskOptions options;
+        Box(1008)->setChecked(true);
         std::optional<std::string> folder;
         skiv::app::SetFolderHook([](const QString& initial) -> std::optional<QString> {
             return initial + QStringLiteral("chosen");
@@ -326,12 +328,11 @@ private slots:
             m_dlg->SetProgress(55);
             id = m_dlg->GetIdText();
             password = m_dlg->GetPasswordText();
-            m_dlg->SetCheck(1008, 1);
-            check = m_dlg->GetCheck(1008);
+            options = m_dlg->GetTaskOptions();
             m_dlg->ShowMessage("애드온이 모두 저장되었습니다");
             folder = m_dlg->ChooseFolder("/tmp/");
             m_dlg->ShowMemberInfo(true, 3, "2024-01-01");
-            m_dlg->SetViewMode(2);
+            m_dlg->SetViewMode(skiv::ViewMode::LoggedInWithData);
             done = true;
         });
         QTRY_VERIFY_WITH_TIMEOUT(done.load(), 20000);
@@ -340,19 +341,18 @@ private slots:
         QCOMPARE(static_cast<QProgressBar*>(m_dlg->Control(1007))->value(), 55);
         QCOMPARE(id, std::string("이순신"));
         QCOMPARE(password, std::string("pw"));
-        QCOMPARE(check, 1);
-        QVERIFY(Box(1008)->isChecked());
+        QVERIFY(options.installIntoFolder);
         QCOMPARE(m_boxes.size(), size_t(1));
         QCOMPARE(m_boxes[0].owner, nullptr);  // a worker's box has no owner
         QCOMPARE(m_boxes[0].text, QStringLiteral("애드온이 모두 저장되었습니다"));
         QCOMPARE(folder, std::optional<std::string>("/tmp/chosen/"));
         QCOMPARE(Text(1022), QStringLiteral("3MB"));
-        QCOMPARE(m_dlg->ViewMode(), 2);
+        QCOMPARE(int(m_dlg->ViewMode()), 2);
     }
 
     void paintsTheBackgroundOfTheMode() {
         const QImage loggedOut = m_dlg->grab().toImage();
-        m_dlg->SetViewMode(1);
+        m_dlg->SetViewMode(skiv::ViewMode::LoggedInNoData);
         const QImage loggedIn = m_dlg->grab().toImage();
         // The login labels are part of the logged-out background only.
         QVERIFY(loggedOut.copy(14, 100, 34, 44) != loggedIn.copy(14, 100, 34, 44));

@@ -106,15 +106,15 @@ int main(int argc, char** argv) {
 
     // Mode 1: logged in, nothing stored yet.
     dlg.ShowMemberInfo(false, 0, "");
-    dlg.SetViewMode(1);
-    dlg.Control(skiv::kCheckLaunch)->setFocus();
+    dlg.SetViewMode(skiv::ViewMode::LoggedInNoData);
+    dlg.Control(MainWindow::kCheckLaunch)->setFocus();
     Settle();
     ok &= Save(Shaped(dlg), "view-1-no-data.png");
 
     // Mode 2: a stored set, a task under way.
     dlg.ShowMemberInfo(true, 14, "2024-05-01 21:30");
-    dlg.SetViewMode(2);
-    dlg.SetCheck(skiv::kCheckLaunch, 1);
+    dlg.SetViewMode(skiv::ViewMode::LoggedInWithData);
+    static_cast<QCheckBox*>(dlg.Control(MainWindow::kCheckLaunch))->setChecked(true);
     dlg.SetProgress(62);
     Settle();
     ok &= Save(Shaped(dlg), "view-2-with-data.png");

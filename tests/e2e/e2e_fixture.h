@@ -51,10 +51,6 @@ struct Computer {
         }
         return out;
     }
-    void Check(int id, int state) {
-        window.SetCheck(id, state);
-        ctl.OnCheckClicked(id);
-    }
     // Presses a task button (Yes to every question) and waits for its worker.
     void Press(void (CAddOnController::*command)()) {
         (ctl.*command)();

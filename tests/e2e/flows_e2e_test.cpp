@@ -26,14 +26,14 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
     MakeAddOnSet(a->game, 1, true);
     a->LogIn();
     ASSERT_TRUE(a->ctl.Session().loggedIn) << a->window.LastMessage();
-    EXPECT_EQ(a->window.ViewMode(), kLoggedInNoData);
+    EXPECT_EQ(a->window.ViewMode(), ViewMode::LoggedInNoData);
     EXPECT_EQ(a->ctl.Session().fileType, kTypeNone);
 
     a->Press(&CAddOnController::OnSaveButton);
     ASSERT_EQ(a->window.LastMessage(), "애드온이 모두 저장되었습니다") << a->LogLines().size();
     EXPECT_EQ(a->ctl.Session().fileType, kTypeBasic);
     EXPECT_EQ(a->ctl.Session().fileSize, *fs::FileSize(a->game + "Backup/SkivAddon.ksp"));
-    EXPECT_EQ(a->window.ViewMode(), kLoggedInWithData);
+    EXPECT_EQ(a->window.ViewMode(), ViewMode::LoggedInWithData);
     EXPECT_TRUE(ProgressInRange(a->window.Progress()));
     EXPECT_EQ(a->window.Progress().back(), 0);
 
@@ -43,7 +43,7 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
     const TreeSnapshot before = SnapshotTree(b->game);
     b->LogIn();
     ASSERT_TRUE(b->ctl.Session().loggedIn);
-    EXPECT_EQ(b->window.ViewMode(), kLoggedInWithData);
+    EXPECT_EQ(b->window.ViewMode(), ViewMode::LoggedInWithData);
     EXPECT_EQ(b->ctl.Session().fileType, kTypeBasic);
 
     b->Press(&CAddOnController::OnInstallButton);
@@ -80,7 +80,7 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
     EXPECT_EQ(after, expected);
 
     // Reset: the four folders are gone.
-    b->Check(kCheckReset, 1);
+    b->window.SetTaskOptions({.rollBack = RollBackChoice::DeleteOnly});
     b->Press(&CAddOnController::OnRollBackButton);
     EXPECT_EQ(b->window.LastMessage(), "초기화가 완료되었습니다.");
     for (const char* f : {"Interface", "WTF", "Cache", "Fonts"})
@@ -91,7 +91,7 @@ TEST_F(EndToEnd, FullSetReplacesCacheAndFontsAndChosenFolderInstallLeavesTheGame
     auto a = NewComputer();
     MakeAddOnSet(a->game, 7, true);
     a->LogIn();
-    a->Check(kCheckScopeFull, 1);
+    a->window.SetTaskOptions({.saveScope = SaveScope::WithCacheAndFonts});
     a->Press(&CAddOnController::OnSaveButton);
     ASSERT_EQ(a->window.LastMessage(), "애드온이 모두 저장되었습니다");
     EXPECT_EQ(a->ctl.Session().fileType, kTypeFull);
@@ -110,7 +110,7 @@ TEST_F(EndToEnd, FullSetReplacesCacheAndFontsAndChosenFolderInstallLeavesTheGame
     WriteFile(c->game + "Interface/mine.lua", "mine");
     c->LogIn();
     TempDir chosen;
-    c->Check(kCheckIntoFolder, 1);
+    c->window.SetTaskOptions({.installIntoFolder = true});
     c->window.QueueFolder(chosen.path());
     const TreeSnapshot gameBefore = SnapshotTree(c->game);
     c->Press(&CAddOnController::OnInstallButton);

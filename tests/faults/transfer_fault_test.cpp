@@ -49,7 +49,7 @@ protected:
         auto c = NewComputer();
         c->LogIn();
         EXPECT_TRUE(c->ctl.Session().loggedIn) << c->window.LastMessage();
-        c->Check(kCheckIntoFolder, 1);
+        c->window.SetTaskOptions({.installIntoFolder = true});
         const std::string into = c->gameDir / "chosen/";
         fs::EnsureFolder(into);
         c->window.QueueFolder(into);

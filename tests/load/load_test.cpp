@@ -127,7 +127,7 @@ protected:
         }
         const std::string into = c->gameDir / "chosen/";
         if (intoFolder) {
-            c->Check(kCheckIntoFolder, 1);
+            c->window.SetTaskOptions({.installIntoFolder = true});
             fs::EnsureFolder(into);
             c->window.QueueFolder(into);
         }

@@ -22,7 +22,7 @@ void FakeWindow::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view da
     m_member = MemberInfo{hasData, sizeUnits, std::string(date)};
 }
 
-void FakeWindow::SetViewMode(int mode) {
+void FakeWindow::SetViewMode(skiv::ViewMode mode) {
     std::lock_guard g(m_lock);
     m_viewMode = mode;
 }
@@ -48,15 +48,9 @@ std::string FakeWindow::GetPasswordText() {
     return m_password;
 }
 
-int FakeWindow::GetCheck(int id) {
+TaskOptions FakeWindow::GetTaskOptions() {
     std::lock_guard g(m_lock);
-    auto it = m_checks.find(id);
-    return it == m_checks.end() ? 0 : it->second;
-}
-
-void FakeWindow::SetCheck(int id, int state) {
-    std::lock_guard g(m_lock);
-    m_checks[id] = state;
+    return m_options;
 }
 
 std::optional<std::string> FakeWindow::ChooseFolder(std::string_view initialFolder) {

@@ -5,7 +5,6 @@
 
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,7 +14,7 @@
 
 namespace skiv::test {
 
-class FakeWindow final : public IWindowOps {
+class FakeWindow final : public WindowOps {
 public:
     struct Question {
         std::string text, title;
@@ -30,12 +29,11 @@ public:
     void ShowMessage(std::string_view text) override;
     bool AskYesNo(std::string_view text, std::string_view title, bool questionIcon) override;
     void ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) override;
-    void SetViewMode(int mode) override;
+    void SetViewMode(skiv::ViewMode mode) override;
     void SetProgress(int position) override;
     std::string GetIdText() override;
     std::string GetPasswordText() override;
-    int GetCheck(int id) override;
-    void SetCheck(int id, int state) override;
+    TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
 
@@ -47,6 +45,10 @@ public:
     void SetPassword(std::string pw) {
         std::lock_guard g(m_lock);
         m_password = std::move(pw);
+    }
+    void SetTaskOptions(TaskOptions options) {
+        std::lock_guard g(m_lock);
+        m_options = options;
     }
     // Answers for AskYesNo, in order; when empty the answer is defaultAnswer.
     void QueueAnswer(bool yes) {
@@ -89,7 +91,7 @@ public:
         std::lock_guard g(m_lock);
         return m_member;
     }
-    int ViewMode() const {
+    skiv::ViewMode ViewMode() const {
         std::lock_guard g(m_lock);
         return m_viewMode;
     }
@@ -107,12 +109,12 @@ private:
     std::deque<bool> m_answers;
     bool m_defaultAnswer = true;
     std::deque<std::optional<std::string>> m_folders;
-    std::map<int, int> m_checks;
+    TaskOptions m_options;
     std::vector<std::string> m_messages, m_chooserAt, m_started;
     std::vector<Question> m_questions;
     std::vector<int> m_progress;
     std::optional<MemberInfo> m_member;
-    int m_viewMode = 0;
+    skiv::ViewMode m_viewMode = skiv::ViewMode::LoggedOut;
     std::function<void(int)> m_progressHook;
 };
 

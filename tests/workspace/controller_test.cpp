@@ -53,18 +53,6 @@ TEST_F(CommandTest, SizeUnitsUseTheOddUnitAndNeverShowZero) {
     EXPECT_EQ(CAddOnController::SizeUnits(3000000), 2);
 }
 
-TEST_F(CommandTest, CheckBoxPairsStayOneChecked) {
-    ctl.Initialize();
-    EXPECT_EQ(window.GetCheck(kCheckScopeBasic), 1);
-    EXPECT_EQ(window.GetCheck(kCheckRollback), 1);
-    window.SetCheck(kCheckScopeFull, 1);  // the user's click
-    ctl.OnCheckClicked(kCheckScopeFull);
-    EXPECT_EQ(window.GetCheck(kCheckScopeBasic), 0);
-    window.SetCheck(kCheckReset, 0);  // unchecking one checks the other
-    ctl.OnCheckClicked(kCheckReset);
-    EXPECT_EQ(window.GetCheck(kCheckRollback), 1);
-}
-
 TEST_F(CommandTest, LoginNeedsBothFieldsAndKeepsTheTypedId) {
     window.SetId("player");
     ctl.OnBnClickedBtnLogin();
@@ -122,8 +110,7 @@ TEST_F(CommandTest, RollBackNeedsABackupButResetDoesNot) {
     ctl.Initialize();
     ctl.OnRollBackButton();
     EXPECT_EQ(window.LastMessage(), "백업된 애드온이 없습니다");
-    window.SetCheck(kCheckReset, 1);
-    ctl.OnCheckClicked(kCheckReset);
+    window.SetTaskOptions({.rollBack = RollBackChoice::DeleteOnly});
     WriteFile(game + "Interface/a", "a");
     ctl.OnRollBackButton();
     RunWorkerToEnd();
@@ -197,7 +184,7 @@ TEST_F(CommandTest, InstallBackupFailureDeletesNothing) {
 
 TEST_F(CommandTest, InstallCancelledAtTheChooserIsSilent) {
     ctl.Initialize();
-    window.SetCheck(kCheckIntoFolder, 1);
+    window.SetTaskOptions({.installIntoFolder = true});
     EXPECT_EQ(ctl.InstallWorker(), rc::kLoadFolderDeclined);
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(window.Progress().back(), 0);
