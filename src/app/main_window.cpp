@@ -13,12 +13,10 @@
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <type_traits>
 
 #include "app/dialog_units.h"
+#include "app/gui_thread.h"
 #include "app/link_label.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
@@ -26,121 +24,28 @@
 
 namespace skiv::app {
 
+namespace layout = ui::main_window;
+
 namespace {
 
-// The main window's template: base units 7 x 14.
-QRect Du(int x, int y, int w, int h) {
-    return MapDialogRect(x, y, w, h, 7, 14);
+// A template rectangle in pixels.
+QRect Du(ui::Rect r) {
+    return MapDialogRect(r.x, r.y, r.width, r.height, layout::kBaseUnitX, layout::kBaseUnitY);
+}
+
+QRect Pixels(ui::Rect r) {
+    return QRect(r.x, r.y, r.width, r.height);
+}
+
+QColor ToColour(ui::Rgb c) {
+    return QColor(c.red, c.green, c.blue);
 }
 
 QString FromUtf8(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// Colours of the skinned buttons' faces and edges, matched to the stone.
-QPalette ButtonPalette(QPalette base) {
-    base.setColor(QPalette::Button, QColor(33, 29, 25));
-    base.setColor(QPalette::Light, QColor(236, 214, 160));
-    base.setColor(QPalette::Dark, QColor(8, 6, 4));
-    return base;
-}
-
-struct ButtonSetup {
-    int id;
-    QRect rect;
-    int hoverIcon, normalIcon;
-    const char* tip;
-};
-
-struct StaticSetup {
-    int id;
-    QRect rect;
-    const char* text;
-    bool bold;
-    QRgb colour;
-};
-
 }  // namespace
-
-namespace {
-
-// One call carried from a worker to the GUI thread, which the worker waits
-// for. Qt's blocking queued call would do, but it orders the two threads
-// with a semaphore inside Qt that the thread checker cannot see; this one
-// orders them with a mutex of ours, so the worker's arguments and the
-// call's result are seen to pass between the threads.
-class Handoff {
-public:
-    // Worker, before posting: what it wrote so far belongs to the GUI
-    // thread until Wait returns.
-    void Publish() { std::lock_guard<std::mutex> guard(m_lock); }
-    // GUI thread.
-    template <typename Call>
-    void Run(Call& call) {
-        { std::lock_guard<std::mutex> guard(m_lock); }
-        call();
-        Finish();
-    }
-    // Also called when the posted call is dropped unrun (the window went
-    // away first), so the worker is never left waiting.
-    void Finish() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_finished = true;
-        m_done.notify_all();
-    }
-    void Wait() {
-        std::unique_lock<std::mutex> guard(m_lock);
-        m_done.wait(guard, [this] { return m_finished; });
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_done;
-    bool m_finished = false;
-};
-
-// Lives inside the posted call; finishing twice is harmless.
-class FinishOnDrop {
-public:
-    explicit FinishOnDrop(std::shared_ptr<Handoff> h) : m_handoff(std::move(h)) {}
-    FinishOnDrop(FinishOnDrop&&) noexcept = default;
-    FinishOnDrop(const FinishOnDrop&) = delete;
-    FinishOnDrop& operator=(const FinishOnDrop&) = delete;
-    FinishOnDrop& operator=(FinishOnDrop&&) = delete;
-    ~FinishOnDrop() {
-        if (m_handoff)
-            m_handoff->Finish();
-    }
-    Handoff& operator*() const { return *m_handoff; }
-
-private:
-    std::shared_ptr<Handoff> m_handoff;
-};
-
-}  // namespace
-
-template <typename F>
-auto MainWindow::OnGuiThread(F&& f) {
-    using R = std::invoke_result_t<F&>;
-    if (QThread::currentThread() == thread())
-        return f();
-    auto handoff = std::make_shared<Handoff>();
-    auto post = [&](auto& call) {
-        handoff->Publish();
-        QMetaObject::invokeMethod(
-            this, [&call, h = FinishOnDrop(handoff)] { (*h).Run(call); }, Qt::QueuedConnection);
-        handoff->Wait();
-    };
-    if constexpr (std::is_void_v<R>) {
-        auto call = [&f] { f(); };
-        post(call);
-    } else {
-        R result{};
-        auto call = [&f, &result] { result = f(); };
-        post(call);
-        return result;
-    }
-}
 
 MainWindow::MainWindow(const Skin& skin, ServiceConfig config, const std::string& logFolder,
                        QWidget* parent)
@@ -148,7 +53,7 @@ MainWindow::MainWindow(const Skin& skin, ServiceConfig config, const std::string
     m_log.SetFolder(logFolder);
     m_controller = std::make_unique<CAddOnController>(*this, m_log, std::move(config));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setFixedSize(kClientWidth, kClientHeight);
+    setFixedSize(layout::kClientWidth, layout::kClientHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     CreateControls();
@@ -160,158 +65,220 @@ MainWindow::~MainWindow() {
     WaitForWorkerAlive();
 }
 
+// ---- building the controls ----
+
+void MainWindow::Adopt(QWidget* widget, Control control) {
+    widget->setObjectName(QLatin1String(layout::NameOf(control)));
+    widget->installEventFilter(this);
+}
+
+SkinButton* MainWindow::MakeButton(Control control) {
+    const layout::ButtonSpec& spec = layout::SpecOf(layout::kButtons, control);
+    QPalette faces = palette();
+    faces.setColor(QPalette::Button, ToColour(layout::kButtonFace));
+    faces.setColor(QPalette::Light, ToColour(layout::kButtonLightEdge));
+    faces.setColor(QPalette::Dark, ToColour(layout::kButtonDarkEdge));
+    auto* button = new SkinButton(this);
+    Adopt(button, control);
+    button->setGeometry(Du(spec.rect));
+    button->setPalette(faces);
+    button->SetIconPair(m_skin, spec.hoverImage, spec.normalImage);
+    button->SetTipText(QString::fromUtf8(spec.tip), true);
+    button->SetHoverCursor(m_skin, kCursorHand);
+    return button;
+}
+
+QLineEdit* MainWindow::MakeEdit(Control control, ui::Rect rect) {
+    auto* edit = new QLineEdit(this);
+    Adopt(edit, control);
+    edit->setGeometry(Du(rect));
+    edit->setFont(Skin::TextFont());
+    edit->setTextMargins(layout::kEditTextMargin, 0, layout::kEditTextMargin, 0);
+    return edit;
+}
+
+QCheckBox* MainWindow::MakeCheck(Control control) {
+    const layout::CheckSpec& spec = layout::SpecOf(layout::kChecks, control);
+    auto* box = new QCheckBox(this);
+    Adopt(box, control);
+    box->setGeometry(Du(spec.rect));
+    box->setChecked(spec.checkedAtStart);
+    return box;
+}
+
+QLabel* MainWindow::MakeLabel(Control control) {
+    const layout::LabelSpec& spec = layout::SpecOf(layout::kLabels, control);
+    auto* label = new QLabel(QString::fromUtf8(spec.text), this);
+    Adopt(label, control);
+    label->setGeometry(Du(spec.rect));
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setFont(Skin::StaticFont(spec.bold));
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, ToColour(spec.colour));
+    label->setPalette(pal);
+    return label;
+}
+
+QLabel* MainWindow::MakeSeparator(Control control, ui::Rect rect) {
+    const QPixmap separator = m_skin.Image(kBmpSeparator);
+    auto* label = new QLabel(this);
+    Adopt(label, control);
+    label->setPixmap(separator);
+    label->setGeometry(QRect(Du(rect).topLeft(), separator.deviceIndependentSize().toSize()));
+    return label;
+}
+
 void MainWindow::CreateControls() {
-    const ButtonSetup buttons[] = {
-        {kBtnClose, Du(219, 6, 10, 9), kIconCloseHover, kIconClose, "닫기"},
-        {kBtnMinimize, Du(208, 6, 10, 9), kIconMinimizeHover, kIconMinimize, "최소화"},
-        {kBtnLogin, Du(100, 58, 30, 24), kIconLogin, kIconLogin, "로그인"},
-        {kBtnInstall, Du(157, 108, 63, 28), kIconInstallHover, kIconInstall, "내셋팅 설정"},
-        {kBtnSave, Du(157, 147, 63, 28), kIconSaveHover, kIconSave, "내셋팅 저장"},
-        {kBtnRollBack, Du(157, 185, 63, 28), kIconRollBackHover, kIconRollBack, "되돌리기"},
-    };
-    const QPalette buttonPalette = ButtonPalette(palette());
-    int index = 0;
-    for (const ButtonSetup& b : buttons) {
-        auto* button = new SkinButton(this);
-        button->setObjectName(QString::number(b.id));
-        button->setGeometry(b.rect);
-        button->setPalette(buttonPalette);
-        button->SetIconPair(m_skin, b.hoverIcon, b.normalIcon);
-        button->SetTipText(QString::fromUtf8(b.tip), true);
-        button->SetHoverCursor(m_skin, kCursorHand);
-        m_buttons[index++] = button;
-        m_controls[b.id] = button;
-    }
+    // Creation order is stacking order.
+    m_closeButton = MakeButton(Control::CloseButton);
+    m_minimizeButton = MakeButton(Control::MinimizeButton);
+    m_loginButton = MakeButton(Control::LoginButton);
+    m_installButton = MakeButton(Control::InstallButton);
+    m_saveButton = MakeButton(Control::SaveButton);
+    m_rollBackButton = MakeButton(Control::RollBackButton);
 
-    m_editId = new QLineEdit(this);
-    m_editId->setGeometry(Du(29, 57, 65, 12));
-    m_editPassword = new QLineEdit(this);
-    m_editPassword->setGeometry(Du(29, 70, 65, 12));
-    m_editPassword->setEchoMode(QLineEdit::Password);
-    for (QLineEdit* edit : {m_editId, m_editPassword}) {
-        edit->setFont(Skin::TextFont());
-        edit->setTextMargins(2, 0, 2, 0);
-    }
-    m_editId->setObjectName(QStringLiteral("1013"));
-    m_editPassword->setObjectName(QStringLiteral("1014"));
-    m_controls[kEditId] = m_editId;
-    m_controls[kEditPassword] = m_editPassword;
+    m_idEdit = MakeEdit(Control::IdEdit, layout::kIdEdit);
+    m_passwordEdit = MakeEdit(Control::PasswordEdit, layout::kPasswordEdit);
+    m_passwordEdit->setEchoMode(QLineEdit::Password);
 
-    const std::pair<int, QRect> checks[] = {
-        {kCheckLaunch, Du(11, 111, 8, 8)},     {kCheckIntoFolder, Du(11, 124, 8, 8)},
-        {kCheckScopeBasic, Du(11, 150, 8, 8)}, {kCheckScopeFull, Du(11, 164, 8, 8)},
-        {kCheckRollback, Du(11, 189, 8, 8)},   {kCheckReset, Du(11, 203, 8, 8)},
-    };
-    for (const auto& [id, rect] : checks) {
-        auto* box = new QCheckBox(this);
-        box->setObjectName(QString::number(id));
-        box->setGeometry(rect);
-        m_checks[id] = box;
-        m_controls[id] = box;
-    }
-    // The save scope and the roll-back choice are pairs of which exactly one
-    // box is checked: a click on one sets its partner to the opposite.
-    const std::pair<int, int> pairs[] = {{kCheckScopeBasic, kCheckScopeFull},
-                                         {kCheckScopeFull, kCheckScopeBasic},
-                                         {kCheckRollback, kCheckReset},
-                                         {kCheckReset, kCheckRollback}};
-    for (const auto& [clicked, partner] : pairs) {
-        QCheckBox* box = m_checks[clicked];
-        QCheckBox* other = m_checks[partner];
-        connect(box, &QCheckBox::clicked, this, [this, box, other] {
-            if (!m_closing)
-                other->setChecked(!box->isChecked());
-        });
+    m_launchAfterInstall = MakeCheck(Control::LaunchAfterInstall);
+    m_installIntoFolder = MakeCheck(Control::InstallIntoFolder);
+    m_scopeBasic = MakeCheck(Control::ScopeBasic);
+    m_scopeWithCacheFonts = MakeCheck(Control::ScopeWithCacheFonts);
+    m_rollBackRestore = MakeCheck(Control::RollBackRestore);
+    m_rollBackDeleteOnly = MakeCheck(Control::RollBackDeleteOnly);
+    for (const layout::OptionPair& pair : layout::kOptionPairs) {
+        auto* first = static_cast<QCheckBox*>(WidgetOf(pair.first));
+        auto* second = static_cast<QCheckBox*>(WidgetOf(pair.second));
+        KeepPairOneChecked(first, second);
+        KeepPairOneChecked(second, first);
     }
 
     m_progress = new QProgressBar(this);
-    m_progress->setObjectName(QStringLiteral("1007"));
-    m_progress->setGeometry(Du(7, 224, 218, 12));
+    Adopt(m_progress, Control::Progress);
+    m_progress->setGeometry(Du(layout::kProgress));
     m_progress->setTextVisible(false);
     QPalette bar = m_progress->palette();
-    bar.setColor(QPalette::Highlight, QColor(232, 110, 18));
-    bar.setColor(QPalette::Base, QColor(40, 35, 30));
-    bar.setColor(QPalette::Window, QColor(40, 35, 30));
+    bar.setColor(QPalette::Highlight, ToColour(layout::kProgressChunk));
+    bar.setColor(QPalette::Base, ToColour(layout::kProgressTrough));
+    bar.setColor(QPalette::Window, ToColour(layout::kProgressTrough));
     m_progress->setPalette(bar);
-    m_controls[kProgress] = m_progress;
 
-    const StaticSetup statics[] = {
-        {kVersion, Du(117, 37, 102, 8), "- for WOW | ver 1.0.1", true, qRgb(0, 129, 65)},
-        {kDateLabel, Du(114, 83, 106, 8), "Date", true, qRgb(67, 61, 49)},
-        {kSizeLabel, Du(26, 82, 65, 8), "Capa", true, qRgb(67, 61, 49)},
-        {kSizeValue, Du(26, 97, 65, 8), "Capa Var", true, qRgb(238, 75, 0)},
-        {kDateValue, Du(114, 97, 106, 8), "Date Var", false, qRgb(68, 60, 47)},
-        {kNoData, Du(26, 111, 179, 8), "No Data", true, qRgb(67, 61, 49)},
-        {kIdValue, Du(22, 28, 83, 8), "ID", true, qRgb(238, 75, 0)},
-        {kIdLine, Du(22, 43, 83, 8), "ID Line", true, qRgb(67, 61, 49)},
-    };
-    for (const StaticSetup& s : statics) {
-        auto* label = new QLabel(QString::fromUtf8(s.text), this);
-        label->setObjectName(QString::number(s.id));
-        label->setGeometry(s.rect);
-        label->setTextFormat(Qt::PlainText);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setFont(Skin::StaticFont(s.bold));
-        QPalette pal = label->palette();
-        pal.setColor(QPalette::WindowText, QColor(s.colour));
-        label->setPalette(pal);
-        m_statics[s.id] = label;
-        m_controls[s.id] = label;
-    }
+    m_version = MakeLabel(Control::Version);
+    m_dateLabel = MakeLabel(Control::DateLabel);
+    m_sizeLabel = MakeLabel(Control::SizeLabel);
+    m_sizeValue = MakeLabel(Control::SizeValue);
+    m_dateValue = MakeLabel(Control::DateValue);
+    m_noData = MakeLabel(Control::NoData);
+    m_memberId = MakeLabel(Control::MemberId);
+    m_memberIdLine = MakeLabel(Control::MemberIdLine);
 
-    m_link = new LinkLabel(this);
-    m_link->setObjectName(QStringLiteral("1016"));
-    m_link->setText(QStringLiteral("Kelbo 회원가입"));
-    m_link->setGeometry(Du(146, 67, 51, 8));
-    m_link->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_link->Attach(m_skin);
-    m_controls[kLink] = m_link;
+    m_registerLink = new LinkLabel(this);
+    Adopt(m_registerLink, Control::RegisterLink);
+    m_registerLink->setText(QString::fromUtf8(layout::kRegisterLinkText));
+    m_registerLink->setGeometry(Du(layout::kRegisterLink));
+    m_registerLink->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_registerLink->Attach(m_skin);
 
-    // Static bitmaps take the size of their image.
-    const QPixmap separator = m_skin.Image(kBmpSeparator);
-    for (int id : {kSeparator, kPanelSeparator}) {
-        auto* label = new QLabel(this);
-        label->setObjectName(QString::number(id));
-        label->setPixmap(separator);
-        const QRect r = id == kSeparator ? Du(21, 89, 2, 6) : Du(94, 89, 2, 6);
-        label->setGeometry(QRect(r.topLeft(), separator.deviceIndependentSize().toSize()));
-        m_controls[id] = label;
-    }
+    m_loginSeparator = MakeSeparator(Control::LoginSeparator, layout::kLoginSeparator);
+    m_panelSeparator = MakeSeparator(Control::PanelSeparator, layout::kPanelSeparator);
 
-    // Keyboard order of the template.
-    const int order[] = {kBtnClose,      kBtnMinimize,     kEditId,          kEditPassword,
-                         kBtnLogin,      kBtnInstall,      kBtnSave,         kBtnRollBack,
-                         kCheckLaunch,   kCheckIntoFolder, kCheckScopeBasic, kCheckScopeFull,
-                         kCheckRollback, kCheckReset};
+    const auto& order = layout::kTabOrder;
     for (size_t i = 1; i < std::size(order); ++i)
-        QWidget::setTabOrder(m_controls[order[i - 1]], m_controls[order[i]]);
+        QWidget::setTabOrder(WidgetOf(order[i - 1]), WidgetOf(order[i]));
 
-    for (const auto& [id, control] : m_controls)
-        control->installEventFilter(this);
-
-    connect(m_buttons[0], &QAbstractButton::clicked, this, [this] { OnCloseButton(); });
-    connect(m_buttons[1], &QAbstractButton::clicked, this, [this] { showMinimized(); });
-    connect(m_buttons[2], &QAbstractButton::clicked, this,
+    connect(m_closeButton, &QAbstractButton::clicked, this, [this] { OnCloseButton(); });
+    connect(m_minimizeButton, &QAbstractButton::clicked, this, [this] { showMinimized(); });
+    connect(m_loginButton, &QAbstractButton::clicked, this,
             [this] { RunCommand(&CAddOnController::OnBnClickedBtnLogin); });
-    connect(m_buttons[3], &QAbstractButton::clicked, this,
+    connect(m_installButton, &QAbstractButton::clicked, this,
             [this] { RunCommand(&CAddOnController::OnInstallButton); });
-    connect(m_buttons[4], &QAbstractButton::clicked, this,
+    connect(m_saveButton, &QAbstractButton::clicked, this,
             [this] { RunCommand(&CAddOnController::OnSaveButton); });
-    connect(m_buttons[5], &QAbstractButton::clicked, this,
+    connect(m_rollBackButton, &QAbstractButton::clicked, this,
             [this] { RunCommand(&CAddOnController::OnRollBackButton); });
+}
+
+// A click leaves the partner checked exactly when the clicked box is now
+// unchecked (a click on the checked box moves the check to its partner).
+// Not a QButtonGroup: an exclusive group would keep a clicked checked box
+// checked.
+void MainWindow::KeepPairOneChecked(QCheckBox* clicked, QCheckBox* partner) {
+    connect(clicked, &QCheckBox::clicked, this, [this, clicked, partner] {
+        if (!m_closing)
+            partner->setChecked(!clicked->isChecked());
+    });
+}
+
+QWidget* MainWindow::WidgetOf(Control control) const {
+    switch (control) {
+        case Control::CloseButton:
+            return m_closeButton;
+        case Control::MinimizeButton:
+            return m_minimizeButton;
+        case Control::LoginButton:
+            return m_loginButton;
+        case Control::InstallButton:
+            return m_installButton;
+        case Control::SaveButton:
+            return m_saveButton;
+        case Control::RollBackButton:
+            return m_rollBackButton;
+        case Control::IdEdit:
+            return m_idEdit;
+        case Control::PasswordEdit:
+            return m_passwordEdit;
+        case Control::LaunchAfterInstall:
+            return m_launchAfterInstall;
+        case Control::InstallIntoFolder:
+            return m_installIntoFolder;
+        case Control::ScopeBasic:
+            return m_scopeBasic;
+        case Control::ScopeWithCacheFonts:
+            return m_scopeWithCacheFonts;
+        case Control::RollBackRestore:
+            return m_rollBackRestore;
+        case Control::RollBackDeleteOnly:
+            return m_rollBackDeleteOnly;
+        case Control::Progress:
+            return m_progress;
+        case Control::Version:
+            return m_version;
+        case Control::RegisterLink:
+            return m_registerLink;
+        case Control::LoginSeparator:
+            return m_loginSeparator;
+        case Control::PanelSeparator:
+            return m_panelSeparator;
+        case Control::DateLabel:
+            return m_dateLabel;
+        case Control::DateValue:
+            return m_dateValue;
+        case Control::SizeLabel:
+            return m_sizeLabel;
+        case Control::SizeValue:
+            return m_sizeValue;
+        case Control::NoData:
+            return m_noData;
+        case Control::MemberId:
+            return m_memberId;
+        case Control::MemberIdLine:
+            return m_memberIdLine;
+    }
+    return nullptr;
 }
 
 void MainWindow::OnInitDialog() {
     setWindowIcon(m_skin.AppIcon());
-    setWindowTitle(QStringLiteral("KELBO SKIV ADDON"));
+    setWindowTitle(QString::fromUtf8(layout::kTitle));
     m_backLoggedOut = m_skin.Image(kBmpBackLoggedOut);
     m_backLoggedIn = m_skin.Image(kBmpBackLoggedIn);
     m_logo = m_skin.Image(kBmpLogo);
 
-    // The statics' own colours; the link is painted in the window's orange
-    // whatever its state.
-    m_link->setFont(Skin::StaticFont(true));
-    m_link->SetColourOverride(QColor(240, 74, 0));
+    // The link is painted in the window's orange whatever its state.
+    m_registerLink->setFont(Skin::StaticFont(true));
+    m_registerLink->SetColourOverride(ToColour(layout::kRegisterLinkColour));
 
     // Minimisable from the task bar although it has no caption.
     setWindowFlag(Qt::WindowMinimizeButtonHint, true);
@@ -322,21 +289,19 @@ void MainWindow::OnInitDialog() {
     ArrangeControls();
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
-    m_link->SetLinkUrl(QString::fromStdString(m_controller->Config().RegistrationUrl()));
-    m_editId->setFocus(Qt::OtherFocusReason);
-    m_checks[kCheckScopeBasic]->setChecked(true);
-    m_checks[kCheckRollback]->setChecked(true);
+    m_registerLink->SetLinkUrl(QString::fromStdString(m_controller->Config().RegistrationUrl()));
+    m_idEdit->setFocus(Qt::OtherFocusReason);
     m_controller->Initialize();
 }
 
-QWidget* MainWindow::Control(int id) const {
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
+bool MainWindow::IsDragPoint(QPoint client) {
+    return client.x() > 0 && client.y() < layout::kDragBandHeight;
 }
 
 QRegion MainWindow::WindowShape(QSize client) {
     QPainterPath path;
-    path.addRoundedRect(QRectF(0, 0, client.width(), client.height()), 6, 6);
+    path.addRoundedRect(QRectF(0, 0, client.width(), client.height()), layout::kCornerRadius,
+                        layout::kCornerRadius);
     return QRegion(path.toFillPolygon().toPolygon());
 }
 
@@ -354,34 +319,28 @@ void MainWindow::RemoveControl(QWidget* control) {
 }
 
 void MainWindow::ArrangeControls() {
-    if (m_viewMode == skiv::ViewMode::LoggedOut) {
-        for (int id : {kPanelSeparator, kDateLabel, kDateValue, kSizeLabel, kSizeValue, kNoData,
-                       kIdValue, kIdLine})
-            RemoveControl(m_controls[id]);
+    const auto mode = static_cast<size_t>(m_viewMode);
+    if (mode >= std::size(layout::kViewLayouts))
         return;
+    const layout::ViewLayout& view = layout::kViewLayouts[mode];
+    for (Control control : view.removed) {
+        QWidget* widget = WidgetOf(control);
+        if (view.disableRemoved)
+            widget->setEnabled(false);
+        RemoveControl(widget);
     }
-    if (m_viewMode != skiv::ViewMode::LoggedInNoData &&
-        m_viewMode != skiv::ViewMode::LoggedInWithData)
-        return;
-
-    for (int id : {kBtnLogin, kLink, kEditId, kEditPassword}) {
-        m_controls[id]->setEnabled(false);
-        RemoveControl(m_controls[id]);
+    for (const layout::Placement& line : view.placed)
+        WidgetOf(line.control)->setGeometry(Pixels(line.rect));
+    for (Control control : view.shown)
+        WidgetOf(control)->show();
+    for (Control control : view.hidden)
+        WidgetOf(control)->hide();
+    if (view.memberIdLines) {
+        const QRect id = Pixels(layout::kMemberId);
+        m_memberId->setGeometry(id);
+        const int shift = layout::kIdUnitWidth * IdTextUnits(m_memberId->text());
+        m_memberIdLine->setGeometry(id.translated(shift, 0));
     }
-    if (m_viewMode == skiv::ViewMode::LoggedInNoData) {
-        m_controls[kNoData]->setGeometry(55, 132, 200, 11);
-        m_controls[kNoData]->show();
-    } else {
-        m_controls[kNoData]->hide();
-        m_controls[kSizeLabel]->setGeometry(55, 132, 40, 11);
-        m_controls[kSizeValue]->setGeometry(96, 132, 60, 11);
-        m_controls[kPanelSeparator]->setGeometry(160, 132, 4, 11);
-        m_controls[kDateLabel]->setGeometry(170, 132, 100, 11);
-        m_controls[kDateValue]->setGeometry(272, 132, 120, 11);
-    }
-    m_controls[kIdValue]->setGeometry(70, 100, 200, 11);
-    const int n = IdTextUnits(m_statics[kIdValue]->text());
-    m_controls[kIdLine]->setGeometry(70 + 8 * n, 100, 200, 11);
 }
 
 // ---- painting and shape ----
@@ -394,7 +353,7 @@ void MainWindow::paintEvent(QPaintEvent*) {
     if (!back.isNull())
         p.drawPixmap(QPointF(0, 0), back);
     if (!m_logo.isNull())
-        p.drawPixmap(QPointF(45, 55), m_logo);
+        p.drawPixmap(QPointF(layout::kLogoX, layout::kLogoY), m_logo);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -439,11 +398,11 @@ bool MainWindow::PreTranslateKey(QKeyEvent* key) {
     if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
         return false;
     QWidget* focus = focusWidget();
-    if (focus == m_editId) {
+    if (focus == m_idEdit) {
         focusNextPrevChild(true);
         return true;
     }
-    if (focus == m_editPassword || m_viewMode == skiv::ViewMode::LoggedOut)
+    if (focus == m_passwordEdit || m_viewMode == skiv::ViewMode::LoggedOut)
         RunCommand(&CAddOnController::OnBnClickedBtnLogin);
     return true;
 }
@@ -479,8 +438,8 @@ void MainWindow::OnCloseButton() {
         return;
     ModalBox box;
     box.kind = ModalBox::kYesNo;
-    box.text = QStringLiteral("Kelbo Skiv Addon을 종료 하시겠습니까?");
-    box.caption = QStringLiteral("Kelbo Skiv Addon 종료");
+    box.text = QString::fromUtf8(layout::kCloseQuestion);
+    box.caption = QString::fromUtf8(layout::kCloseCaption);
     box.questionIcon = true;
     box.owner = this;
     if (!RunModalBox(box))
@@ -516,7 +475,7 @@ void MainWindow::RunCommand(void (CAddOnController::*command)()) {
 void MainWindow::ShowMessage(std::string_view text) {
     const bool fromWorker = QThread::currentThread() != thread();
     const QString message = FromUtf8(text);
-    OnGuiThread([&] {
+    OnGuiThread(*this, [&] {
         ModalBox box;
         box.kind = ModalBox::kMessage;
         box.text = message;
@@ -528,7 +487,7 @@ void MainWindow::ShowMessage(std::string_view text) {
 
 bool MainWindow::AskYesNo(std::string_view text, std::string_view title, bool questionIcon) {
     const QString message = FromUtf8(text), caption = FromUtf8(title);
-    return OnGuiThread([&] {
+    return OnGuiThread(*this, [&] {
         ModalBox box;
         box.kind = ModalBox::kYesNo;
         box.text = message;
@@ -541,22 +500,23 @@ bool MainWindow::AskYesNo(std::string_view text, std::string_view title, bool qu
 
 void MainWindow::ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) {
     const QString dateText = FromUtf8(date);
-    OnGuiThread([&] {
-        m_statics[kIdValue]->setText(m_editId->text());
-        m_statics[kIdLine]->setText(QStringLiteral("님의 셋팅 정보"));
+    OnGuiThread(*this, [&] {
+        m_memberId->setText(m_idEdit->text());
+        m_memberIdLine->setText(QString::fromUtf8(layout::kMemberIdLineText));
         if (!hasData) {
-            m_statics[kNoData]->setText(QStringLiteral("회원님의 셋팅 정보가 없습니다."));
+            m_noData->setText(QString::fromUtf8(layout::kNoDataText));
         } else {
-            m_statics[kSizeLabel]->setText(QStringLiteral("용량 : "));
-            m_statics[kSizeValue]->setText(QStringLiteral("%1MB").arg(sizeUnits));
-            m_statics[kDateLabel]->setText(QStringLiteral("최종 저장 날짜 : "));
-            m_statics[kDateValue]->setText(dateText);
+            m_sizeLabel->setText(QString::fromUtf8(layout::kSizeLabelText));
+            m_sizeValue->setText(QString::number(sizeUnits) +
+                                 QString::fromUtf8(layout::kSizeUnitSuffix));
+            m_dateLabel->setText(QString::fromUtf8(layout::kDateLabelText));
+            m_dateValue->setText(dateText);
         }
     });
 }
 
 void MainWindow::SetViewMode(skiv::ViewMode mode) {
-    OnGuiThread([&] {
+    OnGuiThread(*this, [&] {
         m_viewMode = mode;
         repaint();
         ArrangeControls();
@@ -570,33 +530,33 @@ void MainWindow::SetProgress(int position) {
     // to the GUI thread.
     if (m_lastProgress.exchange(position) == position)
         return;
-    OnGuiThread([&] { m_progress->setValue(position); });
+    OnGuiThread(*this, [&] { m_progress->setValue(position); });
 }
 
 std::string MainWindow::GetIdText() {
-    return OnGuiThread([&] { return m_editId->text().toStdString(); });
+    return OnGuiThread(*this, [&] { return m_idEdit->text().toStdString(); });
 }
 
 std::string MainWindow::GetPasswordText() {
-    return OnGuiThread([&] { return m_editPassword->text().toStdString(); });
+    return OnGuiThread(*this, [&] { return m_passwordEdit->text().toStdString(); });
 }
 
 TaskOptions MainWindow::GetTaskOptions() {
-    return OnGuiThread([&] {
+    return OnGuiThread(*this, [&] {
         TaskOptions o;
-        o.launchAfterInstall = m_checks[kCheckLaunch]->isChecked();
-        o.installIntoFolder = m_checks[kCheckIntoFolder]->isChecked();
-        o.saveScope = m_checks[kCheckScopeFull]->isChecked() ? SaveScope::WithCacheAndFonts
-                                                             : SaveScope::Basic;
-        o.rollBack = m_checks[kCheckRollback]->isChecked() ? RollBackChoice::RestoreBackup
-                                                           : RollBackChoice::DeleteOnly;
+        o.launchAfterInstall = m_launchAfterInstall->isChecked();
+        o.installIntoFolder = m_installIntoFolder->isChecked();
+        o.saveScope =
+            m_scopeWithCacheFonts->isChecked() ? SaveScope::WithCacheAndFonts : SaveScope::Basic;
+        o.rollBack = m_rollBackRestore->isChecked() ? RollBackChoice::RestoreBackup
+                                                    : RollBackChoice::DeleteOnly;
         return o;
     });
 }
 
 std::optional<std::string> MainWindow::ChooseFolder(std::string_view initialFolder) {
     const QString initial = FromUtf8(initialFolder);
-    return OnGuiThread([&]() -> std::optional<std::string> {
+    return OnGuiThread(*this, [&]() -> std::optional<std::string> {
         std::optional<QString> chosen = RunFolderChooser(initial);
         if (!chosen)
             return std::nullopt;
@@ -609,7 +569,7 @@ std::optional<std::string> MainWindow::ChooseFolder(std::string_view initialFold
 
 void MainWindow::StartProgram(std::string_view file, std::string_view workFolder) {
     const QString f = FromUtf8(file), folder = FromUtf8(workFolder);
-    OnGuiThread([&] { app::StartProgram(f, folder); });
+    OnGuiThread(*this, [&] { app::StartProgram(f, folder); });
 }
 
 }  // namespace skiv::app

@@ -2,7 +2,14 @@
 // MainWindow: the main window. A frameless, skinned 404 x 436 window with
 // rounded corners, dragged by its top band, holding the login fields, the
 // three task buttons with their option boxes, the progress bar, the member
-// panel and the registration link.
+// panel and the registration link. Where each control sits, its texts and
+// colours, and what each view mode shows come from
+// ui_layout/main_window_layout.h; each widget carries its control's name
+// there as its object name.
+//
+// The window owns the task options: each pair of option boxes stays
+// one-checked, the boxes start at their defaults, and GetTaskOptions reads
+// them for the controller.
 //
 // Ownership: the window owns the operation log and the controller (which
 // owns the session and the worker thread) for its whole life; the skin is
@@ -10,20 +17,20 @@
 //
 // Threads: the window lives on the GUI thread. It implements WindowOps for
 // the controller; a call from a worker thread is carried to the GUI thread
-// with a blocking queued call, so the worker waits until the widgets have
-// been updated or the box it raised has been dismissed. Whoever waits for
-// the worker on the GUI thread must keep the event loop turning
-// (WaitForWorkerAlive) or a worker blocked in such a call would deadlock.
+// (OnGuiThread), so the worker waits until the widgets have been updated or
+// the box it raised has been dismissed. Whoever waits for the worker on the
+// GUI thread must keep the event loop turning (WaitForWorkerAlive) or a
+// worker blocked in such a call would deadlock.
 //
-// The window closes only through button 1000 and its confirmation; Escape
-// and the system close are ignored. Closing waits for a running task.
+// The window closes only through its close button and a confirmation;
+// Escape and the system close are ignored. Closing waits for a running task.
 
 #include <QDialog>
 #include <atomic>
-#include <map>
 #include <memory>
 #include <string>
 
+#include "ui_layout/main_window_layout.h"
 #include "workspace/controller.h"
 
 class QCheckBox;
@@ -39,36 +46,7 @@ class SkinButton;
 
 class MainWindow final : public QDialog, public WindowOps {
 public:
-    enum Control : int {
-        kBtnClose = 1000,
-        kBtnMinimize = 1001,
-        kBtnLogin = 1002,
-        kBtnInstall = 1003,
-        kBtnSave = 1004,
-        kBtnRollBack = 1005,
-        kCheckLaunch = 1006,
-        kProgress = 1007,
-        kCheckIntoFolder = 1008,
-        kCheckScopeBasic = 1009,
-        kCheckScopeFull = 1010,
-        kCheckRollback = 1011,
-        kCheckReset = 1012,
-        kEditId = 1013,
-        kEditPassword = 1014,
-        kVersion = 1015,
-        kLink = 1016,
-        kSeparator = 1017,
-        kPanelSeparator = 1018,
-        kDateLabel = 1019,
-        kSizeLabel = 1020,
-        kDateValue = 1021,
-        kSizeValue = 1022,
-        kNoData = 1023,
-        kIdValue = 1024,
-        kIdLine = 1025,
-    };
-    static constexpr int kClientWidth = 404;
-    static constexpr int kClientHeight = 436;
+    using Control = ui::main_window::Control;
 
     // Sets up the log in logFolder and the controller for config, builds
     // the controls and runs the window's initialisation (the controller's
@@ -79,15 +57,12 @@ public:
 
     CAddOnController& Controller() { return *m_controller; }
     COperationLog& Log() { return m_log; }
-    // The control of a template ID; null for an unknown ID.
-    QWidget* Control(int id) const;
     skiv::ViewMode ViewMode() const { return m_viewMode; }
     bool CloseConfirmed() const { return m_closeConfirmed; }
 
     // A press at this client point drags the window.
-    static bool IsDragPoint(QPoint client) { return client.x() > 0 && client.y() < 40; }
-    // The visible region of a window of this client size: rounded corners
-    // made of 12 x 12 ellipses.
+    static bool IsDragPoint(QPoint client);
+    // The visible region of a window of this client size: rounded corners.
     static QRegion WindowShape(QSize client);
     // Width units of an ID for the member line: bytes in the Korean ANSI
     // code page, 1 per ASCII character and 2 per other character.
@@ -122,6 +97,17 @@ protected:
 
 private:
     void CreateControls();
+    SkinButton* MakeButton(Control control);
+    QLineEdit* MakeEdit(Control control, ui::Rect rect);
+    QCheckBox* MakeCheck(Control control);
+    QLabel* MakeLabel(Control control);
+    QLabel* MakeSeparator(Control control, ui::Rect rect);
+    // Names the widget after its control and routes its keys through the
+    // window.
+    void Adopt(QWidget* widget, Control control);
+    QWidget* WidgetOf(Control control) const;
+    void KeepPairOneChecked(QCheckBox* clicked, QCheckBox* partner);
+
     void OnInitDialog();
     void ArrangeControls();
     void RemoveControl(QWidget* control);
@@ -129,22 +115,38 @@ private:
     bool PreTranslateKey(QKeyEvent* key);
     void OnCloseButton();
     void RunCommand(void (CAddOnController::*command)());
-    // Runs f on the GUI thread and returns its result.
-    template <typename F>
-    auto OnGuiThread(F&& f);
 
     const Skin& m_skin;
     COperationLog m_log;
     std::unique_ptr<CAddOnController> m_controller;
 
-    std::map<int, QWidget*> m_controls;
-    std::map<int, QCheckBox*> m_checks;
-    SkinButton* m_buttons[6] = {};
-    QLineEdit* m_editId = nullptr;
-    QLineEdit* m_editPassword = nullptr;
+    SkinButton* m_closeButton = nullptr;
+    SkinButton* m_minimizeButton = nullptr;
+    SkinButton* m_loginButton = nullptr;
+    SkinButton* m_installButton = nullptr;
+    SkinButton* m_saveButton = nullptr;
+    SkinButton* m_rollBackButton = nullptr;
+    QLineEdit* m_idEdit = nullptr;
+    QLineEdit* m_passwordEdit = nullptr;
+    QCheckBox* m_launchAfterInstall = nullptr;
+    QCheckBox* m_installIntoFolder = nullptr;
+    QCheckBox* m_scopeBasic = nullptr;
+    QCheckBox* m_scopeWithCacheFonts = nullptr;
+    QCheckBox* m_rollBackRestore = nullptr;
+    QCheckBox* m_rollBackDeleteOnly = nullptr;
     QProgressBar* m_progress = nullptr;
-    LinkLabel* m_link = nullptr;
-    std::map<int, QLabel*> m_statics;
+    QLabel* m_version = nullptr;
+    LinkLabel* m_registerLink = nullptr;
+    QLabel* m_loginSeparator = nullptr;
+    QLabel* m_panelSeparator = nullptr;
+    // The member panel.
+    QLabel* m_dateLabel = nullptr;
+    QLabel* m_dateValue = nullptr;
+    QLabel* m_sizeLabel = nullptr;
+    QLabel* m_sizeValue = nullptr;
+    QLabel* m_noData = nullptr;
+    QLabel* m_memberId = nullptr;
+    QLabel* m_memberIdLine = nullptr;
 
     QPixmap m_backLoggedOut, m_backLoggedIn, m_logo;
     bool m_closeConfirmed = false;

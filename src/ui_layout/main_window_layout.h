@@ -10,6 +10,9 @@
 // window converts each edge with rounding. The member panel was placed in
 // pixels after the fact, so its positions are pixels. Texts are UTF-8.
 
+#include <cstddef>
+#include <cstdlib>
+#include <iterator>
 #include <span>
 
 #include "ui_layout/skin_images.h"
@@ -55,6 +58,33 @@ enum class Control {
     MemberId,
     MemberIdLine,
 };
+
+inline constexpr const char* kControlNames[] = {
+    "closeButton",        "minimizeButton",     "loginButton",    "installButton",
+    "saveButton",         "rollBackButton",     "idEdit",         "passwordEdit",
+    "launchAfterInstall", "installIntoFolder",  "scopeBasic",     "scopeWithCacheFonts",
+    "rollBackRestore",    "rollBackDeleteOnly", "progress",       "version",
+    "registerLink",       "loginSeparator",     "panelSeparator", "dateLabel",
+    "dateValue",          "sizeLabel",          "sizeValue",      "noData",
+    "memberId",           "memberIdLine",
+};
+static_assert(std::size(kControlNames) == std::size_t(Control::MemberIdLine) + 1);
+
+// A control's name, for toolkits that name their widgets (and for tests
+// that look them up).
+constexpr const char* NameOf(Control control) {
+    return kControlNames[static_cast<std::size_t>(control)];
+}
+
+// The entry of a control in one of the tables below; every control of a
+// table's kind has one.
+template <typename Spec, std::size_t N>
+constexpr const Spec& SpecOf(const Spec (&table)[N], Control control) {
+    for (const Spec& spec : table)
+        if (spec.control == control)
+            return spec;
+    std::abort();
+}
 
 // ---- the window ----
 
