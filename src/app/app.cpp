@@ -8,7 +8,7 @@
 
 namespace skiv::app {
 
-void App::InitInstance() {
+void App::Configure() {
     QApplication::setApplicationName(QStringLiteral("skivaddon"));
     // The framework's default base key for generated applications; nothing
     // is stored under it.
@@ -20,12 +20,12 @@ void App::InitInstance() {
 
 int App::Run(int argc, char** argv) {
     QApplication app(argc, argv);
-    InitInstance();
+    Configure();
     int status = 0;
     {
-        MainWindow dlg(Skin::Instance(), ServiceConfig::FromEnvironment(),
-                       COperationLog::DefaultFolder());
-        dlg.exec();  // the result of the modal run is not used
+        MainWindow window(Skin::Instance(), ServiceConfig::FromEnvironment(),
+                          COperationLog::DefaultFolder());
+        window.exec();  // the result of the modal run is not used
     }
     return status;
 }

@@ -12,7 +12,7 @@ public:
 
     // Application-wide settings every window of the program relies on
     // (name, font); for tests and tools that build windows themselves.
-    static void InitInstance();
+    static void Configure();
 };
 
 }  // namespace skiv::app

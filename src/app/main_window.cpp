@@ -57,7 +57,7 @@ MainWindow::MainWindow(const Skin& skin, ServiceConfig config, const std::string
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     CreateControls();
-    OnInitDialog();
+    Initialize();
 }
 
 MainWindow::~MainWindow() {
@@ -70,6 +70,7 @@ MainWindow::~MainWindow() {
 void MainWindow::Adopt(QWidget* widget, Control control) {
     widget->setObjectName(QLatin1String(layout::NameOf(control)));
     widget->installEventFilter(this);
+    m_byControl[static_cast<size_t>(control)] = widget;
 }
 
 SkinButton* MainWindow::MakeButton(Control control) {
@@ -188,7 +189,7 @@ void MainWindow::CreateControls() {
     for (size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(WidgetOf(order[i - 1]), WidgetOf(order[i]));
 
-    connect(m_closeButton, &QAbstractButton::clicked, this, [this] { OnCloseButton(); });
+    connect(m_closeButton, &QAbstractButton::clicked, this, [this] { CloseAfterConfirmation(); });
     connect(m_minimizeButton, &QAbstractButton::clicked, this, [this] { showMinimized(); });
     connect(m_loginButton, &QAbstractButton::clicked, this,
             [this] { RunCommand(&CAddOnController::OnBnClickedBtnLogin); });
@@ -212,64 +213,10 @@ void MainWindow::KeepPairOneChecked(QCheckBox* clicked, QCheckBox* partner) {
 }
 
 QWidget* MainWindow::WidgetOf(Control control) const {
-    switch (control) {
-        case Control::CloseButton:
-            return m_closeButton;
-        case Control::MinimizeButton:
-            return m_minimizeButton;
-        case Control::LoginButton:
-            return m_loginButton;
-        case Control::InstallButton:
-            return m_installButton;
-        case Control::SaveButton:
-            return m_saveButton;
-        case Control::RollBackButton:
-            return m_rollBackButton;
-        case Control::IdEdit:
-            return m_idEdit;
-        case Control::PasswordEdit:
-            return m_passwordEdit;
-        case Control::LaunchAfterInstall:
-            return m_launchAfterInstall;
-        case Control::InstallIntoFolder:
-            return m_installIntoFolder;
-        case Control::ScopeBasic:
-            return m_scopeBasic;
-        case Control::ScopeWithCacheFonts:
-            return m_scopeWithCacheFonts;
-        case Control::RollBackRestore:
-            return m_rollBackRestore;
-        case Control::RollBackDeleteOnly:
-            return m_rollBackDeleteOnly;
-        case Control::Progress:
-            return m_progress;
-        case Control::Version:
-            return m_version;
-        case Control::RegisterLink:
-            return m_registerLink;
-        case Control::LoginSeparator:
-            return m_loginSeparator;
-        case Control::PanelSeparator:
-            return m_panelSeparator;
-        case Control::DateLabel:
-            return m_dateLabel;
-        case Control::DateValue:
-            return m_dateValue;
-        case Control::SizeLabel:
-            return m_sizeLabel;
-        case Control::SizeValue:
-            return m_sizeValue;
-        case Control::NoData:
-            return m_noData;
-        case Control::MemberId:
-            return m_memberId;
-        case Control::MemberIdLine:
-            return m_memberIdLine;
-    }
-    return nullptr;
+    return m_byControl[static_cast<size_t>(control)];
 }
 
-void MainWindow::OnInitDialog() {
+void MainWindow::Initialize() {
     setWindowIcon(m_skin.AppIcon());
     setWindowTitle(QString::fromUtf8(layout::kTitle));
     m_backLoggedOut = m_skin.Image(kBmpBackLoggedOut);
@@ -314,7 +261,7 @@ int MainWindow::IdTextUnits(const QString& id) {
 
 // ---- layout ----
 
-void MainWindow::RemoveControl(QWidget* control) {
+void MainWindow::PutOutOfSight(QWidget* control) {
     control->setGeometry(width(), height(), 0, 0);
 }
 
@@ -327,7 +274,7 @@ void MainWindow::ArrangeControls() {
         QWidget* widget = WidgetOf(control);
         if (view.disableRemoved)
             widget->setEnabled(false);
-        RemoveControl(widget);
+        PutOutOfSight(widget);
     }
     for (const layout::Placement& line : view.placed)
         WidgetOf(line.control)->setGeometry(Pixels(line.rect));
@@ -392,7 +339,7 @@ void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
 
 // ---- keyboard ----
 
-bool MainWindow::PreTranslateKey(QKeyEvent* key) {
+bool MainWindow::FilterKey(QKeyEvent* key) {
     if (key->key() == Qt::Key_Escape)
         return true;
     if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
@@ -408,13 +355,13 @@ bool MainWindow::PreTranslateKey(QKeyEvent* key) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress && PreTranslateKey(static_cast<QKeyEvent*>(event)))
+    if (event->type() == QEvent::KeyPress && FilterKey(static_cast<QKeyEvent*>(event)))
         return true;
     return QDialog::eventFilter(watched, event);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-    if (PreTranslateKey(event))
+    if (FilterKey(event))
         return;
     QDialog::keyPressEvent(event);
 }
@@ -433,7 +380,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
 }
 
-void MainWindow::OnCloseButton() {
+void MainWindow::CloseAfterConfirmation() {
     if (m_closing)
         return;
     ModalBox box;

@@ -26,6 +26,7 @@
 // Escape and the system close are ignored. Closing waits for a running task.
 
 #include <QDialog>
+#include <array>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -102,18 +103,18 @@ private:
     QCheckBox* MakeCheck(Control control);
     QLabel* MakeLabel(Control control);
     QLabel* MakeSeparator(Control control, ui::Rect rect);
-    // Names the widget after its control and routes its keys through the
-    // window.
+    // Names the widget after its control, routes its keys through the
+    // window and records it for WidgetOf.
     void Adopt(QWidget* widget, Control control);
     QWidget* WidgetOf(Control control) const;
     void KeepPairOneChecked(QCheckBox* clicked, QCheckBox* partner);
 
-    void OnInitDialog();
+    void Initialize();
     void ArrangeControls();
-    void RemoveControl(QWidget* control);
+    void PutOutOfSight(QWidget* control);
     // Enter and Escape before they reach a control; true when swallowed.
-    bool PreTranslateKey(QKeyEvent* key);
-    void OnCloseButton();
+    bool FilterKey(QKeyEvent* key);
+    void CloseAfterConfirmation();
     void RunCommand(void (CAddOnController::*command)());
 
     const Skin& m_skin;
@@ -147,6 +148,8 @@ private:
     QLabel* m_noData = nullptr;
     QLabel* m_memberId = nullptr;
     QLabel* m_memberIdLine = nullptr;
+    // The same widgets by control, for applying the layout's tables.
+    std::array<QWidget*, std::size(ui::main_window::kControlNames)> m_byControl{};
 
     QPixmap m_backLoggedOut, m_backLoggedIn, m_logo;
     bool m_closeConfirmed = false;

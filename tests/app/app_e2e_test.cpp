@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
     QTemporaryDir prefix;  // an empty Wine prefix: no game in its registry
     qputenv("WINEPREFIX", prefix.path().toUtf8());
     QApplication app(argc, argv);
-    skiv::app::App::InitInstance();
+    skiv::app::App::Configure();
     AppEndToEndTest test;
     return QTest::qExec(&test, argc, argv);
 }

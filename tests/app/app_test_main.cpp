@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     QTemporaryDir prefix;
     qputenv("WINEPREFIX", prefix.path().toUtf8());
     QApplication app(argc, argv);
-    skiv::app::App::InitInstance();
+    skiv::app::App::Configure();
     int failed = 0;
     for (auto run : skiv::app::test::AllTests())
         failed += run(argc, argv);

@@ -86,7 +86,7 @@ bool Save(const QImage& img, const char* name) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    App::InitInstance();
+    App::Configure();
     if (argc < 2) {
         std::fprintf(stderr, "usage: skivaddon-screenshots OUTDIR\n");
         return 2;
