@@ -244,8 +244,12 @@ bool CFolderSelectDlg::EnumerateNetwork(QTreeWidgetItem*) {
 void CFolderSelectDlg::OnSelectionChanged() {
     const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
     QTreeWidgetItem* item = selected.isEmpty() ? nullptr : selected.front();
-    if (!item)
+    // No selection (a Ctrl+click deselects) leaves nothing to return.
+    if (!item) {
+        m_ok->setEnabled(false);
+        m_label->setText(QString());
         return;
+    }
     const int kind = item->data(0, kRoleKind).toInt();
     if (kind == kNetworkRoot || kind == kNetworkContainer) {
         m_ok->setEnabled(false);

@@ -136,8 +136,10 @@ int CTarArchive::WriteArchive(const std::string& archiveName, const std::string&
     // The archive is written beside its final name and renamed over it when
     // whole: a crash or a full disk mid-write leaves the previous archive
     // (the player's backup, say) intact.
+    // The part file is always a new file of ours: a link or a file planted
+    // under its name is removed, never written through.
     const std::string part = path + ".part";
-    auto out = fs::NoShareFile::CreateWrite(part);
+    auto out = fs::NoShareFile::CreateNew(part);
     if (!out)
         return kTarCannotOpen;
     struct PartGuard {
@@ -168,8 +170,9 @@ int CTarArchive::WriteArchive(const std::string& archiveName, const std::string&
     for (const auto& e : m_entries) {
         std::int64_t left = e.dataSize;
         // A file that vanished or shrank since AddFile is completed with
-        // zeros; one that grew is cut, so no entry after it shifts.
-        if (auto in = fs::OpenFile(e.sourceFolder + e.fileName, "rb")) {
+        // zeros; one that grew is cut, so no entry after it shifts. One that
+        // became a pipe or device counts as vanished rather than block here.
+        if (auto in = fs::OpenRegularRead(e.sourceFolder + e.fileName)) {
             while (left > 0) {
                 std::size_t want = static_cast<std::size_t>(
                     std::min<std::int64_t>(left, std::int64_t(buf.size())));

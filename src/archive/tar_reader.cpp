@@ -81,7 +81,24 @@ int CTarReader::Extract(const TarEntry& entry, const std::string& outPath) {
         std::int64_t(entry.dataOffset) + entry.dataSize > m_fileSize) {
         return kUnTarCannotCopy;
     }
-    auto out = fs::OpenFile(outPath, "wb");
+    // Written below the unpacking base without following links: when
+    // outPath is base + the entry's folder and name, every folder of the
+    // entry is walked from base's handle; otherwise the file is opened in
+    // its own folder. A link in the way refuses the entry (3), so nothing
+    // lands outside the base whatever links the target already holds.
+    std::string base = outPath, relative;
+    const std::string tail = entry.folder + entry.fileName;
+    const std::size_t cut = outPath.size() - std::min(outPath.size(), tail.size());
+    if (IsSafeEntryPath(entry.folder, entry.fileName) && outPath.size() >= tail.size() &&
+        outPath.compare(cut, tail.size(), tail) == 0 && (cut == 0 || outPath[cut - 1] == '/')) {
+        base.resize(cut);
+        relative = tail;
+    } else {
+        const std::size_t slash = outPath.rfind('/');
+        base = slash == std::string::npos ? std::string() : outPath.substr(0, slash + 1);
+        relative = outPath.substr(slash == std::string::npos ? 0 : slash + 1);
+    }
+    auto out = fs::CreateFileBelow(base, relative);
     if (!out)
         return kUnTarNoOutput;
     if (fseeko(m_file.get(), entry.dataOffset, SEEK_SET) != 0)

@@ -27,6 +27,7 @@ struct DirItem {
     std::string name;
     bool isFolder = false;  // a link counts as what it points to
     bool isLink = false;    // a symbolic link (to a file, a folder, or nothing)
+    bool isFile = false;    // a regular file; a link counts as what it points to
 };
 
 // Identity of a folder (device and inode), for walks that must not loop.
@@ -42,6 +43,8 @@ class DirListing {
 public:
     // Fails (nullopt, LastError set) when the folder cannot be listed.
     static std::optional<DirListing> Open(const std::string& folder);
+    // The same, but fails (ELOOP / ENOTDIR) when folder itself is a link.
+    static std::optional<DirListing> OpenNoFollow(const std::string& folder);
     DirListing(DirListing&& other) noexcept;
     DirListing& operator=(DirListing&& other) noexcept;
     DirListing(const DirListing&) = delete;
@@ -65,6 +68,8 @@ struct Attributes {
 // True when the path names an existing file or folder.
 bool Exists(const std::string& path);
 bool IsFolder(const std::string& path);
+// True when the path itself (a final '/' ignored) is a symbolic link.
+bool IsLink(const std::string& path);
 std::optional<Attributes> GetAttributes(const std::string& path);
 // Clears or sets the read-only state, keeping the other permission bits.
 bool SetReadOnly(const std::string& path, bool readOnly);
@@ -74,6 +79,15 @@ bool CreateFolder(const std::string& path);
 // Creates one folder; an existing folder counts as success.
 bool EnsureFolder(const std::string& path);
 bool RemoveFolder(const std::string& path);
+
+// Creates the folders of relative (native separators, '/'-ended or not)
+// below base, outermost first; existing folders count as success. base is
+// opened as given (it may be, or pass through, a link: it is the folder the
+// player chose); below it every component is opened from its parent's
+// handle without following links, so a link or a file standing where a
+// folder is expected fails the call (ELOOP / ENOTDIR) instead of leading
+// outside base.
+bool EnsureFolderBelow(const std::string& base, const std::string& relative);
 
 // Deletes a file. Like Windows, fails (EBUSY) while another process holds
 // the file with an exclusive lock (see OpenNoShare).
@@ -93,14 +107,33 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 UniqueFile OpenFile(const std::string& path, const char* mode);
 
+// Opens a regular file for reading ("rb"). A pipe, socket or device fails
+// (EINVAL) without blocking, whoever holds its other end.
+UniqueFile OpenRegularRead(const std::string& path);
+
+// Creates or truncates the regular file base + relative for writing ("wb").
+// The folders of relative must exist; they are walked from base's handle
+// without following links, and the file itself is opened without following
+// one: a link anywhere below base fails the call (ELOOP / ENOTDIR), so
+// nothing outside base is written. A pipe or device in the file's place
+// fails (EINVAL) without blocking.
+UniqueFile CreateFileBelow(const std::string& base, const std::string& relative);
+
 // An existing file opened for reading with no sharing: fails (EWOULDBLOCK)
 // while another process holds an exclusive advisory lock on it, and holds
 // such a lock itself while open. Move-only owner of the descriptor.
 class NoShareFile {
 public:
+    // Regular files only: a pipe, socket or device fails (EINVAL) without
+    // blocking.
     static std::optional<NoShareFile> OpenRead(const std::string& path);
     // Creates or truncates for writing, locked exclusively.
     static std::optional<NoShareFile> CreateWrite(const std::string& path);
+    // Creates a new file for writing, locked exclusively: whatever has the
+    // name (a stale file, or a link, which is removed as a link) is removed
+    // first, and the create fails (EEXIST) rather than open anything that
+    // appears in between.
+    static std::optional<NoShareFile> CreateNew(const std::string& path);
     NoShareFile(NoShareFile&& other) noexcept;
     NoShareFile& operator=(NoShareFile&& other) noexcept;
     NoShareFile(const NoShareFile&) = delete;

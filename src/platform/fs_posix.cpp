@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 namespace skiv::fs {
 
@@ -27,6 +28,75 @@ bool LockExclusive(int fd) {
             return false;
     }
     return true;
+}
+
+// Closes a descriptor on scope exit unless released.
+struct FdGuard {
+    int fd = -1;
+    ~FdGuard() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int release() { return std::exchange(fd, -1); }
+};
+
+// For a descriptor opened with O_NONBLOCK (so that a pipe cannot block the
+// open): refuses anything but a regular file (EINVAL, or EISDIR for a
+// folder) and then turns blocking I/O back on.
+bool RequireRegular(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return Fail();
+    if (!S_ISREG(st.st_mode)) {
+        t_lastError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    return (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) || Fail();
+}
+
+// Splits relative at '/' into its non-empty components.
+std::vector<std::string> Components(const std::string& relative) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = relative.find(kSep, start);
+        if (end == std::string::npos)
+            end = relative.size();
+        if (end > start)
+            parts.push_back(relative.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Opens base, then each of folders below it from its parent's handle
+// without following links; creates missing ones when create is set.
+// Returns the innermost folder's descriptor, or -1 with LastError set.
+int OpenFolderBelow(const std::string& base, const std::vector<std::string>& folders, bool create) {
+    FdGuard dir{::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) {
+        Fail();
+        return -1;
+    }
+    for (const std::string& name : folders) {
+        if (name == "." || name == "..") {
+            t_lastError = EINVAL;
+            return -1;
+        }
+        if (create && ::mkdirat(dir.fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+            Fail();
+            return -1;
+        }
+        FdGuard next{
+            ::openat(dir.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+        if (next.fd < 0) {
+            Fail();
+            return -1;
+        }
+        std::swap(dir.fd, next.fd);
+    }
+    return dir.release();
 }
 }  // namespace
 
@@ -48,6 +118,25 @@ std::optional<DirListing> DirListing::Open(const std::string& folder) {
     DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!d) {
         Fail();
+        return std::nullopt;
+    }
+    return DirListing(d, WithSlash(folder));
+}
+
+std::optional<DirListing> DirListing::OpenNoFollow(const std::string& folder) {
+    // A final '/' would make the open follow a link; it is dropped.
+    std::string path = folder.empty() ? std::string(".") : folder;
+    while (path.size() > 1 && path.back() == kSep)
+        path.pop_back();
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        Fail();
+        return std::nullopt;
+    }
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        Fail();
+        ::close(fd);
         return std::nullopt;
     }
     return DirListing(d, WithSlash(folder));
@@ -86,14 +175,14 @@ bool DirListing::Next(DirItem& item) {
         struct stat lst {};
         item.isLink = ::lstat((m_folder + item.name).c_str(), &lst) == 0 && S_ISLNK(lst.st_mode);
     }
-    if (e->d_type == DT_DIR) {
-        item.isFolder = true;
-    } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+    item.isFolder = e->d_type == DT_DIR;
+    item.isFile = e->d_type == DT_REG;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
         // Symbolic links are followed, as a Windows listing reports the target kind.
         struct stat st {};
-        item.isFolder = ::stat((m_folder + item.name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    } else {
-        item.isFolder = false;
+        const bool known = ::stat((m_folder + item.name).c_str(), &st) == 0;
+        item.isFolder = known && S_ISDIR(st.st_mode);
+        item.isFile = known && S_ISREG(st.st_mode);
     }
     return true;
 }
@@ -119,6 +208,16 @@ bool IsFolder(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0)
         return Fail();
     return S_ISDIR(st.st_mode);
+}
+
+bool IsLink(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == kSep)
+        p.pop_back();
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0)
+        return Fail();
+    return S_ISLNK(st.st_mode);
 }
 
 std::optional<Attributes> GetAttributes(const std::string& path) {
@@ -159,6 +258,14 @@ bool RemoveFolder(const std::string& path) {
     return ::rmdir(path.c_str()) == 0 || Fail();
 }
 
+bool EnsureFolderBelow(const std::string& base, const std::string& relative) {
+    const int fd = OpenFolderBelow(base, Components(relative), true);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
 bool DeleteFile(const std::string& path) {
     // A file another process holds exclusively cannot be deleted, as on Windows.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -190,17 +297,66 @@ UniqueFile OpenFile(const std::string& path, const char* mode) {
     return UniqueFile(f);
 }
 
+namespace {
+UniqueFile Adopt(FdGuard& fd, const char* mode) {
+    std::FILE* f = ::fdopen(fd.fd, mode);
+    if (!f) {
+        Fail();
+        return nullptr;
+    }
+    fd.release();
+    return UniqueFile(f);
+}
+}  // namespace
+
+UniqueFile OpenRegularRead(const std::string& path) {
+    FdGuard fd{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (fd.fd < 0) {
+        Fail();
+        return nullptr;
+    }
+    if (!RequireRegular(fd.fd))
+        return nullptr;
+    return Adopt(fd, "rb");
+}
+
+UniqueFile CreateFileBelow(const std::string& base, const std::string& relative) {
+    std::vector<std::string> parts = Components(relative);
+    if (parts.empty() || parts.back() == "." || parts.back() == "..") {
+        t_lastError = EINVAL;
+        return nullptr;
+    }
+    const std::string name = parts.back();
+    parts.pop_back();
+    FdGuard dir{OpenFolderBelow(base, parts, false)};
+    if (dir.fd < 0)
+        return nullptr;
+    FdGuard fd{::openat(dir.fd, name.c_str(),
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666)};
+    if (fd.fd < 0) {
+        Fail();
+        return nullptr;
+    }
+    // Truncated only once known to be a regular file of ours.
+    if (!RequireRegular(fd.fd))
+        return nullptr;
+    if (::ftruncate(fd.fd, 0) != 0) {
+        Fail();
+        return nullptr;
+    }
+    return Adopt(fd, "wb");
+}
+
 // ---- NoShareFile ----------------------------------------------------------
 
 std::optional<NoShareFile> NoShareFile::OpenRead(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a pipe would otherwise wait here for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         Fail();
         return std::nullopt;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        t_lastError = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    if (!RequireRegular(fd)) {
         ::close(fd);
         return std::nullopt;
     }
@@ -219,6 +375,24 @@ std::optional<NoShareFile> NoShareFile::CreateWrite(const std::string& path) {
         return std::nullopt;
     }
     if (!LockExclusive(fd) || ::ftruncate(fd, 0) != 0) {
+        Fail();
+        ::close(fd);
+        return std::nullopt;
+    }
+    return NoShareFile(fd);
+}
+
+std::optional<NoShareFile> NoShareFile::CreateNew(const std::string& path) {
+    // A stale file goes (a link as a link, never what it points to); one
+    // another writer holds stays, and so does this call's failure (EBUSY).
+    if (!DeleteFile(path) && t_lastError != ENOENT)
+        return std::nullopt;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        Fail();
+        return std::nullopt;
+    }
+    if (!LockExclusive(fd)) {
         Fail();
         ::close(fd);
         return std::nullopt;

@@ -23,7 +23,10 @@ int CAddOnController::MakeUnTarDir(const std::string& relativeFolder, bool toGam
         if (relativeFolder[i] != fs::kSep)
             continue;
         std::string prefix = base + relativeFolder.substr(0, i + 1);
-        if (prefix.size() >= 1024 || !fs::EnsureFolder(prefix)) {
+        // Walked from the base without following links: a link inside the
+        // target (Interface pointing elsewhere, say) refuses the folder.
+        if (prefix.size() >= 1024 ||
+            !fs::EnsureFolderBelow(base, relativeFolder.substr(0, i + 1))) {
             m_log.Write("[MakeUnTarDir]Backup 디렉토리 생성실패");
             return rc::kCannotCreateFolder;
         }

@@ -48,6 +48,12 @@ int CAddOnController::AddFileToTarWalk(const std::string& relativeFolder,
             result = AddFileToTarWalk(relativeFolder + item.name + fs::kSep, ancestors);
             continue;
         }
+        // Only regular files are packed: reading a pipe would wait for a
+        // writer that never comes, and a socket or device has no content.
+        if (!item.isFile) {
+            m_log.Write("[AddFileToTar]AddFile Skip:(%s%s)", folder.c_str(), item.name.c_str());
+            continue;
+        }
         m_session.tarArchive->SetSourceFolder(folder);
         int r = m_session.tarArchive->AddFile(item.name, relativeFolder, folder);
         if (r != 0) {
@@ -60,9 +66,31 @@ int CAddOnController::AddFileToTarWalk(const std::string& relativeFolder,
     return result;
 }
 
+// Deletes the folder's tree below the game folder and the folder itself.
+// No link is followed at any depth: a link found where a folder is expected
+// (GAME/Interface pointing to a folder elsewhere, say) is removed as a link,
+// and what it points to stays as it was. Removing rather than refusing keeps
+// reset, install and roll back whole: the backup was packed through the link,
+// so a roll back restores those files into a real folder inside the game
+// folder, and no later unpacking meets the link (unpacking never writes
+// through one). Refusing would leave the link in place and fail every
+// install after it. The removal is logged, so the player can tell where the
+// old add-ons still are.
 int CAddOnController::DeleteFolder(const std::string& relativeFolder) {
     std::string folder = m_session.gameFolder + relativeFolder;
-    auto listing = fs::DirListing::Open(folder);
+    if (fs::IsLink(folder)) {
+        std::string link = folder;
+        while (link.size() > 1 && link.back() == fs::kSep)
+            link.pop_back();
+        if (fs::DeleteFile(link)) {
+            m_log.Write("[DeleteFolder]DeleteLink:(%s)", link.c_str());
+        } else {
+            m_log.Write("[DeleteFolder]DeleteFile Fail:(%d)(%s)", fs::LastError(), link.c_str());
+        }
+        return 0;
+    }
+    // A link swapped in after the check fails the listing instead.
+    auto listing = fs::DirListing::OpenNoFollow(folder);
     if (!listing) {
         m_log.Write("[DeleteFolder]FindFirstFile Fail:(%d)(%s)", fs::LastError(),
                     (folder + "*.*").c_str());

@@ -46,7 +46,8 @@ int CAddOnController::GetWowPath() {
 
 int CAddOnController::SetUserLoadPath() {
     auto chosen = m_window.ChooseFolder(paths::GetDesktopFolder());
-    if (!chosen) {
+    // An empty choice is no folder: WithSlash would make it the root.
+    if (!chosen || chosen->empty()) {
         m_log.Write("[SetUserLoadPath]애드온을 로딩할 폴더를 선택하지 않았습니다");
         return rc::kLoadFolderDeclined;
     }
