@@ -48,14 +48,14 @@ int main(int argc, char** argv) {
     StderrLog log;
     std::int32_t size = 0, type = 0;
     std::string date, key, up, down;
-    if (int r = skiv::LoginExchange(argv[1], argv[2], password, {size, date, type, key, up, down},
-                                    log)) {
+    if (int r = Number(skiv::LoginExchange(argv[1], argv[2], password,
+                                           {size, date, type, key, up, down}, log))) {
         std::fprintf(stderr, "login failed: (%d)\n", r);
         return 1;
     }
     const double mib = static_cast<double>(*skiv::fs::FileSize(argv[3])) / (1024.0 * 1024.0);
     auto t0 = std::chrono::steady_clock::now();
-    int r = skiv::UploadExchange({up, argv[2], key, argv[3], 1}, log, [](int) {});
+    int r = Number(skiv::UploadExchange({up, argv[2], key, argv[3], 1}, log, [](int) {}));
     const double upSeconds = Seconds(t0);
     if (r != 0) {
         std::fprintf(stderr, "upload failed: (%d)\n", r);
@@ -63,9 +63,9 @@ int main(int argc, char** argv) {
     }
     const long afterUpload = PeakKiB();
     t0 = std::chrono::steady_clock::now();
-    r = skiv::DownloadExchange(
+    r = Number(skiv::DownloadExchange(
         {down, argv[2], static_cast<std::int32_t>(mib * 1024 * 1024), skiv::fs::WithSlash(argv[4])},
-        log, [](int) {});
+        log, [](int) {}));
     const double downSeconds = Seconds(t0);
     if (r != 0) {
         std::fprintf(stderr, "download failed: (%d)\n", r);

@@ -17,8 +17,7 @@
 #include "archive/tar_reader.h"
 #include "fuzz_util.h"
 #include "platform/result_codes.h"
-#include "support/fake_window.h"
-#include "workspace/controller.h"
+#include "workspace/addon_set.h"
 #include "workspace/operation_log.h"
 
 namespace {
@@ -85,7 +84,7 @@ Tree Expected(const std::string& base, const std::uint8_t* data, std::size_t siz
     std::memcpy(head, data, std::min<std::size_t>(size, skiv::kTarHeaderSize));
     const std::int32_t count = skiv::DecodeHeader(head).count;
     if (count < 0) {
-        rc = skiv::kUnTarNoArchive;
+        rc = Number(skiv::ResultCode::UnpackNoArchive);
         return tree;
     }
     const std::int64_t fits = size < skiv::kTarHeaderSize
@@ -98,13 +97,13 @@ Tree Expected(const std::string& base, const std::uint8_t* data, std::size_t siz
     };
     for (std::int32_t i = 0; i < count; ++i) {
         if (i >= fits) {
-            rc = skiv::kUnTarNoArchive;
+            rc = Number(skiv::ResultCode::UnpackNoArchive);
             return tree;
         }
         skiv::TarEntry e =
             skiv::DecodeEntry(data + skiv::kTarHeaderSize + std::size_t(i) * skiv::kTarEntrySize);
         if (!skiv::IsSafeEntryPath(e.folder, e.fileName)) {
-            skip(skiv::kUnTarUnsafeName);
+            skip(Number(skiv::ResultCode::UnpackUnsafeName));
             continue;
         }
         for (std::size_t k = 0; k < e.folder.size(); ++k) {
@@ -116,20 +115,21 @@ Tree Expected(const std::string& base, const std::uint8_t* data, std::size_t siz
                 continue;
             auto it = tree.find(key);
             if ((base + prefix).size() >= 1024 || (it != tree.end() && !it->second.folder)) {
-                rc = skiv::rc::kCannotCreateFolder;
+                rc = Number(skiv::ResultCode::CannotCreateFolder);
                 return tree;
             }
             tree[key].folder = true;
         }
         if (e.dataOffset < 0 || e.dataSize < 0 ||
             std::int64_t(e.dataOffset) + e.dataSize > std::int64_t(size)) {
-            skip(skiv::kUnTarCannotCopy);
+            skip(Number(skiv::ResultCode::UnpackCannotCopy));
             continue;
         }
         std::string key = Normalize(e.folder + e.fileName);
         auto it = tree.find(key);
         if (it != tree.end() && it->second.folder) {
-            skip(skiv::kUnTarNoOutput);  // a folder cannot be opened for writing
+            skip(
+                Number(skiv::ResultCode::UnpackNoOutput));  // a folder cannot be opened for writing
             continue;
         }
         Node file;
@@ -148,20 +148,16 @@ struct World {
     std::string game = root / "up1/up2/game/";
     std::string archive = root / "archive.bin";
     std::string single = root / "single.out";
-    skiv::COperationLog log;
-    skiv::test::FakeWindow window;
-    skiv::CAddOnController ctl{window, log, skiv::ServiceConfig{"https://127.0.0.1:1", ""}};
+    skiv::OperationLog log;
     unsigned runs = 0;
 
-    World() {
-        log.SetFolder(root / "log/");
-        ctl.Session().gameFolder = game;
-    }
+    World() { log.SetFolder(root / "log/"); }
 };
 
 void CheckSingleEntryCalls(World& w, const std::uint8_t* data, std::size_t size) {
     skiv::TarHeader head;
-    Check(skiv::GetTarInfo(w.archive, head) == 0, "GetTarInfo refused an existing archive");
+    Check(skiv::GetTarInfo(w.archive, head) == skiv::ReadOutcome::Ok,
+          "GetTarInfo refused an existing archive");
     const std::int64_t fits = size < skiv::kTarHeaderSize
                                   ? 0
                                   : std::int64_t(size - skiv::kTarHeaderSize) / skiv::kTarEntrySize;
@@ -172,7 +168,7 @@ void CheckSingleEntryCalls(World& w, const std::uint8_t* data, std::size_t size)
             continue;
         const int index = static_cast<int>(wide);
         skiv::TarEntry entry;
-        int r = skiv::GetFileInfo(w.archive, entry, index);
+        int r = Number(ToResultCode(skiv::GetFileInfo(w.archive, entry, index)));
         const bool inside = index >= 0 && index < head.count && index < fits;
         Check((r == 0) == inside, "GetFileInfo disagrees with the table's extent",
               std::to_string(index) + " -> " + std::to_string(r));
@@ -180,14 +176,15 @@ void CheckSingleEntryCalls(World& w, const std::uint8_t* data, std::size_t size)
             continue;
 
         stdfs::remove(w.single);
-        r = skiv::UnTar(w.archive, index, w.single);
+        r = Number(ToResultCode(skiv::UnTar(w.archive, index, w.single)));
         const bool safe = skiv::IsSafeEntryPath(entry.folder, entry.fileName);
         const bool inRange = entry.dataOffset >= 0 && entry.dataSize >= 0 &&
                              std::int64_t(entry.dataOffset) + entry.dataSize <= std::int64_t(size);
         if (!safe) {
-            Check(r == skiv::kUnTarUnsafeName, "UnTar wrote an unsafe entry");
+            Check(r == Number(skiv::ResultCode::UnpackUnsafeName), "UnTar wrote an unsafe entry");
         } else if (!inRange) {
-            Check(r == skiv::kUnTarCannotCopy, "UnTar accepted bytes outside the archive");
+            Check(r == Number(skiv::ResultCode::UnpackCannotCopy),
+                  "UnTar accepted bytes outside the archive");
         } else {
             Check(r == 0, "UnTar failed on a readable entry", std::to_string(r));
             std::string want(reinterpret_cast<const char*>(data) + entry.dataOffset,
@@ -213,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     stdfs::create_directories(w.game);
     int expectedRc = 0;
     Tree expected = Expected(w.game, data, size, expectedRc);
-    int rc = w.ctl.UnTarFile(w.archive, true);
+    int rc = Number(skiv::UnpackArchive(w.archive, w.game, w.log));
     Check(rc == expectedRc, "UnTarFile returned an unexpected code",
           std::to_string(rc) + " instead of " + std::to_string(expectedRc));
     Tree actual = Snapshot(w.game);

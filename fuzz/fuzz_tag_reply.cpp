@@ -66,11 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FormattingSink log;
     std::int32_t fileSize = -7, fileType = -7;
     std::string saveDate = "-", memberKey = "-", uploadUrl = "-", downloadUrl = "-";
-    int r = skiv::ValidateLoginResponse(
+    using skiv::ResultCode;
+    int r = Number(skiv::ValidateLoginResponse(
         copy.c_str(),
-        skiv::LoginFields{fileSize, saveDate, fileType, memberKey, uploadUrl, downloadUrl}, log);
-    const bool known = r == 0 || r == skiv::rc::kBadReply ||
-                       (r >= skiv::rc::kLoginRefusedFirst && r <= skiv::rc::kLoginRefusedOther);
+        skiv::LoginFields{fileSize, saveDate, fileType, memberKey, uploadUrl, downloadUrl}, log));
+    const bool known =
+        r == 0 || r == Number(ResultCode::BadReply) ||
+        (r >= Number(ResultCode::LoginRefused1) && r <= Number(ResultCode::LoginRefusedOther));
     Check(known, "login reply gave an unknown code", std::to_string(r));
     Check((r == 0) == (log.lines == 0), "a login failure was not logged, or a success was");
     if (r == 0) {
@@ -82,16 +84,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     FormattingSink uploadLog;
-    r = skiv::ValidateUploadResponse(copy.c_str(), uploadLog);
-    Check(r == 0 || r == skiv::rc::kBadReply ||
-              (r >= skiv::rc::kUploadRefusedFirst && r <= skiv::rc::kUploadRefusedOther),
+    r = Number(skiv::ValidateUploadResponse(copy.c_str(), uploadLog));
+    Check(r == 0 || r == Number(ResultCode::BadReply) ||
+              (r >= Number(ResultCode::UploadRefused1) &&
+               r <= Number(ResultCode::UploadRefusedOther)),
           "upload reply gave an unknown code", std::to_string(r));
     Check((r == 0) == (uploadLog.lines == 0), "an upload failure was not logged, or a success was");
     if (r == 0)
         Check(reply.find("</error>") != std::string::npos, "upload success without an error tag");
 
     FormattingSink nullLog;
-    Check(skiv::ValidateUploadResponse(nullptr, nullLog) == skiv::rc::kNoReply,
+    Check(skiv::ValidateUploadResponse(nullptr, nullLog) == ResultCode::NoReply,
           "null upload reply");
     return 0;
 }

@@ -24,7 +24,7 @@ int App::Run(int argc, char** argv) {
     int status = 0;
     {
         MainWindow window(Skin::Instance(), ServiceConfig::FromEnvironment(),
-                          COperationLog::DefaultFolder());
+                          OperationLog::DefaultFolder());
         window.exec();  // the result of the modal run is not used
     }
     return status;

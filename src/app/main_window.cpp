@@ -51,7 +51,7 @@ MainWindow::MainWindow(const Skin& skin, ServiceConfig config, const std::string
                        QWidget* parent)
     : QDialog(parent), m_skin(skin) {
     m_log.SetFolder(logFolder);
-    m_controller = std::make_unique<CAddOnController>(*this, m_log, std::move(config));
+    m_controller = std::make_unique<skiv::Controller>(*this, m_log, std::move(config));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setFixedSize(layout::kClientWidth, layout::kClientHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -192,13 +192,13 @@ void MainWindow::CreateControls() {
     connect(m_closeButton, &QAbstractButton::clicked, this, [this] { CloseAfterConfirmation(); });
     connect(m_minimizeButton, &QAbstractButton::clicked, this, [this] { showMinimized(); });
     connect(m_loginButton, &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnBnClickedBtnLogin); });
+            [this] { RunCommand(&skiv::Controller::Login); });
     connect(m_installButton, &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnInstallButton); });
+            [this] { RunCommand(&skiv::Controller::InstallSet); });
     connect(m_saveButton, &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnSaveButton); });
+            [this] { RunCommand(&skiv::Controller::SaveSet); });
     connect(m_rollBackButton, &QAbstractButton::clicked, this,
-            [this] { RunCommand(&CAddOnController::OnRollBackButton); });
+            [this] { RunCommand(&skiv::Controller::RollBack); });
 }
 
 // A click leaves the partner checked exactly when the clicked box is now
@@ -238,7 +238,6 @@ void MainWindow::Initialize() {
     m_progress->setValue(0);
     m_registerLink->SetLinkUrl(QString::fromStdString(m_controller->Config().RegistrationUrl()));
     m_idEdit->setFocus(Qt::OtherFocusReason);
-    m_controller->Initialize();
 }
 
 bool MainWindow::IsDragPoint(QPoint client) {
@@ -350,7 +349,7 @@ bool MainWindow::FilterKey(QKeyEvent* key) {
         return true;
     }
     if (focus == m_passwordEdit || m_viewMode == skiv::ViewMode::LoggedOut)
-        RunCommand(&CAddOnController::OnBnClickedBtnLogin);
+        RunCommand(&skiv::Controller::Login);
     return true;
 }
 
@@ -411,7 +410,7 @@ void MainWindow::WaitForWorkerAlive() {
     m_controller->WaitForWorker();
 }
 
-void MainWindow::RunCommand(void (CAddOnController::*command)()) {
+void MainWindow::RunCommand(void (skiv::Controller::*command)()) {
     if (m_closing)
         return;
     (m_controller.get()->*command)();

@@ -50,14 +50,13 @@ public:
     using Control = ui::main_window::Control;
 
     // Sets up the log in logFolder and the controller for config, builds
-    // the controls and runs the window's initialisation (the controller's
-    // Initialize included).
+    // the controls and runs the window's initialisation.
     MainWindow(const Skin& skin, ServiceConfig config, const std::string& logFolder,
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    CAddOnController& Controller() { return *m_controller; }
-    COperationLog& Log() { return m_log; }
+    skiv::Controller& Controller() { return *m_controller; }
+    OperationLog& Log() { return m_log; }
     skiv::ViewMode ViewMode() const { return m_viewMode; }
     bool CloseConfirmed() const { return m_closeConfirmed; }
 
@@ -115,11 +114,11 @@ private:
     // Enter and Escape before they reach a control; true when swallowed.
     bool FilterKey(QKeyEvent* key);
     void CloseAfterConfirmation();
-    void RunCommand(void (CAddOnController::*command)());
+    void RunCommand(void (skiv::Controller::*command)());
 
     const Skin& m_skin;
-    COperationLog m_log;
-    std::unique_ptr<CAddOnController> m_controller;
+    OperationLog m_log;
+    std::unique_ptr<skiv::Controller> m_controller;
 
     SkinButton* m_closeButton = nullptr;
     SkinButton* m_minimizeButton = nullptr;

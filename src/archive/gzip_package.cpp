@@ -42,29 +42,29 @@ private:
 
 }  // namespace
 
-int CompressFile(const std::string& source, const std::string& target, LogSink& log) {
+ResultCode CompressFile(const std::string& source, const std::string& target, LogSink& log) {
     auto in = fs::OpenFile(source, "rb");
     if (!in) {
         log.Write("[CompressFile]fopen Fail");
-        return kPkgCannotOpenFile;
+        return ResultCode::CannotOpenFile;
     }
     GzFile out(target, "wb");
     if (!out) {
         log.Write("[CompressFile]gzopen Fail");
-        return kPkgCannotOpenGzip;
+        return ResultCode::CannotOpenGzip;
     }
     std::vector<char> buf(kChunk);
-    int result = 0;
+    ResultCode result = ResultCode::Ok;
     for (;;) {
         std::size_t n = std::fread(buf.data(), 1, buf.size(), in.get());
         if (n < buf.size() && std::ferror(in.get())) {
             log.Write("[CompressFile]fread Fail");
-            result = kPkgReadFailed;
+            result = ResultCode::ReadFailed;
             break;
         }
         if (n > 0 && gzwrite(out.get(), buf.data(), static_cast<unsigned>(n)) == 0) {
             log.Write("[CompressFile]gzwrite Fail");
-            result = kPkgGzWriteFailed;
+            result = ResultCode::GzWriteFailed;
             break;
         }
         CrashPoint("compress.chunk");
@@ -73,32 +73,32 @@ int CompressFile(const std::string& source, const std::string& target, LogSink& 
     }
     // The last buffered block and the trailer are written here; a full disk
     // shows up now and must not pass for success.
-    if (out.Close() != Z_OK && result == 0) {
+    if (out.Close() != Z_OK && result == ResultCode::Ok) {
         log.Write("[CompressFile]gzwrite Fail");
-        result = kPkgGzWriteFailed;
+        result = ResultCode::GzWriteFailed;
     }
     return result;
 }
 
-int DecompressFile(const std::string& source, const std::string& target, LogSink& log) {
+ResultCode DecompressFile(const std::string& source, const std::string& target, LogSink& log) {
     GzFile in(source, "rb");
     if (!in) {
         log.Write("[DecompressFile]gzopen Fail");
-        return kPkgCannotOpenGzip;
+        return ResultCode::CannotOpenGzip;
     }
     auto out = fs::OpenFile(target, "wb");
     if (!out) {
         log.Write("[DecompressFile]fopen Fail");
-        return kPkgCannotOpenFile;
+        return ResultCode::CannotOpenFile;
     }
     std::vector<char> buf(kChunk);
-    int result = 0;
+    ResultCode result = ResultCode::Ok;
     for (;;) {
         int n = gzread(in.get(), buf.data(), kChunk);
         if (n > 0) {
             if (std::fwrite(buf.data(), 1, std::size_t(n), out.get()) < std::size_t(n)) {
                 log.Write("[DecompressFile]fwrite Fail");
-                result = kPkgWriteFailed;
+                result = ResultCode::WriteFailed;
                 break;
             }
             CrashPoint("decompress.chunk");
@@ -109,21 +109,21 @@ int DecompressFile(const std::string& source, const std::string& target, LogSink
             gzerror(in.get(), &err);
             if (err != Z_OK) {
                 log.Write("[DecompressFile]gzread Fail:(%d)", err);
-                result = kPkgGzReadFailed;
+                result = ResultCode::GzReadFailed;
             }
             break;
         } else {
             log.Write("[DecompressFile]gzread Fail:(%d)", n);
-            result = kPkgGzReadFailed;
+            result = ResultCode::GzReadFailed;
             break;
         }
     }
     in.Close();
     // Buffered bytes reach the disk here.
     std::FILE* raw = out.release();
-    if (std::fclose(raw) != 0 && result == 0) {
+    if (std::fclose(raw) != 0 && result == ResultCode::Ok) {
         log.Write("[DecompressFile]fwrite Fail");
-        result = kPkgWriteFailed;
+        result = ResultCode::WriteFailed;
     }
     return result;
 }

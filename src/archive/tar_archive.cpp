@@ -89,28 +89,28 @@ std::string FromArchiveFolder(const std::string& archiveFolder) {
     return Replace(archiveFolder, '\\', '/');
 }
 
-// ---- CTarArchive ----------------------------------------------------------
+// ---- ArchiveWriter ----------------------------------------------------------
 
-void CTarArchive::SetSourceFolder(const std::string& folder) {
+void ArchiveWriter::SetSourceFolder(const std::string& folder) {
     m_sourceFolder = fs::WithSlash(folder);
 }
 
-int CTarArchive::AddFile(const std::string& fileName, const std::string& relativeFolder,
-                         const std::string& sourceFolder) {
+WriteOutcome ArchiveWriter::AddFile(const std::string& fileName, const std::string& relativeFolder,
+                                    const std::string& sourceFolder) {
     std::string path = m_sourceFolder + fileName;
     // Names the format cannot hold are refused rather than cut.
     if (fileName.size() >= kTarNameField || relativeFolder.size() >= kTarFolderField ||
         fs::WithSlash(sourceFolder).size() >= kTarSourceField || path.size() >= kTarSourceField) {
-        return kTarCannotOpen;
+        return WriteOutcome::CannotOpen;
     }
     auto file = fs::NoShareFile::OpenRead(path);
     if (!file)
-        return kTarCannotOpen;
+        return WriteOutcome::CannotOpen;
     auto size = file->Size();
     if (!size || *size > std::numeric_limits<std::int32_t>::max())
-        return kTarNoSize;
+        return WriteOutcome::NoSize;
     if (m_head.count >= kTarMaxEntries)
-        return kTarFull;
+        return WriteOutcome::Full;
 
     TarEntry e;
     e.dataSize = static_cast<std::int32_t>(*size);
@@ -119,20 +119,21 @@ int CTarArchive::AddFile(const std::string& fileName, const std::string& relativ
     e.sourceFolder = fs::WithSlash(sourceFolder);
     m_entries.push_back(std::move(e));
     ++m_head.count;
-    return 0;
+    return WriteOutcome::Ok;
 }
 
-std::int64_t CTarArchive::ArchiveSize() const {
+std::int64_t ArchiveWriter::ArchiveSize() const {
     std::int64_t total = kTarHeaderSize + std::int64_t(kTarEntrySize) * m_head.count;
     for (const auto& e : m_entries)
         total += e.dataSize;
     return total;
 }
 
-int CTarArchive::WriteArchive(const std::string& archiveName, const std::string& folder) {
+WriteOutcome ArchiveWriter::WriteArchive(const std::string& archiveName,
+                                         const std::string& folder) {
     std::string path = fs::WithSlash(folder.empty() ? m_sourceFolder : folder) + archiveName;
     if (ArchiveSize() > std::numeric_limits<std::int32_t>::max())
-        return kTarCannotOpen;
+        return WriteOutcome::CannotOpen;
     // The archive is written beside its final name and renamed over it when
     // whole: a crash or a full disk mid-write leaves the previous archive
     // (the player's backup, say) intact.
@@ -141,7 +142,7 @@ int CTarArchive::WriteArchive(const std::string& archiveName, const std::string&
     const std::string part = path + ".part";
     auto out = fs::NoShareFile::CreateNew(part);
     if (!out)
-        return kTarCannotOpen;
+        return WriteOutcome::CannotOpen;
     struct PartGuard {
         const std::string& name;
         bool keep = false;
@@ -164,7 +165,7 @@ int CTarArchive::WriteArchive(const std::string& archiveName, const std::string&
         offset += e.dataSize;
     }
     if (!out->WriteAll(table.data(), table.size()))
-        return kTarCannotOpen;
+        return WriteOutcome::CannotOpen;
 
     std::vector<char> buf(256 * 1024);
     for (const auto& e : m_entries) {
@@ -180,7 +181,7 @@ int CTarArchive::WriteArchive(const std::string& archiveName, const std::string&
                 if (got == 0)
                     break;
                 if (!out->WriteAll(buf.data(), got))
-                    return kTarCannotOpen;
+                    return WriteOutcome::CannotOpen;
                 left -= std::int64_t(got);
             }
         }
@@ -190,16 +191,16 @@ int CTarArchive::WriteArchive(const std::string& archiveName, const std::string&
                 std::size_t n = static_cast<std::size_t>(
                     std::min<std::int64_t>(left, std::int64_t(buf.size())));
                 if (!out->WriteAll(buf.data(), n))
-                    return kTarCannotOpen;
+                    return WriteOutcome::CannotOpen;
                 left -= std::int64_t(n);
             }
         }
     }
     out->Close();
     if (::rename(part.c_str(), path.c_str()) != 0)
-        return kTarCannotOpen;
+        return WriteOutcome::CannotOpen;
     guard.keep = true;
-    return 0;
+    return WriteOutcome::Ok;
 }
 
 }  // namespace skiv

@@ -1,5 +1,5 @@
 #pragma once
-// CTarArchive: collects files and writes them as one archive.
+// ArchiveWriter: collects files and writes them as one archive.
 //
 // Calling order: construct; per folder, SetSourceFolder and then AddFile for
 // each file in it; WriteArchive once; destroy. Files are only sized and
@@ -10,21 +10,38 @@
 #include <vector>
 
 #include "archive/tar_format.h"
+#include "platform/result_codes.h"
 
 namespace skiv {
 
-// Result codes of the writer.
-inline constexpr int kTarCannotOpen =
-    -1;  // file cannot be opened / archive cannot be created or written
-inline constexpr int kTarNoSize = -2;  // a file's size cannot be read
-inline constexpr int kTarFull = -3;    // already 10,240 entries
+// The writer's outcomes.
+enum class WriteOutcome {
+    Ok,
+    CannotOpen,  // a file cannot be opened, or the archive created or written
+    NoSize,      // a file's size cannot be read
+    Full,        // already 10,240 entries
+};
 
-class CTarArchive {
+// The result code of a writer outcome: -1, -2, -3 (0 for Ok).
+constexpr ResultCode ToResultCode(WriteOutcome outcome) {
+    switch (outcome) {
+        case WriteOutcome::Ok:
+            return ResultCode::Ok;
+        case WriteOutcome::CannotOpen:
+            return ResultCode::ArchiveCannotOpen;
+        case WriteOutcome::NoSize:
+            return ResultCode::ArchiveNoSize;
+        case WriteOutcome::Full:
+            return ResultCode::ArchiveFull;
+    }
+    return ResultCode::ArchiveCannotOpen;
+}
+
+class ArchiveWriter {
 public:
-    CTarArchive() = default;
-    virtual ~CTarArchive() = default;
-    CTarArchive(const CTarArchive&) = delete;
-    CTarArchive& operator=(const CTarArchive&) = delete;
+    ArchiveWriter() = default;
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
     // The folder the next files are opened from, and WriteArchive's default
     // folder; a final '/' is appended when missing.
@@ -33,18 +50,17 @@ public:
 
     // Adds the file named fileName in the current source folder, recorded
     // under the relative folder (native separators, ending with '/').
-    // 0, or kTarCannotOpen (cannot be opened without sharing, or a name or
-    // path too long for the format), kTarNoSize, kTarFull.
-    int AddFile(const std::string& fileName, const std::string& relativeFolder,
-                const std::string& sourceFolder);
+    // CannotOpen also covers a name or path too long for the format.
+    WriteOutcome AddFile(const std::string& fileName, const std::string& relativeFolder,
+                         const std::string& sourceFolder);
 
     // Writes the archive as folder + archiveName (folder empty: the current
     // source folder), through a ".part" file renamed over the name once the
     // archive is whole; an archive of that name stays as it was
-    // until then. 0, or kTarCannotOpen when the archive cannot be created
-    // or a write fails. A file that changed size since AddFile is cut or
+    // until then; CannotOpen when the archive cannot be created or a write
+    // fails. A file that changed size since AddFile is cut or
     // padded with zeros so that every entry keeps its offset and size.
-    int WriteArchive(const std::string& archiveName, const std::string& folder = {});
+    WriteOutcome WriteArchive(const std::string& archiveName, const std::string& folder = {});
 
     const TarHeader& Header() const { return m_head; }
     const std::vector<TarEntry>& Entries() const { return m_entries; }

@@ -30,13 +30,13 @@ bool IsSafeEntryPath(const std::string& folder, const std::string& fileName) {
     return true;
 }
 
-int CTarReader::Open(const std::string& archivePath) {
+ReadOutcome ArchiveReader::Open(const std::string& archivePath) {
     m_file = fs::OpenFile(archivePath, "rb");
     if (!m_file)
-        return kUnTarNoArchive;
+        return ReadOutcome::NoArchive;
     if (fs::IsFolder(archivePath)) {
         m_file.reset();
-        return kUnTarNoArchive;
+        return ReadOutcome::NoArchive;
     }
     std::fseek(m_file.get(), 0, SEEK_END);
     m_fileSize = std::max<std::int64_t>(0, ftello(m_file.get()));
@@ -50,12 +50,12 @@ int CTarReader::Open(const std::string& archivePath) {
     std::int64_t fits = room / std::int64_t(kTarEntrySize);
     m_readable = static_cast<std::int32_t>(std::clamp<std::int64_t>(m_head.count, 0, fits));
     m_table.clear();
-    return 0;
+    return ReadOutcome::Ok;
 }
 
-int CTarReader::Entry(int index, TarEntry& entry) {
+ReadOutcome ArchiveReader::Entry(int index, TarEntry& entry) {
     if (!m_file || index < 0 || index >= m_readable)
-        return kUnTarNoArchive;
+        return ReadOutcome::NoArchive;
     // The table is read forward as far as needed, once.
     std::size_t need = (std::size_t(index) + 1) * kTarEntrySize;
     if (m_table.size() < need) {
@@ -67,19 +67,19 @@ int CTarReader::Entry(int index, TarEntry& entry) {
         if (fseeko(m_file.get(), off_t(kTarHeaderSize + have), SEEK_SET) != 0 ||
             std::fread(m_table.data() + have, 1, want - have, m_file.get()) != want - have) {
             m_table.resize(have);
-            return kUnTarNoArchive;
+            return ReadOutcome::NoArchive;
         }
     }
     entry = DecodeEntry(m_table.data() + std::size_t(index) * kTarEntrySize);
-    return 0;
+    return ReadOutcome::Ok;
 }
 
-int CTarReader::Extract(const TarEntry& entry, const std::string& outPath) {
+ReadOutcome ArchiveReader::Extract(const TarEntry& entry, const std::string& outPath) {
     if (!m_file)
-        return kUnTarCannotCopy;
+        return ReadOutcome::CannotCopy;
     if (entry.dataOffset < 0 || entry.dataSize < 0 ||
         std::int64_t(entry.dataOffset) + entry.dataSize > m_fileSize) {
-        return kUnTarCannotCopy;
+        return ReadOutcome::CannotCopy;
     }
     // Written below the unpacking base without following links: when
     // outPath is base + the entry's folder and name, every folder of the
@@ -100,52 +100,52 @@ int CTarReader::Extract(const TarEntry& entry, const std::string& outPath) {
     }
     auto out = fs::CreateFileBelow(base, relative);
     if (!out)
-        return kUnTarNoOutput;
+        return ReadOutcome::NoOutput;
     if (fseeko(m_file.get(), entry.dataOffset, SEEK_SET) != 0)
-        return kUnTarCannotCopy;
+        return ReadOutcome::CannotCopy;
     std::vector<char> buf(std::min<std::size_t>(kCopyChunk, std::size_t(entry.dataSize) + 1));
     std::int64_t left = entry.dataSize;
     while (left > 0) {
         std::size_t want = std::size_t(std::min<std::int64_t>(left, std::int64_t(buf.size())));
         std::size_t got = std::fread(buf.data(), 1, want, m_file.get());
         if (got != want)
-            return kUnTarCannotCopy;
+            return ReadOutcome::CannotCopy;
         if (std::fwrite(buf.data(), 1, got, out.get()) != got)
-            return kUnTarWriteFailed;
+            return ReadOutcome::WriteFailed;
         left -= std::int64_t(got);
     }
     if (std::fflush(out.get()) != 0)
-        return kUnTarWriteFailed;
+        return ReadOutcome::WriteFailed;
     std::FILE* raw = out.release();
     if (std::fclose(raw) != 0)
-        return kUnTarWriteFailed;
-    return 0;
+        return ReadOutcome::WriteFailed;
+    return ReadOutcome::Ok;
 }
 
-int GetTarInfo(const std::string& archivePath, TarHeader& head) {
-    CTarReader reader;
-    if (int r = reader.Open(archivePath))
+ReadOutcome GetTarInfo(const std::string& archivePath, TarHeader& head) {
+    ArchiveReader reader;
+    if (ReadOutcome r = reader.Open(archivePath); r != ReadOutcome::Ok)
         return r;
     head = reader.Header();
-    return 0;
+    return ReadOutcome::Ok;
 }
 
-int GetFileInfo(const std::string& archivePath, TarEntry& entry, int index) {
-    CTarReader reader;
-    if (int r = reader.Open(archivePath))
+ReadOutcome GetFileInfo(const std::string& archivePath, TarEntry& entry, int index) {
+    ArchiveReader reader;
+    if (ReadOutcome r = reader.Open(archivePath); r != ReadOutcome::Ok)
         return r;
     return reader.Entry(index, entry);
 }
 
-int UnTar(const std::string& archivePath, int index, const std::string& outPath) {
-    CTarReader reader;
+ReadOutcome UnTar(const std::string& archivePath, int index, const std::string& outPath) {
+    ArchiveReader reader;
     TarEntry entry;
-    if (reader.Open(archivePath) != 0)
-        return kUnTarNoArchive;
-    if (reader.Entry(index, entry) != 0)
-        return kUnTarNoArchive;
+    if (reader.Open(archivePath) != ReadOutcome::Ok)
+        return ReadOutcome::NoArchive;
+    if (reader.Entry(index, entry) != ReadOutcome::Ok)
+        return ReadOutcome::NoArchive;
     if (!IsSafeEntryPath(entry.folder, entry.fileName))
-        return kUnTarUnsafeName;
+        return ReadOutcome::UnsafeName;
     return reader.Extract(entry, outPath);
 }
 

@@ -2,7 +2,7 @@
 // Reading the archive format: the head, one entry, one entry's bytes.
 //
 // The free functions keep no state between calls; each opens the archive by
-// its path and closes it again. CTarReader opens once and reads the table
+// its path and closes it again. ArchiveReader opens once and reads the table
 // once, for unpacking a whole archive in table order.
 //
 // Every length read from an archive is checked against the archive's size:
@@ -15,47 +15,67 @@
 
 #include "archive/tar_format.h"
 #include "platform/fs.h"
+#include "platform/result_codes.h"
 
 namespace skiv {
 
-// Result codes of the reader.
-inline constexpr int kUnTarNoArchive = 1;  // archive missing, unreadable, or entry not in its table
-inline constexpr int kUnTarCannotCopy =
-    2;  // archive cannot be opened for the copy, or the entry's bytes lie outside it
-inline constexpr int kUnTarNoOutput = 3;  // the output file cannot be opened
-inline constexpr int kUnTarWriteFailed =
-    4;  // the output file could not be written whole (disk full)
-inline constexpr int kUnTarUnsafeName =
-    5;  // the entry's folder or name would leave the unpacking base
+// The reader's outcomes.
+enum class ReadOutcome {
+    Ok,
+    NoArchive,    // archive missing or unreadable, or entry not in its table
+    CannotCopy,   // archive cannot be read for the copy, or the bytes lie outside it
+    NoOutput,     // the output file cannot be opened
+    WriteFailed,  // the output file could not be written whole (disk full)
+    UnsafeName,   // the entry's folder or name would leave the unpacking base
+};
 
-// 0, or 1 when the archive cannot be opened. Fewer than 516 bytes read as a
-// head of zeros past what the file holds (a short file has count 0).
-int GetTarInfo(const std::string& archivePath, TarHeader& head);
-// 0, or 1 when the archive cannot be opened or index is not an entry whose
+// The result code of a reader outcome: 1..5 (0 for Ok).
+constexpr ResultCode ToResultCode(ReadOutcome outcome) {
+    switch (outcome) {
+        case ReadOutcome::Ok:
+            return ResultCode::Ok;
+        case ReadOutcome::NoArchive:
+            return ResultCode::UnpackNoArchive;
+        case ReadOutcome::CannotCopy:
+            return ResultCode::UnpackCannotCopy;
+        case ReadOutcome::NoOutput:
+            return ResultCode::UnpackNoOutput;
+        case ReadOutcome::WriteFailed:
+            return ResultCode::UnpackWriteFailed;
+        case ReadOutcome::UnsafeName:
+            return ResultCode::UnpackUnsafeName;
+    }
+    return ResultCode::UnpackNoArchive;
+}
+
+// NoArchive when the archive cannot be opened. Fewer than 516 bytes read as
+// a head of zeros past what the file holds (a short file has count 0).
+ReadOutcome GetTarInfo(const std::string& archivePath, TarHeader& head);
+// NoArchive when the archive cannot be opened or index is not an entry whose
 // record lies wholly inside the file.
-int GetFileInfo(const std::string& archivePath, TarEntry& entry, int index);
+ReadOutcome GetFileInfo(const std::string& archivePath, TarEntry& entry, int index);
 // Writes the entry's bytes to outPath from its start, truncating it.
-// 0, or one of the codes above.
-int UnTar(const std::string& archivePath, int index, const std::string& outPath);
+ReadOutcome UnTar(const std::string& archivePath, int index, const std::string& outPath);
 
 // True when folder (native separators) and name stay below the base they are
 // joined to: no absolute folder, no "." or ".." segment, no separator in the
 // name, no empty name.
 bool IsSafeEntryPath(const std::string& folder, const std::string& fileName);
 
-class CTarReader {
+class ArchiveReader {
 public:
-    // 0, or 1 when the archive cannot be opened.
-    int Open(const std::string& archivePath);
+    // NoArchive when the archive cannot be opened.
+    ReadOutcome Open(const std::string& archivePath);
 
     const TarHeader& Header() const { return m_head; }
     // Number of table records that lie wholly inside the file (count when
     // the table is intact).
     std::int32_t ReadableEntries() const { return m_readable; }
-    // 0, or 1 when index is outside the readable table.
-    int Entry(int index, TarEntry& entry);
-    // Copies the entry's bytes into outPath (truncated first). 0, 2, 3 or 4.
-    int Extract(const TarEntry& entry, const std::string& outPath);
+    // NoArchive when index is outside the readable table.
+    ReadOutcome Entry(int index, TarEntry& entry);
+    // Copies the entry's bytes into outPath (truncated first): CannotCopy,
+    // NoOutput or WriteFailed when it fails.
+    ReadOutcome Extract(const TarEntry& entry, const std::string& outPath);
     std::int64_t FileSize() const { return m_fileSize; }
 
 private:

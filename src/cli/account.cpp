@@ -17,7 +17,7 @@
 
 namespace {
 
-using skiv::CAddOnController;
+using skiv::Controller;
 
 struct Options {
     std::string id;
@@ -59,7 +59,7 @@ bool ReadPassword(bool fromStdin, std::string& password) {
 
 // Runs one task command: the code its worker ended with, or nothing when
 // the command refused to start (having said why).
-std::optional<int> RunTask(CAddOnController& ctl, void (CAddOnController::*command)()) {
+std::optional<skiv::ResultCode> RunTask(Controller& ctl, void (Controller::*command)()) {
     const unsigned before = ctl.WorkersStarted();
     (ctl.*command)();
     if (ctl.WorkersStarted() == before)
@@ -116,8 +116,8 @@ int RunAccount(int argc, char** argv) {
         return UsageError("no password: use --password-stdin or run on a terminal");
     }
 
-    skiv::COperationLog log;
-    log.SetFolder(skiv::COperationLog::DefaultFolder());
+    skiv::OperationLog log;
+    log.SetFolder(skiv::OperationLog::DefaultFolder());
     skiv::cli::ConsoleWindow window(o.yes);
     window.SetCredentials(o.id, password);
     std::fill(password.begin(), password.end(), '\0');
@@ -126,8 +126,7 @@ int RunAccount(int argc, char** argv) {
     if (o.intoFolder)
         window.SetIntoFolderAnswer(skiv::fs::WithSlash(*o.intoFolder));
 
-    CAddOnController ctl(window, log, skiv::ServiceConfig::FromEnvironment());
-    ctl.Initialize();
+    Controller ctl(window, log, skiv::ServiceConfig::FromEnvironment());
     skiv::TaskOptions options;
     options.saveScope =
         o.withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
@@ -135,7 +134,7 @@ int RunAccount(int argc, char** argv) {
     options.installIntoFolder = o.intoFolder.has_value();
     window.SetTaskOptions(options);
 
-    ctl.OnBnClickedBtnLogin();
+    ctl.Login();
     window.SetCredentials(o.id, std::string());
     if (!ctl.Session().loggedIn) {
         std::fprintf(stderr, "skivaddon-cli: login failed\n");
@@ -147,23 +146,23 @@ int RunAccount(int argc, char** argv) {
     window.ExpectInstallChooser(true);
 
     for (const auto& cmd : o.commands) {
-        std::optional<int> r;
+        std::optional<skiv::ResultCode> r;
         if (cmd == "save") {
-            r = RunTask(ctl, &CAddOnController::OnSaveButton);
+            r = RunTask(ctl, &Controller::SaveSet);
         } else if (cmd == "install") {
-            r = RunTask(ctl, &CAddOnController::OnInstallButton);
+            r = RunTask(ctl, &Controller::InstallSet);
         } else {
             options.rollBack = cmd == "rollback" ? skiv::RollBackChoice::RestoreBackup
                                                  : skiv::RollBackChoice::DeleteOnly;
             window.SetTaskOptions(options);
-            r = RunTask(ctl, &CAddOnController::OnRollBackButton);
+            r = RunTask(ctl, &Controller::RollBack);
         }
         if (!r) {
             std::fprintf(stderr, "skivaddon-cli: %s did not start\n", cmd.c_str());
             return 1;
         }
-        if (*r != 0) {
-            std::fprintf(stderr, "skivaddon-cli: %s failed: (%d)\n", cmd.c_str(), *r);
+        if (*r != skiv::ResultCode::Ok) {
+            std::fprintf(stderr, "skivaddon-cli: %s failed: (%d)\n", cmd.c_str(), Number(*r));
             return 1;
         }
     }

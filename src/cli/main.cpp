@@ -1,23 +1,24 @@
 // skivaddon-cli: the controller from a terminal.
 //
-// Local commands work on archives and packages through the same controller
-// operations as the flows; every failure is also written to the operation
-// log. Exit status 0 on success, 1 with the result code printed on failure,
-// 2 on a usage error.
+// Local commands work on archives and packages through the same components
+// as the flows (the add-on set, the unpacking, the package); every failure
+// is also written to the operation log. Exit status 0 on success, 1 with the result code printed on
+// failure, 2 on a usage error.
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "archive/gzip_package.h"
 #include "archive/tar_reader.h"
-#include "cli/console_window.h"
 #include "platform/fs.h"
-#include "workspace/controller.h"
+#include "workspace/addon_set.h"
+#include "workspace/operation_log.h"
 
 namespace {
 
-using skiv::CAddOnController;
+using skiv::ResultCode;
 
 constexpr const char* kUsage =
     "Usage:\n"
@@ -32,8 +33,8 @@ constexpr const char* kUsage =
     "\n"
     "Environment: SKIVADDON_SERVICE_URL (service address), SKIVADDON_CA_FILE (extra CA).\n";
 
-int Fail(const char* what, int code) {
-    std::fprintf(stderr, "skivaddon-cli: %s failed: (%d)\n", what, code);
+int Fail(const char* what, ResultCode code) {
+    std::fprintf(stderr, "skivaddon-cli: %s failed: (%d)\n", what, Number(code));
     return 1;
 }
 
@@ -54,51 +55,41 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int Pack(CAddOnController& ctl, const std::string& gameFolder, const std::string& archive,
+int Pack(skiv::LogSink& log, const std::string& gameFolder, const std::string& archive,
          bool withCacheFonts) {
-    auto& s = ctl.Session();
-    s.gameFolder = skiv::fs::WithSlash(gameFolder);
-    s.tarArchive = std::make_unique<skiv::CTarArchive>();
-    std::vector<const char*> folders{"Interface/", "WTF/"};
-    if (withCacheFonts)
-        folders.insert(folders.end(), {"Cache/", "Fonts/"});
-    for (const char* f : folders) {
-        int r = ctl.AddFileToTar(f);
-        if (r == skiv::rc::kCannotListFolder) {
-            std::fprintf(stderr, "skivaddon-cli: %s%s is missing; passed over\n",
-                         s.gameFolder.c_str(), f);
-            continue;
+    const std::string game = skiv::fs::WithSlash(gameFolder);
+    skiv::AddOnSet set(game, log);
+    const auto scope = withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
+    ResultCode r = set.Collect(scope, [&](const std::string& folder, ResultCode code) {
+        if (code == ResultCode::CannotListFolder) {
+            std::fprintf(stderr, "skivaddon-cli: %s%s is missing; passed over\n", game.c_str(),
+                         folder.c_str());
+        } else {
+            log.Write("[pack]AddFileToTar Fail:(%d)", Number(code));
         }
-        if (r != 0) {
-            ctl.Log().Write("[pack]AddFileToTar Fail:(%d)", r);
-            s.tarArchive.reset();
-            return Fail("pack", r);
-        }
-    }
-    int r = s.tarArchive->WriteArchive(NameOf(archive), FolderOf(archive));
-    const auto count = s.tarArchive->Header().count;
-    const auto bytes = s.tarArchive->ArchiveSize();
-    s.tarArchive.reset();
-    if (r != 0) {
-        ctl.Log().Write("[pack]WriteArchive Fail:(%d)", r);
+    });
+    if (r != ResultCode::Ok)
+        return Fail("pack", r);
+    if (r = set.Write(NameOf(archive), FolderOf(archive)); r != ResultCode::Ok) {
+        log.Write("[pack]WriteArchive Fail:(%d)", Number(r));
         return Fail("pack", r);
     }
-    std::printf("packed %d files into %s (%lld bytes)\n", count, archive.c_str(),
-                static_cast<long long>(bytes));
+    std::printf("packed %d files into %s (%lld bytes)\n", set.Archive().Header().count,
+                archive.c_str(), static_cast<long long>(set.Archive().ArchiveSize()));
     return 0;
 }
 
-int List(CAddOnController& ctl, const std::string& archive) {
-    skiv::CTarReader reader;
-    if (int r = reader.Open(archive)) {
-        ctl.Log().Write("[list]GetTarInfo Fail:(%d)", r);
+int List(skiv::LogSink& log, const std::string& archive) {
+    skiv::ArchiveReader reader;
+    if (auto r = ToResultCode(reader.Open(archive)); r != ResultCode::Ok) {
+        log.Write("[list]GetTarInfo Fail:(%d)", Number(r));
         return Fail("list", r);
     }
     const auto count = reader.Header().count;
     for (std::int32_t i = 0; i < count; ++i) {
         skiv::TarEntry e;
-        if (int r = reader.Entry(i, e)) {
-            ctl.Log().Write("[list]GetFileInfo Fail:(%d)", r);
+        if (auto r = ToResultCode(reader.Entry(i, e)); r != ResultCode::Ok) {
+            log.Write("[list]GetFileInfo Fail:(%d)", Number(r));
             return Fail("list", r);
         }
         std::printf("%s\t%s\t%d\t%d\n", skiv::ToArchiveFolder(e.folder).c_str(), e.fileName.c_str(),
@@ -108,17 +99,15 @@ int List(CAddOnController& ctl, const std::string& archive) {
     return 0;
 }
 
-int Unpack(CAddOnController& ctl, const std::string& archive, const std::string& folder) {
-    auto& s = ctl.Session();
-    s.loadFolder = skiv::fs::WithSlash(folder);
-    if (!skiv::fs::EnsureFolder(s.loadFolder)) {
-        ctl.Log().Write("[unpack]CreateDirectory Fail:(%d)(%s)", skiv::fs::LastError(),
-                        s.loadFolder.c_str());
-        return Fail("unpack", skiv::rc::kCannotCreateFolder);
+int Unpack(skiv::LogSink& log, const std::string& archive, const std::string& folder) {
+    const std::string target = skiv::fs::WithSlash(folder);
+    if (!skiv::fs::EnsureFolder(target)) {
+        log.Write("[unpack]CreateDirectory Fail:(%d)(%s)", skiv::fs::LastError(), target.c_str());
+        return Fail("unpack", ResultCode::CannotCreateFolder);
     }
-    if (int r = ctl.UnTarFile(archive, false))
+    if (ResultCode r = skiv::UnpackArchive(archive, target, log); r != ResultCode::Ok)
         return Fail("unpack", r);
-    std::printf("unpacked %s into %s\n", archive.c_str(), s.loadFolder.c_str());
+    std::printf("unpacked %s into %s\n", archive.c_str(), target.c_str());
     return 0;
 }
 
@@ -137,10 +126,8 @@ int main(int argc, char** argv) {
             return RunAccount(argc, argv);
     }
 
-    skiv::COperationLog log;
-    log.SetFolder(skiv::COperationLog::DefaultFolder());
-    skiv::cli::ConsoleWindow window(/*assumeYes=*/true);
-    CAddOnController ctl(window, log, skiv::ServiceConfig::FromEnvironment());
+    skiv::OperationLog log;
+    log.SetFolder(skiv::OperationLog::DefaultFolder());
 
     const std::string& cmd = args[0];
     std::vector<std::string> pos;
@@ -155,19 +142,19 @@ int main(int argc, char** argv) {
     }
     auto need = [&](std::size_t n) { return pos.size() == n; };
     if (cmd == "pack" && need(2))
-        return Pack(ctl, pos[0], pos[1], withCacheFonts);
+        return Pack(log, pos[0], pos[1], withCacheFonts);
     if (cmd == "list" && need(1))
-        return List(ctl, pos[0]);
+        return List(log, pos[0]);
     if (cmd == "unpack" && need(2))
-        return Unpack(ctl, pos[0], pos[1]);
+        return Unpack(log, pos[0], pos[1]);
     if (cmd == "compress" && need(2)) {
-        if (int r = ctl.CompressFile(pos[0], pos[1]))
+        if (ResultCode r = skiv::CompressFile(pos[0], pos[1], log); r != ResultCode::Ok)
             return Fail("compress", r);
         std::printf("compressed %s into %s\n", pos[0].c_str(), pos[1].c_str());
         return 0;
     }
     if (cmd == "decompress" && need(2)) {
-        if (int r = ctl.DecompressFile(pos[0], pos[1]))
+        if (ResultCode r = skiv::DecompressFile(pos[0], pos[1], log); r != ResultCode::Ok)
             return Fail("decompress", r);
         std::printf("decompressed %s into %s\n", pos[0].c_str(), pos[1].c_str());
         return 0;

@@ -1,41 +1,67 @@
 #pragma once
-// The one table of result codes, kept at the bottom layer so that every
-// layer names the same numbers. 0 is success; every operation of the
-// controller, the archive and the exchanges returns one of these.
+// The program's result codes, kept at the bottom layer so that every layer
+// names the same outcomes. The numbers are part of the program's face: they
+// appear in the user's messages ("(1015)") and in the operation log, so a
+// value never changes once given. Ok (0) is success.
+//
+// The archive writer and reader have outcomes of their own
+// (archive/tar_archive.h, archive/tar_reader.h); each converts them here in
+// one place, keeping their historic numbers -1..-3 and 1..5.
 
-namespace skiv::rc {
+namespace skiv {
 
-inline constexpr int kOk = 0;
-inline constexpr int kNoProgramFiles = 1000;
-inline constexpr int kNoLauncherInChoice = 1001;
-inline constexpr int kChooserCancelled = 1002;
-inline constexpr int kCannotCreateFolder = 1003;
-inline constexpr int kCannotListFolder = 1004;
-inline constexpr int kCannotOpenFile = 1005;
-inline constexpr int kCannotOpenGzip = 1006;
-inline constexpr int kReadFailed = 1007;
-inline constexpr int kGzWriteFailed = 1008;
-inline constexpr int kLoadFolderDeclined = 1010;
-inline constexpr int kWriteFailed = 1013;
-inline constexpr int kGzReadFailed = 1014;
-inline constexpr int kLoginConnect = 1015;
-inline constexpr int kLoginRequest = 1016;
-inline constexpr int kLoginResponse = 1017;
-inline constexpr int kAllocFailed = 1018;
-inline constexpr int kNoReply = 1019;
-inline constexpr int kBadReply = 1020;
-inline constexpr int kLoginRefusedFirst = 1021;  // error number 1; 1021..1025 for 1..5
-inline constexpr int kLoginWrongPassword = 1023;
-inline constexpr int kLoginSuspended = 1024;
-inline constexpr int kLoginWrongPassword2 = 1025;
-inline constexpr int kLoginRefusedOther = 1026;
-inline constexpr int kUploadRefusedFirst = 1027;  // error number 1; 1027..1030 for 1..4
-inline constexpr int kUploadTooLarge = 1029;
-inline constexpr int kUploadNotAuthenticated = 1030;
-inline constexpr int kUploadRefusedOther = 1031;
-inline constexpr int kHttpException = 1032;
-inline constexpr int kCannotCreatePackage = 1033;
-inline constexpr int kHttpStatus = 1035;
-inline constexpr int kPackageWriteFailed = 1036;
+enum class ResultCode : int {
+    Ok = 0,
+    // The archive writer's outcomes.
+    ArchiveCannotOpen = -1,  // a file or the archive cannot be opened or written
+    ArchiveNoSize = -2,      // a file's size cannot be read
+    ArchiveFull = -3,        // the archive already holds its maximum of entries
+    // The archive reader's outcomes.
+    UnpackNoArchive = 1,    // archive missing or unreadable, or entry not in its table
+    UnpackCannotCopy = 2,   // the entry's bytes cannot be read
+    UnpackNoOutput = 3,     // the output file cannot be opened
+    UnpackWriteFailed = 4,  // the output file could not be written whole
+    UnpackUnsafeName = 5,   // the entry would leave the unpacking base
+    // Folders and files.
+    NoProgramFiles = 1000,
+    NoLauncherInChoice = 1001,
+    ChooserCancelled = 1002,
+    CannotCreateFolder = 1003,
+    CannotListFolder = 1004,
+    CannotOpenFile = 1005,
+    CannotOpenGzip = 1006,
+    ReadFailed = 1007,
+    GzWriteFailed = 1008,
+    LoadFolderDeclined = 1010,
+    WriteFailed = 1013,
+    GzReadFailed = 1014,
+    // Service exchanges.
+    LoginConnect = 1015,
+    LoginRequest = 1016,
+    LoginResponse = 1017,
+    AllocFailed = 1018,
+    NoReply = 1019,
+    BadReply = 1020,
+    LoginRefused1 = 1021,  // the service's error numbers 1..5
+    LoginRefused2 = 1022,
+    LoginWrongPassword = 1023,
+    LoginSuspended = 1024,
+    LoginWrongPassword2 = 1025,
+    LoginRefusedOther = 1026,
+    UploadRefused1 = 1027,  // the service's error numbers 1..4
+    UploadRefused2 = 1028,
+    UploadTooLarge = 1029,
+    UploadNotAuthenticated = 1030,
+    UploadRefusedOther = 1031,
+    HttpException = 1032,
+    CannotCreatePackage = 1033,
+    HttpStatus = 1035,
+    PackageWriteFailed = 1036,
+};
 
-}  // namespace skiv::rc
+// The number shown in messages and log lines.
+constexpr int Number(ResultCode code) {
+    return static_cast<int>(code);
+}
+
+}  // namespace skiv

@@ -9,21 +9,22 @@
 
 namespace skiv {
 
-int DownloadExchange(const DownloadRequest& request, LogSink& log, const ProgressFn& progress) {
+ResultCode DownloadExchange(const DownloadRequest& request, LogSink& log,
+                            const ProgressFn& progress) {
     Vutra::CHttpClientT<char> client;
     const std::string folder = request.loadFolder + "Backup/";
     const std::string packagePath = folder + "SkivAddon.ksp";
     if (!fs::EnsureFolder(folder)) {
         log.Write("[DownloadFile]다운로드 디렉토리 생성실패");
-        return rc::kCannotCreateFolder;
+        return ResultCode::CannotCreateFolder;
     }
     auto file = fs::NoShareFile::CreateWrite(packagePath);
     if (!file) {
         log.Write("[DownloadFile]CreateFile Fail:(%d)", fs::LastError());
-        return rc::kCannotCreatePackage;
+        return ResultCode::CannotCreatePackage;
     }
     Vutra::CHttpClientT<char>::ResponsePtr response;
-    int result = 0;
+    ResultCode result = ResultCode::Ok;
     try {
         client.ConfigureInternet("Skiv Addon Download", 0, nullptr, nullptr, 0);
         client.SetUseUtf8(1);
@@ -33,7 +34,7 @@ int DownloadExchange(const DownloadRequest& request, LogSink& log, const Progres
         if (status != 200) {
             log.Write("[DownloadFile]DownloadFile Resp Status Error:(%d:%s)",
                       static_cast<int>(status), response->GetStatusText());
-            result = rc::kHttpStatus;
+            result = ResultCode::HttpStatus;
         } else {
             std::vector<unsigned char> buf(8192);
             double total = 0;
@@ -46,7 +47,7 @@ int DownloadExchange(const DownloadRequest& request, LogSink& log, const Progres
                 }
                 if (!file->WriteAll(buf.data(), n)) {
                     log.Write("[DownloadFile]WriteFile Fail:(%d)", fs::LastError());
-                    result = rc::kPackageWriteFailed;
+                    result = ResultCode::PackageWriteFailed;
                     break;
                 }
                 CrashPoint("download.chunk");
@@ -57,15 +58,15 @@ int DownloadExchange(const DownloadRequest& request, LogSink& log, const Progres
                 progress(p <= 10 ? 10 : (p < 90 ? p : 90));
             }
             // The package must be on the disk before it is reported whole.
-            if (result == 0 && !file->Sync()) {
+            if (result == ResultCode::Ok && !file->Sync()) {
                 log.Write("[DownloadFile]WriteFile Fail:(%d)", fs::LastError());
-                result = rc::kPackageWriteFailed;
+                result = ResultCode::PackageWriteFailed;
             }
         }
     } catch (const Vutra::httpclientexceptionA& e) {
         log.Write("[DownloadFile]DownloadFile Exception:(%s)", e.errmsg());
         client.AbortPostContext();
-        result = rc::kHttpException;
+        result = ResultCode::HttpException;
     }
     return result;
 }

@@ -1,13 +1,15 @@
 #pragma once
 // The three exchanges with the member service. Each reports by result code
 // and writes its failures to the log; nothing is thrown out of them (the
-// form client's exceptions stop here).
+// form client's exceptions stop here, and the transport's own error numbers
+// never leave it).
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "platform/log_sink.h"
+#include "platform/result_codes.h"
 #include "service/tag_reply.h"
 
 namespace skiv {
@@ -17,9 +19,10 @@ using ProgressFn = std::function<void(int)>;
 
 // Posts the member ID and password to the login page of baseUrl (an https
 // address, no trailing '/') and stores the reply's values in `out`.
-// 0, 1015, 1016, 1017, 1018, or a code of ValidateLoginResponse.
-int LoginExchange(const std::string& baseUrl, const std::string& memberId,
-                  const std::string& password, LoginFields out, LogSink& log);
+// Ok; LoginConnect, LoginRequest or LoginResponse when the exchange itself
+// fails; AllocFailed; or an outcome of ValidateLoginResponse.
+ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
+                         const std::string& password, LoginFields out, LogSink& log);
 
 struct UploadRequest {
     std::string uploadUrl;
@@ -30,8 +33,10 @@ struct UploadRequest {
 };
 
 // Sends the package as a multipart form; the position moves within 10-90
-// while the file part is sent. 0, 1018, 1019, 1020, 1027-1032, 1035.
-int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn& progress);
+// while the file part is sent. Ok; HttpException when the form client
+// fails; HttpStatus for a status other than 200; AllocFailed; or an outcome
+// of ValidateUploadResponse.
+ResultCode UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn& progress);
 
 struct DownloadRequest {
     std::string downloadUrl;  // prefix; the member ID and ".cab" follow
@@ -41,8 +46,10 @@ struct DownloadRequest {
 };
 
 // Fetches the stored package into loadFolder + "Backup/SkivAddon.ksp"; the
-// position moves within 10-90 as bytes arrive. 0, 1003, 1032, 1033, 1035,
-// 1036.
-int DownloadExchange(const DownloadRequest& request, LogSink& log, const ProgressFn& progress);
+// position moves within 10-90 as bytes arrive. Ok; CannotCreateFolder or
+// CannotCreatePackage before the exchange; HttpException when the form
+// client fails; HttpStatus for a status other than 200; PackageWriteFailed.
+ResultCode DownloadExchange(const DownloadRequest& request, LogSink& log,
+                            const ProgressFn& progress);
 
 }  // namespace skiv

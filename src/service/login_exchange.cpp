@@ -5,20 +5,20 @@
 
 namespace skiv {
 
-int LoginExchange(const std::string& baseUrl, const std::string& memberId,
-                  const std::string& password, LoginFields out, LogSink& log) {
+ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
+                         const std::string& password, LoginFields out, LogSink& log) {
     W3CClient client;
     if (!client.Connect((baseUrl + "/").c_str(), nullptr, nullptr, "Mozilla/4.0 (compatible; )")) {
         log.Write("[Login]W3CClient Connect Fail");
         client.Close();
-        return rc::kLoginConnect;
+        return ResultCode::LoginConnect;
     }
     client.AddPostArgument("avsMemberID", memberId.c_str());
     client.AddPostArgument("avsPassword", password.c_str());
     if (!client.Request("/skivaddon/actskivaddonlogin.aspx", W3CClient::Post, nullptr)) {
         log.Write("[Login]W3CClient Request Fail");
         client.Close();
-        return rc::kLoginRequest;
+        return ResultCode::LoginRequest;
     }
     ReplyBuffer reply;
     char chunk[8192];
@@ -30,7 +30,7 @@ int LoginExchange(const std::string& baseUrl, const std::string& memberId,
         if (!reply.Append(chunk, n)) {
             log.Write("[Login]Mem Alloc Fail");
             client.Close();
-            return rc::kAllocFailed;
+            return ResultCode::AllocFailed;
         }
     }
     // A read that failed is not the end of the reply: a cut reply must not be
@@ -39,11 +39,11 @@ int LoginExchange(const std::string& baseUrl, const std::string& memberId,
     client.Close();
     if (readFailed) {
         log.Write("[Login]W3CClient Response Fail");
-        return rc::kLoginResponse;
+        return ResultCode::LoginResponse;
     }
-    int r = ValidateLoginResponse(reply.Text(), out, log);
-    if (r != 0)
-        log.Write("[Login]ValidateLoginResponse Fail:(%d)", r);
+    ResultCode r = ValidateLoginResponse(reply.Text(), out, log);
+    if (r != ResultCode::Ok)
+        log.Write("[Login]ValidateLoginResponse Fail:(%d)", Number(r));
     return r;
 }
 

@@ -54,14 +54,14 @@ std::int32_t TagInteger(const std::string& text) {
     return static_cast<std::int32_t>(v);
 }
 
-int ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log) {
+ResultCode ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log) {
     if (!reply) {
         log.Write("[ValidateLoginResponse]ValidateLoginResponse Invalid Param");
-        return rc::kNoReply;
+        return ResultCode::NoReply;
     }
     auto invalid = [&log] {
         log.Write("[ValidateLoginResponse]ValidateLoginResponse Invalid Resp");
-        return rc::kBadReply;
+        return ResultCode::BadReply;
     };
     auto error = FindTag(reply, "<error>", "</error>");
     if (!error || error->value.size() >= kWorkBuffer)
@@ -74,8 +74,9 @@ int ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log) {
         std::string text = msg->value.substr(0, kWorkBuffer - 1);
         log.Write("[ValidateLoginResponse]ValidateLoginResponse Get Error:(%d)(%s)", number,
                   text.c_str());
-        return (number >= 1 && number <= 5) ? rc::kLoginRefusedFirst + number - 1
-                                            : rc::kLoginRefusedOther;
+        return (number >= 1 && number <= 5)
+                   ? static_cast<ResultCode>(Number(ResultCode::LoginRefused1) + number - 1)
+                   : ResultCode::LoginRefusedOther;
     }
     const char* at = error->closeAt;
     // Each value is stored as soon as it is read.
@@ -98,32 +99,33 @@ int ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log) {
               [&](const std::string& v) { out.downloadUrl = v; })) {
         return invalid();
     }
-    return 0;
+    return ResultCode::Ok;
 }
 
-int ValidateUploadResponse(const char* reply, LogSink& log) {
+ResultCode ValidateUploadResponse(const char* reply, LogSink& log) {
     if (!reply) {
         log.Write("[ValidateUploadResponse]ValidateUploadResponse Invalid Param");
-        return rc::kNoReply;
+        return ResultCode::NoReply;
     }
     auto invalid = [&log] {
         log.Write("[ValidateUploadResponse]ValidateUploadResponse Invalid Resp");
-        return rc::kBadReply;
+        return ResultCode::BadReply;
     };
     auto error = FindTag(reply, "<error>", "</error>");
     if (!error || error->value.size() >= kWorkBuffer)
         return invalid();
     const std::int32_t number = TagInteger(error->value);
     if (number == 0)
-        return 0;
+        return ResultCode::Ok;
     auto msg = FindTag(error->closeAt, "<errormsg>", "</errormsg>");
     if (!msg)
         return invalid();
     std::string text = msg->value.substr(0, kWorkBuffer - 1);
     log.Write("[ValidateUploadResponse]ValidateUploadResponse Get Error:(%d)(%s)", number,
               text.c_str());
-    return (number >= 1 && number <= 4) ? rc::kUploadRefusedFirst + number - 1
-                                        : rc::kUploadRefusedOther;
+    return (number >= 1 && number <= 4)
+               ? static_cast<ResultCode>(Number(ResultCode::UploadRefused1) + number - 1)
+               : ResultCode::UploadRefusedOther;
 }
 
 }  // namespace skiv

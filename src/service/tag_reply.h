@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/log_sink.h"
+#include "platform/result_codes.h"
 
 namespace skiv {
 
@@ -25,13 +26,15 @@ struct LoginFields {
     std::string& downloadUrl;
 };
 
-// 0; 1019 for no reply (null); 1020 for a missing tag or a value too long
-// for the 8,192-byte work buffer; 1021-1025 for error numbers 1-5; 1026 for
-// any other non-zero error number. Logs each failure.
-int ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log);
+// Ok; NoReply for no reply (null); BadReply for a missing tag or a value
+// too long for the 8,192-byte work buffer; LoginRefused1..LoginWrongPassword2
+// for the service's error numbers 1-5 (1021-1025); LoginRefusedOther for any
+// other non-zero error number. Logs each failure.
+ResultCode ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log);
 
-// 0; 1019; 1020; 1027-1030 for error numbers 1-4; 1031 for any other.
-int ValidateUploadResponse(const char* reply, LogSink& log);
+// Ok; NoReply; BadReply; UploadRefused1..UploadNotAuthenticated for error
+// numbers 1-4 (1027-1030); UploadRefusedOther for any other.
+ResultCode ValidateUploadResponse(const char* reply, LogSink& log);
 
 // The decimal reading of a tag value: leading blanks, an optional sign,
 // digits; no digits gives 0; values beyond 32 bits are clamped.

@@ -9,11 +9,11 @@
 
 namespace skiv {
 
-int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn& progress) {
+ResultCode UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn& progress) {
     Vutra::CHttpClientT<char> client;
     Vutra::CHttpPostStatT<char> stat;
     Vutra::CHttpClientT<char>::ResponsePtr response;
-    int result = 0;
+    ResultCode result = ResultCode::Ok;
     try {
         client.ConfigureInternet("Skiv Addon Upload", 0, nullptr, nullptr, 0);
         char type[16];
@@ -39,7 +39,7 @@ int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn&
         if (status != 200) {
             log.Write("[UploadFile]UploadFile Resp Status Error:(%d:%s)", static_cast<int>(status),
                       response->GetStatusText());
-            result = rc::kHttpStatus;
+            result = ResultCode::HttpStatus;
         } else {
             ReplyBuffer reply;
             unsigned char chunk[8192];
@@ -50,21 +50,21 @@ int UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn&
                     break;
                 if (!reply.Append(reinterpret_cast<const char*>(chunk), n)) {
                     log.Write("[UploadFile]Mem Alloc Fail");
-                    result = rc::kAllocFailed;
+                    result = ResultCode::AllocFailed;
                     break;
                 }
             }
-            if (result == 0) {
+            if (result == ResultCode::Ok) {
                 client.AbortPostContext();
                 result = ValidateUploadResponse(reply.Text(), log);
-                if (result != 0)
-                    log.Write("[UploadFile]ValidateUploadResponse Fail:(%d)", result);
+                if (result != ResultCode::Ok)
+                    log.Write("[UploadFile]ValidateUploadResponse Fail:(%d)", Number(result));
             }
         }
     } catch (const Vutra::httpclientexceptionA& e) {
         log.Write("[UploadFile]UploadFile Exception:(%s)", e.errmsg());
         client.AbortPostContext();
-        result = rc::kHttpException;
+        result = ResultCode::HttpException;
     }
     return result;
 }

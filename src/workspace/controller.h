@@ -1,29 +1,24 @@
 #pragma once
-// CAddOnController: one session of the tool, independent of any GUI.
+// Controller: one session of the tool, independent of any window.
 //
-// It owns the session state, the four commands (log in, install, save, roll
-// back) with their checks, confirmations and messages, the worker thread the
-// three file and network tasks run on, and the operations of the flows. It
+// It owns the session's facts, the four commands (log in, save, install,
+// roll back or reset) with their checks, questions and messages, and the
+// worker thread the file and network tasks (workspace/flows.h) run on. It
 // reaches the user only through WindowOps, which the desktop window, the
 // command line and the tests implement.
 //
-// Threads: the commands run on the caller's (window) thread; save, install
-// and roll back run on one worker at a time, guarded by the atomic busy
-// flag. The destructor waits for a running worker.
+// Threads: the commands run on the caller's (window) thread; the tasks run
+// on one worker at a time, guarded by the busy flag. The destructor waits
+// for a running worker.
 //
-// Every operation returns a result code of platform/result_codes.h; a
-// failing step writes one line to the operation log and passes its code up
-// unchanged. Only the workers and the login command turn codes into
-// messages.
+// Outcomes: a task ends with a ResultCode; the worker writes its one log
+// line and shows its one message, both with the code's number.
 
 #include <atomic>
-#include <memory>
+#include <functional>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "platform/fs.h"
-#include "platform/registry.h"
 #include "platform/result_codes.h"
 #include "workspace/operation_log.h"
 #include "workspace/session.h"
@@ -31,13 +26,12 @@
 
 namespace skiv {
 
-// Where the member service lives.
+// Where the member service lives. The transport trusts the extra CA named
+// by SKIVADDON_CA_FILE on its own.
 struct ServiceConfig {
     std::string baseUrl;  // e.g. "https://127.0.0.1:8443" (no trailing '/')
-    std::string caFile;   // an extra CA to trust; empty for the system store only
 
-    // The compiled-in address, overridden by SKIVADDON_SERVICE_URL;
-    // SKIVADDON_CA_FILE names the extra CA.
+    // The compiled-in address, overridden by SKIVADDON_SERVICE_URL.
     static ServiceConfig FromEnvironment();
     // The member registration page of the service.
     std::string RegistrationUrl() const;
@@ -45,91 +39,57 @@ struct ServiceConfig {
 
 inline constexpr const char* kAppTitle = "Kelbo Skiv Addon";
 
-class CAddOnController {
+class Controller {
 public:
-    CAddOnController(WindowOps& window, COperationLog& log, ServiceConfig config);
-    ~CAddOnController();
-    CAddOnController(const CAddOnController&) = delete;
-    CAddOnController& operator=(const CAddOnController&) = delete;
-
-    // Opens the game's registry key; called once when the window
-    // initialises.
-    void Initialize();
+    Controller(WindowOps& window, OperationLog& log, ServiceConfig config);
+    ~Controller();
+    Controller(const Controller&) = delete;
+    Controller& operator=(const Controller&) = delete;
 
     // ---- commands (window thread) ----
-    void OnBnClickedBtnLogin();
-    void OnSaveButton();
-    void OnInstallButton();
-    void OnRollBackButton();
+    // Logs in with the window's ID and password, finding the game folder
+    // first; shows the member panel on success.
+    void Login();
+    // Save, install and roll back (or reset, as the window's options say)
+    // check, ask and then start their task on the worker.
+    void SaveSet();
+    void InstallSet();
+    void RollBack();
 
-    bool IsBusy() const { return m_session.busy.load(); }
+    bool IsBusy() const { return m_busy.load(); }
     // Blocks until the running worker, if any, has finished.
     void WaitForWorker();
-    // How many workers the commands have started, and the result code of the
-    // last one to finish (for callers without a window, such as the command
+    // How many tasks the commands have started, and the outcome of the last
+    // one to finish (for callers without a window, such as the command
     // line, that need the outcome as a value).
     unsigned WorkersStarted() const { return m_workersStarted.load(); }
-    int LastWorkerResult() const { return m_lastResult.load(); }
+    ResultCode LastWorkerResult() const { return m_lastResult.load(); }
 
     SessionState& Session() { return m_session; }
     const SessionState& Session() const { return m_session; }
-    COperationLog& Log() { return m_log; }
     const ServiceConfig& Config() const { return m_config; }
 
     // Size units of the member panel: fileSize / 1,232,896, at least 1.
     static int SizeUnits(std::int32_t fileSize);
 
-    // ---- game folder ----
-    int GetWowPath();
-    int SetUserLoadPath();
-
-    // ---- service exchanges ----
-    int Login(const std::string& memberId, const std::string& password);
-    int UploadFile(const std::string& packagePath, int fileType);
-    int DownloadFile();
-
-    // ---- flows ----
-    int SaveAddOn();
-    int LoadAddOn();
-    int BackupAddOn();
-    int SetMyAddOn();
-    int RollbackAddOn();
-    int SetBackupAddOn();
-
-    // ---- folder walks (folders relative to gameFolder, ending with '/') ----
-    int AddFileToTar(const std::string& relativeFolder);
-    int DeleteFolder(const std::string& relativeFolder);
-    int DeleteCurAddOn(bool alsoCacheAndFonts);
-
-    // ---- archive and package ----
-    int CompressFile(const std::string& source, const std::string& target);
-    int DecompressFile(const std::string& source, const std::string& target);
-    // Unpacks under gameFolder (toGameFolder) or loadFolder.
-    int UnTarFile(const std::string& archivePath, bool toGameFolder);
-    int MakeUnTarDir(const std::string& relativeFolder, bool toGameFolder);
-
-    // ---- workers (run on the worker thread; public for tests) ----
-    int SaveWorker();
-    int InstallWorker();
-    int RollBackWorker();
-
 private:
-    int AddFileToTarWalk(const std::string& relativeFolder, std::vector<fs::FolderId>& ancestors);
-    TaskOptions Options() { return m_window.GetTaskOptions(); }
-    void Message(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     bool SharedTaskChecks();
-    // Sets busy and starts fn on the worker thread.
-    void StartWorker(int (CAddOnController::*fn)());
-    void SetProgress(int position) { m_window.SetProgress(position); }
+    // Sets busy and runs task on the worker thread; the task clears busy.
+    void StartWorker(std::function<ResultCode()> task);
+    void Message(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    // The workers: a task, then its log line and message.
+    ResultCode SaveWorker(SaveScope scope);
+    ResultCode InstallWorker(bool intoChosenFolder);
+    ResultCode RollBackWorker(RollBackChoice choice);
 
     WindowOps& m_window;
-    COperationLog& m_log;
+    OperationLog& m_log;
     ServiceConfig m_config;
-    RegistryKey m_gameKey;
     SessionState m_session;
+    std::atomic<bool> m_busy{false};
     std::thread m_worker;
     std::atomic<unsigned> m_workersStarted{0};
-    std::atomic<int> m_lastResult{0};
+    std::atomic<ResultCode> m_lastResult{ResultCode::Ok};
 };
 
 }  // namespace skiv

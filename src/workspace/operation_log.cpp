@@ -15,19 +15,19 @@ namespace {
 constexpr std::size_t kLineBuffer = 2048;
 }
 
-COperationLog::COperationLog() : m_clock([] { return std::time(nullptr); }) {}
+OperationLog::OperationLog() : m_clock([] { return std::time(nullptr); }) {}
 
-COperationLog::~COperationLog() {
+OperationLog::~OperationLog() {
     if (m_file)
         std::fclose(m_file);
 }
 
-void COperationLog::SetFolder(const std::string& folder) {
+void OperationLog::SetFolder(const std::string& folder) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_folder = folder.empty() ? folder : fs::WithSlash(folder);
 }
 
-int COperationLog::VWrite(const char* fmt, va_list args) {
+int OperationLog::VWrite(const char* fmt, va_list args) {
     // One clock reading names the file and stamps the line.
     std::time_t now = m_clock();
     std::tm tm{};
@@ -79,7 +79,7 @@ int COperationLog::VWrite(const char* fmt, va_list args) {
     return 0;
 }
 
-std::string COperationLog::DefaultFolder() {
+std::string OperationLog::DefaultFolder() {
     std::string beside = paths::GetProgramFolder() + "Log/";
     if (fs::EnsureFolder(beside) && ::access(beside.c_str(), W_OK) == 0)
         return beside;

@@ -1,5 +1,5 @@
 #pragma once
-// COperationLog: the daily failure log shared by every thread.
+// OperationLog: the daily failure log shared by every thread.
 //
 // One line per failing step, "YYYY-MM-DD HH:MM:SS message\n", in
 // "<folder>KSOlog_YYYYMMDD.log". The day's file stays open between writes
@@ -17,15 +17,15 @@
 
 namespace skiv {
 
-class COperationLog final : public LogSink {
+class OperationLog final : public LogSink {
 public:
     // Reads the clock; tests replace it to cross midnight.
     using Clock = std::function<std::time_t()>;
 
-    COperationLog();
-    ~COperationLog() override;
-    COperationLog(const COperationLog&) = delete;
-    COperationLog& operator=(const COperationLog&) = delete;
+    OperationLog();
+    ~OperationLog() override;
+    OperationLog(const OperationLog&) = delete;
+    OperationLog& operator=(const OperationLog&) = delete;
 
     // Folder of the log files; a missing final '/' is added. Call before the
     // first write.

@@ -1,33 +1,29 @@
 #pragma once
-// The state of one session: who is logged in, what the service holds for
-// that member, where the game is, and which task runs.
+// The facts of one session: who is logged in, where the game is, and what
+// the service holds for that member. Written by the login and by a finished
+// save or install; the tasks' working state lives in the flows, not here.
 
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
-
-#include "archive/tar_archive.h"
 
 namespace skiv {
 
-// Stored type of a set.
+// Stored type of a set, as the service reports it.
 enum FileType : std::int32_t { kTypeNone = 0, kTypeBasic = 1, kTypeFull = 2 };
 
 struct SessionState {
-    std::string gameFolder;  // ends with '/'; set by GetWowPath
+    std::string gameFolder;  // ends with '/'; found at login
     bool loggedIn = false;
-    std::unique_ptr<CTarArchive> tarArchive;  // only while a flow runs
-    std::atomic<bool> busy{false};            // a worker runs
-    std::string loadFolder;                   // target of the running install, ends with '/'
     std::string memberId;
+    std::string memberKey;  // the service's key for uploads
+    std::string uploadUrl;
+    std::string downloadUrl;
+    // The stored set.
     std::int32_t fileSize = 0;
     std::string saveDate;
     std::int32_t fileType = kTypeNone;
-    std::string memberKey;
+    // An install has packed the game's set into Backup/ in this session.
     bool backupMade = false;
-    std::string uploadUrl;
-    std::string downloadUrl;
 };
 
 }  // namespace skiv

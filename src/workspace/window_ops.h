@@ -42,7 +42,7 @@ public:
     // Modal Yes/No question; true for Yes.
     virtual bool AskYesNo(std::string_view text, std::string_view title, bool questionIcon) = 0;
     // Member information panel: whether a set is stored, its size units
-    // (see CAddOnController::SizeUnits) and its date text.
+    // (see Controller::SizeUnits) and its date text.
     virtual void ShowMemberInfo(bool hasData, int sizeUnits, std::string_view date) = 0;
     virtual void SetViewMode(ViewMode mode) = 0;
     // Progress bar position 0-100.

@@ -41,7 +41,7 @@ struct Computer {
         t::WriteFile(game + "WTF/Config.wtf", "SET uiScale \"0.9\"\n");
         t::WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua", t::RandomBytes(5000, seed));
         dlg = std::make_unique<MainWindow>(skiv::app::Skin::Instance(),
-                                           skiv::ServiceConfig{baseUrl, ""}, logDir.path());
+                                           skiv::ServiceConfig{baseUrl}, logDir.path());
         dlg->show();
     }
     // A control by the name the layout gives it.

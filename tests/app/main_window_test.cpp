@@ -82,7 +82,7 @@ private slots:
             return a;
         });
         m_dlg = std::make_unique<MainWindow>(skiv::app::Skin::Instance(),
-                                             skiv::ServiceConfig{"https://127.0.0.1:9", ""},
+                                             skiv::ServiceConfig{"https://127.0.0.1:9"},
                                              m_logDir.path().toStdString() + "/");
         m_dlg->move(100, 100);
     }

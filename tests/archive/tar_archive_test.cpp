@@ -34,9 +34,9 @@ void ExpectField(const std::string& bytes, std::size_t at, std::size_t width,
 
 TEST(TarWriter, EmptyArchiveIsHeadOnly) {
     TempDir dir;
-    CTarArchive tar;
+    ArchiveWriter tar;
     tar.SetSourceFolder(dir.path());
-    ASSERT_EQ(tar.WriteArchive("a.kso"), 0);
+    ASSERT_EQ(tar.WriteArchive("a.kso"), WriteOutcome::Ok);
     std::string bytes = ReadFile(dir / "a.kso");
     ASSERT_EQ(bytes.size(), 516u);
     EXPECT_EQ(bytes, std::string(516, '\0'));
@@ -46,12 +46,13 @@ TEST(TarWriter, LayoutOfTwoFilesIsByteExact) {
     TempDir dir;
     WriteFile(dir / "Interface/AddOns/x.lua", "abc");
     WriteFile(dir / "WTF/Config.wtf", "12345");
-    CTarArchive tar;
+    ArchiveWriter tar;
     tar.SetSourceFolder(dir / "Interface/AddOns");  // no final slash: one is added
-    ASSERT_EQ(tar.AddFile("x.lua", "Interface/AddOns/", dir / "Interface/AddOns/"), 0);
+    ASSERT_EQ(tar.AddFile("x.lua", "Interface/AddOns/", dir / "Interface/AddOns/"),
+              WriteOutcome::Ok);
     tar.SetSourceFolder(dir / "WTF/");
-    ASSERT_EQ(tar.AddFile("Config.wtf", "WTF/", dir / "WTF/"), 0);
-    ASSERT_EQ(tar.WriteArchive("t.kso", dir.path()), 0);
+    ASSERT_EQ(tar.AddFile("Config.wtf", "WTF/", dir / "WTF/"), WriteOutcome::Ok);
+    ASSERT_EQ(tar.WriteArchive("t.kso", dir.path()), WriteOutcome::Ok);
 
     std::string b = ReadFile(dir / "t.kso");
     ASSERT_EQ(b.size(), 2084u);
@@ -72,11 +73,11 @@ TEST(TarWriter, ZeroByteFileSharesTheNextOffset) {
     TempDir dir;
     WriteFile(dir / "empty", "");
     WriteFile(dir / "ten", "0123456789");
-    CTarArchive tar;
+    ArchiveWriter tar;
     tar.SetSourceFolder(dir.path());
-    ASSERT_EQ(tar.AddFile("empty", "", dir.path()), 0);
-    ASSERT_EQ(tar.AddFile("ten", "", dir.path()), 0);
-    ASSERT_EQ(tar.WriteArchive("t.kso"), 0);
+    ASSERT_EQ(tar.AddFile("empty", "", dir.path()), WriteOutcome::Ok);
+    ASSERT_EQ(tar.AddFile("ten", "", dir.path()), WriteOutcome::Ok);
+    ASSERT_EQ(tar.WriteArchive("t.kso"), WriteOutcome::Ok);
     std::string b = ReadFile(dir / "t.kso");
     EXPECT_EQ(IntAt(b, 516), IntAt(b, 516 + 780));
     EXPECT_EQ(IntAt(b, 516), 516 + 2 * 780);
@@ -86,27 +87,27 @@ TEST(TarWriter, ZeroByteFileSharesTheNextOffset) {
 TEST(TarWriter, RefusesWhatItCannotRecord) {
     TempDir dir;
     WriteFile(dir / "f", "x");
-    CTarArchive tar;
+    ArchiveWriter tar;
     tar.SetSourceFolder(dir.path());
-    EXPECT_EQ(tar.AddFile("missing", "", dir.path()), kTarCannotOpen);
-    EXPECT_EQ(tar.AddFile(std::string(300, 'n'), "", dir.path()), kTarCannotOpen);
-    EXPECT_EQ(tar.AddFile("f", std::string(256, 'd') + "/", dir.path()), kTarCannotOpen);
+    EXPECT_EQ(tar.AddFile("missing", "", dir.path()), WriteOutcome::CannotOpen);
+    EXPECT_EQ(tar.AddFile(std::string(300, 'n'), "", dir.path()), WriteOutcome::CannotOpen);
+    EXPECT_EQ(tar.AddFile("f", std::string(256, 'd') + "/", dir.path()), WriteOutcome::CannotOpen);
     {
         test::HeldFile held(dir / "f");  // another program holds it without sharing
-        EXPECT_EQ(tar.AddFile("f", "", dir.path()), kTarCannotOpen);
+        EXPECT_EQ(tar.AddFile("f", "", dir.path()), WriteOutcome::CannotOpen);
     }
     EXPECT_EQ(tar.Header().count, 0);
-    EXPECT_EQ(tar.AddFile("f", "", dir.path()), 0);
+    EXPECT_EQ(tar.AddFile("f", "", dir.path()), WriteOutcome::Ok);
 }
 
 TEST(TarWriter, StopsAtTheEntryLimit) {
     TempDir dir;
     WriteFile(dir / "f", "x");
-    CTarArchive tar;
+    ArchiveWriter tar;
     tar.SetSourceFolder(dir.path());
     for (int i = 0; i < kTarMaxEntries; ++i)
-        ASSERT_EQ(tar.AddFile("f", "", dir.path()), 0);
-    EXPECT_EQ(tar.AddFile("f", "", dir.path()), kTarFull);
+        ASSERT_EQ(tar.AddFile("f", "", dir.path()), WriteOutcome::Ok);
+    EXPECT_EQ(tar.AddFile("f", "", dir.path()), WriteOutcome::Full);
     EXPECT_EQ(tar.Header().count, kTarMaxEntries);
 }
 
@@ -115,14 +116,14 @@ TEST(TarWriter, RewritingTruncatesAndChangedFilesKeepOffsets) {
     WriteFile(dir / "t.kso", std::string(10000, 'z'));
     WriteFile(dir / "a", "aaaa");
     WriteFile(dir / "b", "bb");
-    CTarArchive tar;
+    ArchiveWriter tar;
     tar.SetSourceFolder(dir.path());
-    ASSERT_EQ(tar.AddFile("a", "", dir.path()), 0);
-    ASSERT_EQ(tar.AddFile("b", "", dir.path()), 0);
+    ASSERT_EQ(tar.AddFile("a", "", dir.path()), WriteOutcome::Ok);
+    ASSERT_EQ(tar.AddFile("b", "", dir.path()), WriteOutcome::Ok);
     // Between sizing and writing, a shrinks to nothing and b grows.
     test::RemoveTree(dir / "a");
     WriteFile(dir / "b", "bbbbbbbb");
-    ASSERT_EQ(tar.WriteArchive("t.kso"), 0);
+    ASSERT_EQ(tar.WriteArchive("t.kso"), WriteOutcome::Ok);
     std::string b = ReadFile(dir / "t.kso");
     ASSERT_EQ(b.size(), 516u + 2 * 780 + 6);
     EXPECT_EQ(b.substr(516 + 2 * 780), std::string(4, '\0') + "bb");
@@ -131,11 +132,11 @@ TEST(TarWriter, RewritingTruncatesAndChangedFilesKeepOffsets) {
 TEST(TarWriter, FullDiskIsAFailure) {
     TempDir dir;
     WriteFile(dir / "big", test::RandomBytes(64 * 1024, 1));
-    CTarArchive tar;
+    ArchiveWriter tar;
     tar.SetSourceFolder(dir.path());
-    ASSERT_EQ(tar.AddFile("big", "", dir.path()), 0);
+    ASSERT_EQ(tar.AddFile("big", "", dir.path()), WriteOutcome::Ok);
     test::FileSizeCeiling ceiling(8 * 1024);
-    EXPECT_EQ(tar.WriteArchive("t.kso"), kTarCannotOpen);
+    EXPECT_EQ(tar.WriteArchive("t.kso"), WriteOutcome::CannotOpen);
 }
 
 class TarReaderTest : public ::testing::Test {
@@ -143,11 +144,11 @@ protected:
     void SetUp() override {
         WriteFile(dir / "src/one", "first file");
         WriteFile(dir / "src/two", test::RandomBytes(300000, 7));
-        CTarArchive tar;
+        ArchiveWriter tar;
         tar.SetSourceFolder(dir / "src");
-        ASSERT_EQ(tar.AddFile("one", "Interface/A/B/", dir / "src"), 0);
-        ASSERT_EQ(tar.AddFile("two", "", dir / "src"), 0);
-        ASSERT_EQ(tar.WriteArchive("t.kso", dir.path()), 0);
+        ASSERT_EQ(tar.AddFile("one", "Interface/A/B/", dir / "src"), WriteOutcome::Ok);
+        ASSERT_EQ(tar.AddFile("two", "", dir / "src"), WriteOutcome::Ok);
+        ASSERT_EQ(tar.WriteArchive("t.kso", dir.path()), WriteOutcome::Ok);
         archive = dir / "t.kso";
     }
     TempDir dir;
@@ -156,34 +157,34 @@ protected:
 
 TEST_F(TarReaderTest, ReadsBackWhatWasWritten) {
     TarHeader head;
-    ASSERT_EQ(GetTarInfo(archive, head), 0);
+    ASSERT_EQ(GetTarInfo(archive, head), ReadOutcome::Ok);
     EXPECT_EQ(head.count, 2);
     TarEntry e;
-    ASSERT_EQ(GetFileInfo(archive, e, 0), 0);
+    ASSERT_EQ(GetFileInfo(archive, e, 0), ReadOutcome::Ok);
     EXPECT_EQ(e.fileName, "one");
     EXPECT_EQ(e.folder, "Interface/A/B/");  // native separators again
     EXPECT_EQ(e.dataOffset, 516 + 2 * 780);
-    ASSERT_EQ(GetFileInfo(archive, e, 1), 0);
+    ASSERT_EQ(GetFileInfo(archive, e, 1), ReadOutcome::Ok);
     EXPECT_EQ(e.dataSize, 300000);
-    ASSERT_EQ(UnTar(archive, 1, dir / "out"), 0);
+    ASSERT_EQ(UnTar(archive, 1, dir / "out"), ReadOutcome::Ok);
     EXPECT_EQ(ReadFile(dir / "out"), ReadFile(dir / "src/two"));
     // An existing longer file is replaced, not overlaid.
     WriteFile(dir / "out1", std::string(50, 'q'));
-    ASSERT_EQ(UnTar(archive, 0, dir / "out1"), 0);
+    ASSERT_EQ(UnTar(archive, 0, dir / "out1"), ReadOutcome::Ok);
     EXPECT_EQ(ReadFile(dir / "out1"), "first file");
 }
 
 TEST_F(TarReaderTest, ReportsMissingAndShortArchives) {
     TarHeader head;
-    EXPECT_EQ(GetTarInfo(dir / "nope.kso", head), kUnTarNoArchive);
+    EXPECT_EQ(GetTarInfo(dir / "nope.kso", head), ReadOutcome::NoArchive);
     WriteFile(dir / "short", std::string(100, 'x'));
-    ASSERT_EQ(GetTarInfo(dir / "short", head), 0);
+    ASSERT_EQ(GetTarInfo(dir / "short", head), ReadOutcome::Ok);
     EXPECT_EQ(head.count, 0);  // the rest of the head reads as zeros
     TarEntry e;
-    EXPECT_EQ(GetFileInfo(dir / "short", e, 0), kUnTarNoArchive);
-    EXPECT_EQ(GetFileInfo(archive, e, 2), kUnTarNoArchive);
-    EXPECT_EQ(GetFileInfo(archive, e, -1), kUnTarNoArchive);
-    EXPECT_EQ(UnTar(archive, 0, dir / "no/such/folder/out"), kUnTarNoOutput);
+    EXPECT_EQ(GetFileInfo(dir / "short", e, 0), ReadOutcome::NoArchive);
+    EXPECT_EQ(GetFileInfo(archive, e, 2), ReadOutcome::NoArchive);
+    EXPECT_EQ(GetFileInfo(archive, e, -1), ReadOutcome::NoArchive);
+    EXPECT_EQ(UnTar(archive, 0, dir / "no/such/folder/out"), ReadOutcome::NoOutput);
 }
 
 TEST_F(TarReaderTest, DamagedTableIsNeverFollowedOutsideTheFile) {
@@ -194,22 +195,22 @@ TEST_F(TarReaderTest, DamagedTableIsNeverFollowedOutsideTheFile) {
     b[514] = 0x0f;
     b[515] = 0;
     WriteFile(dir / "count.kso", b);
-    CTarReader reader;
-    ASSERT_EQ(reader.Open(dir / "count.kso"), 0);
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(dir / "count.kso"), ReadOutcome::Ok);
     EXPECT_EQ(reader.Header().count, 1000000);
     EXPECT_LT(reader.ReadableEntries(), 1000000);
     TarEntry e;
-    EXPECT_EQ(reader.Entry(reader.ReadableEntries(), e), kUnTarNoArchive);
+    EXPECT_EQ(reader.Entry(reader.ReadableEntries(), e), ReadOutcome::NoArchive);
 
     // An entry whose bytes run past the end of the file is not copied.
     std::string c = ReadFile(archive);
     c[516 + 780 + 7] = '\x01';  // second entry's size grows by 16 MiB
     WriteFile(dir / "size.kso", c);
-    EXPECT_EQ(UnTar(dir / "size.kso", 1, dir / "o"), kUnTarCannotCopy);
+    EXPECT_EQ(UnTar(dir / "size.kso", 1, dir / "o"), ReadOutcome::CannotCopy);
     std::string d = ReadFile(archive);
     d[516 + 3] = '\xff';  // negative offset
     WriteFile(dir / "neg.kso", d);
-    EXPECT_EQ(UnTar(dir / "neg.kso", 0, dir / "o"), kUnTarCannotCopy);
+    EXPECT_EQ(UnTar(dir / "neg.kso", 0, dir / "o"), ReadOutcome::CannotCopy);
 }
 
 TEST(TarReader, EntryPathsMustStayBelowTheBase) {
@@ -236,18 +237,18 @@ TEST(TarWriter, FailedRewriteKeepsThePreviousArchive) {
     test::TempDir dir;
     test::WriteFile(dir / "small", "s");
     test::WriteFile(dir / "big", test::RandomBytes(64 * 1024, 2));
-    CTarArchive first;
+    ArchiveWriter first;
     first.SetSourceFolder(dir.path());
-    ASSERT_EQ(first.AddFile("small", "", dir.path()), 0);
-    ASSERT_EQ(first.WriteArchive("backup.kso"), 0);
+    ASSERT_EQ(first.AddFile("small", "", dir.path()), WriteOutcome::Ok);
+    ASSERT_EQ(first.WriteArchive("backup.kso"), WriteOutcome::Ok);
     const std::string before = test::ReadFile(dir / "backup.kso");
 
-    CTarArchive second;
+    ArchiveWriter second;
     second.SetSourceFolder(dir.path());
-    ASSERT_EQ(second.AddFile("big", "", dir.path()), 0);
+    ASSERT_EQ(second.AddFile("big", "", dir.path()), WriteOutcome::Ok);
     {
         test::FileSizeCeiling ceiling(16 * 1024);
-        EXPECT_EQ(second.WriteArchive("backup.kso"), kTarCannotOpen);
+        EXPECT_EQ(second.WriteArchive("backup.kso"), WriteOutcome::CannotOpen);
     }
     EXPECT_EQ(test::ReadFile(dir / "backup.kso"), before);
     EXPECT_FALSE(fs::Exists(dir / "backup.kso.part"));

@@ -24,19 +24,18 @@ inline constexpr const char* kPassword = "p&ss=w+rd%20 한";
 
 // One player's computer: a game folder, a log and a controller.
 struct Computer {
-    Computer(const std::string& baseUrl) : ctl(window, log, ServiceConfig{baseUrl, ""}) {
+    Computer(const std::string& baseUrl) : ctl(window, log, ServiceConfig{baseUrl}) {
         log.SetFolder(logDir.path());
         game = gameDir / "World of Warcraft/";
         fs::EnsureFolder(gameDir / "World of Warcraft");
         WriteFile(game + "Launcher.exe", "MZ");
-        ctl.Initialize();
     }
     // Logs in, answering the folder chooser with this game folder.
     void LogIn(const std::string& id = kMember, const std::string& password = kPassword) {
         window.SetId(id);
         window.SetPassword(password);
         window.QueueFolder(game);
-        ctl.OnBnClickedBtnLogin();
+        ctl.Login();
     }
     std::vector<std::string> LogLines() const {
         std::vector<std::string> out;
@@ -52,16 +51,16 @@ struct Computer {
         return out;
     }
     // Presses a task button (Yes to every question) and waits for its worker.
-    void Press(void (CAddOnController::*command)()) {
+    void Press(void (Controller::*command)()) {
         (ctl.*command)();
         ctl.WaitForWorker();
     }
 
     TempDir gameDir, logDir;
     std::string game;
-    COperationLog log;
+    OperationLog log;
     FakeWindow window;
-    CAddOnController ctl;
+    Controller ctl;
 };
 
 class EndToEnd : public ::testing::Test {

@@ -7,6 +7,7 @@
 
 #include "archive/tar_reader.h"
 #include "e2e_fixture.h"
+#include "service/exchanges.h"
 
 namespace skiv::test {
 namespace {
@@ -29,7 +30,7 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
     EXPECT_EQ(a->window.ViewMode(), ViewMode::LoggedInNoData);
     EXPECT_EQ(a->ctl.Session().fileType, kTypeNone);
 
-    a->Press(&CAddOnController::OnSaveButton);
+    a->Press(&Controller::SaveSet);
     ASSERT_EQ(a->window.LastMessage(), "애드온이 모두 저장되었습니다") << a->LogLines().size();
     EXPECT_EQ(a->ctl.Session().fileType, kTypeBasic);
     EXPECT_EQ(a->ctl.Session().fileSize, *fs::FileSize(a->game + "Backup/SkivAddon.ksp"));
@@ -46,7 +47,7 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
     EXPECT_EQ(b->window.ViewMode(), ViewMode::LoggedInWithData);
     EXPECT_EQ(b->ctl.Session().fileType, kTypeBasic);
 
-    b->Press(&CAddOnController::OnInstallButton);
+    b->Press(&Controller::InstallSet);
     ASSERT_EQ(b->window.LastMessage(), "애드온이 모두 세팅되었습니다");
     EXPECT_EQ(b->window.Messages().front(),
               "회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다.");
@@ -59,18 +60,18 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
     EXPECT_TRUE(ProgressInRange(b->window.Progress()));
 
     // The backup holds B's old four folders.
-    CTarReader backup;
-    ASSERT_EQ(backup.Open(b->game + "Backup/SkivAddonBackup.kso"), 0);
+    ArchiveReader backup;
+    ASSERT_EQ(backup.Open(b->game + "Backup/SkivAddonBackup.kso"), ReadOutcome::Ok);
     std::set<std::string> folders;
     for (int i = 0; i < backup.Header().count; ++i) {
         TarEntry e;
-        ASSERT_EQ(backup.Entry(i, e), 0);
+        ASSERT_EQ(backup.Entry(i, e), ReadOutcome::Ok);
         folders.insert(e.folder.substr(0, e.folder.find('/')));
     }
     EXPECT_EQ(folders, (std::set<std::string>{"Cache", "Fonts", "Interface", "WTF"}));
 
     // Roll back: B is exactly as before, but for what the pack leaves out.
-    b->Press(&CAddOnController::OnRollBackButton);
+    b->Press(&Controller::RollBack);
     ASSERT_EQ(b->window.LastMessage(), "되돌리기가 완료되었습니다.");
     TreeSnapshot after = SnapshotTree(b->game);
     TreeSnapshot expected = before;
@@ -81,7 +82,7 @@ TEST_F(EndToEnd, SaveInstallRollBackAndResetAcrossTwoComputers) {
 
     // Reset: the four folders are gone.
     b->window.SetTaskOptions({.rollBack = RollBackChoice::DeleteOnly});
-    b->Press(&CAddOnController::OnRollBackButton);
+    b->Press(&Controller::RollBack);
     EXPECT_EQ(b->window.LastMessage(), "초기화가 완료되었습니다.");
     for (const char* f : {"Interface", "WTF", "Cache", "Fonts"})
         EXPECT_FALSE(fs::Exists(b->game + f));
@@ -92,7 +93,7 @@ TEST_F(EndToEnd, FullSetReplacesCacheAndFontsAndChosenFolderInstallLeavesTheGame
     MakeAddOnSet(a->game, 7, true);
     a->LogIn();
     a->window.SetTaskOptions({.saveScope = SaveScope::WithCacheAndFonts});
-    a->Press(&CAddOnController::OnSaveButton);
+    a->Press(&Controller::SaveSet);
     ASSERT_EQ(a->window.LastMessage(), "애드온이 모두 저장되었습니다");
     EXPECT_EQ(a->ctl.Session().fileType, kTypeFull);
 
@@ -100,7 +101,7 @@ TEST_F(EndToEnd, FullSetReplacesCacheAndFontsAndChosenFolderInstallLeavesTheGame
     WriteFile(b->game + "Cache/only-on-b", "b");
     WriteFile(b->game + "Interface/b.lua", "b");
     b->LogIn();
-    b->Press(&CAddOnController::OnInstallButton);
+    b->Press(&Controller::InstallSet);
     ASSERT_EQ(b->window.LastMessage(), "애드온이 모두 세팅되었습니다");
     EXPECT_EQ(SnapshotTree(b->game + "Cache"), SnapshotTree(a->game + "Cache"));
     EXPECT_EQ(SnapshotTree(b->game + "Fonts"), SnapshotTree(a->game + "Fonts"));
@@ -113,7 +114,7 @@ TEST_F(EndToEnd, FullSetReplacesCacheAndFontsAndChosenFolderInstallLeavesTheGame
     c->window.SetTaskOptions({.installIntoFolder = true});
     c->window.QueueFolder(chosen.path());
     const TreeSnapshot gameBefore = SnapshotTree(c->game);
-    c->Press(&CAddOnController::OnInstallButton);
+    c->Press(&Controller::InstallSet);
     ASSERT_EQ(c->window.LastMessage(), "애드온이 모두 세팅되었습니다");
     EXPECT_EQ(SnapshotTree(c->game), gameBefore);
     EXPECT_FALSE(c->ctl.Session().backupMade);
@@ -143,14 +144,14 @@ TEST_F(EndToEnd, UploadRefusalsKeepTheSessionFields) {
     auto a = NewComputer();
     MakeAddOnSet(a->game, 3, false);
     a->LogIn();
-    a->Press(&CAddOnController::OnSaveButton);
+    a->Press(&Controller::SaveSet);
     ASSERT_EQ(a->window.LastMessage(), "애드온이 모두 저장되었습니다");
     const auto size = a->ctl.Session().fileSize;
     const auto date = a->ctl.Session().saveDate;
 
     // A wrong member key is an authentication failure.
     a->ctl.Session().memberKey = "0000";
-    a->Press(&CAddOnController::OnSaveButton);
+    a->Press(&Controller::SaveSet);
     EXPECT_EQ(a->window.LastMessage(), "사용자 인증이 실패하였습니다.");
     EXPECT_THAT(a->LogLines(), Contains("[SaveAddOn]UploadFile Fail:(1030)"));
     EXPECT_EQ(a->ctl.Session().fileSize, size);
@@ -167,7 +168,7 @@ TEST_F(SmallLimit, TooLargePackageIsRefusedAndNothingChanges) {
     MakeAddOnSet(a->game, 4, false);
     WriteFile(a->game + "Interface/AddOns/Big/big.blp", RandomBytes(2 * 1024 * 1024, 9));
     a->LogIn();
-    a->Press(&CAddOnController::OnSaveButton);
+    a->Press(&Controller::SaveSet);
     EXPECT_EQ(a->window.LastMessage(), "파일 사이즈가 제한용량을 초과하였습니다.");
     EXPECT_EQ(a->ctl.Session().fileType, kTypeNone);
     EXPECT_EQ(a->ctl.Session().fileSize, 0);
@@ -179,25 +180,28 @@ TEST_F(EndToEnd, InstallFailuresReportTheirCodeAndKeepTheBackup) {
     MakeAddOnSet(b->game, 11, false);
     b->LogIn();
     // Nothing stored: the command refuses.
-    b->Press(&CAddOnController::OnInstallButton);
+    b->Press(&Controller::InstallSet);
     EXPECT_EQ(b->window.LastMessage(), "서버에 저장된 애드온이 없습니다");
     // Forced past the check, the download meets 404.
     b->ctl.Session().fileType = kTypeBasic;
-    b->Press(&CAddOnController::OnInstallButton);
+    b->Press(&Controller::InstallSet);
     EXPECT_EQ(b->window.LastMessage(), "애드온 세팅 실패:(1035)");
     EXPECT_TRUE(fs::Exists(b->game + "Backup/SkivAddonBackup.kso"));
     EXPECT_FALSE(fs::Exists(b->game + "Interface"));
     // The roll back is now allowed and brings the set back.
-    b->Press(&CAddOnController::OnRollBackButton);
+    b->Press(&Controller::RollBack);
     EXPECT_EQ(b->window.LastMessage(), "되돌리기가 완료되었습니다.");
     EXPECT_TRUE(fs::Exists(b->game + "Interface/AddOns/Bags/Bags.lua"));
 
     // A stored package that is not an archive: the install fails, the
     // backup of the moment stays for the roll back.
     WriteFile(b->game + "junk.ksp", RandomBytes(5000, 77));
-    ASSERT_EQ(b->ctl.UploadFile(b->game + "junk.ksp", 1), 0);
+    const SessionState& s = b->ctl.Session();
+    ASSERT_EQ(UploadExchange({s.uploadUrl, s.memberId, s.memberKey, b->game + "junk.ksp", 1},
+                             b->log, [](int) {}),
+              ResultCode::Ok);
     b->window.QueueAnswer(true);
-    b->Press(&CAddOnController::OnInstallButton);
+    b->Press(&Controller::InstallSet);
     EXPECT_EQ(b->window.LastMessage(), "애드온 세팅 실패:(1)");
     EXPECT_TRUE(fs::Exists(b->game + "Backup/SkivAddonBackup.kso"));
 }
@@ -228,10 +232,10 @@ TEST_F(EndToEnd, SecondTaskWhileAWorkerRunsIsRefused) {
             released.wait();
         }
     });
-    a->ctl.OnSaveButton();
+    a->ctl.SaveSet();
     reached.get_future().wait();
-    a->ctl.OnInstallButton();
-    a->ctl.OnRollBackButton();
+    a->ctl.InstallSet();
+    a->ctl.RollBack();
     release.set_value();
     a->ctl.WaitForWorker();
     auto messages = a->window.Messages();

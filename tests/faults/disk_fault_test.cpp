@@ -77,7 +77,8 @@ TEST_F(DiskFault, DiskFullDuringDownloadFailsAndTheBackupRestoresTheSet) {
     }
     // The failing write is the package's, not the backup's nor a later step's.
     ASSERT_TRUE(r.Exited(1)) << r.Describe();
-    EXPECT_TRUE(Says(r, FailedWith("install", rc::kPackageWriteFailed))) << r.Describe();
+    EXPECT_TRUE(Says(r, FailedWith("install", Number(ResultCode::PackageWriteFailed))))
+        << r.Describe();
     EXPECT_FALSE(Says(r, kInstalled)) << r.Describe();
 
     const TreeSnapshot after = SnapshotTree(game);
@@ -185,7 +186,8 @@ TEST_F(ReadOnlyFolder, SaveReadsOnlyAndInstallFailsWithoutLosingAFile) {
     ChildResult install = RunAsNobody({"--game-folder", game, "install"});
     ASSERT_TRUE(install.Exited(1)) << install.Describe();
     // Nothing could be deleted, and not one file of the stored set written.
-    EXPECT_TRUE(Says(install, FailedWith("install", kUnTarNoOutput))) << install.Describe();
+    EXPECT_TRUE(Says(install, FailedWith("install", Number(ResultCode::UnpackNoOutput))))
+        << install.Describe();
     EXPECT_FALSE(Says(install, kInstalled)) << install.Describe();
     // Every add-on file is still there with its bytes, dot files included,
     // and the backup holds the set as well.
@@ -204,7 +206,8 @@ TEST_F(ReadOnlyFolder, SaveWithNowhereToWriteFailsAndKeepsTheStoredSet) {
 
     ChildResult save = RunAsNobody({"--game-folder", game, "save"});
     ASSERT_TRUE(save.Exited(1)) << save.Describe();
-    EXPECT_TRUE(Says(save, FailedWith("save", rc::kCannotCreateFolder))) << save.Describe();
+    EXPECT_TRUE(Says(save, FailedWith("save", Number(ResultCode::CannotCreateFolder))))
+        << save.Describe();
     EXPECT_EQ(SnapshotTree(game), before);
     EXPECT_EQ(Stored(), stored);
 }

@@ -39,8 +39,8 @@ protected:
         auto c = NewComputer();
         MakeAddOns(c->game, seed, big);
         c->LogIn();
-        c->Press(&CAddOnController::OnSaveButton);
-        EXPECT_EQ(c->ctl.LastWorkerResult(), 0) << c->window.LastMessage();
+        c->Press(&Controller::SaveSet);
+        EXPECT_EQ(c->ctl.LastWorkerResult(), ResultCode::Ok) << c->window.LastMessage();
         return Packable(BasicPart(SnapshotTree(c->game)));
     }
 
@@ -53,8 +53,8 @@ protected:
         const std::string into = c->gameDir / "chosen/";
         fs::EnsureFolder(into);
         c->window.QueueFolder(into);
-        c->Press(&CAddOnController::OnInstallButton);
-        EXPECT_EQ(c->ctl.LastWorkerResult(), 0) << c->window.LastMessage();
+        c->Press(&Controller::InstallSet);
+        EXPECT_EQ(c->ctl.LastWorkerResult(), ResultCode::Ok) << c->window.LastMessage();
         TreeSnapshot tree = SnapshotTree(into);
         std::erase_if(tree, [](const auto& kv) { return kv.first.rfind("Backup/", 0) == 0; });
         return tree;
@@ -87,8 +87,8 @@ protected:
 // set the player had, and a failure shown.
 void ExpectFailedInstallKeptBackup(Computer& c, const TreeSnapshot& before) {
     // A transfer that breaks off is the form client's exception.
-    const int r = c.ctl.LastWorkerResult();
-    EXPECT_EQ(r, rc::kHttpException);
+    const int r = Number(c.ctl.LastWorkerResult());
+    EXPECT_EQ(r, Number(ResultCode::HttpException));
     EXPECT_EQ(c.window.LastMessage(), "애드온 세팅 실패:(" + std::to_string(r) + ")");
     bool ok = false;
     EXPECT_EQ(UnpackWithCli(c.game + "Backup/SkivAddonBackup.kso", ok),
@@ -100,8 +100,8 @@ void ExpectFailedInstallKeptBackup(Computer& c, const TreeSnapshot& before) {
 // description of the stored set as it was, and a failure shown.
 void ExpectFailedSaveKeptSession(Computer& c, const SessionState& before) {
     // A transfer that breaks off is the form client's exception.
-    const int r = c.ctl.LastWorkerResult();
-    EXPECT_EQ(r, rc::kHttpException);
+    const int r = Number(c.ctl.LastWorkerResult());
+    EXPECT_EQ(r, Number(ResultCode::HttpException));
     EXPECT_EQ(c.window.LastMessage(),
               "내 세팅저장 실패:(" + std::to_string(r) + ") - 관리자에게 문의해 주세요");
     EXPECT_EQ(c.ctl.Session().fileSize, before.fileSize);
@@ -116,7 +116,7 @@ TEST_F(TransferFault, UploadCutMidwayFailsAndKeepsTheStoredPackage) {
     ASSERT_TRUE(c->ctl.Session().loggedIn);
 
     proxy.CutUpstreamAfter(1 << 20);
-    c->Press(&CAddOnController::OnSaveButton);
+    c->Press(&Controller::SaveSet);
     proxy.CutUpstreamAfter(0);
     EXPECT_EQ(proxy.Cuts(), 1);
     ExpectFailedSaveKeptSession(*c, before);
@@ -131,7 +131,7 @@ TEST_F(TransferFault, DownloadCutMidwayFailsAndKeepsTheStoredPackage) {
     c->LogIn();
 
     proxy.CutDownstreamAfter(1 << 20);
-    c->Press(&CAddOnController::OnInstallButton);
+    c->Press(&Controller::InstallSet);
     proxy.CutDownstreamAfter(0);
     EXPECT_EQ(proxy.Cuts(), 1);
     ExpectFailedInstallKeptBackup(*c, before);
@@ -150,7 +150,7 @@ TEST_F(TransferFault, ServiceKilledDuringUploadKeepsTheStoredPackage) {
         if (p >= 30 && p <= 90 && !killed.exchange(true))
             svc.Kill();
     });
-    c->Press(&CAddOnController::OnSaveButton);
+    c->Press(&Controller::SaveSet);
     ASSERT_TRUE(killed);
     ExpectFailedSaveKeptSession(*c, before);
 
@@ -170,7 +170,7 @@ TEST_F(TransferFault, ServiceKilledDuringDownloadFailsTheInstall) {
         if (p > 10 && p <= 90 && !killed.exchange(true))
             svc.Kill();
     });
-    c->Press(&CAddOnController::OnInstallButton);
+    c->Press(&Controller::InstallSet);
     ASSERT_TRUE(killed);
     ExpectFailedInstallKeptBackup(*c, before);
 

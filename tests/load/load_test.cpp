@@ -103,8 +103,8 @@ protected:
             problem = id + " save: login failed: " + c->window.LastMessage();
             return {};
         }
-        c->Press(&CAddOnController::OnSaveButton);
-        if (int r = c->ctl.LastWorkerResult()) {
+        c->Press(&Controller::SaveSet);
+        if (int r = Number(c->ctl.LastWorkerResult())) {
             problem = id + " save failed (" + std::to_string(r) + "): " + c->window.LastMessage();
             return {};
         }
@@ -131,8 +131,8 @@ protected:
             fs::EnsureFolder(into);
             c->window.QueueFolder(into);
         }
-        c->Press(&CAddOnController::OnInstallButton);
-        if (int r = c->ctl.LastWorkerResult()) {
+        c->Press(&Controller::InstallSet);
+        if (int r = Number(c->ctl.LastWorkerResult())) {
             problem =
                 id + " install failed (" + std::to_string(r) + "): " + c->window.LastMessage();
             return {};

@@ -28,7 +28,7 @@ public:
 class LoginReplyTest : public ::testing::Test {
 protected:
     int Validate(const char* reply) {
-        return ValidateLoginResponse(reply, {size, date, type, key, up, down}, log);
+        return Number(ValidateLoginResponse(reply, {size, date, type, key, up, down}, log));
     }
     std::int32_t size = -1, type = -1;
     std::string date = "old", key = "old", up = "old", down = "old";
@@ -110,12 +110,13 @@ TEST_F(LoginReplyTest, ValueTooLongForTheWorkBufferIsInvalid) {
 
 TEST(UploadReply, CodesAndLines) {
     RecordingLog log;
-    EXPECT_EQ(ValidateUploadResponse("<error>0</error>", log), 0);
-    EXPECT_EQ(ValidateUploadResponse("<error>3</error><errormsg>too big</errormsg>", log), 1029);
-    EXPECT_EQ(ValidateUploadResponse("<error>3</error>", log), 1020);
-    EXPECT_EQ(ValidateUploadResponse("<error>4</error><errormsg>k</errormsg>", log), 1030);
-    EXPECT_EQ(ValidateUploadResponse("<error>5</error><errormsg>k</errormsg>", log), 1031);
-    EXPECT_EQ(ValidateUploadResponse(nullptr, log), 1019);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>0</error>", log)), 0);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>3</error><errormsg>too big</errormsg>", log)),
+              1029);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>3</error>", log)), 1020);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>4</error><errormsg>k</errormsg>", log)), 1030);
+    EXPECT_EQ(Number(ValidateUploadResponse("<error>5</error><errormsg>k</errormsg>", log)), 1031);
+    EXPECT_EQ(Number(ValidateUploadResponse(nullptr, log)), 1019);
     EXPECT_EQ(log.lines[0],
               "[ValidateUploadResponse]ValidateUploadResponse Get Error:(3)(too big)");
     EXPECT_EQ(log.lines[1], "[ValidateUploadResponse]ValidateUploadResponse Invalid Resp");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fs.h"
 #include "support/fake_window.h"
 #include "support/temp_dir.h"
 #include "workspace/controller.h"
@@ -39,9 +40,9 @@ protected:
 
     TempDir logDir, gameDir;
     std::string game;
-    COperationLog log;
+    OperationLog log;
     FakeWindow window;
-    CAddOnController ctl{window, log, ServiceConfig{"https://127.0.0.1:1", ""}};
+    Controller ctl{window, log, ServiceConfig{"https://127.0.0.1:1"}};
 };
 
 }  // namespace skiv::test

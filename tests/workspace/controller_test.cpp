@@ -7,10 +7,15 @@
 #include <cstdlib>
 #include <thread>
 
-#include "archive/tar_reader.h"
+#include <future>
+
 #include "controller_fixture.h"
 #include "platform/fs.h"
+#include "platform/registry.h"
 #include "support/faults.h"
+#include "workspace/addon_set.h"
+#include "workspace/flows.h"
+#include "workspace/game_folder.h"
 
 namespace skiv {
 namespace {
@@ -47,15 +52,15 @@ protected:
 };
 
 TEST_F(CommandTest, SizeUnitsUseTheOddUnitAndNeverShowZero) {
-    EXPECT_EQ(CAddOnController::SizeUnits(0), 1);
-    EXPECT_EQ(CAddOnController::SizeUnits(1232895), 1);
-    EXPECT_EQ(CAddOnController::SizeUnits(2465792), 2);
-    EXPECT_EQ(CAddOnController::SizeUnits(3000000), 2);
+    EXPECT_EQ(Controller::SizeUnits(0), 1);
+    EXPECT_EQ(Controller::SizeUnits(1232895), 1);
+    EXPECT_EQ(Controller::SizeUnits(2465792), 2);
+    EXPECT_EQ(Controller::SizeUnits(3000000), 2);
 }
 
 TEST_F(CommandTest, LoginNeedsBothFieldsAndKeepsTheTypedId) {
     window.SetId("player");
-    ctl.OnBnClickedBtnLogin();
+    ctl.Login();
     EXPECT_EQ(window.LastMessage(), "ID와 패스워드를 입력해주세요");
     EXPECT_EQ(ctl.Session().memberId, "player");
     EXPECT_TRUE(window.ChooserOpenedAt().empty());  // nothing else was tried
@@ -63,27 +68,44 @@ TEST_F(CommandTest, LoginNeedsBothFieldsAndKeepsTheTypedId) {
 }
 
 TEST_F(CommandTest, TaskCommandsRefuseBeforeLoginAndWhileBusy) {
-    ctl.OnSaveButton();
-    ctl.OnInstallButton();
-    ctl.OnRollBackButton();
+    ctl.SaveSet();
+    ctl.InstallSet();
+    ctl.RollBack();
     EXPECT_THAT(window.Messages(), ElementsAre("먼저 로그인을 해주세요", "먼저 로그인을 해주세요",
                                                "먼저 로그인을 해주세요"));
+    // A save held at its first progress step keeps the controller busy.
     LogIn();
     window.ClearRecords();
-    ctl.Session().busy = true;
-    ctl.OnSaveButton();
+    WriteFile(game + "Interface/a", "a");
+    WriteFile(game + "WTF/w", "w");
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<void> entered;
+    std::atomic<bool> first{true};
+    window.OnProgress([&](int) {
+        if (first.exchange(false)) {
+            entered.set_value();
+            released.wait();
+        }
+    });
+    ctl.SaveSet();
+    entered.get_future().wait();
+    ctl.SaveSet();
     EXPECT_THAT(window.Messages(), ElementsAre("다른 작업이 진행중입니다"));
-    ctl.Session().busy = false;
+    EXPECT_EQ(ctl.WorkersStarted(), 1u);
+    release.set_value();
+    ctl.WaitForWorker();
+    window.OnProgress(nullptr);
 }
 
 TEST_F(CommandTest, SaveNeedsBothRequiredFoldersAndAConfirmation) {
     LogIn();
     WriteFile(game + "Interface/a", "a");
-    ctl.OnSaveButton();
+    ctl.SaveSet();
     EXPECT_EQ(window.LastMessage(), "필수 폴더가 존재하지 않습니다");
     WriteFile(game + "WTF/w", "w");
     window.QueueAnswer(false);
-    ctl.OnSaveButton();
+    ctl.SaveSet();
     ASSERT_EQ(window.Questions().size(), 1u);
     EXPECT_EQ(window.Questions()[0].title, "Kelbo Skiv Addon");
     EXPECT_FALSE(window.Questions()[0].questionIcon);
@@ -93,13 +115,13 @@ TEST_F(CommandTest, SaveNeedsBothRequiredFoldersAndAConfirmation) {
 
 TEST_F(CommandTest, InstallNeedsAStoredSetAndWarnsAboutTime) {
     LogIn();
-    ctl.OnInstallButton();
+    ctl.InstallSet();
     EXPECT_EQ(window.LastMessage(), "서버에 저장된 애드온이 없습니다");
     // With a backup made earlier the warning becomes a question; No stops.
     ctl.Session().fileType = kTypeBasic;
     ctl.Session().backupMade = true;
     window.QueueAnswer(false);
-    ctl.OnInstallButton();
+    ctl.InstallSet();
     ASSERT_EQ(window.Questions().size(), 1u);
     EXPECT_THAT(window.Questions()[0].text, HasSubstr("기존 백업된 파일이"));
     EXPECT_FALSE(ctl.IsBusy());
@@ -107,12 +129,11 @@ TEST_F(CommandTest, InstallNeedsAStoredSetAndWarnsAboutTime) {
 
 TEST_F(CommandTest, RollBackNeedsABackupButResetDoesNot) {
     LogIn();
-    ctl.Initialize();
-    ctl.OnRollBackButton();
+    ctl.RollBack();
     EXPECT_EQ(window.LastMessage(), "백업된 애드온이 없습니다");
     window.SetTaskOptions({.rollBack = RollBackChoice::DeleteOnly});
     WriteFile(game + "Interface/a", "a");
-    ctl.OnRollBackButton();
+    ctl.RollBack();
     RunWorkerToEnd();
     ASSERT_EQ(window.Questions().size(), 1u);
     EXPECT_EQ(window.Questions()[0].title, "Kelbo 스키브 애드온");
@@ -126,10 +147,9 @@ TEST_F(CommandTest, RollBackNeedsABackupButResetDoesNot) {
 
 TEST_F(CommandTest, RollbackWithAnUnreadableBackupDeletesNothing) {
     LogIn();
-    ctl.Initialize();
     ctl.Session().backupMade = true;
     WriteFile(game + "Interface/keep.lua", "keep");
-    ctl.OnRollBackButton();
+    ctl.RollBack();
     RunWorkerToEnd();
     EXPECT_EQ(window.LastMessage(), "되돌리기 실패:(1) - 관리자에게 문의해 주세요");
     EXPECT_EQ(ReadFile(game + "Interface/keep.lua"), "keep");
@@ -140,16 +160,18 @@ TEST_F(CommandTest, RollbackWithAnUnreadableBackupDeletesNothing) {
 }
 
 TEST_F(CommandTest, BackupThenRollBackRestoresTheFolders) {
-    ctl.Initialize();
     WriteFile(game + "Interface/AddOns/A/a.lua", "a1");
     WriteFile(game + "WTF/Config.wtf", "w1");
     WriteFile(game + "Cache/c", "c1");
-    ASSERT_EQ(ctl.BackupAddOn(), 0);
-    EXPECT_EQ(ctl.Session().tarArchive, nullptr);
-    ASSERT_EQ(ctl.DeleteCurAddOn(true), 0);
+    AddOnSet backup(game, log);
+    ASSERT_EQ(backup.Collect(SaveScope::WithCacheAndFonts, [](const std::string&, ResultCode) {}),
+              ResultCode::Ok);
+    ASSERT_TRUE(fs::EnsureFolder(game + "Backup/"));
+    ASSERT_EQ(backup.Write(flow::kBackupArchiveName, game + "Backup/"), ResultCode::Ok);
+    AddOnSet::Delete(game, true, log);
     WriteFile(game + "Interface/stray.lua", "installed later");
     for (int round = 0; round < 2; ++round) {  // twice gives the same result
-        ASSERT_EQ(ctl.RollbackAddOn(), 0);
+        ASSERT_EQ(flow::RollBack({ctl.Session(), window, log}), ResultCode::Ok);
         EXPECT_EQ(ReadFile(game + "Interface/AddOns/A/a.lua"), "a1");
         EXPECT_EQ(ReadFile(game + "Cache/c"), "c1");
         EXPECT_FALSE(fs::Exists(game + "Interface/stray.lua"));
@@ -157,11 +179,13 @@ TEST_F(CommandTest, BackupThenRollBackRestoresTheFolders) {
 }
 
 TEST_F(CommandTest, SaveStopsAtAHeldFileBeforeUploading) {
-    ctl.Initialize();
     WriteFile(game + "Interface/a", "a");
     WriteFile(game + "WTF/held.txt", "h");
     test::HeldFile held(game + "WTF/held.txt");
-    EXPECT_EQ(ctl.SaveWorker(), kTarCannotOpen);
+    LogIn();
+    ctl.SaveSet();
+    ctl.WaitForWorker();
+    EXPECT_EQ(ctl.LastWorkerResult(), ResultCode::ArchiveCannotOpen);
     EXPECT_EQ(window.LastMessage(), "내 세팅저장 실패:(-1) - 관리자에게 문의해 주세요");
     EXPECT_FALSE(fs::Exists(game + "Backup/SkivAddon.ksp"));
     EXPECT_EQ(ctl.Session().fileType, kTypeNone);
@@ -172,21 +196,28 @@ TEST_F(CommandTest, SaveStopsAtAHeldFileBeforeUploading) {
 }
 
 TEST_F(CommandTest, InstallBackupFailureDeletesNothing) {
-    ctl.Initialize();
+    LogIn();
     ctl.Session().fileType = kTypeFull;
     WriteFile(game + "Interface/held.lua", "h");
     test::HeldFile held(game + "Interface/held.lua");
-    EXPECT_EQ(ctl.InstallWorker(), kTarCannotOpen);
+    ctl.InstallSet();
+    ctl.WaitForWorker();
+    EXPECT_EQ(ctl.LastWorkerResult(), ResultCode::ArchiveCannotOpen);
     EXPECT_EQ(window.LastMessage(), "애드온 세팅 실패:(-1)");
     EXPECT_TRUE(fs::Exists(game + "Interface/held.lua"));
     EXPECT_FALSE(ctl.Session().backupMade);
 }
 
 TEST_F(CommandTest, InstallCancelledAtTheChooserIsSilent) {
-    ctl.Initialize();
+    LogIn();
+    ctl.Session().fileType = kTypeBasic;
     window.SetTaskOptions({.installIntoFolder = true});
-    EXPECT_EQ(ctl.InstallWorker(), rc::kLoadFolderDeclined);
-    EXPECT_TRUE(window.Messages().empty());
+    ctl.InstallSet();
+    ctl.WaitForWorker();
+    EXPECT_EQ(ctl.LastWorkerResult(), ResultCode::LoadFolderDeclined);
+    // Only the command's warning; the task itself says nothing.
+    EXPECT_THAT(window.Messages(),
+                ElementsAre("회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다."));
     EXPECT_EQ(window.Progress().back(), 0);
     EXPECT_THAT(LogLines(),
                 ElementsAre("[SetUserLoadPath]애드온을 로딩할 폴더를 선택하지 않았습니다",
@@ -208,6 +239,7 @@ protected:
     }
     test::TempDir prefix;
     ScopedEnv prefixEnv, programFilesEnv;
+    std::string folder;
 };
 
 TEST_F(DiscoveryTest, InstallPathWithItsFinalSeparatorIsUsedUnchanged) {
@@ -215,9 +247,8 @@ TEST_F(DiscoveryTest, InstallPathWithItsFinalSeparatorIsUsedUnchanged) {
     ASSERT_EQ(::symlink((prefix / "drive_c").c_str(), (prefix / "dosdevices/c:").c_str()), 0);
     WriteFile(prefix / "drive_c/Games/World of Warcraft/Launcher.exe", "");
     WriteRegistry("C:\\\\Games\\\\World of Warcraft\\\\");
-    ctl.Initialize();
-    ASSERT_EQ(ctl.GetWowPath(), 0);
-    EXPECT_EQ(ctl.Session().gameFolder, prefix / "dosdevices/c:/Games/World of Warcraft/");
+    ASSERT_EQ(FindGameFolder(window, log, folder), ResultCode::Ok);
+    EXPECT_EQ(folder, prefix / "dosdevices/c:/Games/World of Warcraft/");
     EXPECT_TRUE(window.ChooserOpenedAt().empty());
 }
 
@@ -226,36 +257,33 @@ TEST_F(DiscoveryTest, InstallPathWithoutTheSeparatorOpensTheChooser) {
     fs::CreateFolder(prefix / "dosdevices");
     ASSERT_EQ(::symlink((prefix / "drive_c").c_str(), (prefix / "dosdevices/c:").c_str()), 0);
     WriteRegistry("C:\\\\WoW");
-    ctl.Initialize();
     window.QueueFolder(prefix / "drive_c/WoW/");
-    ASSERT_EQ(ctl.GetWowPath(), 0);
+    ASSERT_EQ(FindGameFolder(window, log, folder), ResultCode::Ok);
     ASSERT_EQ(window.ChooserOpenedAt().size(), 1u);
     // Opened at Program Files of the prefix, computed though it does not exist.
     EXPECT_EQ(window.ChooserOpenedAt()[0], prefix / "drive_c/Program Files (x86)/");
-    EXPECT_EQ(ctl.Session().gameFolder, prefix / "drive_c/WoW/");
+    EXPECT_EQ(folder, prefix / "drive_c/WoW/");
 }
 
 TEST_F(DiscoveryTest, DefaultFolderUnderProgramFilesNeedsNoRegistry) {
     ScopedEnv pf("ProgramFiles", prefix / "PF");
     WriteFile(prefix / "PF/World of Warcraft/Launcher.exe/inside", "a folder named so counts");
-    ctl.Initialize();
-    ASSERT_EQ(ctl.GetWowPath(), 0);
-    EXPECT_EQ(ctl.Session().gameFolder, prefix / "PF/World of Warcraft/");
+    ASSERT_EQ(FindGameFolder(window, log, folder), ResultCode::Ok);
+    EXPECT_EQ(folder, prefix / "PF/World of Warcraft/");
 }
 
 TEST_F(DiscoveryTest, WrongChoiceAndCancelGiveTheirCodes) {
-    ctl.Initialize();
     window.QueueFolder(gameDir.path());  // no Launcher.exe there
-    EXPECT_EQ(ctl.GetWowPath(), rc::kNoLauncherInChoice);
+    EXPECT_EQ(FindGameFolder(window, log, folder), ResultCode::NoLauncherInChoice);
     EXPECT_EQ(window.LastMessage(), "월드 오브 워크래프트 설치 폴더가 잘못 선택되었습니다");
-    EXPECT_EQ(ctl.GetWowPath(), rc::kChooserCancelled);
+    EXPECT_EQ(FindGameFolder(window, log, folder), ResultCode::ChooserCancelled);
     EXPECT_EQ(window.LastMessage(), "월드 오브 워크래프트 설치 폴더를 선택해야만 합니다");
     EXPECT_THAT(LogLines(),
                 ElementsAre("[GetWowPath]월드 오브 워크래프트의 설치 폴더가 잘못 선택되었습니다"));
 
     window.SetId("id");
     window.SetPassword("pw");
-    ctl.OnBnClickedBtnLogin();
+    ctl.Login();
     EXPECT_EQ(window.LastMessage(), "월드 오브 워크래프트 폴더가 지정되지 않았습니다:(1002)");
     EXPECT_EQ(LogLines().back(), "[OnBnClickedBtnLogin]GetWowPath Fail:(1002)");
 }

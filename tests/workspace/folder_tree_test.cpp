@@ -1,4 +1,4 @@
-// The folder walks and the unpacking operations of the controller.
+// The add-on set's pack and delete walks, and the unpacking.
 
 #include <sys/stat.h>
 
@@ -11,6 +11,7 @@
 #include "controller_fixture.h"
 #include "platform/fs.h"
 #include "support/faults.h"
+#include "workspace/addon_set.h"
 
 namespace skiv {
 namespace {
@@ -23,11 +24,12 @@ class FolderTreeTest : public test::ControllerFixture {
 protected:
     std::vector<std::string> Packed() {
         std::vector<std::string> names;
-        for (const auto& e : ctl.Session().tarArchive->Entries())
+        for (const auto& e : set.Archive().Entries())
             names.push_back(e.folder + e.fileName);
         std::sort(names.begin(), names.end());
         return names;
     }
+    AddOnSet set{game, log};
 };
 
 TEST_F(FolderTreeTest, PackWalkSkipsDotFoldersButNotDotFiles) {
@@ -36,20 +38,18 @@ TEST_F(FolderTreeTest, PackWalkSkipsDotFoldersButNotDotFiles) {
     WriteFile(game + "Interface/AddOns/.git/config", "g");
     WriteFile(game + "Interface/.svn/x/y", "s");
     fs::CreateFolder(game + "Interface/Empty");
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    ASSERT_EQ(ctl.AddFileToTar("Interface/"), 0);
+    ASSERT_EQ(set.AddFolder("Interface/"), ResultCode::Ok);
     EXPECT_THAT(Packed(), ElementsAre("Interface/AddOns/A/.hidden", "Interface/AddOns/A/a.lua"));
     EXPECT_TRUE(LogLines().empty());
 }
 
 TEST_F(FolderTreeTest, PackWalkReportsMissingFolderAndNestedLockOnce) {
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    EXPECT_EQ(ctl.AddFileToTar("Fonts/"), rc::kCannotListFolder);
+    EXPECT_EQ(set.AddFolder("Fonts/"), ResultCode::CannotListFolder);
     EXPECT_THAT(LogLines(), ElementsAre("[AddFileToTar]FindFirstFile Fail:(2)"));
 
     WriteFile(game + "WTF/a/b/c/locked.txt", "x");
     test::HeldFile held(game + "WTF/a/b/c/locked.txt");
-    EXPECT_EQ(ctl.AddFileToTar("WTF/"), kTarCannotOpen);
+    EXPECT_EQ(set.AddFolder("WTF/"), ResultCode::ArchiveCannotOpen);
     auto lines = LogLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "[AddFileToTar]AddFile Fail:(-1)"), 1);
 }
@@ -59,7 +59,7 @@ TEST_F(FolderTreeTest, DeleteWalkRemovesReadOnlyFilesDotFoldersAndEmptyFolders) 
     ASSERT_EQ(::chmod((game + "WTF/ro.txt").c_str(), 0444), 0);
     WriteFile(game + "WTF/.cache/deep/f", "d");
     fs::CreateFolder(game + "WTF/empty");
-    EXPECT_EQ(ctl.DeleteFolder("WTF/"), 0);
+    EXPECT_EQ(DeleteFolder(game, "WTF/", log), ResultCode::Ok);
     EXPECT_FALSE(fs::Exists(game + "WTF"));
     EXPECT_TRUE(LogLines().empty());
 }
@@ -69,7 +69,7 @@ TEST_F(FolderTreeTest, HeldFileSurvivesDeleteAndIsLogged) {
     WriteFile(game + "Interface/go.lua", "g");
     {
         test::HeldFile held(game + "Interface/keep.lua");
-        EXPECT_EQ(ctl.DeleteFolder("Interface/"), 0);
+        EXPECT_EQ(DeleteFolder(game, "Interface/", log), ResultCode::Ok);
     }
     EXPECT_TRUE(fs::Exists(game + "Interface/keep.lua"));
     EXPECT_FALSE(fs::Exists(game + "Interface/go.lua"));
@@ -79,17 +79,16 @@ TEST_F(FolderTreeTest, HeldFileSurvivesDeleteAndIsLogged) {
     EXPECT_EQ(lines[1].rfind("[DeleteFolder]RemoveDirectory:(", 0), 0u);
 }
 
-TEST_F(FolderTreeTest, DeleteCurAddOnHonoursTypeAndFlag) {
+TEST_F(FolderTreeTest, SetDeleteHonoursTheScope) {
     for (const char* f : {"Interface/i", "WTF/w", "Cache/c", "Fonts/f"})
         WriteFile(game + f, "x");
-    ctl.Session().fileType = kTypeBasic;
-    EXPECT_EQ(ctl.DeleteCurAddOn(false), 0);
+    AddOnSet::Delete(game, false, log);
     EXPECT_FALSE(fs::Exists(game + "Interface"));
     EXPECT_TRUE(fs::Exists(game + "Cache/c"));
     EXPECT_TRUE(fs::Exists(game + "Fonts/f"));
 
     // Missing folders are logged twice each and do not fail.
-    EXPECT_EQ(ctl.DeleteCurAddOn(true), 0);
+    AddOnSet::Delete(game, true, log);
     EXPECT_FALSE(fs::Exists(game + "Cache"));
     auto lines = LogLines();
     ASSERT_EQ(lines.size(), 4u);
@@ -131,17 +130,16 @@ protected:
 
 TEST_F(UnpackTest, CreatesFoldersOutermostFirstUnderTheChosenBase) {
     std::string a = MakeArchive({{"Interface/A/B/", "deep.lua", "deep"}, {"", "top.txt", "top"}});
-    ctl.Session().loadFolder = loadDir.path();
-    ASSERT_EQ(ctl.UnTarFile(a, false), 0);
+    ASSERT_EQ(UnpackArchive(a, loadDir.path(), log), ResultCode::Ok);
     EXPECT_EQ(ReadFile(loadDir / "Interface/A/B/deep.lua"), "deep");
     EXPECT_EQ(ReadFile(loadDir / "top.txt"), "top");
     EXPECT_FALSE(fs::Exists(game + "Interface"));
-    ASSERT_EQ(ctl.UnTarFile(a, true), 0);  // and again, under the game folder
+    ASSERT_EQ(UnpackArchive(a, game, log), ResultCode::Ok);  // and again, under the game folder
     EXPECT_EQ(ReadFile(game + "Interface/A/B/deep.lua"), "deep");
 }
 
 TEST_F(UnpackTest, MissingArchiveIsLoggedWithOne) {
-    EXPECT_EQ(ctl.UnTarFile(archiveDir / "none.kso", true), 1);
+    EXPECT_EQ(UnpackArchive(archiveDir / "none.kso", game, log), ResultCode::UnpackNoArchive);
     EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]GetTarInfo Fail:(1)"));
 }
 
@@ -149,7 +147,7 @@ TEST_F(UnpackTest, EntriesClimbingOutOfTheBaseAreRefused) {
     std::string a = MakeArchive(
         {{"../", "evil", "x"}, {"Interface/../../", "evil2", "y"}, {"WTF/", "ok", "z"}});
     // The safe entry still lands; the unpacking reports the refusal.
-    ASSERT_EQ(ctl.UnTarFile(a, true), kUnTarUnsafeName);
+    ASSERT_EQ(UnpackArchive(a, game, log), ResultCode::UnpackUnsafeName);
     EXPECT_FALSE(fs::Exists(gameDir.path() + "../evil"));
     EXPECT_EQ(ReadFile(game + "WTF/ok"), "z");
     EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]UnTar Fail:(5)", "[UnTarFile]UnTar Fail:(5)"));
@@ -159,21 +157,21 @@ TEST_F(UnpackTest, UnwritableEntryIsSkippedButFailsTheUnpackLikeAFullDisk) {
     WriteFile(game + "WTF/blocker/x", "folder where a file should go");
     std::string a = MakeArchive({{"WTF/", "blocker", "b"}, {"WTF/", "after", "a"}});
     // The entries after it are still written; the unpacking is not whole.
-    EXPECT_EQ(ctl.UnTarFile(a, true), kUnTarNoOutput);
+    EXPECT_EQ(UnpackArchive(a, game, log), ResultCode::UnpackNoOutput);
     EXPECT_EQ(ReadFile(game + "WTF/after"), "a");
     EXPECT_THAT(LogLines(), ElementsAre("[UnTarFile]UnTar Fail:(3)"));
 
     std::string big = MakeArchive(
         {{"Interface/", "big", test::RandomBytes(300000, 5)}, {"Interface/", "next", "n"}});
     test::FileSizeCeiling ceiling(100000);
-    EXPECT_EQ(ctl.UnTarFile(big, true), kUnTarWriteFailed);
+    EXPECT_EQ(UnpackArchive(big, game, log), ResultCode::UnpackWriteFailed);
     EXPECT_FALSE(fs::Exists(game + "Interface/next"));
 }
 
 TEST_F(UnpackTest, FolderThatCannotBeCreatedStopsWith1003) {
     WriteFile(game + "Interface", "a file where the folder should be");
     std::string a = MakeArchive({{"WTF/", "first", "1"}, {"Interface/X/", "f", "2"}});
-    EXPECT_EQ(ctl.UnTarFile(a, true), rc::kCannotCreateFolder);
+    EXPECT_EQ(UnpackArchive(a, game, log), ResultCode::CannotCreateFolder);
     EXPECT_EQ(ReadFile(game + "WTF/first"), "1");
     EXPECT_THAT(LogLines(), ElementsAre("[MakeUnTarDir]Backup 디렉토리 생성실패",
                                         "[UnTarFile]MakeTarDir Fail:(1003)"));
@@ -185,7 +183,7 @@ TEST_F(UnpackTest, FolderThatCannotBeCreatedStopsWith1003) {
 namespace skiv {
 namespace {
 
-class LinkTest : public test::ControllerFixture {};
+class LinkTest : public FolderTreeTest {};
 
 TEST_F(LinkTest, DeleteRemovesLinksNotWhatTheyPointTo) {
     test::TempDir outside;
@@ -196,7 +194,7 @@ TEST_F(LinkTest, DeleteRemovesLinksNotWhatTheyPointTo) {
     ASSERT_EQ(::symlink((outside / "file.txt").c_str(), (game + "Interface/filelink").c_str()), 0);
     ASSERT_EQ(::chmod((outside / "file.txt").c_str(), 0444), 0);
     ASSERT_EQ(::symlink("/nonexistent/target", (game + "Interface/dangling").c_str()), 0);
-    EXPECT_EQ(ctl.DeleteFolder("Interface/"), 0);
+    EXPECT_EQ(DeleteFolder(game, "Interface/", log), ResultCode::Ok);
     EXPECT_FALSE(fs::Exists(game + "Interface"));
     EXPECT_EQ(ReadFile(outside / "precious/data"), "keep me");
     EXPECT_EQ(ReadFile(outside / "file.txt"), "me too");
@@ -211,10 +209,9 @@ TEST_F(LinkTest, PackFollowsLinksButNeverLoops) {
               0);
     ASSERT_EQ(::symlink((outside / "shared").c_str(), (game + "Interface/AddOns/Shared").c_str()),
               0);
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    ASSERT_EQ(ctl.AddFileToTar("Interface/"), 0);
+    ASSERT_EQ(set.AddFolder("Interface/"), ResultCode::Ok);
     std::vector<std::string> names;
-    for (const auto& e : ctl.Session().tarArchive->Entries())
+    for (const auto& e : set.Archive().Entries())
         names.push_back(e.folder + e.fileName);
     std::sort(names.begin(), names.end());
     EXPECT_THAT(names, ElementsAre("Interface/AddOns/A/a.lua", "Interface/AddOns/Shared/lib.lua"));
@@ -224,10 +221,9 @@ TEST_F(LinkTest, NamesWithBackslashesAreRefusedWithALogLine) {
     WriteFile(game + "WTF/ok.txt", "ok");
     WriteFile(game + "WTF/bad\\name.txt", "would unpack elsewhere");
     WriteFile(game + "WTF/bad\\folder/x.txt", "x");
-    ctl.Session().tarArchive = std::make_unique<CTarArchive>();
-    ASSERT_EQ(ctl.AddFileToTar("WTF/"), 0);
-    ASSERT_EQ(ctl.Session().tarArchive->Entries().size(), 1u);
-    EXPECT_EQ(ctl.Session().tarArchive->Entries()[0].fileName, "ok.txt");
+    ASSERT_EQ(set.AddFolder("WTF/"), ResultCode::Ok);
+    ASSERT_EQ(set.Archive().Entries().size(), 1u);
+    EXPECT_EQ(set.Archive().Entries()[0].fileName, "ok.txt");
     EXPECT_EQ(LogLines().size(), 2u);
 }
 

@@ -29,7 +29,7 @@ std::time_t LocalTime(int y, int mo, int d, int h, int mi, int s) {
 
 TEST(OperationLog, LinesCarryTheTimeAndEndWithOneLineFeed) {
     TempDir dir;
-    COperationLog log;
+    OperationLog log;
     log.SetFolder(dir.path());
     log.SetClockForTesting([] { return LocalTime(2007, 5, 7, 1, 5, 31); });
     EXPECT_EQ(log.Write("[SaveAddOn]CompressFile Fail:(%d)", 1006), 0);
@@ -41,7 +41,7 @@ TEST(OperationLog, LinesCarryTheTimeAndEndWithOneLineFeed) {
 
 TEST(OperationLog, MidnightStartsANewFile) {
     TempDir dir;
-    COperationLog log;
+    OperationLog log;
     log.SetFolder(dir.path());
     std::time_t now = LocalTime(2007, 5, 7, 23, 59, 59);
     log.SetClockForTesting([&] { return now; });
@@ -56,12 +56,12 @@ TEST(OperationLog, ContinuesTheDaysFileAndRecreatesADeletedOne) {
     TempDir dir;
     auto clock = [] { return LocalTime(2020, 1, 2, 3, 4, 5); };
     {
-        COperationLog first;
+        OperationLog first;
         first.SetFolder(dir.path());
         first.SetClockForTesting(clock);
         first.Write("run one");
     }
-    COperationLog second;
+    OperationLog second;
     second.SetFolder(dir.path());
     second.SetClockForTesting(clock);
     second.Write("run two");
@@ -74,7 +74,7 @@ TEST(OperationLog, ContinuesTheDaysFileAndRecreatesADeletedOne) {
 
 TEST(OperationLog, MissingFolderDropsTheLine) {
     TempDir dir;
-    COperationLog log;
+    OperationLog log;
     log.SetFolder(dir / "no/such");
     EXPECT_EQ(log.Write("lost"), -1);
     EXPECT_EQ(log.Write("lost too"), -1);
@@ -82,7 +82,7 @@ TEST(OperationLog, MissingFolderDropsTheLine) {
 
 TEST(OperationLog, LongMessagesAreCutButStayOneLine) {
     TempDir dir;
-    COperationLog log;
+    OperationLog log;
     log.SetFolder(dir.path());
     log.SetClockForTesting([] { return LocalTime(2021, 6, 1, 12, 0, 0); });
     log.Write("%s", std::string(5000, 'x').c_str());
@@ -95,7 +95,7 @@ TEST(OperationLog, LongMessagesAreCutButStayOneLine) {
 
 TEST(OperationLog, ConcurrentWritersNeverInterleave) {
     TempDir dir;
-    COperationLog log;
+    OperationLog log;
     log.SetFolder(dir.path());
     // Read once: mktime re-reads the time zone on every call, which is not
     // the writers' business.
