@@ -159,4 +159,11 @@ private:
     QPoint m_dragOffset;
 };
 
+// The widget of a control, found by its object name: for tests and tools
+// that drive the window as a user would. Null when there is none of type W.
+template <typename W = QWidget>
+W* FindControl(const MainWindow& window, MainWindow::Control control) {
+    return window.findChild<W*>(QLatin1String(ui::main_window::NameOf(control)));
+}
+
 }  // namespace skiv::app

@@ -44,10 +44,9 @@ struct Computer {
                                            skiv::ServiceConfig{baseUrl}, logDir.path());
         dlg->show();
     }
-    // A control by the name the layout gives it.
     template <typename W = QWidget>
     W* Get(C control) {
-        return dlg->findChild<W*>(QLatin1String(skiv::ui::main_window::NameOf(control)));
+        return skiv::app::FindControl<W>(*dlg, control);
     }
     QAbstractButton* Button(C id) { return Get<QAbstractButton>(id); }
     QString Text(C id) { return Get<QLabel>(id)->text(); }

@@ -33,7 +33,7 @@ class MainWindowTest : public QObject {
     // A control by the name the layout gives it.
     template <typename W = QWidget>
     W* Get(C control) const {
-        W* w = m_dlg->findChild<W*>(QLatin1String(skiv::ui::main_window::NameOf(control)));
+        W* w = skiv::app::FindControl<W>(*m_dlg, control);
         if (!w)
             qFatal("no control %s", skiv::ui::main_window::NameOf(control));
         return w;

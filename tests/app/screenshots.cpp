@@ -66,12 +66,6 @@ QImage Framed(QWidget& w) {
     return out;
 }
 
-// A control of the window by the name the layout gives it.
-template <typename W>
-W* Find(MainWindow& window, Control control) {
-    return window.findChild<W*>(QLatin1String(skiv::ui::main_window::NameOf(control)));
-}
-
 bool Save(const QImage& img, const char* name) {
     const QString path = g_out + QLatin1Char('/') + QLatin1String(name);
     if (!img.save(path)) {
@@ -103,8 +97,8 @@ int main(int argc, char** argv) {
     Settle();
 
     // Mode 0: an ID being typed.
-    auto* id = Find<QLineEdit>(dlg, Control::IdEdit);
-    auto* pw = Find<QLineEdit>(dlg, Control::PasswordEdit);
+    auto* id = FindControl<QLineEdit>(dlg, Control::IdEdit);
+    auto* pw = FindControl<QLineEdit>(dlg, Control::PasswordEdit);
     id->setText(QStringLiteral("skivfan"));
     pw->setText(QStringLiteral("password"));
     pw->setFocus();
@@ -114,14 +108,14 @@ int main(int argc, char** argv) {
     // Mode 1: logged in, nothing stored yet.
     dlg.ShowMemberInfo(false, 0, "");
     dlg.SetViewMode(skiv::ViewMode::LoggedInNoData);
-    Find<QCheckBox>(dlg, Control::LaunchAfterInstall)->setFocus();
+    FindControl<QCheckBox>(dlg, Control::LaunchAfterInstall)->setFocus();
     Settle();
     ok &= Save(Shaped(dlg), "view-1-no-data.png");
 
     // Mode 2: a stored set, a task under way.
     dlg.ShowMemberInfo(true, 14, "2024-05-01 21:30");
     dlg.SetViewMode(skiv::ViewMode::LoggedInWithData);
-    Find<QCheckBox>(dlg, Control::LaunchAfterInstall)->setChecked(true);
+    FindControl<QCheckBox>(dlg, Control::LaunchAfterInstall)->setChecked(true);
     dlg.SetProgress(62);
     Settle();
     ok &= Save(Shaped(dlg), "view-2-with-data.png");
