@@ -19,10 +19,10 @@ namespace {
 
 class StderrLog final : public skiv::LogSink {
 public:
-    int VWrite(const char* fmt, va_list args) override {
+    bool VWrite(const char* fmt, va_list args) override {
         std::vfprintf(stderr, fmt, args);
         std::fputc('\n', stderr);
-        return 0;
+        return true;
     }
 };
 

@@ -24,12 +24,12 @@ using skiv::fuzz::Check;
 // parsers pass are used for real.
 class FormattingSink final : public skiv::LogSink {
 public:
-    int VWrite(const char* fmt, va_list args) override {
+    bool VWrite(const char* fmt, va_list args) override {
         char line[2048];
         int n = std::vsnprintf(line, sizeof line, fmt, args);
         Check(n >= 0, "a log line does not format");
         ++lines;
-        return 0;
+        return true;
     }
     int lines = 0;
 };

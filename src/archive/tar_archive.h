@@ -14,28 +14,20 @@
 
 namespace skiv {
 
-// The writer's outcomes.
+// The writer's outcomes; each value is its result code's negation.
 enum class WriteOutcome {
-    Ok,
-    CannotOpen,  // a file cannot be opened, or the archive created or written
-    NoSize,      // a file's size cannot be read
-    Full,        // already 10,240 entries
+    Ok = 0,
+    CannotOpen = 1,  // a file cannot be opened, or the archive created or written
+    NoSize = 2,      // a file's size cannot be read
+    Full = 3,        // already 10,240 entries
 };
 
 // The result code of a writer outcome: -1, -2, -3 (0 for Ok).
 constexpr ResultCode ToResultCode(WriteOutcome outcome) {
-    switch (outcome) {
-        case WriteOutcome::Ok:
-            return ResultCode::Ok;
-        case WriteOutcome::CannotOpen:
-            return ResultCode::ArchiveCannotOpen;
-        case WriteOutcome::NoSize:
-            return ResultCode::ArchiveNoSize;
-        case WriteOutcome::Full:
-            return ResultCode::ArchiveFull;
-    }
-    return ResultCode::ArchiveCannotOpen;
+    return static_cast<ResultCode>(-static_cast<int>(outcome));
 }
+static_assert(ToResultCode(WriteOutcome::CannotOpen) == ResultCode::ArchiveCannotOpen &&
+              ToResultCode(WriteOutcome::Full) == ResultCode::ArchiveFull);
 
 class ArchiveWriter {
 public:

@@ -19,34 +19,22 @@
 
 namespace skiv {
 
-// The reader's outcomes.
+// The reader's outcomes; each value is its result code.
 enum class ReadOutcome {
-    Ok,
-    NoArchive,    // archive missing or unreadable, or entry not in its table
-    CannotCopy,   // archive cannot be read for the copy, or the bytes lie outside it
-    NoOutput,     // the output file cannot be opened
-    WriteFailed,  // the output file could not be written whole (disk full)
-    UnsafeName,   // the entry's folder or name would leave the unpacking base
+    Ok = 0,
+    NoArchive = 1,    // archive missing or unreadable, or entry not in its table
+    CannotCopy = 2,   // archive cannot be read for the copy, or the bytes lie outside it
+    NoOutput = 3,     // the output file cannot be opened
+    WriteFailed = 4,  // the output file could not be written whole (disk full)
+    UnsafeName = 5,   // the entry's folder or name would leave the unpacking base
 };
 
 // The result code of a reader outcome: 1..5 (0 for Ok).
 constexpr ResultCode ToResultCode(ReadOutcome outcome) {
-    switch (outcome) {
-        case ReadOutcome::Ok:
-            return ResultCode::Ok;
-        case ReadOutcome::NoArchive:
-            return ResultCode::UnpackNoArchive;
-        case ReadOutcome::CannotCopy:
-            return ResultCode::UnpackCannotCopy;
-        case ReadOutcome::NoOutput:
-            return ResultCode::UnpackNoOutput;
-        case ReadOutcome::WriteFailed:
-            return ResultCode::UnpackWriteFailed;
-        case ReadOutcome::UnsafeName:
-            return ResultCode::UnpackUnsafeName;
-    }
-    return ResultCode::UnpackNoArchive;
+    return static_cast<ResultCode>(static_cast<int>(outcome));
 }
+static_assert(ToResultCode(ReadOutcome::NoArchive) == ResultCode::UnpackNoArchive &&
+              ToResultCode(ReadOutcome::UnsafeName) == ResultCode::UnpackUnsafeName);
 
 // NoArchive when the archive cannot be opened. Fewer than 516 bytes read as
 // a head of zeros past what the file holds (a short file has count 0).

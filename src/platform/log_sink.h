@@ -12,13 +12,14 @@ namespace skiv {
 class LogSink {
 public:
     virtual ~LogSink() = default;
-    // printf-style; 0 when the line was handed to the file, -1 when it was dropped.
-    virtual int VWrite(const char* fmt, va_list args) = 0;
+    // printf-style; true when the line was handed to the file, false when
+    // it was dropped.
+    virtual bool VWrite(const char* fmt, va_list args) = 0;
 
-    int Write(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
+    bool Write(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
         va_list args;
         va_start(args, fmt);
-        int r = VWrite(fmt, args);
+        bool r = VWrite(fmt, args);
         va_end(args);
         return r;
     }
@@ -27,7 +28,7 @@ public:
 // Drops every line; for callers that have no log (tools, benchmarks).
 class NullLogSink final : public LogSink {
 public:
-    int VWrite(const char*, va_list) override { return 0; }
+    bool VWrite(const char*, va_list) override { return true; }
 };
 
 }  // namespace skiv

@@ -25,6 +25,12 @@ struct Context {
     LogSink& log;
 };
 
+// Moves the progress bar to its end when a task leaves, by any path.
+struct ProgressToEnd {
+    WindowOps& window;
+    ~ProgressToEnd() { window.SetProgress(100); }
+};
+
 // Packs the set of the scope into Backup/, compresses it and uploads it;
 // on Ok the session holds the new stored set's type, size and date.
 ResultCode SaveSet(const Context& c, SaveScope scope);

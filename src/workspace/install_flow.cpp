@@ -46,7 +46,11 @@ ResultCode Unpack(const Context& c, const std::string& target) {
     return r;
 }
 
-ResultCode Install(const Context& c, bool intoChosenFolder) {
+}  // namespace
+
+ResultCode InstallSet(const Context& c, bool intoChosenFolder) {
+    c.window.SetProgress(5);
+    ProgressToEnd end{c.window};
     SessionState& s = c.session;
     auto fail = [&c](const char* step, ResultCode r) {
         c.log.Write("[LoadAddOn]%s Fail:(%d)", step, Number(r));
@@ -74,15 +78,6 @@ ResultCode Install(const Context& c, bool intoChosenFolder) {
     if (r = Unpack(c, target); r != ResultCode::Ok)
         return fail("SetMyAddOn", r);
     return ResultCode::Ok;
-}
-
-}  // namespace
-
-ResultCode InstallSet(const Context& c, bool intoChosenFolder) {
-    c.window.SetProgress(5);
-    const ResultCode r = Install(c, intoChosenFolder);
-    c.window.SetProgress(100);
-    return r;
 }
 
 }  // namespace skiv::flow

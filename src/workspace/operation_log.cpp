@@ -27,7 +27,7 @@ void OperationLog::SetFolder(const std::string& folder) {
     m_folder = folder.empty() ? folder : fs::WithSlash(folder);
 }
 
-int OperationLog::VWrite(const char* fmt, va_list args) {
+bool OperationLog::VWrite(const char* fmt, va_list args) {
     // One clock reading names the file and stamps the line.
     std::time_t now = m_clock();
     std::tm tm{};
@@ -57,7 +57,7 @@ int OperationLog::VWrite(const char* fmt, va_list args) {
     if (!m_file) {
         m_file = std::fopen(name, "ab");
         if (!m_file)
-            return -1;
+            return false;
         m_fileName = name;
     }
 
@@ -67,7 +67,7 @@ int OperationLog::VWrite(const char* fmt, va_list args) {
     int n = std::snprintf(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d %s\n", year, month, day,
                           hour, minute, second, message);
     if (n < 0)
-        return 0;
+        return true;
     std::size_t len = static_cast<std::size_t>(n);
     if (len >= sizeof line) {
         // Cut at the buffer's end but keep the line's terminating line feed.
@@ -76,7 +76,7 @@ int OperationLog::VWrite(const char* fmt, va_list args) {
     }
     std::fwrite(line, 1, len, m_file);
     std::fflush(m_file);
-    return 0;
+    return true;
 }
 
 std::string OperationLog::DefaultFolder() {

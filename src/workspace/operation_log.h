@@ -32,9 +32,9 @@ public:
     void SetFolder(const std::string& folder);
     const std::string& Folder() const { return m_folder; }
 
-    // 0 when the line was handed to the file, -1 when the day's file cannot
-    // be opened. Messages longer than 2047 bytes are cut.
-    int VWrite(const char* fmt, va_list args) override;
+    // False when the day's file cannot be opened. Messages longer than 2047
+    // bytes are cut.
+    bool VWrite(const char* fmt, va_list args) override;
 
     void SetClockForTesting(Clock clock) { m_clock = std::move(clock); }
 

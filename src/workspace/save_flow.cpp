@@ -22,7 +22,11 @@ std::string NowText() {
     return buf;
 }
 
-ResultCode Save(const Context& c, SaveScope scope) {
+}  // namespace
+
+ResultCode SaveSet(const Context& c, SaveScope scope) {
+    c.window.SetProgress(2);
+    ProgressToEnd end{c.window};
     SessionState& s = c.session;
     AddOnSet set(s.gameFolder, c.log);
     ResultCode r = set.Collect(scope, [&](const std::string&, ResultCode code) {
@@ -63,15 +67,6 @@ ResultCode Save(const Context& c, SaveScope scope) {
         s.fileSize = static_cast<std::int32_t>(*size);
     s.saveDate = NowText();
     return ResultCode::Ok;
-}
-
-}  // namespace
-
-ResultCode SaveSet(const Context& c, SaveScope scope) {
-    c.window.SetProgress(2);
-    const ResultCode r = Save(c, scope);
-    c.window.SetProgress(100);
-    return r;
 }
 
 }  // namespace skiv::flow

@@ -118,6 +118,18 @@ private slots:
         QCOMPARE(dlg->PathLabel()->text(), m_root);
     }
 
+    void deselectedChooserKeepsOkDisabled() {
+        auto dlg = Open(m_root + QStringLiteral("MyData/"));
+        QTreeWidgetItem* item = dlg->Tree()->currentItem();
+        QVERIFY(item && item->isSelected());
+        QVERIFY(dlg->OkButton()->isEnabled());
+        QTest::mouseClick(dlg->Tree()->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          dlg->Tree()->visualItemRect(item).center());
+        QVERIFY(dlg->Tree()->selectedItems().isEmpty());
+        QVERIFY(!dlg->OkButton()->isEnabled());
+        QCOMPARE(dlg->PathLabel()->text(), QString());
+    }
+
     void expandingListsOnceAndDropsTheButtonWhenEmpty() {
         auto dlg = Open(m_root);
         QTreeWidgetItem* drive = dlg->Tree()->topLevelItem(0);

@@ -8,6 +8,7 @@
 
 #include "archive/gzip_package.h"
 #include "support/faults.h"
+#include "support/log_lines.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -15,20 +16,9 @@ namespace skiv {
 namespace {
 
 using test::ReadFile;
+using test::RecordingLog;
 using test::TempDir;
 using test::WriteFile;
-
-// Keeps the lines for the assertions.
-class RecordingLog final : public LogSink {
-public:
-    int VWrite(const char* fmt, va_list args) override {
-        char buf[2048];
-        std::vsnprintf(buf, sizeof buf, fmt, args);
-        lines.emplace_back(buf);
-        return 0;
-    }
-    std::vector<std::string> lines;
-};
 
 TEST(GzipPackage, RoundTripsByteForByte) {
     TempDir dir;

@@ -11,6 +11,7 @@
 
 #include "platform/fs.h"
 #include "support/fake_window.h"
+#include "support/log_lines.h"
 #include "support/service_launcher.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
@@ -37,19 +38,7 @@ struct Computer {
         window.QueueFolder(game);
         ctl.Login();
     }
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> out;
-        auto listing = fs::DirListing::Open(logDir.path());
-        fs::DirItem item;
-        while (listing && listing->Next(item)) {
-            if (item.isFolder)
-                continue;
-            std::istringstream in(ReadFile(logDir / item.name));
-            for (std::string line; std::getline(in, line);)
-                out.push_back(line.substr(20));
-        }
-        return out;
-    }
+    std::vector<std::string> LogLines() const { return LogLinesIn(logDir.path()); }
     // Presses a task button (Yes to every question) and waits for its worker.
     void Press(void (Controller::*command)()) {
         (ctl.*command)();

@@ -8,22 +8,13 @@
 
 #include "service/reply_buffer.h"
 #include "service/tag_reply.h"
+#include "support/log_lines.h"
 
 namespace skiv {
 namespace {
 
+using test::RecordingLog;
 using ::testing::ElementsAre;
-
-class RecordingLog final : public LogSink {
-public:
-    int VWrite(const char* fmt, va_list args) override {
-        char buf[2048];
-        std::vsnprintf(buf, sizeof buf, fmt, args);
-        lines.emplace_back(buf);
-        return 0;
-    }
-    std::vector<std::string> lines;
-};
 
 class LoginReplyTest : public ::testing::Test {
 protected:

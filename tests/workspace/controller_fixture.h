@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/fs.h"
 #include "support/fake_window.h"
+#include "support/log_lines.h"
 #include "support/temp_dir.h"
 #include "workspace/controller.h"
 
@@ -24,19 +23,7 @@ protected:
     }
 
     // Every line written to the log so far, without the time stamps.
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> out;
-        auto listing = fs::DirListing::Open(logDir.path());
-        fs::DirItem item;
-        while (listing && listing->Next(item)) {
-            if (item.isFolder)
-                continue;
-            std::istringstream in(ReadFile(logDir / item.name));
-            for (std::string line; std::getline(in, line);)
-                out.push_back(line.substr(20));
-        }
-        return out;
-    }
+    std::vector<std::string> LogLines() const { return LogLinesIn(logDir.path()); }
 
     TempDir logDir, gameDir;
     std::string game;

@@ -1,17 +1,22 @@
 // The add-on set's pack and delete walks, and the unpacking.
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <future>
 
 #include "archive/tar_reader.h"
 #include "controller_fixture.h"
 #include "platform/fs.h"
 #include "support/faults.h"
 #include "workspace/addon_set.h"
+#include "workspace/game_folder.h"
 
 namespace skiv {
 namespace {
@@ -225,6 +230,152 @@ TEST_F(LinkTest, NamesWithBackslashesAreRefusedWithALogLine) {
     ASSERT_EQ(set.Archive().Entries().size(), 1u);
     EXPECT_EQ(set.Archive().Entries()[0].fileName, "ok.txt");
     EXPECT_EQ(LogLines().size(), 2u);
+}
+
+}  // namespace
+}  // namespace skiv
+
+namespace skiv {
+namespace {
+
+// Links, pipes and empty choices met by the client's own file handling:
+// nothing outside the chosen folders is deleted or written, and nothing
+// blocks the worker.
+class ClientFilesTest : public UnpackTest {
+protected:
+    // Every file and folder below root, relative, links not followed.
+    static std::vector<std::string> Tree(const std::string& root) {
+        std::vector<std::string> out;
+        std::vector<std::string> todo{""};
+        while (!todo.empty()) {
+            std::string rel = todo.back();
+            todo.pop_back();
+            auto listing = fs::DirListing::Open(root + rel);
+            fs::DirItem item;
+            while (listing && listing->Next(item)) {
+                if (item.name == "." || item.name == "..")
+                    continue;
+                out.push_back(rel + item.name);
+                if (item.isFolder && !item.isLink)
+                    todo.push_back(rel + item.name + "/");
+            }
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // Runs step with a bound: a step blocked on a pipe is released by
+    // opening the pipe's other end, and the test fails instead of hanging.
+    template <class Step>
+    auto Bounded(Step step, const std::vector<std::string>& pipes) {
+        auto done = std::async(std::launch::async, step);
+        if (done.wait_for(std::chrono::seconds(20)) == std::future_status::ready)
+            return done.get();
+        ADD_FAILURE() << "blocked on a pipe";
+        for (const auto& p : pipes) {
+            int fd = ::open(p.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+        return done.get();
+    }
+};
+
+TEST_F(ClientFilesTest, ResetAndReinstallThroughALinkedInterfaceStayInsideTheGameFolder) {
+    test::TempDir outside;
+    WriteFile(outside / "AddOns/Mine/mine.lua", "player's own");
+    WriteFile(outside / "top.txt", "top");
+    const auto before = Tree(outside.path());
+    ASSERT_EQ(::symlink(outside.path().c_str(), (game + "Interface").c_str()), 0);
+    WriteFile(game + "WTF/w.txt", "w");
+
+    // The delete the reset, install and roll back share.
+    AddOnSet::Delete(game, true, log);
+    EXPECT_EQ(Tree(outside.path()), before);
+    EXPECT_EQ(ReadFile(outside / "AddOns/Mine/mine.lua"), "player's own");
+    struct stat st {};
+    EXPECT_NE(::lstat((game + "Interface").c_str(), &st), 0);
+    EXPECT_FALSE(fs::Exists(game + "WTF"));
+    auto lines = LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "[DeleteFolder]DeleteLink:(" + game + "Interface)");
+
+    // What is unpacked afterwards lands in a real folder of the game.
+    std::string a = MakeArchive({{"Interface/AddOns/New/", "new.lua", "new"}});
+    ASSERT_EQ(UnpackArchive(a, game, log), ResultCode::Ok);
+    ASSERT_EQ(::lstat((game + "Interface").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(ReadFile(game + "Interface/AddOns/New/new.lua"), "new");
+    EXPECT_EQ(Tree(outside.path()), before);
+}
+
+TEST_F(ClientFilesTest, UnpackingAndArchivingNeverWriteThroughPlantedLinks) {
+    test::TempDir outside;
+    WriteFile(outside / "victim.txt", "untouched");
+    const auto before = Tree(outside.path());
+    const std::string target = loadDir.path();
+    ASSERT_EQ(::symlink(outside.path().c_str(), (target + "Interface").c_str()), 0);
+    WriteFile(target + "WTF/real.txt", "r");
+    ASSERT_EQ(::symlink((outside / "victim.txt").c_str(), (target + "WTF/file.txt").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), (target + "WTF/Deep").c_str()), 0);
+
+    // A linked file or folder refuses its entry; the rest still lands; a
+    // linked folder where a folder must be made stops the unpacking.
+    std::string a = MakeArchive({{"WTF/", "file.txt", "through the file link"},
+                                 {"", "ok.txt", "ok"},
+                                 {"Interface/", "through.txt", "through the folder link"}});
+    EXPECT_EQ(UnpackArchive(a, target, log), ResultCode::CannotCreateFolder);
+    EXPECT_EQ(ReadFile(target + "ok.txt"), "ok");
+    // The single-entry path, straight through the folder link.
+    EXPECT_EQ(UnTar(a, 2, target + "Interface/through.txt"), ReadOutcome::NoOutput);
+    std::string deep = MakeArchive({{"WTF/Deep/Sub/", "x.txt", "x"}});
+    EXPECT_EQ(UnpackArchive(deep, target, log), ResultCode::CannotCreateFolder);
+
+    // The archive's part file planted as a link is replaced, not followed.
+    ASSERT_EQ(::symlink((outside / "victim.txt").c_str(), (target + "set.kso.part").c_str()), 0);
+    ArchiveWriter archive;
+    archive.SetSourceFolder(target + "WTF/");
+    ASSERT_EQ(archive.AddFile("real.txt", "WTF/", target + "WTF/"), WriteOutcome::Ok);
+    ASSERT_EQ(archive.WriteArchive("set.kso", target), WriteOutcome::Ok);
+    EXPECT_FALSE(fs::Exists(target + "set.kso.part"));
+    TarEntry e;
+    EXPECT_EQ(GetFileInfo(target + "set.kso", e, 0), ReadOutcome::Ok);
+
+    EXPECT_EQ(Tree(outside.path()), before);
+    EXPECT_EQ(ReadFile(outside / "victim.txt"), "untouched");
+}
+
+TEST_F(ClientFilesTest, PackingSkipsPipesAndLogsThem) {
+    WriteFile(game + "Interface/a.lua", "a");
+    WriteFile(game + "Interface/b.lua", "b");
+    const std::string pipe = game + "Interface/pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    AddOnSet set(game, log);
+    EXPECT_EQ(Bounded([&] { return set.AddFolder("Interface/"); }, {pipe}), ResultCode::Ok);
+    EXPECT_THAT(LogLines(), ElementsAre("[AddFileToTar]AddFile Skip:(" + pipe + ")"));
+    ASSERT_EQ(set.Archive().Entries().size(), 2u);
+
+    // A packed file that became a pipe before the archive is written reads
+    // as vanished (zeros) instead of blocking the write.
+    const std::string swapped = game + "Interface/b.lua";
+    ASSERT_EQ(::unlink(swapped.c_str()), 0);
+    ASSERT_EQ(::mkfifo(swapped.c_str(), 0600), 0);
+    EXPECT_EQ(Bounded([&] { return set.Write("set.kso", game); }, {swapped}), ResultCode::Ok);
+    for (int i = 0; i < 2; ++i) {
+        TarEntry e;
+        ASSERT_EQ(GetFileInfo(game + "set.kso", e, i), ReadOutcome::Ok);
+        ASSERT_EQ(UnTar(game + "set.kso", i, game + "out"), ReadOutcome::Ok);
+        EXPECT_EQ(ReadFile(game + "out"), e.fileName == "a.lua" ? "a" : std::string(1, '\0'));
+    }
+}
+
+TEST_F(ClientFilesTest, AnEmptyFolderChoiceIsDeclinedNotTheRoot) {
+    std::string folder = game;
+    window.QueueFolder(std::string());
+    EXPECT_EQ(ChooseInstallFolder(window, log, folder), ResultCode::LoadFolderDeclined);
+    EXPECT_EQ(folder, game);
+    EXPECT_THAT(LogLines(),
+                ElementsAre("[SetUserLoadPath]애드온을 로딩할 폴더를 선택하지 않았습니다"));
 }
 
 }  // namespace

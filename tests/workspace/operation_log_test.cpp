@@ -32,8 +32,8 @@ TEST(OperationLog, LinesCarryTheTimeAndEndWithOneLineFeed) {
     OperationLog log;
     log.SetFolder(dir.path());
     log.SetClockForTesting([] { return LocalTime(2007, 5, 7, 1, 5, 31); });
-    EXPECT_EQ(log.Write("[SaveAddOn]CompressFile Fail:(%d)", 1006), 0);
-    EXPECT_EQ(log.Write("[Login]%s", "애드온 저장 실패"), 0);
+    EXPECT_TRUE(log.Write("[SaveAddOn]CompressFile Fail:(%d)", 1006));
+    EXPECT_TRUE(log.Write("[Login]%s", "애드온 저장 실패"));
     EXPECT_EQ(ReadFile(dir / "KSOlog_20070507.log"),
               "2007-05-07 01:05:31 [SaveAddOn]CompressFile Fail:(1006)\n"
               "2007-05-07 01:05:31 [Login]애드온 저장 실패\n");
@@ -76,8 +76,8 @@ TEST(OperationLog, MissingFolderDropsTheLine) {
     TempDir dir;
     OperationLog log;
     log.SetFolder(dir / "no/such");
-    EXPECT_EQ(log.Write("lost"), -1);
-    EXPECT_EQ(log.Write("lost too"), -1);
+    EXPECT_FALSE(log.Write("lost"));
+    EXPECT_FALSE(log.Write("lost too"));
 }
 
 TEST(OperationLog, LongMessagesAreCutButStayOneLine) {
