@@ -62,7 +62,7 @@ MainWindow::MainWindow(const Skin& skin, ServiceConfig config, const std::string
 
 MainWindow::~MainWindow() {
     // The worker uses the session and may be blocked in a call to us.
-    WaitForWorkerAlive();
+    WaitForRunningTask();
 }
 
 // ---- building the controls ----
@@ -392,11 +392,11 @@ void MainWindow::CloseAfterConfirmation() {
         return;
     m_closeConfirmed = true;
     m_closing = true;
-    WaitForWorkerAlive();
+    WaitForRunningTask();
     accept();
 }
 
-void MainWindow::WaitForWorkerAlive() {
+void MainWindow::WaitForRunningTask() {
     if (m_controller->IsBusy()) {
         QEventLoop loop;
         QTimer poll;

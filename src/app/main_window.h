@@ -19,7 +19,7 @@
 // the controller; a call from a worker thread is carried to the GUI thread
 // (OnGuiThread), so the worker waits until the widgets have been updated or
 // the box it raised has been dismissed. Whoever waits for the worker on the
-// GUI thread must keep the event loop turning (WaitForWorkerAlive) or a
+// GUI thread must keep the event loop turning (WaitForRunningTask) or a
 // worker blocked in such a call would deadlock.
 //
 // The window closes only through its close button and a confirmation;
@@ -69,7 +69,7 @@ public:
     static int IdTextUnits(const QString& id);
 
     // Blocks until no task runs, serving events meanwhile; then joins.
-    void WaitForWorkerAlive();
+    void WaitForRunningTask();
 
     // ---- WindowOps (any thread) ----
     void ShowMessage(std::string_view text) override;
