@@ -1,97 +1,70 @@
-// The form client's URL analyzer and encoders on arbitrary text and code
-// pages. The analyzer's parts must tile the URL in order with their marks
-// ("://", ':', '?', '#') where they belong. Each encoder must write exactly
-// the length its length function computed (into a buffer of exactly that
-// size), both must fail on the same inputs, the URL form must use only its
-// alphabet, and the byte-wise URL form must decode back to the text.
+// The form client's URL splitting, request objects and encoders on
+// arbitrary text and code pages. The URL's parts must tile it in order with
+// their marks ("://", ':', '?', '#') where they belong, and the request
+// object must be the URL from its path on. The URL form must use only its
+// alphabet and decode back to the text (or to its UTF-8 form, which must
+// fail exactly when the UTF-8 encoding fails).
 
-#include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "fuzz_util.h"
-#include "http/form/http_encoder.h"
-#include "http/form/url_analyzer.h"
+#include "http/http_error.h"
+#include "http/url_text.h"
 
 namespace {
 
 using skiv::fuzz::Check;
-using Vutra::DWORD;
 
 const unsigned kCodePages[] = {0, 949, 65001, 65000, 1252, 932, 936, 1258, 437, 12345};
 
-void CheckAnalyzer(const std::string& url, unsigned codePage) {
-    Vutra::CHttpUrlAnalyzerT<char> a;
-    try {
-        a.Analyze(url.c_str(), codePage);
-    } catch (const std::exception&) {
-        Check(codePage == 65001 || codePage == 65000, "the analyzer refused a usable code page");
-        return;
-    }
-    Check(codePage != 65001 && codePage != 65000, "the analyzer took UTF-8 or UTF-7");
-    const DWORD n = static_cast<DWORD>(url.size());
-    if (n == 0) {
-        Check(a.HostOffset() == 0 && a.PathOffset() == 0 && a.FragmentOffset() == 0 &&
-                  a.FragmentLength() == 0,
-              "an empty URL has parts");
-        return;
-    }
-    Check(a.SchemeOffset() == 0, "the scheme does not start the URL");
-    if (a.HostOffset() != 0) {
-        Check(
-            a.HostOffset() == a.SchemeLength() + 3 && url.compare(a.SchemeLength(), 3, "://") == 0,
-            "the host does not follow \"://\"");
-    } else {
-        Check(a.SchemeLength() == 0, "a scheme without \"://\"");
-    }
-    if (a.PortLength() > 0 || a.PortOffset() != a.HostOffset() + a.HostLength()) {
-        Check(
-            a.PortOffset() == a.HostOffset() + a.HostLength() + 1 && url[a.PortOffset() - 1] == ':',
-            "the port does not follow ':'");
-    }
-    Check(a.PathOffset() == a.PortOffset() + a.PortLength(), "the path does not follow the host");
-    Check(a.QueryOffset() == a.PathOffset() + a.PathLength(), "the query does not follow the path");
-    Check(a.FragmentOffset() == a.QueryOffset() + a.QueryLength(),
-          "the fragment does not follow the query");
-    Check(a.FragmentOffset() + a.FragmentLength() == n, "the parts do not cover the URL");
-    if (a.QueryLength() > 0)
-        Check(url[a.QueryOffset()] == '?', "the query does not start with '?'");
-    if (a.FragmentLength() > 0)
-        Check(url[a.FragmentOffset()] == '#', "the fragment does not start with '#'");
+std::size_t OffsetOf(const std::string& url, std::string_view part) {
+    return static_cast<std::size_t>(part.data() - url.data());
 }
 
-// Runs an encoder into a buffer of exactly length + 1 bytes. nullopt when
-// the length function or the encoder threw (both must).
-template <typename Len, typename Enc>
-std::optional<std::string> Encode(const char* what, Len len, Enc enc) {
-    std::optional<DWORD> n;
-    try {
-        n = len();
-    } catch (const std::exception&) {
+void CheckSplit(const std::string& url, unsigned codePage) {
+    const skiv::http::UrlParts p = skiv::http::SplitUrl(url, codePage);
+    const std::size_t host = OffsetOf(url, p.host);
+    Check(OffsetOf(url, p.scheme) == 0, "the scheme does not start the URL");
+    if (host != 0) {
+        Check(host == p.scheme.size() + 3 && url.compare(p.scheme.size(), 3, "://") == 0,
+              "the host does not follow \"://\"");
+    } else {
+        Check(p.scheme.empty(), "a scheme without \"://\"");
     }
-    if (!n) {
-        // The encoder must refuse the same text; give it ample room.
-        std::unique_ptr<char[]> big(new char[1 << 20]);
-        bool threw = false;
-        try {
-            enc(big.get());
-        } catch (const std::exception&) {
-            threw = true;
-        }
-        Check(threw, what, "the length function failed but the encoder did not");
+    const std::size_t hostEnd = host + p.host.size();
+    const std::size_t port = OffsetOf(url, p.port);
+    if (!p.port.empty() || port != hostEnd)
+        Check(port == hostEnd + 1 && url[port - 1] == ':', "the port does not follow ':'");
+    Check(OffsetOf(url, p.path) == port + p.port.size(), "the path does not follow the host");
+    Check(OffsetOf(url, p.query) == OffsetOf(url, p.path) + p.path.size(),
+          "the query does not follow the path");
+    Check(OffsetOf(url, p.fragment) == OffsetOf(url, p.query) + p.query.size(),
+          "the fragment does not follow the query");
+    Check(OffsetOf(url, p.fragment) + p.fragment.size() == url.size(),
+          "the parts do not cover the URL");
+    Check(p.query.empty() || p.query.front() == '?', "the query does not start with '?'");
+    Check(p.fragment.empty() || p.fragment.front() == '#', "the fragment does not start with '#'");
+}
+
+void CheckRequestObject(const std::string& url) {
+    const skiv::http::UrlParts p = skiv::http::SplitUrl(url);
+    const std::string rest = url.substr(OffsetOf(url, p.path));
+    const std::string object = skiv::http::RequestObject(url);
+    Check(object == (p.path.empty() ? "/" + rest : rest), "the object is not the URL's rest",
+          object);
+    const std::string joined = skiv::http::RequestObject(url, "a=1");
+    Check(joined.front() == '/' && joined.ends_with(std::string(p.fragment)) &&
+              joined.find(p.query.empty() ? "?a=1" : "&a=1") != std::string::npos,
+          "the parameters are not joined to the query", joined);
+}
+
+std::optional<std::string> Encoded(const std::string& text, bool viaUtf8, unsigned codePage) {
+    try {
+        return skiv::http::UrlEncode(text, viaUtf8, codePage);
+    } catch (const skiv::http::HttpError&) {
         return std::nullopt;
     }
-    std::unique_ptr<char[]> buf(new char[std::size_t(*n) + 1]);
-    try {
-        enc(buf.get());
-    } catch (const std::exception&) {
-        skiv::fuzz::Fail(what, "the encoder failed where the length function did not");
-    }
-    const std::size_t written = std::strlen(buf.get());
-    Check(written == *n, what,
-          "wrote " + std::to_string(written) + " bytes, computed " + std::to_string(*n));
-    return std::string(buf.get(), written);
 }
 
 std::string UrlDecode(const std::string& text) {
@@ -133,27 +106,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned codePage = kCodePages[in.Byte() % std::size(kCodePages)];
     // C text: up to the first NUL.
     const std::string text(in.UntilNul());
-    const char* s = text.c_str();
 
-    CheckAnalyzer(text, codePage);
+    CheckSplit(text, codePage);
+    CheckRequestObject(text);
 
-    auto utf8 = Encode(
-        "Utf8Encode", [&] { return Vutra::_Utf8EncodeLen(s, codePage); },
-        [&](char* buf) { Vutra::CHttpEncoderA::Utf8Encode(buf, s, codePage); });
+    std::optional<std::string> utf8;
+    try {
+        utf8 = skiv::http::Utf8Encode(text, codePage);
+    } catch (const skiv::http::HttpError&) {
+    }
     if (utf8 && (codePage == 0 || codePage == 65001))
         Check(*utf8 == text, "UTF-8 text changed");
 
-    auto bytewise = Encode(
-        "UrlEncodeA", [&] { return Vutra::_UrlEncodeLenEx(s, 0, codePage); },
-        [&](char* buf) { Vutra::CHttpEncoderA::UrlEncodeA(buf, s, 0, codePage); });
+    const auto bytewise = Encoded(text, false, codePage);
     Check(bool(bytewise), "byte-wise URL encoding failed");
     Check(UrlAlphabet(*bytewise), "byte-wise URL form outside its alphabet", *bytewise);
     Check(UrlDecode(*bytewise) == text, "byte-wise URL form does not decode back");
-    Check(Vutra::_UrlEncodeLen(s) == bytewise->size(), "_UrlEncodeLen disagrees with UrlEncodeA");
 
-    auto viaUtf8 = Encode(
-        "UrlEncodeA(UTF-8)", [&] { return Vutra::_UrlEncodeLenEx(s, 1, codePage); },
-        [&](char* buf) { Vutra::CHttpEncoderA::UrlEncodeA(buf, s, 1, codePage); });
+    const auto viaUtf8 = Encoded(text, true, codePage);
     Check(bool(viaUtf8) == bool(utf8), "UTF-8 URL encoding and UTF-8 encoding fail apart");
     if (viaUtf8) {
         Check(UrlAlphabet(*viaUtf8), "UTF-8 URL form outside its alphabet", *viaUtf8);

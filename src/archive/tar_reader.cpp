@@ -122,31 +122,4 @@ ReadOutcome ArchiveReader::Extract(const TarEntry& entry, const std::string& out
     return ReadOutcome::Ok;
 }
 
-ReadOutcome GetTarInfo(const std::string& archivePath, TarHeader& head) {
-    ArchiveReader reader;
-    if (ReadOutcome r = reader.Open(archivePath); r != ReadOutcome::Ok)
-        return r;
-    head = reader.Header();
-    return ReadOutcome::Ok;
-}
-
-ReadOutcome GetFileInfo(const std::string& archivePath, TarEntry& entry, int index) {
-    ArchiveReader reader;
-    if (ReadOutcome r = reader.Open(archivePath); r != ReadOutcome::Ok)
-        return r;
-    return reader.Entry(index, entry);
-}
-
-ReadOutcome UnTar(const std::string& archivePath, int index, const std::string& outPath) {
-    ArchiveReader reader;
-    TarEntry entry;
-    if (reader.Open(archivePath) != ReadOutcome::Ok)
-        return ReadOutcome::NoArchive;
-    if (reader.Entry(index, entry) != ReadOutcome::Ok)
-        return ReadOutcome::NoArchive;
-    if (!IsSafeEntryPath(entry.folder, entry.fileName))
-        return ReadOutcome::UnsafeName;
-    return reader.Extract(entry, outPath);
-}
-
 }  // namespace skiv

@@ -1,9 +1,7 @@
 #pragma once
-// Reading the archive format: the head, one entry, one entry's bytes.
-//
-// The free functions keep no state between calls; each opens the archive by
-// its path and closes it again. ArchiveReader opens once and reads the table
-// once, for unpacking a whole archive in table order.
+// Reading the archive format: the head, the table of entries, an entry's
+// bytes. ArchiveReader opens once and reads the table once, for unpacking a
+// whole archive in table order.
 //
 // Every length read from an archive is checked against the archive's size:
 // a damaged table is reported, never followed outside the file.
@@ -36,15 +34,6 @@ constexpr ResultCode ToResultCode(ReadOutcome outcome) {
 static_assert(ToResultCode(ReadOutcome::NoArchive) == ResultCode::UnpackNoArchive &&
               ToResultCode(ReadOutcome::UnsafeName) == ResultCode::UnpackUnsafeName);
 
-// NoArchive when the archive cannot be opened. Fewer than 516 bytes read as
-// a head of zeros past what the file holds (a short file has count 0).
-ReadOutcome GetTarInfo(const std::string& archivePath, TarHeader& head);
-// NoArchive when the archive cannot be opened or index is not an entry whose
-// record lies wholly inside the file.
-ReadOutcome GetFileInfo(const std::string& archivePath, TarEntry& entry, int index);
-// Writes the entry's bytes to outPath from its start, truncating it.
-ReadOutcome UnTar(const std::string& archivePath, int index, const std::string& outPath);
-
 // True when folder (native separators) and name stay below the base they are
 // joined to: no absolute folder, no "." or ".." segment, no separator in the
 // name, no empty name.
@@ -52,7 +41,8 @@ bool IsSafeEntryPath(const std::string& folder, const std::string& fileName);
 
 class ArchiveReader {
 public:
-    // NoArchive when the archive cannot be opened.
+    // NoArchive when the archive cannot be opened. Fewer than 516 bytes read
+    // as a head of zeros past what the file holds (a short file has count 0).
     ReadOutcome Open(const std::string& archivePath);
 
     const TarHeader& Header() const { return m_head; }

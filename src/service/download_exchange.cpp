@@ -1,7 +1,7 @@
 #include <memory>
 
-#include "http/form/http_client.h"
-#include "http/form/http_error.h"
+#include "http/form_client.h"
+#include "http/http_error.h"
 #include "platform/crash_point.h"
 #include "platform/fs.h"
 #include "platform/result_codes.h"
@@ -11,7 +11,6 @@ namespace skiv {
 
 ResultCode DownloadExchange(const DownloadRequest& request, LogSink& log,
                             const ProgressFn& progress) {
-    Vutra::CHttpClientT<char> client;
     const std::string folder = request.loadFolder + "Backup/";
     const std::string packagePath = folder + "SkivAddon.ksp";
     if (!fs::EnsureFolder(folder)) {
@@ -23,28 +22,25 @@ ResultCode DownloadExchange(const DownloadRequest& request, LogSink& log,
         log.Write("[DownloadFile]CreateFile Fail:(%d)", fs::LastError());
         return ResultCode::CannotCreatePackage;
     }
-    Vutra::CHttpClientT<char>::ResponsePtr response;
     ResultCode result = ResultCode::Ok;
     try {
-        client.ConfigureInternet("Skiv Addon Download", 0, nullptr, nullptr, 0);
-        client.SetUseUtf8(1);
-        const std::string address = request.downloadUrl + request.memberId + ".cab";
-        response = client.SendGetRequest(address.c_str(), 0);
-        const auto status = response->GetStatus();
+        http::FormClient client("Skiv Addon Download");
+        client.SetUseUtf8(true);
+        const http::ResponsePtr response =
+            client.Get(request.downloadUrl + request.memberId + ".cab");
+        const auto status = response->Status();
         if (status != 200) {
             log.Write("[DownloadFile]DownloadFile Resp Status Error:(%d:%s)",
-                      static_cast<int>(status), response->GetStatusText());
+                      static_cast<int>(status), response->StatusText().c_str());
             result = ResultCode::HttpStatus;
         } else {
             std::vector<unsigned char> buf(8192);
             double total = 0;
             for (;;) {
                 std::fill(buf.begin(), buf.end(), 0);
-                auto n = response->ReadContent(buf.data(), static_cast<std::uint32_t>(buf.size()));
-                if (n == 0) {
-                    client.AbortPostContext();
+                auto n = response->Read(buf.data(), static_cast<std::uint32_t>(buf.size()));
+                if (n == 0)
                     break;
-                }
                 if (!file->WriteAll(buf.data(), n)) {
                     log.Write("[DownloadFile]WriteFile Fail:(%d)", fs::LastError());
                     result = ResultCode::PackageWriteFailed;
@@ -63,9 +59,8 @@ ResultCode DownloadExchange(const DownloadRequest& request, LogSink& log,
                 result = ResultCode::PackageWriteFailed;
             }
         }
-    } catch (const Vutra::httpclientexceptionA& e) {
-        log.Write("[DownloadFile]DownloadFile Exception:(%s)", e.errmsg());
-        client.AbortPostContext();
+    } catch (const http::HttpError& e) {
+        log.Write("[DownloadFile]DownloadFile Exception:(%s)", e.what());
         result = ResultCode::HttpException;
     }
     return result;

@@ -1,47 +1,50 @@
-#include "http/simple/w3c_client.h"
+#include "http/simple_client.h"
 #include "platform/result_codes.h"
 #include "service/exchanges.h"
-#include "service/reply_buffer.h"
 
 namespace skiv {
 
+// Replies are short tag texts; a longer one is refused rather than grown
+// without bound.
+constexpr std::size_t kMaxLoginReply = 4 * 1024 * 1024;
+
 ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
                          const std::string& password, LoginFields out, LogSink& log) {
-    W3CClient client;
-    if (!client.Connect((baseUrl + "/").c_str(), nullptr, nullptr, "Mozilla/4.0 (compatible; )")) {
+    http::SimpleClient client;
+    if (!client.Connect(baseUrl + "/", "Mozilla/4.0 (compatible; )")) {
         log.Write("[Login]W3CClient Connect Fail");
         client.Close();
         return ResultCode::LoginConnect;
     }
-    client.AddPostArgument("avsMemberID", memberId.c_str());
-    client.AddPostArgument("avsPassword", password.c_str());
-    if (!client.Request("/skivaddon/actskivaddonlogin.aspx", W3CClient::Post, nullptr)) {
+    client.AddField("avsMemberID", memberId);
+    client.AddField("avsPassword", password);
+    if (!client.PostForm("/skivaddon/actskivaddonlogin.aspx")) {
         log.Write("[Login]W3CClient Request Fail");
         client.Close();
         return ResultCode::LoginRequest;
     }
-    ReplyBuffer reply;
-    char chunk[8192];
+    std::string reply;
+    unsigned char chunk[8192];
     for (;;) {
-        std::fill(std::begin(chunk), std::end(chunk), '\0');
-        std::size_t n = client.Response(reinterpret_cast<unsigned char*>(chunk), sizeof chunk);
+        const std::size_t n = client.Read(chunk, sizeof chunk);
         if (n == 0)
             break;
-        if (!reply.Append(chunk, n)) {
+        if (n > kMaxLoginReply - reply.size()) {
             log.Write("[Login]Mem Alloc Fail");
             client.Close();
             return ResultCode::AllocFailed;
         }
+        reply.append(reinterpret_cast<const char*>(chunk), n);
     }
     // A read that failed is not the end of the reply: a cut reply must not be
     // judged as if it were whole.
-    const bool readFailed = client.ResponseFailed();
+    const bool readFailed = client.ReadFailed();
     client.Close();
     if (readFailed) {
         log.Write("[Login]W3CClient Response Fail");
         return ResultCode::LoginResponse;
     }
-    ResultCode r = ValidateLoginResponse(reply.Text(), out, log);
+    ResultCode r = ValidateLoginResponse(reply.empty() ? nullptr : reply.c_str(), out, log);
     if (r != ResultCode::Ok)
         log.Write("[Login]ValidateLoginResponse Fail:(%d)", Number(r));
     return r;

@@ -1,72 +1,62 @@
 #include <memory>
+#include <string>
 
-#include "http/form/http_client.h"
-#include "http/form/http_error.h"
+#include "http/form_client.h"
+#include "http/http_error.h"
 #include "platform/crash_point.h"
 #include "platform/result_codes.h"
 #include "service/exchanges.h"
-#include "service/reply_buffer.h"
 
 namespace skiv {
 
+// Replies are short tag texts; a longer one is refused rather than grown
+// without bound.
+constexpr std::size_t kMaxUploadReply = 4 * 1024 * 1024;
+
 ResultCode UploadExchange(const UploadRequest& request, LogSink& log, const ProgressFn& progress) {
-    Vutra::CHttpClientT<char> client;
-    Vutra::CHttpPostStatT<char> stat;
-    Vutra::CHttpClientT<char>::ResponsePtr response;
-    ResultCode result = ResultCode::Ok;
     try {
-        client.ConfigureInternet("Skiv Addon Upload", 0, nullptr, nullptr, 0);
-        char type[16];
-        std::snprintf(type, sizeof type, "%d", request.fileType);
-        client.AddParam("avsMemberID", request.memberId.c_str(), 0);
-        client.AddParam("avsMemberKey", request.memberKey.c_str(), 0);
-        client.AddParam("aviFileType", type, 0);
-        client.AddParam("avoFileName", request.packagePath.c_str(), Vutra::ParamFile);
-        client.OpenUpload(request.uploadUrl.c_str(), 0);
+        http::FormClient client("Skiv Addon Upload");
+        client.AddParam("avsMemberID", request.memberId);
+        client.AddParam("avsMemberKey", request.memberKey);
+        client.AddParam("aviFileType", std::to_string(request.fileType));
+        client.AddFile("avoFileName", request.packagePath);
+        client.OpenUpload(request.uploadUrl);
+        http::ResponsePtr response;
         while (!response) {
-            client.GetPostStat(stat);
-            if (stat.CurrParamIsFile()) {
-                const double total = stat.CurrParamTotalByte();
+            const http::UploadProgress stat = client.Progress();
+            if (stat.currentIsFile) {
+                const double total = stat.currentBytes;
                 const int p =
-                    total > 0 ? static_cast<int>(stat.CurrParamPostedByte() / total * 100.0 + 10.0)
-                              : 10;
+                    total > 0 ? static_cast<int>(stat.currentSent / total * 100.0 + 10.0) : 10;
                 progress(p <= 10 ? 10 : (p >= 90 ? 90 : p));
             }
-            response = client.ProceedContext(1024);
+            response = client.Proceed(1024);
             CrashPoint("upload.chunk");
         }
-        const auto status = response->GetStatus();
+        const auto status = response->Status();
         if (status != 200) {
             log.Write("[UploadFile]UploadFile Resp Status Error:(%d:%s)", static_cast<int>(status),
-                      response->GetStatusText());
-            result = ResultCode::HttpStatus;
-        } else {
-            ReplyBuffer reply;
-            unsigned char chunk[8192];
-            for (;;) {
-                std::fill(std::begin(chunk), std::end(chunk), 0);
-                auto n = response->ReadContent(chunk, sizeof chunk);
-                if (n == 0)
-                    break;
-                if (!reply.Append(reinterpret_cast<const char*>(chunk), n)) {
-                    log.Write("[UploadFile]Mem Alloc Fail");
-                    result = ResultCode::AllocFailed;
-                    break;
-                }
-            }
-            if (result == ResultCode::Ok) {
-                client.AbortPostContext();
-                result = ValidateUploadResponse(reply.Text(), log);
-                if (result != ResultCode::Ok)
-                    log.Write("[UploadFile]ValidateUploadResponse Fail:(%d)", Number(result));
-            }
+                      response->StatusText().c_str());
+            return ResultCode::HttpStatus;
         }
-    } catch (const Vutra::httpclientexceptionA& e) {
-        log.Write("[UploadFile]UploadFile Exception:(%s)", e.errmsg());
-        client.AbortPostContext();
-        result = ResultCode::HttpException;
+        std::string reply;
+        unsigned char chunk[8192];
+        while (const auto n = response->Read(chunk, sizeof chunk)) {
+            if (n > kMaxUploadReply - reply.size()) {
+                log.Write("[UploadFile]Mem Alloc Fail");
+                return ResultCode::AllocFailed;
+            }
+            reply.append(reinterpret_cast<const char*>(chunk), n);
+        }
+        const ResultCode result =
+            ValidateUploadResponse(reply.empty() ? nullptr : reply.c_str(), log);
+        if (result != ResultCode::Ok)
+            log.Write("[UploadFile]ValidateUploadResponse Fail:(%d)", Number(result));
+        return result;
+    } catch (const http::HttpError& e) {
+        log.Write("[UploadFile]UploadFile Exception:(%s)", e.what());
+        return ResultCode::HttpException;
     }
-    return result;
 }
 
 }  // namespace skiv

@@ -156,35 +156,37 @@ protected:
 };
 
 TEST_F(TarReaderTest, ReadsBackWhatWasWritten) {
-    TarHeader head;
-    ASSERT_EQ(GetTarInfo(archive, head), ReadOutcome::Ok);
-    EXPECT_EQ(head.count, 2);
-    TarEntry e;
-    ASSERT_EQ(GetFileInfo(archive, e, 0), ReadOutcome::Ok);
-    EXPECT_EQ(e.fileName, "one");
-    EXPECT_EQ(e.folder, "Interface/A/B/");  // native separators again
-    EXPECT_EQ(e.dataOffset, 516 + 2 * 780);
-    ASSERT_EQ(GetFileInfo(archive, e, 1), ReadOutcome::Ok);
-    EXPECT_EQ(e.dataSize, 300000);
-    ASSERT_EQ(UnTar(archive, 1, dir / "out"), ReadOutcome::Ok);
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(archive), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Header().count, 2);
+    TarEntry one, two;
+    ASSERT_EQ(reader.Entry(0, one), ReadOutcome::Ok);
+    EXPECT_EQ(one.fileName, "one");
+    EXPECT_EQ(one.folder, "Interface/A/B/");  // native separators again
+    EXPECT_EQ(one.dataOffset, 516 + 2 * 780);
+    ASSERT_EQ(reader.Entry(1, two), ReadOutcome::Ok);
+    EXPECT_EQ(two.dataSize, 300000);
+    ASSERT_EQ(reader.Extract(two, dir / "out"), ReadOutcome::Ok);
     EXPECT_EQ(ReadFile(dir / "out"), ReadFile(dir / "src/two"));
     // An existing longer file is replaced, not overlaid.
     WriteFile(dir / "out1", std::string(50, 'q'));
-    ASSERT_EQ(UnTar(archive, 0, dir / "out1"), ReadOutcome::Ok);
+    ASSERT_EQ(reader.Extract(one, dir / "out1"), ReadOutcome::Ok);
     EXPECT_EQ(ReadFile(dir / "out1"), "first file");
 }
 
 TEST_F(TarReaderTest, ReportsMissingAndShortArchives) {
-    TarHeader head;
-    EXPECT_EQ(GetTarInfo(dir / "nope.kso", head), ReadOutcome::NoArchive);
+    ArchiveReader reader;
+    EXPECT_EQ(reader.Open(dir / "nope.kso"), ReadOutcome::NoArchive);
     WriteFile(dir / "short", std::string(100, 'x'));
-    ASSERT_EQ(GetTarInfo(dir / "short", head), ReadOutcome::Ok);
-    EXPECT_EQ(head.count, 0);  // the rest of the head reads as zeros
+    ASSERT_EQ(reader.Open(dir / "short"), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Header().count, 0);  // the rest of the head reads as zeros
     TarEntry e;
-    EXPECT_EQ(GetFileInfo(dir / "short", e, 0), ReadOutcome::NoArchive);
-    EXPECT_EQ(GetFileInfo(archive, e, 2), ReadOutcome::NoArchive);
-    EXPECT_EQ(GetFileInfo(archive, e, -1), ReadOutcome::NoArchive);
-    EXPECT_EQ(UnTar(archive, 0, dir / "no/such/folder/out"), ReadOutcome::NoOutput);
+    EXPECT_EQ(reader.Entry(0, e), ReadOutcome::NoArchive);
+    ASSERT_EQ(reader.Open(archive), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Entry(2, e), ReadOutcome::NoArchive);
+    EXPECT_EQ(reader.Entry(-1, e), ReadOutcome::NoArchive);
+    ASSERT_EQ(reader.Entry(0, e), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Extract(e, dir / "no/such/folder/out"), ReadOutcome::NoOutput);
 }
 
 TEST_F(TarReaderTest, DamagedTableIsNeverFollowedOutsideTheFile) {
@@ -206,11 +208,15 @@ TEST_F(TarReaderTest, DamagedTableIsNeverFollowedOutsideTheFile) {
     std::string c = ReadFile(archive);
     c[516 + 780 + 7] = '\x01';  // second entry's size grows by 16 MiB
     WriteFile(dir / "size.kso", c);
-    EXPECT_EQ(UnTar(dir / "size.kso", 1, dir / "o"), ReadOutcome::CannotCopy);
+    ASSERT_EQ(reader.Open(dir / "size.kso"), ReadOutcome::Ok);
+    ASSERT_EQ(reader.Entry(1, e), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Extract(e, dir / "o"), ReadOutcome::CannotCopy);
     std::string d = ReadFile(archive);
     d[516 + 3] = '\xff';  // negative offset
     WriteFile(dir / "neg.kso", d);
-    EXPECT_EQ(UnTar(dir / "neg.kso", 0, dir / "o"), ReadOutcome::CannotCopy);
+    ASSERT_EQ(reader.Open(dir / "neg.kso"), ReadOutcome::Ok);
+    ASSERT_EQ(reader.Entry(0, e), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Extract(e, dir / "o"), ReadOutcome::CannotCopy);
 }
 
 TEST(TarReader, EntryPathsMustStayBelowTheBase) {

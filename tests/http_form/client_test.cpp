@@ -1,132 +1,53 @@
-// CHttpClientT without a server: GET URL building, argument checks and
-// failures that are decided before anything reaches the network.
+// The form client's own rules: parameter order, what it refuses before
+// anything reaches the network, and its boundary.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <random>
+#include <unistd.h>
+
+#include <set>
 #include <string>
-#include <vector>
 
-#include "http/form/http_client.h"
+#include "http/form_client.h"
+#include "http/http_error.h"
+#include "support/temp_dir.h"
+#include "support/wire_server.h"
 
-namespace Vutra {
+namespace skiv::http {
 namespace {
 
-using Client = CHttpClientT<char>;
+using skiv::test::WireServer;
 
-std::string GetUrl(const Client& c, const char* url) {
-    std::vector<char> buf(c._MakeGetUrlLen(url) + 1, 'Z');
-    c.MakeGetUrl(buf.data(), url);
-    EXPECT_EQ(std::strlen(buf.data()), buf.size() - 1) << (url ? url : "(null)");
-    return buf.data();
-}
-
-TEST(ClientGetUrl, AppendsParametersInMapOrder) {
-    Client c;
-    EXPECT_EQ(GetUrl(c, "http://h/p?x=1#f"), "http://h/p?x=1#f");  // no parameters: unchanged
-    EXPECT_EQ(GetUrl(c, nullptr), "");
-    c.AddParam("b", "x y");
-    c.AddParam("a", "1");
-    EXPECT_EQ(GetUrl(c, "http://h/p?x=1#f"), "http://h/p?x=1&a=1&b=x+y#f");
-    EXPECT_EQ(GetUrl(c, "http://h/p"), "http://h/p?a=1&b=x+y");
-    EXPECT_EQ(GetUrl(c, "http://h#f"), "http://h/?a=1&b=x+y#f");
-    EXPECT_EQ(GetUrl(c, "http://h:81"), "http://h:81/?a=1&b=x+y");
-    EXPECT_EQ(GetUrl(c, nullptr), "a=1&b=x+y");
-
-    Client one;
-    one.AddParam("a", "1");
-    EXPECT_EQ(GetUrl(one, "http://h"), "http://h/?a=1");
-    EXPECT_EQ(GetUrl(one, "http://h#f"), "http://h/?a=1#f");
-}
-
-TEST(ClientGetUrl, RawBitsAndNullValues) {
-    Client c;
-    c.AddParam("n&m", "v&w", ParamRawName);
-    c.AddParam("o&p", "%41", ParamRawValue);
-    c.AddParam("q", nullptr);
-    EXPECT_EQ(GetUrl(c, "http://h/"), "http://h/?n&m=v%26w&o%26p=%41&q=");
-}
-
-TEST(ClientGetUrl, Utf8SettingEncodesCharactersAsUtf8) {
-    Client c;
-    c.AddParam("k", "\xED\x95\x9C");
-    EXPECT_EQ(GetUrl(c, "http://h/"), "http://h/?k=%ED%95%9C");
-    EXPECT_EQ(c.SetUseUtf8(1), 0);
-    EXPECT_EQ(GetUrl(c, "http://h/"), "http://h/?k=%ED%95%9C");  // system code page is UTF-8
-    EXPECT_EQ(c.SetUseUtf8(0), 1);
-}
-
-// The GET buffer is allocated from _MakeGetUrlLen: the two must agree for
-// any URL and parameter set, or MakeGetUrl writes past the block.
-TEST(ClientGetUrl, LengthAgreesWithOutputForRandomInputs) {
-    std::mt19937 gen(99);
-    const char* urls[] = {
-        nullptr, "",           "http://h",   "http://h/", "https://h:8443/a/b?c=d#e",
-        "h/p",   "http://h#f", "http://h?q", "//x",       "http://\xED\x95\x9C/\xC3\xA9"};
-    const char* pieces[] = {"a", " ", "&", "=", "%", "\xED\x95\x9C", "Z9", "-_.", "?", "#", "/"};
-    for (int round = 0; round < 2000; ++round) {
-        Client c;
-        c.SetUseUtf8(round % 2);
-        const int params = static_cast<int>(gen() % 5);
-        for (int i = 0; i < params; ++i) {
-            std::string name;
-            std::string value;
-            for (int k = static_cast<int>(gen() % 4); k > 0; --k)
-                name += pieces[gen() % 11];
-            for (int k = static_cast<int>(gen() % 5); k > 0; --k)
-                value += pieces[gen() % 11];
-            c.AddParam(name.c_str(), gen() % 7 ? value.c_str() : nullptr, gen() % 8);
-        }
-        const char* url = urls[gen() % 10];
-        std::vector<char> buf(c._MakeGetUrlLen(url) + 16, '\x7F');
-        c.MakeGetUrl(buf.data(), url);
-        ASSERT_EQ(std::strlen(buf.data()), c._MakeGetUrlLen(url)) << "round " << round;
-        ASSERT_EQ(buf[c._MakeGetUrlLen(url) + 1], '\x7F');
-    }
-}
-
-TEST(Client, ArgumentChecks) {
-    Client c;
+// The code of the HttpError f throws; -1 when it throws none.
+template <typename F>
+int CodeOf(F f) {
     try {
-        c.MakeGetUrl(nullptr, "http://h");
-        FAIL();
-    } catch (const httpclientexceptionA& e) {
-        EXPECT_STREQ(e.errmsg(), "CHttpClientT::MakeGetUrl: szBuff can not be NULL.");
-        EXPECT_EQ(e.ErrorCode(), 0);
+        f();
+    } catch (const HttpError& e) {
+        return static_cast<int>(e.code());
     }
-    try {
-        c.AddParam(nullptr, "v");
-        FAIL();
-    } catch (const httpclientexceptionA& e) {
-        EXPECT_STREQ(e.errmsg(), "CHttpClientMapT::Add: szName can not be NULL.");
-    }
-    // Without an open context any budget fails with 104.
-    for (unsigned budget : {0u, 1024u}) {
-        try {
-            c.ProceedContext(budget);
-            FAIL();
-        } catch (const httpclientexceptionA& e) {
-            EXPECT_EQ(e.ErrorCode(), 104);
-            EXPECT_STREQ(e.errmsg(), "The post context is not started yet.");
-        }
-    }
-    EXPECT_EQ(c.AbortPostContext(), 0);
-    CHttpPostStatT<char> stat;
-    c.GetPostStat(stat);
-    EXPECT_FALSE(stat.IsActive());
+    return -1;
 }
 
-TEST(Client, BoundaryAndContentType) {
-    Client a;
-    Client b;
-    EXPECT_EQ(std::strlen(a.GetBoundary()), 43u);
-    EXPECT_STRNE(a.GetBoundary(), b.GetBoundary());
-    EXPECT_EQ(std::string(a.GetUploadContentType()),
-              std::string("multipart/form-data; boundary=") + a.GetBoundary());
+TEST(FormClient, ParametersGoOutByNameIgnoringCaseEqualNamesInArrivalOrder) {
+    WireServer server;
+    server.Push({.reply = WireServer::Reply(200, "OK", "")});
+    FormClient client;
+    client.AddParam("name", "older");
+    client.AddParam("b", "x");
+    client.AddParam("Name", "newer");
+    client.AddParam("NAME");
+    client.AddParam("~", "t");  // after every letter
+    client.AddParam("_", "u");  // 0x5F: before the letters, which compare as lower case
+    client.Get(server.Url("/q"));
+    EXPECT_EQ(server.WaitRequest(0).rfind(
+                  "GET /q?%5F=u&b=x&name=older&Name=newer&NAME=&%7E=t HTTP/1.1\r\n", 0),
+              0u)
+        << server.WaitRequest(0);
 }
 
-// Port and host problems are found before any connection is attempted.
-TEST(Client, BadPortsAndMissingHostsAreRefused) {
+// Port and host problems, and a file too large for the 32-bit body length,
+// are found before any connection is attempted, and nothing stays open.
+TEST(FormClient, BadUrlsAndOversizedFilesAreRefusedUpFront) {
     struct Case {
         const char* url;
         int code;
@@ -135,22 +56,44 @@ TEST(Client, BadPortsAndMissingHostsAreRefused) {
                    Case{"http://127.0.0.1:65536/", 107}, Case{"http://127.0.0.1:+80/", 107},
                    Case{"http://127.0.0.1:1:2/", 107}, Case{"http://:80/", 103},
                    Case{"http:///p", 103}, Case{"", 103}}) {
-        for (bool upload : {false, true}) {
-            Client c;
-            try {
-                if (upload) {
-                    c.OpenUpload(k.url);
-                } else {
-                    c.SendGetRequest(k.url);
-                }
-                ADD_FAILURE() << k.url;
-            } catch (const httpclientexceptionA& e) {
-                EXPECT_EQ(e.ErrorCode(), k.code) << k.url;
-            }
-            EXPECT_EQ(c.AbortPostContext(), 0) << "no context may stay open";
-        }
+        FormClient client;
+        EXPECT_EQ(CodeOf([&] { client.Get(k.url); }), k.code) << k.url;
+        EXPECT_EQ(CodeOf([&] { client.OpenUpload(k.url); }), k.code) << k.url;
+        EXPECT_FALSE(client.AbortUpload()) << "no upload may stay open";
     }
+    skiv::test::TempDir dir;
+    const std::string big = dir / "big.bin";
+    skiv::test::WriteFile(big, "");
+    ASSERT_EQ(::truncate(big.c_str(), 0x100000000LL), 0);  // sparse: 4 GiB of nothing
+    FormClient client;
+    client.AddFile("f", big);
+    EXPECT_EQ(CodeOf([&] { client.OpenUpload("http://127.0.0.1:1/"); }), 112);
+    EXPECT_FALSE(client.Progress().active);
+    // Without an open upload any budget fails with 104.
+    EXPECT_EQ(CodeOf([&] { client.Proceed(0); }), 104);
+    EXPECT_EQ(CodeOf([&] { client.Proceed(1024); }), 104);
+}
+
+// "----VUTRA-" + 32 lower-case hex digits of a version-4 GUID + "-".
+bool IsBoundary(const std::string& b) {
+    if (b.size() != 43 || b.rfind("----VUTRA-", 0) != 0 || b.back() != '-')
+        return false;
+    const std::string hex = b.substr(10, 32);
+    if (hex.find_first_not_of("0123456789abcdef") != std::string::npos)
+        return false;
+    return hex[12] == '4' && std::string("89ab").find(hex[16]) != std::string::npos;
+}
+
+TEST(FormClient, FreshBoundaryEachTimeInTheFixedFormat) {
+    std::set<std::string> seen;
+    for (int i = 0; i < 50; ++i) {
+        FormClient client;
+        ASSERT_TRUE(IsBoundary(client.Boundary())) << client.Boundary();
+        seen.insert(client.Boundary());
+    }
+    EXPECT_EQ(seen.size(), 50u);
+    EXPECT_FALSE(IsBoundary("----VUTRA-FB3B405B7EAE495aB0C0295C54D4E096-"));  // the check bites
 }
 
 }  // namespace
-}  // namespace Vutra
+}  // namespace skiv::http

@@ -8,27 +8,28 @@
 #include <string>
 #include <vector>
 
-#include "http/form/http_client.h"
+#include "http/form_client.h"
+#include "http/http_error.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/wire_server.h"
 
-namespace Vutra {
+namespace skiv::http {
 namespace {
 
 using skiv::test::WireServer;
-using Client = CHttpClientT<char>;
-using Stat = CHttpPostStatT<char>;
+using Client = FormClient;
+using Stat = UploadProgress;
 
 std::string HostLine(const WireServer& server) {
     return "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
 }
 
-std::string ReadAll(Client::Response& response, int* reads = nullptr) {
+std::string ReadAll(Response& response, int* reads = nullptr) {
     std::string body;
     unsigned char buf[8192];
     for (;;) {
-        const DWORD n = response.ReadContent(buf, sizeof buf);
+        const std::uint32_t n = response.Read(buf, sizeof buf);
         if (n == 0)
             break;
         if (reads)
@@ -43,19 +44,18 @@ TEST(FormWire, DownloadReadsAMultiMegabyteBodyInPieces) {
     const std::string package = skiv::test::RandomBytes(3 * 1024 * 1024 + 123, 5);
     server.Push({.reply = WireServer::Reply(200, "OK", package)});
 
-    Client client;
-    client.ConfigureInternet("Skiv Addon Download", 0, nullptr, nullptr, 0);
-    client.SetUseUtf8(1);
-    Client::ResponsePtr response = client.SendGetRequest(server.Url("/dl/abc.cab").c_str());
+    Client client("Skiv Addon Download");
+    client.SetUseUtf8(true);
+    ResponsePtr response = client.Get(server.Url("/dl/abc.cab"));
     ASSERT_NE(response, nullptr);
-    EXPECT_EQ(response->GetStatus(), 200u);
-    EXPECT_STREQ(response->GetStatusText(), "OK");
+    EXPECT_EQ(response->Status(), 200u);
+    EXPECT_EQ(response->StatusText(), "OK");
     int reads = 0;
     const std::string body = ReadAll(*response, &reads);
     EXPECT_EQ(body.size(), package.size());
     EXPECT_TRUE(body == package);
     EXPECT_GE(reads, static_cast<int>(package.size() / 8192));
-    EXPECT_EQ(client.AbortPostContext(), 0);
+    EXPECT_FALSE(client.AbortUpload());
 
     const std::string head = WireServer::HeadOf(server.WaitRequest(0));
     EXPECT_EQ(head.rfind("GET /dl/abc.cab HTTP/1.1\r\n" + HostLine(server) +
@@ -76,9 +76,9 @@ TEST(FormWire, GetStatusTextAndQueryBuilding) {
         Client client;
         client.AddParam("b", "x y");
         client.AddParam("A", "1&2");
-        auto response = client.SendGetRequest(server.Url("/p?x=1").c_str(), 1);
-        EXPECT_EQ(response->GetStatus(), 404u);
-        EXPECT_STREQ(response->GetStatusText(), "Not Found");
+        auto response = client.Get(server.Url("/p?x=1"), true);
+        EXPECT_EQ(response->Status(), 404u);
+        EXPECT_EQ(response->StatusText(), "Not Found");
         EXPECT_EQ(ReadAll(*response), "gone");
         const std::string head = WireServer::HeadOf(server.WaitRequest(0));
         EXPECT_EQ(head.rfind("GET /p?x=1&A=1%262&b=x+y HTTP/1.1\r\n", 0), 0u) << head;
@@ -90,8 +90,8 @@ TEST(FormWire, GetStatusTextAndQueryBuilding) {
         // No path: the object is "/"; a query with no path gets "/" in front.
         Client client;
         const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
-        client.SendGetRequest(base.c_str());
-        client.SendGetRequest((base + "?q=1").c_str());
+        client.Get(base);
+        client.Get(base + "?q=1");
         EXPECT_EQ(server.WaitRequest(1).rfind("GET / HTTP/1.1\r\n", 0), 0u);
         EXPECT_EQ(server.WaitRequest(2).rfind("GET /?q=1 HTTP/1.1\r\n", 0), 0u);
     }
@@ -106,15 +106,15 @@ TEST(FormWire, UnreachableServerFailsWithTheSendCodeAndLeavesTheClientUsable) {
     }
     Client client;
     try {
-        client.SendGetRequest(url.c_str());
+        client.Get(url);
         FAIL();
-    } catch (const httpclientexceptionA& e) {
-        EXPECT_EQ(e.ErrorCode(), 406);
-        EXPECT_NE(e.SystemLastError(), 0u);
+    } catch (const HttpError& e) {
+        EXPECT_EQ(static_cast<int>(e.code()), 406);
+        EXPECT_NE(e.systemError(), 0u);
     }
     WireServer server;
     server.Push({.reply = WireServer::Reply(200, "OK", "again")});
-    EXPECT_EQ(ReadAll(*client.SendGetRequest(server.Url("/y").c_str())), "again");
+    EXPECT_EQ(ReadAll(*client.Get(server.Url("/y"))), "again");
 }
 
 // Expected multipart body, built independently of the client.
@@ -151,11 +151,11 @@ std::string ExpectedBody(const std::string& b, const std::vector<Part>& parts) {
     return body + "--" + b + "--\r\n";
 }
 
-// Drives ProceedContext with a budget until the response comes; counts the
+// Drives Proceed with a budget until the response comes; counts the
 // calls that returned nothing.
-Client::ResponsePtr Drive(Client& client, DWORD budget, int* calls) {
+ResponsePtr Drive(Client& client, std::uint32_t budget, int* calls) {
     for (int guard = 0; guard < 1000000; ++guard) {
-        Client::ResponsePtr r = client.ProceedContext(budget);
+        ResponsePtr r = client.Proceed(budget);
         if (r)
             return r;
         ++*calls;
@@ -165,7 +165,7 @@ Client::ResponsePtr Drive(Client& client, DWORD budget, int* calls) {
 }
 
 std::string ContentTypeLine(const Client& c) {
-    return std::string("Content-Type: multipart/form-data; boundary=") + c.GetBoundary() + "\r\n";
+    return std::string("Content-Type: multipart/form-data; boundary=") + c.Boundary() + "\r\n";
 }
 
 TEST(FormWire, TwoValuesAreSentInNameOrderWithTheComputedLength) {
@@ -174,10 +174,9 @@ TEST(FormWire, TwoValuesAreSentInNameOrderWithTheComputedLength) {
     Client client;
     client.AddParam("b", "2");
     client.AddParam("A", "1");
-    client.OpenUpload(server.Url("/up").c_str());
-    Stat stat;
-    client.GetPostStat(stat);
-    EXPECT_EQ(stat.ActualTotalByte(), 237u);
+    client.OpenUpload(server.Url("/up"));
+    Stat stat = client.Progress();
+    EXPECT_EQ(stat.bodyBytes, 237u);
     int calls = 0;
     auto response = Drive(client, 1024, &calls);
     EXPECT_EQ(calls, 5);  // header A, data A, header b, data b, trailer
@@ -189,23 +188,22 @@ TEST(FormWire, TwoValuesAreSentInNameOrderWithTheComputedLength) {
     EXPECT_NE(head.find(ContentTypeLine(client)), std::string::npos) << head;
     EXPECT_NE(head.find("Content-Length: 237\r\n"), std::string::npos) << head;
     EXPECT_EQ(WireServer::BodyOf(request),
-              ExpectedBody(client.GetBoundary(), {Value("A", "1"), Value("b", "2")}));
+              ExpectedBody(client.Boundary(), {Value("A", "1"), Value("b", "2")}));
 }
 
 TEST(FormWire, NoParametersSendsTheEmptyBody) {
     WireServer server;
     server.Push({.reply = WireServer::Reply(200, "OK", "")});
     Client client;
-    client.OpenUpload(server.Url("/up").c_str());
-    Stat stat;
-    client.GetPostStat(stat);
-    EXPECT_EQ(stat.ActualTotalByte(), 43u + 8u);
-    EXPECT_EQ(stat.TotalCount(), 0u);
+    client.OpenUpload(server.Url("/up"));
+    Stat stat = client.Progress();
+    EXPECT_EQ(stat.bodyBytes, 43u + 8u);
+    EXPECT_EQ(stat.paramCount, 0u);
     int calls = 0;
     auto response = Drive(client, 1024, &calls);
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(response->GetStatus(), 200u);
-    EXPECT_EQ(WireServer::BodyOf(server.WaitRequest(0)), ExpectedBody(client.GetBoundary(), {}));
+    EXPECT_EQ(response->Status(), 200u);
+    EXPECT_EQ(WireServer::BodyOf(server.WaitRequest(0)), ExpectedBody(client.Boundary(), {}));
 }
 
 class UploadTest : public ::testing::Test {
@@ -226,69 +224,66 @@ TEST_F(UploadTest, PackageUploadIsByteExactWithProgressAndCallSequence) {
     const std::string path = File("Backup/SkivAddon.ksp", package);
     m_server.Push({.reply = WireServer::Reply(200, "OK", "<error>0</error>")});
 
-    Client client;
-    client.ConfigureInternet("Skiv Addon Upload", 0, nullptr, nullptr, 0);
+    Client client("Skiv Addon Upload");
     client.AddParam("avsMemberID", "member01");
     client.AddParam("avsMemberKey", "k3y");
     client.AddParam("aviFileType", "2");
-    client.AddParam("avoFileName", path.c_str(), ParamFile);
-    client.OpenUpload(m_server.Url("/skivaddon/upload.aspx").c_str());
+    client.AddFile("avoFileName", path);
+    client.OpenUpload(m_server.Url("/skivaddon/upload.aspx"));
 
     const std::string mime = "application/octet-stream";
-    Stat stat;
-    client.GetPostStat(stat);  // the preview: first parameter already current
-    const DWORD declared = 492 + path.size() + mime.size() + package.size() + 8 + 3;
-    EXPECT_EQ(stat.ActualTotalByte(), declared);
-    EXPECT_EQ(stat.TotalByte(), 1 + package.size() + 8 + 3);
-    EXPECT_EQ(stat.TotalCount(), 4u);
-    EXPECT_EQ(stat.FileCount(), 1u);
-    EXPECT_EQ(stat.PostedCount(), 1u);
-    EXPECT_STREQ(stat.CurrParamName(), "aviFileType");
-    EXPECT_FALSE(stat.CurrParamIsFile());
-    EXPECT_EQ(stat.CurrParamTotalByte(), 1u);
+    Stat stat = client.Progress();  // the preview: first parameter already current
+    const std::uint32_t declared = 492 + path.size() + mime.size() + package.size() + 8 + 3;
+    EXPECT_EQ(stat.bodyBytes, declared);
+    EXPECT_EQ(stat.dataBytes, 1 + package.size() + 8 + 3);
+    EXPECT_EQ(stat.paramCount, 4u);
+    EXPECT_EQ(stat.fileCount, 1u);
+    EXPECT_EQ(stat.paramsStarted, 1u);
+    EXPECT_EQ(stat.currentName, "aviFileType");
+    EXPECT_FALSE(stat.currentIsFile);
+    EXPECT_EQ(stat.currentBytes, 1u);
 
     // While a context is open the parameters and the UTF-8 setting are fixed.
     try {
         client.AddParam("late", "x");
         FAIL();
-    } catch (const httpclientexceptionA& e) {
-        EXPECT_EQ(e.ErrorCode(), 0);
-        EXPECT_STREQ(e.errmsg(),
+    } catch (const HttpError& e) {
+        EXPECT_EQ(static_cast<int>(e.code()), 0);
+        EXPECT_STREQ(e.what(),
                      "CHttpClientT::AddParam: It is not allowed to call this method if the POST "
                      "context is active.");
     }
     try {
-        client.SetUseUtf8(1);
+        client.SetUseUtf8(true);
         FAIL();
-    } catch (const httpclientexceptionA& e) {
-        EXPECT_STREQ(e.errmsg(),
+    } catch (const HttpError& e) {
+        EXPECT_STREQ(e.what(),
                      "CHttpClientT::SetUseUtf8: It is not allowed to call this method if the "
                      "POST context is active.");
     }
-    EXPECT_FALSE(client.GetUseUtf8());
+    EXPECT_FALSE(client.UseUtf8());
     // A zero budget is refused and changes nothing.
     try {
-        client.ProceedContext(0);
+        client.Proceed(0);
         FAIL();
-    } catch (const httpclientexceptionA& e) {
-        EXPECT_EQ(e.ErrorCode(), 0);
-        EXPECT_STREQ(e.errmsg(), "CHttpClientT::_ProceedUploadContext: nDesired can not be zero.");
+    } catch (const HttpError& e) {
+        EXPECT_EQ(static_cast<int>(e.code()), 0);
+        EXPECT_STREQ(e.what(), "CHttpClientT::_ProceedUploadContext: nDesired can not be zero.");
     }
 
     std::vector<std::string> steps;  // what each step left as current
-    std::vector<DWORD> filePosted;
-    Client::ResponsePtr response;
+    std::vector<std::uint32_t> filePosted;
+    ResponsePtr response;
     while (!response) {
-        client.GetPostStat(stat);
-        if (stat.CurrParamIsFile()) {
-            EXPECT_EQ(stat.CurrParamTotalByte(), package.size());
-            filePosted.push_back(stat.CurrParamPostedByte());
+        stat = client.Progress();
+        if (stat.currentIsFile) {
+            EXPECT_EQ(stat.currentBytes, package.size());
+            filePosted.push_back(stat.currentSent);
         }
-        response = client.ProceedContext(1024);
+        response = client.Proceed(1024);
         if (!response) {
-            client.GetPostStat(stat);
-            steps.push_back(std::string(stat.CurrParamName()) + ":" +
-                            std::to_string(stat.CurrParamPostedByte()));
+            stat = client.Progress();
+            steps.push_back(stat.currentName + ":" + std::to_string(stat.currentSent));
         }
     }
     EXPECT_EQ(steps, (std::vector<std::string>{
@@ -296,13 +291,12 @@ TEST_F(UploadTest, PackageUploadIsByteExactWithProgressAndCallSequence) {
                          "avoFileName:2048", "avoFileName:3072", "avoFileName:4096",
                          "avoFileName:5000", "avsMemberID:0", "avsMemberID:8", "avsMemberKey:0",
                          "avsMemberKey:3", "avsMemberKey:3"}));
-    EXPECT_EQ(filePosted, (std::vector<DWORD>{0, 1024, 2048, 3072, 4096, 5000}));
-    EXPECT_EQ(response->GetStatus(), 200u);
+    EXPECT_EQ(filePosted, (std::vector<std::uint32_t>{0, 1024, 2048, 3072, 4096, 5000}));
+    EXPECT_EQ(response->Status(), 200u);
     EXPECT_EQ(ReadAll(*response), "<error>0</error>");
     // The context ended with the response; the statistics are inactive again.
-    client.GetPostStat(stat);
-    EXPECT_FALSE(stat.IsActive());
-    EXPECT_EQ(client.AbortPostContext(), 0);
+    EXPECT_FALSE(client.Progress().active);
+    EXPECT_FALSE(client.AbortUpload());
 
     const std::string request = m_server.WaitRequest(0);
     const std::string head = WireServer::HeadOf(request);
@@ -314,7 +308,7 @@ TEST_F(UploadTest, PackageUploadIsByteExactWithProgressAndCallSequence) {
     EXPECT_NE(head.find("Content-Length: " + std::to_string(declared) + "\r\n"), std::string::npos);
     EXPECT_EQ(head.find("Expect:"), std::string::npos);
     EXPECT_EQ(WireServer::BodyOf(request),
-              ExpectedBody(client.GetBoundary(),
+              ExpectedBody(client.Boundary(),
                            {Value("aviFileType", "2"), FilePart("avoFileName", path, mime, package),
                             Value("avsMemberID", "member01"), Value("avsMemberKey", "k3y")}));
 }
@@ -330,21 +324,21 @@ TEST_F(UploadTest, EdgePartsEmptyValuesExactBudgetMissingFilesAndTypedContent) {
 
     Client client;
     client.AddParam("a_empty", "");
-    client.AddParam("b_exact", exactPath.c_str(), ParamFile);
-    client.AddParam("c_gz", gzPath.c_str(), ParamFile);
-    client.AddParam("d_missing", missing.c_str(), ParamFile);
-    client.AddParam("e_emptyfile", emptyPath.c_str(), ParamFile);
-    client.AddParam("f_null", nullptr);
-    client.OpenUpload(m_server.Url("/up").c_str());
+    client.AddFile("b_exact", exactPath);
+    client.AddFile("c_gz", gzPath);
+    client.AddFile("d_missing", missing);
+    client.AddFile("e_emptyfile", emptyPath);
+    client.AddParam("f_null");
+    client.OpenUpload(m_server.Url("/up"));
     int calls = 0;
     auto response = Drive(client, 1024, &calls);
     // a: header only; b: header + 1 data step; c: header + 1; d, e, f:
     // header only; trailer.
     EXPECT_EQ(calls, 1 + 2 + 2 + 1 + 1 + 1 + 1);
-    EXPECT_EQ(response->GetStatus(), 200u);
+    EXPECT_EQ(response->Status(), 200u);
     const std::string octet = "application/octet-stream";
     EXPECT_EQ(WireServer::BodyOf(m_server.WaitRequest(0)),
-              ExpectedBody(client.GetBoundary(),
+              ExpectedBody(client.Boundary(),
                            {Value("a_empty", ""), FilePart("b_exact", exactPath, octet, exact),
                             FilePart("c_gz", gzPath, "application/gzip", gz),
                             FilePart("d_missing", missing, octet, ""),
@@ -357,15 +351,15 @@ TEST_F(UploadTest, LargeFileStreamsWithSmallBudgets) {
     const std::string path = File("big.bin", big);
     m_server.Push({.reply = WireServer::Reply(200, "OK", "done")});
     Client client;
-    client.AddParam("f", path.c_str(), ParamFile);
-    client.OpenUpload(m_server.Url("/up").c_str());
+    client.AddFile("f", path);
+    client.OpenUpload(m_server.Url("/up"));
     int calls = 0;
     auto response = Drive(client, 4096, &calls);
     EXPECT_EQ(calls, 1 + (static_cast<int>(big.size()) + 4095) / 4096 + 1);
     EXPECT_EQ(ReadAll(*response), "done");
     EXPECT_TRUE(
         WireServer::BodyOf(m_server.WaitRequest(0)) ==
-        ExpectedBody(client.GetBoundary(), {FilePart("f", path, "application/octet-stream", big)}));
+        ExpectedBody(client.Boundary(), {FilePart("f", path, "application/octet-stream", big)}));
 }
 
 // A parser that is not ours must read the body as the client meant it:
@@ -382,9 +376,9 @@ TEST_F(UploadTest, StandardMultipartParserReadsTheBody) {
     client.AddParam("avsMemberID", "mina_01");
     client.AddParam("avsMemberKey", "a+b=c&d%20");
     client.AddParam("aviFileType", "1");
-    client.AddParam("avoFileName", path.c_str(), ParamFile);
+    client.AddFile("avoFileName", path);
     client.AddParam("zz_note", "한글 값");
-    client.OpenUpload(m_server.Url("/up").c_str());
+    client.OpenUpload(m_server.Url("/up"));
     int calls = 0;
     ASSERT_NE(Drive(client, 1024, &calls), nullptr);
 
@@ -421,24 +415,24 @@ TEST_F(UploadTest, FileChangingSizeBeforeItsPartStopsTheUpload) {
     m_server.Push({.reply = "", .never_answer = true});
     Client client;
     client.AddParam("a", "1");
-    client.AddParam("f", path.c_str(), ParamFile);
-    client.OpenUpload(m_server.Url("/up").c_str());
-    EXPECT_EQ(client.ProceedContext(1024), nullptr);  // header of a
-    EXPECT_EQ(client.ProceedContext(1024), nullptr);  // data of a
+    client.AddFile("f", path);
+    client.OpenUpload(m_server.Url("/up"));
+    EXPECT_EQ(client.Proceed(1024), nullptr);  // header of a
+    EXPECT_EQ(client.Proceed(1024), nullptr);  // data of a
     skiv::test::WriteFile(path, std::string(200, 'y'));
     try {
-        client.ProceedContext(1024);
+        client.Proceed(1024);
         FAIL();
-    } catch (const httpclientexceptionA& e) {
-        EXPECT_EQ(e.ErrorCode(), 105);
-        EXPECT_STREQ(e.errmsg(), "Couldn't read expected bytes from a file.");
+    } catch (const HttpError& e) {
+        EXPECT_EQ(static_cast<int>(e.code()), 105);
+        EXPECT_STREQ(e.what(), "Couldn't read expected bytes from a file.");
     }
-    EXPECT_EQ(client.AbortPostContext(), 0);
+    EXPECT_FALSE(client.AbortUpload());
     try {
-        client.ProceedContext(1024);
+        client.Proceed(1024);
         FAIL();
-    } catch (const httpclientexceptionA& e) {
-        EXPECT_EQ(e.ErrorCode(), 104);
+    } catch (const HttpError& e) {
+        EXPECT_EQ(static_cast<int>(e.code()), 104);
     }
 }
 
@@ -449,15 +443,15 @@ TEST_F(UploadTest, AbortClosesTheContextAndANewUploadStartsFresh) {
     m_server.Push({.reply = WireServer::Reply(200, "OK", "second")});
     m_server.Push({.reply = WireServer::Reply(200, "OK", "second")});
     Client client;
-    client.AddParam("f", path.c_str(), ParamFile);
-    client.OpenUpload(m_server.Url("/first").c_str());
-    EXPECT_EQ(client.ProceedContext(1024), nullptr);
-    EXPECT_EQ(client.ProceedContext(1024), nullptr);
-    EXPECT_EQ(client.AbortPostContext(), 1);
-    EXPECT_EQ(client.AbortPostContext(), 0);
+    client.AddFile("f", path);
+    client.OpenUpload(m_server.Url("/first"));
+    EXPECT_EQ(client.Proceed(1024), nullptr);
+    EXPECT_EQ(client.Proceed(1024), nullptr);
+    EXPECT_TRUE(client.AbortUpload());
+    EXPECT_FALSE(client.AbortUpload());
 
     client.AddParam("g", "1");  // allowed again
-    client.OpenUpload(m_server.Url("/second").c_str());
+    client.OpenUpload(m_server.Url("/second"));
     int calls = 0;
     auto response = Drive(client, 1024, &calls);
     EXPECT_EQ(ReadAll(*response), "second");
@@ -468,9 +462,9 @@ TEST_F(UploadTest, AbortClosesTheContextAndANewUploadStartsFresh) {
     }
     EXPECT_EQ(
         WireServer::BodyOf(second),
-        ExpectedBody(client.GetBoundary(),
+        ExpectedBody(client.Boundary(),
                      {FilePart("f", path, "text/plain", std::string(3000, 'z')), Value("g", "1")}));
 }
 
 }  // namespace
-}  // namespace Vutra
+}  // namespace skiv::http

@@ -6,7 +6,6 @@
 #include <cstdarg>
 #include <vector>
 
-#include "service/reply_buffer.h"
 #include "service/tag_reply.h"
 #include "support/log_lines.h"
 
@@ -112,21 +111,6 @@ TEST(UploadReply, CodesAndLines) {
               "[ValidateUploadResponse]ValidateUploadResponse Get Error:(3)(too big)");
     EXPECT_EQ(log.lines[1], "[ValidateUploadResponse]ValidateUploadResponse Invalid Resp");
     EXPECT_EQ(log.lines.back(), "[ValidateUploadResponse]ValidateUploadResponse Invalid Param");
-}
-
-TEST(ReplyBuffer, CollectsChunksIntoOneTerminatedText) {
-    ReplyBuffer buf;
-    EXPECT_EQ(buf.Text(), nullptr);
-    std::string whole;
-    for (int i = 0; i < 5; ++i) {
-        std::string chunk(8192, static_cast<char>('a' + i));
-        ASSERT_TRUE(buf.Append(chunk.data(), chunk.size()));
-        whole += chunk;
-    }
-    ASSERT_NE(buf.Text(), nullptr);
-    EXPECT_EQ(std::string(buf.Text()), whole);
-    std::string huge(ReplyBuffer::kMaxReply, 'z');
-    EXPECT_FALSE(buf.Append(huge.data(), huge.size()));
 }
 
 }  // namespace

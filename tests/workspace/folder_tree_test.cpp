@@ -326,8 +326,12 @@ TEST_F(ClientFilesTest, UnpackingAndArchivingNeverWriteThroughPlantedLinks) {
                                  {"Interface/", "through.txt", "through the folder link"}});
     EXPECT_EQ(UnpackArchive(a, target, log), ResultCode::CannotCreateFolder);
     EXPECT_EQ(ReadFile(target + "ok.txt"), "ok");
-    // The single-entry path, straight through the folder link.
-    EXPECT_EQ(UnTar(a, 2, target + "Interface/through.txt"), ReadOutcome::NoOutput);
+    // Extracting one entry straight through the folder link.
+    ArchiveReader reader;
+    TarEntry e;
+    ASSERT_EQ(reader.Open(a), ReadOutcome::Ok);
+    ASSERT_EQ(reader.Entry(2, e), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Extract(e, target + "Interface/through.txt"), ReadOutcome::NoOutput);
     std::string deep = MakeArchive({{"WTF/Deep/Sub/", "x.txt", "x"}});
     EXPECT_EQ(UnpackArchive(deep, target, log), ResultCode::CannotCreateFolder);
 
@@ -338,8 +342,8 @@ TEST_F(ClientFilesTest, UnpackingAndArchivingNeverWriteThroughPlantedLinks) {
     ASSERT_EQ(archive.AddFile("real.txt", "WTF/", target + "WTF/"), WriteOutcome::Ok);
     ASSERT_EQ(archive.WriteArchive("set.kso", target), WriteOutcome::Ok);
     EXPECT_FALSE(fs::Exists(target + "set.kso.part"));
-    TarEntry e;
-    EXPECT_EQ(GetFileInfo(target + "set.kso", e, 0), ReadOutcome::Ok);
+    ASSERT_EQ(reader.Open(target + "set.kso"), ReadOutcome::Ok);
+    EXPECT_EQ(reader.Entry(0, e), ReadOutcome::Ok);
 
     EXPECT_EQ(Tree(outside.path()), before);
     EXPECT_EQ(ReadFile(outside / "victim.txt"), "untouched");
@@ -361,10 +365,12 @@ TEST_F(ClientFilesTest, PackingSkipsPipesAndLogsThem) {
     ASSERT_EQ(::unlink(swapped.c_str()), 0);
     ASSERT_EQ(::mkfifo(swapped.c_str(), 0600), 0);
     EXPECT_EQ(Bounded([&] { return set.Write("set.kso", game); }, {swapped}), ResultCode::Ok);
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(game + "set.kso"), ReadOutcome::Ok);
     for (int i = 0; i < 2; ++i) {
         TarEntry e;
-        ASSERT_EQ(GetFileInfo(game + "set.kso", e, i), ReadOutcome::Ok);
-        ASSERT_EQ(UnTar(game + "set.kso", i, game + "out"), ReadOutcome::Ok);
+        ASSERT_EQ(reader.Entry(i, e), ReadOutcome::Ok);
+        ASSERT_EQ(reader.Extract(e, game + "out"), ReadOutcome::Ok);
         EXPECT_EQ(ReadFile(game + "out"), e.fileName == "a.lua" ? "a" : std::string(1, '\0'));
     }
 }

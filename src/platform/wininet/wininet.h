@@ -68,7 +68,6 @@ inline constexpr DWORD INTERNET_FLAG_IGNORE_CERT_DATE_INVALID = 0x00002000;
 inline constexpr DWORD INTERNET_FLAG_FORMS_SUBMIT = 0x00000040;
 inline constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
 inline constexpr DWORD INTERNET_SERVICE_FTP = 1;
-inline constexpr INTERNET_PORT INTERNET_DEFAULT_FTP_PORT = 21;
 
 // HttpSendRequestEx / HttpEndRequest flags.
 inline constexpr DWORD HSR_INITIATE = 0x00000008;
