@@ -54,31 +54,59 @@ std::int32_t TagInteger(const std::string& text) {
     return static_cast<std::int32_t>(v);
 }
 
-ResultCode ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log) {
+namespace {
+
+ResultCode Invalid(const char* who, LogSink& log) {
+    log.Write("[%s]%s Invalid Resp", who, who);
+    return ResultCode::BadReply;
+}
+
+// The "<error>" part both replies start with, logged under who: NoReply,
+// BadReply, or Ok with the error number (its "<errormsg>" logged when not
+// 0) and, for 0, where the search for the next tag starts.
+struct ErrorPart {
+    ResultCode code;
+    std::int32_t number = 0;
+    const char* next = nullptr;
+};
+
+ErrorPart ReadErrorPart(const char* reply, const char* who, LogSink& log) {
     if (!reply) {
-        log.Write("[ValidateLoginResponse]ValidateLoginResponse Invalid Param");
-        return ResultCode::NoReply;
+        log.Write("[%s]%s Invalid Param", who, who);
+        return {ResultCode::NoReply};
     }
-    auto invalid = [&log] {
-        log.Write("[ValidateLoginResponse]ValidateLoginResponse Invalid Resp");
-        return ResultCode::BadReply;
-    };
     auto error = FindTag(reply, "<error>", "</error>");
     if (!error || error->value.size() >= kWorkBuffer)
-        return invalid();
+        return {Invalid(who, log)};
     const std::int32_t number = TagInteger(error->value);
-    if (number != 0) {
-        auto msg = FindTag(error->closeAt, "<errormsg>", "</errormsg>");
-        if (!msg)
-            return invalid();
-        std::string text = msg->value.substr(0, kWorkBuffer - 1);
-        log.Write("[ValidateLoginResponse]ValidateLoginResponse Get Error:(%d)(%s)", number,
-                  text.c_str());
-        return (number >= 1 && number <= 5)
-                   ? static_cast<ResultCode>(Number(ResultCode::LoginRefused1) + number - 1)
-                   : ResultCode::LoginRefusedOther;
-    }
-    const char* at = error->closeAt;
+    if (number == 0)
+        return {ResultCode::Ok, 0, error->closeAt};
+    auto msg = FindTag(error->closeAt, "<errormsg>", "</errormsg>");
+    if (!msg)
+        return {Invalid(who, log)};
+    std::string text = msg->value.substr(0, kWorkBuffer - 1);
+    log.Write("[%s]%s Get Error:(%d)(%s)", who, who, number, text.c_str());
+    return {ResultCode::Ok, number};
+}
+
+// The code of the service's error number: first + number - 1 for 1..last,
+// other beyond.
+ResultCode Refused(std::int32_t number, ResultCode first, std::int32_t last, ResultCode other) {
+    if (number < 1 || number > last)
+        return other;
+    return static_cast<ResultCode>(Number(first) + number - 1);
+}
+
+}  // namespace
+
+ResultCode ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log) {
+    constexpr const char* kWho = "ValidateLoginResponse";
+    const ErrorPart error = ReadErrorPart(reply, kWho, log);
+    if (error.code != ResultCode::Ok)
+        return error.code;
+    if (error.number != 0)
+        return Refused(error.number, ResultCode::LoginRefused1, 5, ResultCode::LoginRefusedOther);
+    const char* at = error.next;
     // Each value is stored as soon as it is read.
     auto next = [&](const char* open, const char* close, auto store) {
         auto tag = FindTag(at, open, close);
@@ -97,35 +125,16 @@ ResultCode ValidateLoginResponse(const char* reply, LoginFields out, LogSink& lo
         !next("<uploadURL>", "</uploadURL>", [&](const std::string& v) { out.uploadUrl = v; }) ||
         !next("<downloadURL>", "</downloadURL>",
               [&](const std::string& v) { out.downloadUrl = v; })) {
-        return invalid();
+        return Invalid(kWho, log);
     }
     return ResultCode::Ok;
 }
 
 ResultCode ValidateUploadResponse(const char* reply, LogSink& log) {
-    if (!reply) {
-        log.Write("[ValidateUploadResponse]ValidateUploadResponse Invalid Param");
-        return ResultCode::NoReply;
-    }
-    auto invalid = [&log] {
-        log.Write("[ValidateUploadResponse]ValidateUploadResponse Invalid Resp");
-        return ResultCode::BadReply;
-    };
-    auto error = FindTag(reply, "<error>", "</error>");
-    if (!error || error->value.size() >= kWorkBuffer)
-        return invalid();
-    const std::int32_t number = TagInteger(error->value);
-    if (number == 0)
-        return ResultCode::Ok;
-    auto msg = FindTag(error->closeAt, "<errormsg>", "</errormsg>");
-    if (!msg)
-        return invalid();
-    std::string text = msg->value.substr(0, kWorkBuffer - 1);
-    log.Write("[ValidateUploadResponse]ValidateUploadResponse Get Error:(%d)(%s)", number,
-              text.c_str());
-    return (number >= 1 && number <= 4)
-               ? static_cast<ResultCode>(Number(ResultCode::UploadRefused1) + number - 1)
-               : ResultCode::UploadRefusedOther;
+    const ErrorPart error = ReadErrorPart(reply, "ValidateUploadResponse", log);
+    if (error.code != ResultCode::Ok || error.number == 0)
+        return error.code;
+    return Refused(error.number, ResultCode::UploadRefused1, 4, ResultCode::UploadRefusedOther);
 }
 
 }  // namespace skiv
