@@ -29,12 +29,14 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/addon_app.h"
-#include "app/addon_dlg.h"
+#include "app/app.h"
+#include "app/main_window.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 
-using skiv::app::CAddOnDlg;
+using skiv::app::FindControl;
+using skiv::app::MainWindow;
+using Control = skiv::ui::main_window::Control;
 
 namespace {
 
@@ -64,7 +66,7 @@ bool ServeUntil(F done, int timeoutMs) {
 // The GUI thread's lateness and the window's repaint delay while it runs.
 class Responsiveness : public QObject {
 public:
-    explicit Responsiveness(CAddOnDlg& dlg) : m_dlg(dlg) {
+    explicit Responsiveness(MainWindow& dlg) : m_dlg(dlg) {
         m_dlg.installEventFilter(this);
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(kTickMs);
@@ -120,7 +122,7 @@ private:
         m_step = -m_step;
     }
 
-    CAddOnDlg& m_dlg;
+    MainWindow& m_dlg;
     QTimer m_timer;
     QElapsedTimer m_clock;
     double m_last = 0;
@@ -140,7 +142,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    skiv::app::CAddOnApp::InitInstance();
+    skiv::app::App::Configure();
     const QString gameFolder = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
 
     QStringList boxes;
@@ -157,17 +159,17 @@ int main(int argc, char** argv) {
     QTemporaryDir logDir;
     int status = 0;
     {
-        CAddOnDlg dlg(skiv::app::CSkin::Instance(), skiv::ServiceConfig::FromEnvironment(),
-                      logDir.path().toStdString());
+        MainWindow dlg(skiv::app::Skin::Instance(), skiv::ServiceConfig::FromEnvironment(),
+                       logDir.path().toStdString());
         dlg.show();
         ServeUntil([&] { return dlg.windowHandle() && dlg.windowHandle()->isExposed(); }, 5000);
-        auto button = [&](int id) { return static_cast<QAbstractButton*>(dlg.Control(id)); };
+        auto button = [&](Control c) { return FindControl<QAbstractButton>(dlg, c); };
 
-        static_cast<QLineEdit*>(dlg.Control(CAddOnDlg::kEditId))->setText(argv[1]);
-        static_cast<QLineEdit*>(dlg.Control(CAddOnDlg::kEditPassword))->setText(argv[2]);
+        FindControl<QLineEdit>(dlg, Control::IdEdit)->setText(argv[1]);
+        FindControl<QLineEdit>(dlg, Control::PasswordEdit)->setText(argv[2]);
         QElapsedTimer login;
         login.start();
-        button(CAddOnDlg::kBtnLogin)->click();  // runs on this thread
+        button(Control::LoginButton)->click();  // runs on this thread
         std::printf("login_ms=%lld\n", static_cast<long long>(login.elapsed()));
         if (!dlg.Controller().Session().loggedIn) {
             std::fprintf(stderr, "login failed: %s\n", qPrintable(boxes.join(" | ")));
@@ -175,14 +177,14 @@ int main(int argc, char** argv) {
         }
 
         int progressUpdates = 0;
-        QObject::connect(static_cast<QProgressBar*>(dlg.Control(CAddOnDlg::kProgress)),
+        QObject::connect(FindControl<QProgressBar>(dlg, Control::Progress),
                          &QProgressBar::valueChanged, [&](int) { ++progressUpdates; });
         Responsiveness probe(dlg);
         boxes.clear();
         QElapsedTimer save;
         save.start();
         probe.Start();
-        button(CAddOnDlg::kBtnSave)->click();
+        button(Control::SaveButton)->click();
         const bool ended = ServeUntil([&] { return !dlg.Controller().IsBusy(); }, 3600 * 1000);
         probe.Stop();
         std::printf("save_s=%.2f\n", static_cast<double>(save.elapsed()) / 1000.0);

@@ -24,7 +24,7 @@ QRect Du(int x, int y, int w, int h) {
 }
 
 QIcon TreeIcon(int image, int selectedImage) {
-    const CSkin& skin = CSkin::Instance();
+    const Skin& skin = Skin::Instance();
     QIcon icon(skin.TreeImage(image));
     if (selectedImage >= 0 && selectedImage != image)
         icon.addPixmap(skin.TreeImage(selectedImage), QIcon::Selected);
@@ -42,7 +42,7 @@ CFolderSelectDlg::CFolderSelectDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("폴더 선택"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    setWindowIcon(CSkin::Instance().AppIcon());
+    setWindowIcon(Skin::Instance().AppIcon());
     setFixedSize(Du(0, 0, 186, 218).size());
 
     m_label = new QLabel(QStringLiteral("Static"), this);

@@ -1,7 +1,7 @@
 // skivaddon: the desktop window.
 
-#include "app/addon_app.h"
+#include "app/app.h"
 
 int main(int argc, char** argv) {
-    return skiv::app::CAddOnApp::Run(argc, argv);
+    return skiv::app::App::Run(argc, argv);
 }

@@ -11,7 +11,7 @@ namespace skiv::app {
 
 namespace sp = skinpaint;
 
-CSkin::CSkin(qreal devicePixelRatio) : m_dpr(devicePixelRatio > 0 ? devicePixelRatio : 1.0) {
+Skin::Skin(qreal devicePixelRatio) : m_dpr(devicePixelRatio > 0 ? devicePixelRatio : 1.0) {
     const QPixmap base = sp::BackgroundBase(m_dpr);
     m_images[kBmpBackLoggedOut] = sp::Background(base, false);
     m_images[kBmpBackLoggedIn] = sp::Background(base, true);
@@ -40,12 +40,12 @@ CSkin::CSkin(qreal devicePixelRatio) : m_dpr(devicePixelRatio > 0 ? devicePixelR
     m_hand = QCursor(hand, hot.x(), hot.y());
 }
 
-QPixmap CSkin::Image(int id) const {
+QPixmap Skin::Image(int id) const {
     auto it = m_images.find(id);
     return it == m_images.end() ? QPixmap() : it->second;
 }
 
-QPixmap CSkin::TreeImage(int index) const {
+QPixmap Skin::TreeImage(int index) const {
     if (index < 0 || index > 14)
         return {};
     const QPixmap& strip = m_images.at(kBmpTree);
@@ -55,7 +55,7 @@ QPixmap CSkin::TreeImage(int index) const {
     return one;
 }
 
-QFont CSkin::StaticFont(bool bold) {
+QFont Skin::StaticFont(bool bold) {
     // A 12-px Gulim is 12 px from the top of its tallest letter to the
     // bottom of its lowest one; the statics are 11-12 px tall for that. The
     // same face size of NanumGothic is taller (about 14 px), so take the
@@ -71,7 +71,7 @@ QFont CSkin::StaticFont(bool bold) {
     return f;
 }
 
-QFont CSkin::TextFont() {
+QFont Skin::TextFont() {
     QFont f(QStringLiteral("NanumGothic"));
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(12);
@@ -79,7 +79,7 @@ QFont CSkin::TextFont() {
 }
 
 namespace {
-CSkin* g_instance = nullptr;
+Skin* g_instance = nullptr;
 // Pixmaps must go before the application object does.
 void ReleaseInstance() {
     delete g_instance;
@@ -87,10 +87,10 @@ void ReleaseInstance() {
 }
 }  // namespace
 
-const CSkin& CSkin::Instance() {
+const Skin& Skin::Instance() {
     if (!g_instance) {
         const QScreen* screen = QGuiApplication::primaryScreen();
-        g_instance = new CSkin(screen ? screen->devicePixelRatio() : 1.0);
+        g_instance = new Skin(screen ? screen->devicePixelRatio() : 1.0);
         qAddPostRoutine(ReleaseInstance);
     }
     return *g_instance;

@@ -1,12 +1,12 @@
 #pragma once
-// CSkin: every image of the window, drawn once at start-up with QPainter.
+// Skin: every image of the window, drawn once at start-up with QPainter.
 //
 // The images keep the resource numbers the window's layout was drawn
 // around (backgrounds 147/148, logo 131, plates 139-144, ...). Each is
 // painted at the screen's device-pixel ratio so it stays sharp on high-DPI
 // screens; sizes below are logical pixels.
 //
-// A CSkin is built and used on the GUI thread only; it owns its pixmaps and
+// A Skin is built and used on the GUI thread only; it owns its pixmaps and
 // hands out implicitly shared copies.
 
 #include <QCursor>
@@ -15,33 +15,17 @@
 #include <QPixmap>
 #include <map>
 
+#include "ui_layout/skin_images.h"
+
 namespace skiv::app {
 
-enum SkinId : int {
-    kIconApp = 128,
-    kBmpLogo = 131,         // 158 x 31
-    kIconCloseHover = 132,  // 16 x 16
-    kIconClose = 133,
-    kIconMinimizeHover = 134,  // 16 x 16
-    kIconMinimize = 135,
-    kIconLogin = 136,          // 53 x 42
-    kBmpSeparator = 137,       // 4 x 11
-    kIconRollBackHover = 139,  // 115 x 53 stone plates
-    kIconRollBack = 140,
-    kIconSaveHover = 141,
-    kIconSave = 142,
-    kIconInstallHover = 143,
-    kIconInstall = 144,
-    kCursorHand = 146,
-    kBmpBackLoggedOut = 147,  // 405 x 436
-    kBmpBackLoggedIn = 148,   // 405 x 436
-    kBmpTree = 151,           // 255 x 16: fifteen 17 x 16 tree images
-};
+// The resource numbers, unqualified inside the window code.
+using enum ui::SkinImage;
 
-class CSkin {
+class Skin {
 public:
     // Paints every image at devicePixelRatio (1 for a plain screen).
-    explicit CSkin(qreal devicePixelRatio = 1.0);
+    explicit Skin(qreal devicePixelRatio = 1.0);
 
     // The image of a resource number; a null pixmap for an unknown number
     // (the caller leaves that image out).
@@ -62,7 +46,7 @@ public:
 
     // The skin of the running application, built on first use at the
     // primary screen's ratio. GUI thread only.
-    static const CSkin& Instance();
+    static const Skin& Instance();
 
 private:
     qreal m_dpr;

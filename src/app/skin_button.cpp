@@ -25,17 +25,17 @@ QSize Measure(const QPixmap& pm) {
 
 }  // namespace
 
-CSkinButton::CSkinButton(QWidget* parent) : QAbstractButton(parent) {
+SkinButton::SkinButton(QWidget* parent) : QAbstractButton(parent) {
     setMouseTracking(true);
     setAttribute(Qt::WA_Hover, false);
     setFocusPolicy(Qt::TabFocus);
 }
 
-int CSkinButton::SetIconPair(const CSkin& skin, int hoverId, int normalId) {
+int SkinButton::SetIconPair(const Skin& skin, int hoverId, int normalId) {
     return SetIconHandles(skin.Image(hoverId), skin.Image(normalId));
 }
 
-int CSkinButton::SetIconHandles(const QPixmap& hover, const QPixmap& normal) {
+int SkinButton::SetIconHandles(const QPixmap& hover, const QPixmap& normal) {
     m_hoverIcon = QPixmap();
     m_normalIcon = QPixmap();
     m_hoverSize = m_normalSize = QSize();
@@ -55,14 +55,14 @@ int CSkinButton::SetIconHandles(const QPixmap& hover, const QPixmap& normal) {
     return 0;
 }
 
-void CSkinButton::SetTipText(const QString& text, bool activate) {
+void SkinButton::SetTipText(const QString& text, bool activate) {
     if (text.isNull())
         return;
     m_tip = text;
     setToolTip(activate ? m_tip : QString());
 }
 
-bool CSkinButton::SetHoverCursor(const CSkin& skin, int cursorId) {
+bool SkinButton::SetHoverCursor(const Skin& skin, int cursorId) {
     unsetCursor();
     if (cursorId == 0)
         return true;
@@ -72,7 +72,7 @@ bool CSkinButton::SetHoverCursor(const CSkin& skin, int cursorId) {
     return true;
 }
 
-QRect CSkinButton::IconRect() const {
+QRect SkinButton::IconRect() const {
     if (m_hoverIcon.isNull())
         return {};
     const bool pressed = isDown() || (isCheckable() && isChecked());
@@ -83,11 +83,11 @@ QRect CSkinButton::IconRect() const {
             r.top() + HalfFloor(r.height() - size.height()), size.width(), size.height()};
 }
 
-QSize CSkinButton::sizeHint() const {
+QSize SkinButton::sizeHint() const {
     return m_hoverSize.isValid() ? m_hoverSize : QSize(16, 16);
 }
 
-void CSkinButton::paintEvent(QPaintEvent*) {
+void SkinButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QRect r = rect();
     const bool pressed = isDown() || (isCheckable() && isChecked());
@@ -126,7 +126,7 @@ void CSkinButton::paintEvent(QPaintEvent*) {
     }
 }
 
-void CSkinButton::TrackHover(Qt::MouseButtons buttons) {
+void SkinButton::TrackHover(Qt::MouseButtons buttons) {
     // A drag that started elsewhere does not light the button up.
     if ((buttons & Qt::LeftButton) && !m_hover)
         return;
@@ -138,14 +138,14 @@ void CSkinButton::TrackHover(Qt::MouseButtons buttons) {
     }
 }
 
-void CSkinButton::ClearHover() {
+void SkinButton::ClearHover() {
     if (!m_hover)
         return;
     m_hover = false;
     update();
 }
 
-void CSkinButton::mouseMoveEvent(QMouseEvent* event) {
+void SkinButton::mouseMoveEvent(QMouseEvent* event) {
     QAbstractButton::mouseMoveEvent(event);
     if (rect().contains(event->position().toPoint()))
         TrackHover(event->buttons());
@@ -153,27 +153,27 @@ void CSkinButton::mouseMoveEvent(QMouseEvent* event) {
         ClearHover();
 }
 
-void CSkinButton::mouseDoubleClickEvent(QMouseEvent* event) {
+void SkinButton::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a fast pair is a press like the first.
     mousePressEvent(event);
 }
 
-void CSkinButton::enterEvent(QEnterEvent* event) {
+void SkinButton::enterEvent(QEnterEvent* event) {
     QAbstractButton::enterEvent(event);
     TrackHover(QApplication::mouseButtons());
 }
 
-void CSkinButton::leaveEvent(QEvent* event) {
+void SkinButton::leaveEvent(QEvent* event) {
     QAbstractButton::leaveEvent(event);
     ClearHover();
 }
 
-void CSkinButton::focusOutEvent(QFocusEvent* event) {
+void SkinButton::focusOutEvent(QFocusEvent* event) {
     QAbstractButton::focusOutEvent(event);
     ClearHover();
 }
 
-void CSkinButton::changeEvent(QEvent* event) {
+void SkinButton::changeEvent(QEvent* event) {
     QAbstractButton::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && !isActiveWindow())
         ClearHover();

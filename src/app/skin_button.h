@@ -1,5 +1,5 @@
 #pragma once
-// CSkinButton: a flat push button that shows one of two images, the normal
+// SkinButton: a flat push button that shows one of two images, the normal
 // one and, while the mouse is over it or it is pressed, the hover one.
 //
 // It draws a one-pixel raised edge while hovered and a sunken edge while
@@ -21,15 +21,15 @@
 
 namespace skiv::app {
 
-class CSkin;
+class Skin;
 
-class CSkinButton : public QAbstractButton {
+class SkinButton : public QAbstractButton {
 public:
-    explicit CSkinButton(QWidget* parent = nullptr);
+    explicit SkinButton(QWidget* parent = nullptr);
 
     // Takes images hoverId and normalId of the skin; the result of
     // SetIconHandles.
-    int SetIconPair(const CSkin& skin, int hoverId, int normalId);
+    int SetIconPair(const Skin& skin, int hoverId, int normalId);
     // Replaces the images. A null hover image leaves the button without
     // images. Each image is measured as twice its centre point (a 115 x 53
     // image measures 114 x 52) and drawn at that size. 1 when an image has
@@ -39,7 +39,7 @@ public:
     void SetTipText(const QString& text, bool activate);
     // Cursor over the button: a skin cursor number, 0 for the default one.
     // False when the skin has no such cursor.
-    bool SetHoverCursor(const CSkin& skin, int cursorId);
+    bool SetHoverCursor(const Skin& skin, int cursorId);
 
     bool IsHovered() const { return m_hover; }
     // Where the current image is drawn, in button coordinates, before the

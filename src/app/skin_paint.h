@@ -1,6 +1,6 @@
 #pragma once
-// The painters behind CSkin: each returns one finished image at the given
-// device-pixel ratio. Sizes are logical pixels. Only CSkin calls these.
+// The painters behind Skin: each returns one finished image at the given
+// device-pixel ratio. Sizes are logical pixels. Only Skin calls these.
 
 #include <QColor>
 #include <QPixmap>

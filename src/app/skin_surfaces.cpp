@@ -301,7 +301,7 @@ void CheckLabels(QPainter& p) {
         {331, "되돌리기"},
         {355, "초기화 (게임 초기설정으로 되돌려줍니다)"},
     };
-    QFont f = CSkin::TextFont();
+    QFont f = Skin::TextFont();
     f.setWeight(QFont::Bold);
     p.setRenderHint(QPainter::TextAntialiasing);
     for (const Label& l : labels) {

@@ -12,8 +12,8 @@
 #include <deque>
 #include <mutex>
 
-#include "app/addon_app.h"
-#include "app/addon_dlg.h"
+#include "app/app.h"
+#include "app/main_window.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 #include "platform/fs.h"
@@ -21,8 +21,9 @@
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
 
-using skiv::app::CAddOnDlg;
+using skiv::app::MainWindow;
 using skiv::app::ModalBox;
+using C = skiv::ui::main_window::Control;
 namespace t = skiv::test;
 
 namespace {
@@ -39,16 +40,20 @@ struct Computer {
         t::WriteFile(game + "Interface/AddOns/Bags/Locale/koKR.lua", "L['가방'] = true\n");
         t::WriteFile(game + "WTF/Config.wtf", "SET uiScale \"0.9\"\n");
         t::WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua", t::RandomBytes(5000, seed));
-        dlg = std::make_unique<CAddOnDlg>(skiv::app::CSkin::Instance(),
-                                          skiv::ServiceConfig{baseUrl}, logDir.path());
+        dlg = std::make_unique<MainWindow>(skiv::app::Skin::Instance(),
+                                           skiv::ServiceConfig{baseUrl}, logDir.path());
         dlg->show();
     }
-    QAbstractButton* Button(int id) { return static_cast<QAbstractButton*>(dlg->Control(id)); }
-    QString Text(int id) { return static_cast<QLabel*>(dlg->Control(id))->text(); }
+    template <typename W = QWidget>
+    W* Get(C control) {
+        return skiv::app::FindControl<W>(*dlg, control);
+    }
+    QAbstractButton* Button(C id) { return Get<QAbstractButton>(id); }
+    QString Text(C id) { return Get<QLabel>(id)->text(); }
 
     t::TempDir gameDir, logDir;
     std::string game;
-    std::unique_ptr<CAddOnDlg> dlg;
+    std::unique_ptr<MainWindow> dlg;
 };
 
 }  // namespace
@@ -69,15 +74,15 @@ class AppEndToEndTest : public QObject {
         return out.join(QStringLiteral(" | "));
     }
     // Presses a task button and serves events until its worker is done.
-    bool RunTask(Computer& c, int button) {
+    bool RunTask(Computer& c, C button) {
         c.Button(button)->click();
         return QTest::qWaitFor([&] { return !c.dlg->Controller().IsBusy(); }, 60000);
     }
     void LogIn(Computer& c) {
-        static_cast<QLineEdit*>(c.dlg->Control(1013))->setText(QString::fromUtf8(kMember));
-        static_cast<QLineEdit*>(c.dlg->Control(1014))->setText(QString::fromUtf8(kPassword));
+        c.Get<QLineEdit>(C::IdEdit)->setText(QString::fromUtf8(kMember));
+        c.Get<QLineEdit>(C::PasswordEdit)->setText(QString::fromUtf8(kPassword));
         m_folders.push_back(c.game);
-        QTest::mouseClick(c.Button(1002), Qt::LeftButton);
+        QTest::mouseClick(c.Button(C::LoginButton), Qt::LeftButton);
     }
 
 private slots:
@@ -109,21 +114,21 @@ private slots:
         LogIn(a);
         QVERIFY2(a.dlg->Controller().Session().loggedIn, qPrintable(Texts()));
         QCOMPARE(int(a.dlg->ViewMode()), 1);
-        QCOMPARE(a.Text(1024), QString::fromUtf8(kMember));
-        QCOMPARE(a.Text(1023), QStringLiteral("회원님의 셋팅 정보가 없습니다."));
-        QCOMPARE(a.dlg->Control(1023)->geometry(), QRect(55, 132, 200, 11));
+        QCOMPARE(a.Text(C::MemberId), QString::fromUtf8(kMember));
+        QCOMPARE(a.Text(C::NoData), QStringLiteral("회원님의 셋팅 정보가 없습니다."));
+        QCOMPARE(a.Get(C::NoData)->geometry(), QRect(55, 132, 200, 11));
 
         m_boxes.clear();
-        QVERIFY(RunTask(a, 1004));
+        QVERIFY(RunTask(a, C::SaveButton));
         QCOMPARE(m_boxes.front().text,
                  QStringLiteral("기존 저장된 파일이 현재의 설정으로 다시 저장됩니다. 내 셋팅을 "
                                 "저장하시겠습니까?"));
         QCOMPARE(m_boxes.back().text, QStringLiteral("애드온이 모두 저장되었습니다"));
         QCOMPARE(m_boxes.back().owner, nullptr);  // raised by the worker
         QCOMPARE(int(a.dlg->ViewMode()), 2);
-        QCOMPARE(a.Text(1022), QStringLiteral("1MB"));
-        QVERIFY(!a.Text(1021).isEmpty());
-        QCOMPARE(static_cast<QProgressBar*>(a.dlg->Control(1007))->value(), 0);
+        QCOMPARE(a.Text(C::SizeValue), QStringLiteral("1MB"));
+        QVERIFY(!a.Text(C::DateValue).isEmpty());
+        QCOMPARE(a.Get<QProgressBar>(C::Progress)->value(), 0);
 
         // A second computer with another set: install replaces it.
         Computer b(m_svc->BaseUrl(), 77);
@@ -131,16 +136,16 @@ private slots:
         LogIn(b);
         QCOMPARE(int(b.dlg->ViewMode()), 2);
         m_boxes.clear();
-        QVERIFY(RunTask(b, 1003));
+        QVERIFY(RunTask(b, C::InstallButton));
         QCOMPARE(m_boxes.front().text,
                  QStringLiteral("회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다."));
         QCOMPARE(m_boxes.back().text, QStringLiteral("애드온이 모두 세팅되었습니다"));
         QCOMPARE(t::SnapshotTree(b.game + "Interface"), t::SnapshotTree(a.game + "Interface"));
         QCOMPARE(t::SnapshotTree(b.game + "WTF"), t::SnapshotTree(a.game + "WTF"));
 
-        // Roll back (box 1011 is checked from the start).
+        // Roll back (restoring the backup is the choice at start).
         m_boxes.clear();
-        QVERIFY(RunTask(b, 1005));
+        QVERIFY(RunTask(b, C::RollBackButton));
         QCOMPARE(m_boxes.front().caption, QStringLiteral("Kelbo 스키브 애드온"));
         QVERIFY(m_boxes.front().questionIcon);
         QCOMPARE(m_boxes.back().text, QStringLiteral("되돌리기가 완료되었습니다."));
@@ -154,9 +159,9 @@ private slots:
         LogIn(a);
         QVERIFY(a.dlg->Controller().Session().loggedIn);
         m_boxes.clear();
-        a.Button(1004)->click();  // the save worker starts
+        a.Button(C::SaveButton)->click();  // the save worker starts
         QVERIFY(a.dlg->Controller().IsBusy());
-        a.Button(1000)->click();  // Yes to closing: returns once the task is done
+        a.Button(C::CloseButton)->click();  // Yes to closing: returns once the task is done
         QVERIFY(!a.dlg->Controller().IsBusy());
         QVERIFY(a.dlg->CloseConfirmed());
         QVERIFY(!a.dlg->isVisible());
@@ -173,7 +178,7 @@ int main(int argc, char** argv) {
     QTemporaryDir prefix;  // an empty Wine prefix: no game in its registry
     qputenv("WINEPREFIX", prefix.path().toUtf8());
     QApplication app(argc, argv);
-    skiv::app::CAddOnApp::InitInstance();
+    skiv::app::App::Configure();
     AppEndToEndTest test;
     return QTest::qExec(&test, argc, argv);
 }

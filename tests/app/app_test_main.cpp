@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/addon_app.h"
+#include "app/app.h"
 #include "app_tests.h"
 
 int main(int argc, char** argv) {
@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     QTemporaryDir prefix;
     qputenv("WINEPREFIX", prefix.path().toUtf8());
     QApplication app(argc, argv);
-    skiv::app::CAddOnApp::InitInstance();
+    skiv::app::App::Configure();
     int failed = 0;
     for (auto run : skiv::app::test::AllTests())
         failed += run(argc, argv);

@@ -16,13 +16,14 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/addon_app.h"
-#include "app/addon_dlg.h"
+#include "app/app.h"
 #include "app/folder_select_dlg.h"
+#include "app/main_window.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 
 using namespace skiv::app;
+using Control = skiv::ui::main_window::Control;
 
 namespace {
 
@@ -35,10 +36,10 @@ void Settle() {
 
 // The window as the screen shows it: outside its rounded shape is
 // transparent.
-QImage Shaped(CAddOnDlg& dlg) {
+QImage Shaped(MainWindow& dlg) {
     QImage img = dlg.grab().toImage().convertToFormat(QImage::Format_ARGB32);
     const qreal dpr = img.devicePixelRatio();
-    const QRegion shape = CAddOnDlg::WindowShape(dlg.size());
+    const QRegion shape = MainWindow::WindowShape(dlg.size());
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x)
             if (!shape.contains(QPoint(int(x / dpr), int(y / dpr))))
@@ -55,10 +56,10 @@ QImage Framed(QWidget& w) {
     out.setDevicePixelRatio(dpr);
     out.fill(QColor(60, 60, 66));
     QPainter p(&out);
-    QFont f = CSkin::TextFont();
+    QFont f = Skin::TextFont();
     f.setWeight(QFont::Bold);
     p.setFont(f);
-    p.drawPixmap(QPoint(6, 5), CSkin::Instance().AppIcon().pixmap(16, 16));
+    p.drawPixmap(QPoint(6, 5), Skin::Instance().AppIcon().pixmap(16, 16));
     p.setPen(Qt::white);
     p.drawText(QRect(28, 0, size.width() - 30, 26), Qt::AlignVCenter, w.windowTitle());
     p.drawImage(QPoint(1, 26), client);
@@ -79,7 +80,7 @@ bool Save(const QImage& img, const char* name) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    CAddOnApp::InitInstance();
+    App::Configure();
     if (argc < 2) {
         std::fprintf(stderr, "usage: skivaddon-screenshots OUTDIR\n");
         return 2;
@@ -89,15 +90,15 @@ int main(int argc, char** argv) {
     QTemporaryDir work;
     bool ok = true;
 
-    CAddOnDlg dlg(CSkin::Instance(), skiv::ServiceConfig::FromEnvironment(),
-                  work.path().toStdString() + "/log/");
+    MainWindow dlg(Skin::Instance(), skiv::ServiceConfig::FromEnvironment(),
+                   work.path().toStdString() + "/log/");
     dlg.move(40, 40);
     dlg.show();
     Settle();
 
     // Mode 0: an ID being typed.
-    auto* id = static_cast<QLineEdit*>(dlg.Control(CAddOnDlg::kEditId));
-    auto* pw = static_cast<QLineEdit*>(dlg.Control(CAddOnDlg::kEditPassword));
+    auto* id = FindControl<QLineEdit>(dlg, Control::IdEdit);
+    auto* pw = FindControl<QLineEdit>(dlg, Control::PasswordEdit);
     id->setText(QStringLiteral("skivfan"));
     pw->setText(QStringLiteral("password"));
     pw->setFocus();
@@ -107,14 +108,14 @@ int main(int argc, char** argv) {
     // Mode 1: logged in, nothing stored yet.
     dlg.ShowMemberInfo(false, 0, "");
     dlg.SetViewMode(skiv::ViewMode::LoggedInNoData);
-    dlg.Control(CAddOnDlg::kCheckLaunch)->setFocus();
+    FindControl<QCheckBox>(dlg, Control::LaunchAfterInstall)->setFocus();
     Settle();
     ok &= Save(Shaped(dlg), "view-1-no-data.png");
 
     // Mode 2: a stored set, a task under way.
     dlg.ShowMemberInfo(true, 14, "2024-05-01 21:30");
     dlg.SetViewMode(skiv::ViewMode::LoggedInWithData);
-    static_cast<QCheckBox*>(dlg.Control(CAddOnDlg::kCheckLaunch))->setChecked(true);
+    FindControl<QCheckBox>(dlg, Control::LaunchAfterInstall)->setChecked(true);
     dlg.SetProgress(62);
     Settle();
     ok &= Save(Shaped(dlg), "view-2-with-data.png");

@@ -1,4 +1,4 @@
-// CSkinButton: image placement, edges, press offset, hover rules, clicks.
+// SkinButton: image placement, edges, press offset, hover rules, clicks.
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -8,7 +8,7 @@
 #include "app/skin_button.h"
 #include "app_tests.h"
 
-using skiv::app::CSkinButton;
+using skiv::app::SkinButton;
 
 namespace {
 
@@ -46,7 +46,7 @@ class SkinButtonTest : public QObject {
     Q_OBJECT
 
     QWidget* m_top = nullptr;
-    CSkinButton* m_button = nullptr;
+    SkinButton* m_button = nullptr;
 
     // Edge colours of the test palette.
     const QColor kFace{40, 40, 40}, kLight{250, 250, 250}, kDark{5, 5, 5};
@@ -62,7 +62,7 @@ private slots:
         m_top = new QWidget;
         m_top->setGeometry(300, 300, 200, 200);
         QCursor::setPos(0, 0);  // far from the button: no stray enter events
-        m_button = new CSkinButton(m_top);
+        m_button = new SkinButton(m_top);
         QPalette pal;
         pal.setColor(QPalette::Button, kFace);
         pal.setColor(QPalette::Light, kLight);
@@ -230,7 +230,7 @@ private slots:
         QCOMPARE(m_button->toolTip(), QStringLiteral("닫기"));
         m_button->SetTipText(QStringLiteral("닫기"), false);
         QVERIFY(m_button->toolTip().isEmpty());
-        const skiv::app::CSkin& skin = skiv::app::CSkin::Instance();
+        const skiv::app::Skin& skin = skiv::app::Skin::Instance();
         QVERIFY(m_button->SetHoverCursor(skin, skiv::app::kCursorHand));
         QCOMPARE(m_button->cursor().shape(), Qt::BitmapCursor);
         QVERIFY(!m_button->SetHoverCursor(skin, 999));

@@ -1,4 +1,4 @@
-// CSkin at a high-DPI ratio: every image keeps its logical size and shows
+// Skin at a high-DPI ratio: every image keeps its logical size and shows
 // the picture of a plain screen, only sharper. Parts of the skin are painted
 // at logical resolution and scaled up (grain, the plates' glow); a layer
 // placed or scaled wrongly shows up here as a different picture.
@@ -9,7 +9,7 @@
 #include "app/skin.h"
 #include "app_tests.h"
 
-using skiv::app::CSkin;
+using skiv::app::Skin;
 
 namespace {
 
@@ -39,8 +39,8 @@ class SkinTest : public QObject {
     Q_OBJECT
 
     // Built once: painting a whole skin is the dearest part of start-up.
-    CSkin m_plain{1.0};
-    CSkin m_sharp{2.0};
+    Skin m_plain{1.0};
+    Skin m_sharp{2.0};
 
 private slots:
     void highDpiImagesKeepTheirLogicalSize_data() {

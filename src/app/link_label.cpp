@@ -1,4 +1,4 @@
-#include "app/link_static.h"
+#include "app/link_label.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -10,9 +10,9 @@
 
 namespace skiv::app {
 
-CLinkStatic::CLinkStatic(QWidget* parent) : QLabel(parent) {}
+LinkLabel::LinkLabel(QWidget* parent) : QLabel(parent) {}
 
-void CLinkStatic::Attach(const CSkin& skin) {
+void LinkLabel::Attach(const Skin& skin) {
     if (m_url.isEmpty())
         m_url = text();
     if (text().isEmpty())
@@ -23,36 +23,36 @@ void CLinkStatic::Attach(const CSkin& skin) {
     setToolTip(m_url);
 }
 
-void CLinkStatic::SetLinkUrl(const QString& address) {
+void LinkLabel::SetLinkUrl(const QString& address) {
     m_url = address;
     ResizeToText();
     setToolTip(m_url);
 }
 
-void CLinkStatic::SetUnderline(bool underline) {
+void LinkLabel::SetUnderline(bool underline) {
     m_underline = underline;
     update();
 }
 
-void CLinkStatic::SetColourOverride(std::optional<QColor> colour) {
+void LinkLabel::SetColourOverride(std::optional<QColor> colour) {
     m_override = colour;
     update();
 }
 
-QColor CLinkStatic::TextColour() const {
+QColor LinkLabel::TextColour() const {
     if (m_override)
         return *m_override;
     return QColor(m_visited ? kVisitedColour : kLinkColour);
 }
 
-QFont CLinkStatic::DrawFont() const {
+QFont LinkLabel::DrawFont() const {
     QFont f = font();
     f.setUnderline(m_underline);
     return f;
 }
 
 // Sized with the font the text is drawn in, so the text always fits.
-void CLinkStatic::ResizeToText() {
+void LinkLabel::ResizeToText() {
     if (!m_adjustSize)
         return;
     const QFontMetrics fm(DrawFont());
@@ -76,26 +76,26 @@ void CLinkStatic::ResizeToText() {
     setGeometry(r);
 }
 
-void CLinkStatic::changeEvent(QEvent* event) {
+void LinkLabel::changeEvent(QEvent* event) {
     QLabel::changeEvent(event);
     if (event->type() == QEvent::FontChange && m_attached)
         ResizeToText();
 }
 
-void CLinkStatic::paintEvent(QPaintEvent*) {
+void LinkLabel::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setFont(DrawFont());
     p.setPen(TextColour());
     p.drawText(rect(), static_cast<int>(alignment()) | Qt::TextSingleLine, text());
 }
 
-void CLinkStatic::mouseReleaseEvent(QMouseEvent* event) {
+void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         Click();
 }
 
-void CLinkStatic::Click() {
+void LinkLabel::Click() {
     if (m_url.startsWith(QLatin1String("mailto"), Qt::CaseSensitive)) {
         const int result = OpenLink(m_url);
         if (result > 32) {
@@ -110,13 +110,13 @@ void CLinkStatic::Click() {
     OpenAddress(OpenTarget::kBrowser, m_url);
 }
 
-int CLinkStatic::OpenLink(const QString& address) {
+int LinkLabel::OpenLink(const QString& address) {
     constexpr int kOpened = 33;
     constexpr int kNoAssociation = 31;
     return OpenAddress(OpenTarget::kMail, address) ? kOpened : kNoAssociation;
 }
 
-QString CLinkStatic::OpenErrorText(int code) {
+QString LinkLabel::OpenErrorText(int code) {
     const char* text = nullptr;
     switch (code) {
         case 0:
@@ -168,7 +168,7 @@ QString CLinkStatic::OpenErrorText(int code) {
     return QStringLiteral("Unable to open hyperlink:\n\n") + detail;
 }
 
-void CLinkStatic::ShowOpenError(int code) {
+void LinkLabel::ShowOpenError(int code) {
     ModalBox box;
     box.kind = ModalBox::kWarning;
     box.text = OpenErrorText(code);

@@ -1,31 +1,31 @@
-#include "app/addon_app.h"
+#include "app/app.h"
 
 #include <QApplication>
 #include <QFont>
 
-#include "app/addon_dlg.h"
+#include "app/main_window.h"
 #include "app/skin.h"
 
 namespace skiv::app {
 
-void CAddOnApp::InitInstance() {
+void App::Configure() {
     QApplication::setApplicationName(QStringLiteral("skivaddon"));
     // The framework's default base key for generated applications; nothing
     // is stored under it.
     QApplication::setOrganizationName(
         QStringLiteral("로컬 응용 프로그램 마법사에서 생성한 응용 프로그램"));
-    QApplication::setFont(CSkin::TextFont());
-    QApplication::setWindowIcon(CSkin::Instance().AppIcon());
+    QApplication::setFont(Skin::TextFont());
+    QApplication::setWindowIcon(Skin::Instance().AppIcon());
 }
 
-int CAddOnApp::Run(int argc, char** argv) {
+int App::Run(int argc, char** argv) {
     QApplication app(argc, argv);
-    InitInstance();
+    Configure();
     int status = 0;
     {
-        CAddOnDlg dlg(CSkin::Instance(), ServiceConfig::FromEnvironment(),
-                      OperationLog::DefaultFolder());
-        dlg.exec();  // the result of the modal run is not used
+        MainWindow window(Skin::Instance(), ServiceConfig::FromEnvironment(),
+                          OperationLog::DefaultFolder());
+        window.exec();  // the result of the modal run is not used
     }
     return status;
 }

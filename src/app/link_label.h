@@ -1,5 +1,5 @@
 #pragma once
-// CLinkStatic: a static text that behaves as a hyperlink: underlined text
+// LinkLabel: a static text that behaves as a hyperlink: underlined text
 // in the link colour (the visited colour once a mail address has been
 // opened), the hand cursor, a tooltip with the address, and a click that
 // opens the address.
@@ -19,19 +19,19 @@
 
 namespace skiv::app {
 
-class CSkin;
+class Skin;
 
-class CLinkStatic : public QLabel {
+class LinkLabel : public QLabel {
 public:
     static constexpr QRgb kLinkColour = qRgb(0, 0, 238);
     static constexpr QRgb kVisitedColour = qRgb(85, 26, 139);
 
-    explicit CLinkStatic(QWidget* parent = nullptr);
+    explicit LinkLabel(QWidget* parent = nullptr);
 
     // Makes the label a link: an empty address is taken from the text, an
     // empty text shows the address; the label is sized to its text; the
     // skin's hand cursor and the address tooltip are set.
-    void Attach(const CSkin& skin);
+    void Attach(const Skin& skin);
     // Sets the address, resizes to the text, updates the tooltip.
     void SetLinkUrl(const QString& address);
     const QString& LinkUrl() const { return m_url; }

@@ -1,4 +1,4 @@
-// CAddOnDlg: layout per view mode, keyboard, closing, dragging, the
+// MainWindow: layout per view mode, keyboard, closing, dragging, the
 // window operations from the GUI thread and from a worker.
 
 #include <QCheckBox>
@@ -12,28 +12,37 @@
 #include <deque>
 #include <thread>
 
-#include "app/addon_dlg.h"
-#include "app/link_static.h"
+#include "app/link_label.h"
+#include "app/main_window.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 #include "app_tests.h"
 
-using skiv::app::CAddOnDlg;
+using skiv::app::MainWindow;
 using skiv::app::ModalBox;
+using C = skiv::ui::main_window::Control;
 
-class AddOnDlgTest : public QObject {
+class MainWindowTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_logDir;
-    std::unique_ptr<CAddOnDlg> m_dlg;
+    std::unique_ptr<MainWindow> m_dlg;
     std::vector<ModalBox> m_boxes;
     std::deque<bool> m_answers;
 
-    QRect Rect(int id) const { return m_dlg->Control(id)->geometry(); }
-    QString Text(int id) const { return static_cast<QLabel*>(m_dlg->Control(id))->text(); }
-    QCheckBox* Box(int id) const { return static_cast<QCheckBox*>(m_dlg->Control(id)); }
-    QLineEdit* Edit(int id) const { return static_cast<QLineEdit*>(m_dlg->Control(id)); }
-    bool Removed(int id) const { return Rect(id) == QRect(404, 436, 0, 0); }
+    // A control by the name the layout gives it.
+    template <typename W = QWidget>
+    W* Get(C control) const {
+        W* w = skiv::app::FindControl<W>(*m_dlg, control);
+        if (!w)
+            qFatal("no control %s", skiv::ui::main_window::NameOf(control));
+        return w;
+    }
+    QRect Rect(C id) const { return Get(id)->geometry(); }
+    QString Text(C id) const { return Get<QLabel>(id)->text(); }
+    QCheckBox* Box(C id) const { return Get<QCheckBox>(id); }
+    QLineEdit* Edit(C id) const { return Get<QLineEdit>(id); }
+    bool Removed(C id) const { return Rect(id) == QRect(404, 436, 0, 0); }
 
     void ShowAndActivate() {
         m_dlg->show();
@@ -72,9 +81,9 @@ private slots:
             m_answers.pop_front();
             return a;
         });
-        m_dlg = std::make_unique<CAddOnDlg>(skiv::app::CSkin::Instance(),
-                                            skiv::ServiceConfig{"https://127.0.0.1:9"},
-                                            m_logDir.path().toStdString() + "/");
+        m_dlg = std::make_unique<MainWindow>(skiv::app::Skin::Instance(),
+                                             skiv::ServiceConfig{"https://127.0.0.1:9"},
+                                             m_logDir.path().toStdString() + "/");
         m_dlg->move(100, 100);
     }
     void cleanup() {
@@ -87,47 +96,51 @@ private slots:
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("KELBO SKIV ADDON"));
         QVERIFY(!m_dlg->windowIcon().isNull());
         QCOMPARE(int(m_dlg->ViewMode()), 0);
-        QVERIFY(Box(1009)->isChecked());
-        QVERIFY(Box(1011)->isChecked());
-        QVERIFY(!Box(1006)->isChecked() && !Box(1008)->isChecked());
-        QVERIFY(!Box(1010)->isChecked() && !Box(1012)->isChecked());
-        QCOMPARE(Text(1015), QStringLiteral("- for WOW | ver 1.0.1"));
-        auto* link = static_cast<skiv::app::CLinkStatic*>(m_dlg->Control(1016));
+        // The options start at their defaults, one box of each pair checked.
+        const skiv::TaskOptions start = m_dlg->GetTaskOptions();
+        QVERIFY(!start.launchAfterInstall && !start.installIntoFolder);
+        QVERIFY(start.saveScope == skiv::SaveScope::Basic);
+        QVERIFY(start.rollBack == skiv::RollBackChoice::RestoreBackup);
+        QVERIFY(Box(C::ScopeBasic)->isChecked() && !Box(C::ScopeWithCacheFonts)->isChecked());
+        QVERIFY(Box(C::RollBackRestore)->isChecked() && !Box(C::RollBackDeleteOnly)->isChecked());
+        QCOMPARE(Text(C::Version), QStringLiteral("- for WOW | ver 1.0.1"));
+        auto* link = Get<skiv::app::LinkLabel>(C::RegisterLink);
         QCOMPARE(link->text(), QStringLiteral("Kelbo 회원가입"));
         QCOMPARE(link->LinkUrl(),
                  QStringLiteral("https://127.0.0.1:9/Member/Common/frmMemberRegist.aspx"));
         QCOMPARE(link->TextColour(), QColor(240, 74, 0));
         ShowAndActivate();
-        QCOMPARE(QApplication::focusWidget(), m_dlg->Control(1013));
+        QCOMPARE(QApplication::focusWidget(), Get(C::IdEdit));
     }
 
     void templatePlacesInPixels() {
         // Dialog units at base 7 x 14, edge by edge with rounding.
-        QCOMPARE(Rect(1000), QRect(383, 11, 18, 15));
-        QCOMPARE(Rect(1001), QRect(364, 11, 18, 15));
-        QCOMPARE(Rect(1002), QRect(175, 102, 53, 42));
-        QCOMPARE(Rect(1003), QRect(275, 189, 110, 49));
-        QCOMPARE(Rect(1004), QRect(275, 257, 110, 49));
-        QCOMPARE(Rect(1005), QRect(275, 324, 110, 49));
-        QCOMPARE(Rect(1006), QRect(19, 194, 14, 14));
-        QCOMPARE(Rect(1008), QRect(19, 217, 14, 14));
-        QCOMPARE(Rect(1009), QRect(19, 263, 14, 14));
-        QCOMPARE(Rect(1010), QRect(19, 287, 14, 14));
-        QCOMPARE(Rect(1011), QRect(19, 331, 14, 14));
-        QCOMPARE(Rect(1012), QRect(19, 355, 14, 14));
-        QCOMPARE(Rect(1007), QRect(12, 392, 382, 21));
-        QCOMPARE(Rect(1013), QRect(51, 100, 114, 21));
-        QCOMPARE(Rect(1014), QRect(51, 123, 114, 21));
-        QCOMPARE(Rect(1015), QRect(205, 65, 178, 14));
-        QCOMPARE(Rect(1016).topLeft(), QPoint(256, 117));
-        QCOMPARE(Rect(1017), QRect(37, 156, 4, 11));
+        QCOMPARE(Rect(C::CloseButton), QRect(383, 11, 18, 15));
+        QCOMPARE(Rect(C::MinimizeButton), QRect(364, 11, 18, 15));
+        QCOMPARE(Rect(C::LoginButton), QRect(175, 102, 53, 42));
+        QCOMPARE(Rect(C::InstallButton), QRect(275, 189, 110, 49));
+        QCOMPARE(Rect(C::SaveButton), QRect(275, 257, 110, 49));
+        QCOMPARE(Rect(C::RollBackButton), QRect(275, 324, 110, 49));
+        QCOMPARE(Rect(C::LaunchAfterInstall), QRect(19, 194, 14, 14));
+        QCOMPARE(Rect(C::InstallIntoFolder), QRect(19, 217, 14, 14));
+        QCOMPARE(Rect(C::ScopeBasic), QRect(19, 263, 14, 14));
+        QCOMPARE(Rect(C::ScopeWithCacheFonts), QRect(19, 287, 14, 14));
+        QCOMPARE(Rect(C::RollBackRestore), QRect(19, 331, 14, 14));
+        QCOMPARE(Rect(C::RollBackDeleteOnly), QRect(19, 355, 14, 14));
+        QCOMPARE(Rect(C::Progress), QRect(12, 392, 382, 21));
+        QCOMPARE(Rect(C::IdEdit), QRect(51, 100, 114, 21));
+        QCOMPARE(Rect(C::PasswordEdit), QRect(51, 123, 114, 21));
+        QCOMPARE(Rect(C::Version), QRect(205, 65, 178, 14));
+        QCOMPARE(Rect(C::RegisterLink).topLeft(), QPoint(256, 117));
+        QCOMPARE(Rect(C::LoginSeparator), QRect(37, 156, 4, 11));
         // The member panel is out of sight while logged out.
-        for (int id : {1018, 1019, 1020, 1021, 1022, 1023, 1024, 1025})
-            QVERIFY2(Removed(id), qPrintable(QString::number(id)));
+        for (C id : {C::PanelSeparator, C::DateLabel, C::SizeLabel, C::DateValue, C::SizeValue,
+                     C::NoData, C::MemberId, C::MemberIdLine})
+            QVERIFY2(Removed(id), skiv::ui::main_window::NameOf(id));
     }
 
     void windowShapeRoundsTheCorners() {
-        const QRegion shape = CAddOnDlg::WindowShape(QSize(404, 436));
+        const QRegion shape = MainWindow::WindowShape(QSize(404, 436));
         for (QPoint corner :
              {QPoint(0, 0), QPoint(1, 1), QPoint(403, 0), QPoint(0, 435), QPoint(403, 435)})
             QVERIFY2(!shape.contains(corner),
@@ -137,63 +150,63 @@ private slots:
     }
 
     void loggedInWithoutData() {
-        Edit(1013)->setText(QStringLiteral("alice"));
+        Edit(C::IdEdit)->setText(QStringLiteral("alice"));
         m_dlg->ShowMemberInfo(false, 0, "");
         m_dlg->SetViewMode(skiv::ViewMode::LoggedInNoData);
         QCOMPARE(int(m_dlg->ViewMode()), 1);
-        QCOMPARE(Text(1023), QStringLiteral("회원님의 셋팅 정보가 없습니다."));
-        QCOMPARE(Rect(1023), QRect(55, 132, 200, 11));
-        QCOMPARE(Text(1024), QStringLiteral("alice"));
-        QCOMPARE(Text(1025), QStringLiteral("님의 셋팅 정보"));
-        QCOMPARE(Rect(1024), QRect(70, 100, 200, 11));
-        QCOMPARE(Rect(1025), QRect(110, 100, 200, 11));  // 5 bytes x 8 px
-        for (int id : {1002, 1013, 1014, 1016}) {
+        QCOMPARE(Text(C::NoData), QStringLiteral("회원님의 셋팅 정보가 없습니다."));
+        QCOMPARE(Rect(C::NoData), QRect(55, 132, 200, 11));
+        QCOMPARE(Text(C::MemberId), QStringLiteral("alice"));
+        QCOMPARE(Text(C::MemberIdLine), QStringLiteral("님의 셋팅 정보"));
+        QCOMPARE(Rect(C::MemberId), QRect(70, 100, 200, 11));
+        QCOMPARE(Rect(C::MemberIdLine), QRect(110, 100, 200, 11));  // 5 bytes x 8 px
+        for (C id : {C::LoginButton, C::IdEdit, C::PasswordEdit, C::RegisterLink}) {
             QVERIFY(Removed(id));
-            QVERIFY(!m_dlg->Control(id)->isEnabled());
+            QVERIFY(!Get(id)->isEnabled());
         }
-        for (int id : {1018, 1019, 1020, 1021, 1022})
+        for (C id : {C::PanelSeparator, C::DateLabel, C::SizeLabel, C::DateValue, C::SizeValue})
             QVERIFY(Removed(id));
     }
 
     void loggedInWithData() {
-        Edit(1013)->setText(QStringLiteral("홍길동"));
+        Edit(C::IdEdit)->setText(QStringLiteral("홍길동"));
         m_dlg->ShowMemberInfo(true, 0, "2024-05-01 21:30");
         m_dlg->SetViewMode(skiv::ViewMode::LoggedInWithData);
-        QCOMPARE(Text(1020), QStringLiteral("용량 : "));
-        QCOMPARE(Text(1022), QStringLiteral("0MB"));
-        QCOMPARE(Text(1019), QStringLiteral("최종 저장 날짜 : "));
-        QCOMPARE(Text(1021), QStringLiteral("2024-05-01 21:30"));
-        QCOMPARE(Rect(1020), QRect(55, 132, 40, 11));
-        QCOMPARE(Rect(1022), QRect(96, 132, 60, 11));
-        QCOMPARE(Rect(1018), QRect(160, 132, 4, 11));
-        QCOMPARE(Rect(1019), QRect(170, 132, 100, 11));
-        QCOMPARE(Rect(1021), QRect(272, 132, 120, 11));
-        QVERIFY(m_dlg->Control(1023)->isHidden());
+        QCOMPARE(Text(C::SizeLabel), QStringLiteral("용량 : "));
+        QCOMPARE(Text(C::SizeValue), QStringLiteral("0MB"));
+        QCOMPARE(Text(C::DateLabel), QStringLiteral("최종 저장 날짜 : "));
+        QCOMPARE(Text(C::DateValue), QStringLiteral("2024-05-01 21:30"));
+        QCOMPARE(Rect(C::SizeLabel), QRect(55, 132, 40, 11));
+        QCOMPARE(Rect(C::SizeValue), QRect(96, 132, 60, 11));
+        QCOMPARE(Rect(C::PanelSeparator), QRect(160, 132, 4, 11));
+        QCOMPARE(Rect(C::DateLabel), QRect(170, 132, 100, 11));
+        QCOMPARE(Rect(C::DateValue), QRect(272, 132, 120, 11));
+        QVERIFY(Get(C::NoData)->isHidden());
         // Three Korean characters count two bytes each.
-        QCOMPARE(Rect(1025), QRect(118, 100, 200, 11));
+        QCOMPARE(Rect(C::MemberIdLine), QRect(118, 100, 200, 11));
 
         // A later save refreshes the figures; an unknown mode moves nothing.
         m_dlg->ShowMemberInfo(true, 7, "2024-05-02 08:00");
-        QCOMPARE(Text(1022), QStringLiteral("7MB"));
+        QCOMPARE(Text(C::SizeValue), QStringLiteral("7MB"));
         m_dlg->SetViewMode(static_cast<skiv::ViewMode>(5));
-        QCOMPARE(Rect(1021), QRect(272, 132, 120, 11));
+        QCOMPARE(Rect(C::DateValue), QRect(272, 132, 120, 11));
     }
 
     void idWidthUnits() {
-        QCOMPARE(CAddOnDlg::IdTextUnits(QStringLiteral("abcde")), 5);
-        QCOMPARE(CAddOnDlg::IdTextUnits(QStringLiteral("홍길동")), 6);
-        QCOMPARE(CAddOnDlg::IdTextUnits(QStringLiteral("kim홍")), 5);
+        QCOMPARE(MainWindow::IdTextUnits(QStringLiteral("abcde")), 5);
+        QCOMPARE(MainWindow::IdTextUnits(QStringLiteral("홍길동")), 6);
+        QCOMPARE(MainWindow::IdTextUnits(QStringLiteral("kim홍")), 5);
     }
 
     void enterMovesFromIdToPasswordThenLogsIn() {
         ShowAndActivate();
-        Edit(1013)->setFocus();
-        QTest::keyClick(Edit(1013), Qt::Key_Return);
-        QCOMPARE(QApplication::focusWidget(), m_dlg->Control(1014));
+        Edit(C::IdEdit)->setFocus();
+        QTest::keyClick(Edit(C::IdEdit), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), Get(C::PasswordEdit));
         QVERIFY(m_boxes.empty());  // no login yet
 
         // Enter in the password field logs in: empty fields are refused.
-        QTest::keyClick(Edit(1014), Qt::Key_Enter);
+        QTest::keyClick(Edit(C::PasswordEdit), Qt::Key_Enter);
         QCOMPARE(m_boxes.size(), size_t(1));
         QCOMPARE(m_boxes[0].text, QStringLiteral("ID와 패스워드를 입력해주세요"));
         QCOMPARE(m_boxes[0].caption, QStringLiteral("Kelbo Skiv Addon"));
@@ -201,26 +214,26 @@ private slots:
         QCOMPARE(m_dlg->Controller().Session().memberId, std::string());
 
         // Logged out, Enter anywhere logs in.
-        Edit(1013)->setText(QStringLiteral("bob"));
-        Box(1006)->setFocus();
-        QTest::keyClick(Box(1006), Qt::Key_Return);
+        Edit(C::IdEdit)->setText(QStringLiteral("bob"));
+        Box(C::LaunchAfterInstall)->setFocus();
+        QTest::keyClick(Box(C::LaunchAfterInstall), Qt::Key_Return);
         QCOMPARE(m_boxes.size(), size_t(2));
         QCOMPARE(m_dlg->Controller().Session().memberId, std::string("bob"));
-        QVERIFY(!Box(1006)->isChecked());  // swallowed, not passed to the box
+        QVERIFY(!Box(C::LaunchAfterInstall)->isChecked());  // swallowed, not passed to the box
     }
 
     void enterAfterLoginOutsidePasswordDoesNothing() {
         ShowAndActivate();
         m_dlg->SetViewMode(skiv::ViewMode::LoggedInWithData);
-        Box(1009)->setFocus();
-        QTest::keyClick(Box(1009), Qt::Key_Return);
+        Box(C::ScopeBasic)->setFocus();
+        QTest::keyClick(Box(C::ScopeBasic), Qt::Key_Return);
         QVERIFY(m_boxes.empty());
-        QVERIFY(Box(1009)->isChecked());
+        QVERIFY(Box(C::ScopeBasic)->isChecked());
     }
 
     void escapeAndSystemCloseNeverClose() {
         ShowAndActivate();
-        QTest::keyClick(Edit(1013), Qt::Key_Escape);
+        QTest::keyClick(Edit(C::IdEdit), Qt::Key_Escape);
         QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
         m_dlg->reject();
         QVERIFY(!m_dlg->close());
@@ -230,7 +243,7 @@ private slots:
 
     void closeButtonAsksFirst() {
         ShowAndActivate();
-        auto* close = static_cast<QAbstractButton*>(m_dlg->Control(1000));
+        auto* close = Get<QAbstractButton>(C::CloseButton);
         m_answers = {false};
         close->click();
         QCOMPARE(m_boxes.size(), size_t(1));
@@ -257,7 +270,7 @@ private slots:
     }
 
     void progressIgnoresValuesOutOfRange() {
-        auto* bar = static_cast<QProgressBar*>(m_dlg->Control(1007));
+        auto* bar = Get<QProgressBar>(C::Progress);
         QCOMPARE(bar->minimum(), 0);
         QCOMPARE(bar->maximum(), 100);
         m_dlg->SetProgress(40);
@@ -271,7 +284,7 @@ private slots:
     }
 
     void repeatedProgressFromAWorkerDoesNotWaitForTheWindow() {
-        auto* bar = static_cast<QProgressBar*>(m_dlg->Control(1007));
+        auto* bar = Get<QProgressBar>(C::Progress);
         std::atomic<int> stage{0};
         std::thread worker([&] {
             m_dlg->SetProgress(30);  // a new position: carried over, served below
@@ -294,18 +307,19 @@ private slots:
 
     void checkBoxPairsStayOneChecked() {
         ShowAndActivate();
-        QTest::mouseClick(Box(1010), Qt::LeftButton, {}, QPoint(7, 7));
-        QVERIFY(Box(1010)->isChecked());
-        QVERIFY(!Box(1009)->isChecked());
-        QTest::mouseClick(Box(1010), Qt::LeftButton, {}, QPoint(7, 7));
-        QVERIFY(Box(1009)->isChecked());
-        QTest::mouseClick(Box(1011), Qt::LeftButton, {}, QPoint(7, 7));
-        QVERIFY(!Box(1011)->isChecked());
-        QVERIFY(Box(1012)->isChecked());
-        // 1006 and 1008 are on their own.
-        QTest::mouseClick(Box(1006), Qt::LeftButton, {}, QPoint(7, 7));
-        QVERIFY(Box(1006)->isChecked());
-        QVERIFY(Box(1009)->isChecked() && Box(1012)->isChecked());
+        QTest::mouseClick(Box(C::ScopeWithCacheFonts), Qt::LeftButton, {}, QPoint(7, 7));
+        QVERIFY(Box(C::ScopeWithCacheFonts)->isChecked());
+        QVERIFY(!Box(C::ScopeBasic)->isChecked());
+        QVERIFY(m_dlg->GetTaskOptions().saveScope == skiv::SaveScope::WithCacheAndFonts);
+        QTest::mouseClick(Box(C::ScopeWithCacheFonts), Qt::LeftButton, {}, QPoint(7, 7));
+        QVERIFY(Box(C::ScopeBasic)->isChecked());
+        QTest::mouseClick(Box(C::RollBackRestore), Qt::LeftButton, {}, QPoint(7, 7));
+        QVERIFY(!Box(C::RollBackRestore)->isChecked());
+        QVERIFY(Box(C::RollBackDeleteOnly)->isChecked());
+        // The install options are on their own.
+        QTest::mouseClick(Box(C::LaunchAfterInstall), Qt::LeftButton, {}, QPoint(7, 7));
+        QVERIFY(Box(C::LaunchAfterInstall)->isChecked());
+        QVERIFY(Box(C::ScopeBasic)->isChecked() && Box(C::RollBackDeleteOnly)->isChecked());
         const skiv::TaskOptions options = m_dlg->GetTaskOptions();
         QVERIFY(options.launchAfterInstall && !options.installIntoFolder);
         QVERIFY(options.saveScope == skiv::SaveScope::Basic);
@@ -314,12 +328,12 @@ private slots:
 
     void workerCallsReachTheWidgetsAndBlock() {
         ShowAndActivate();
-        Edit(1013)->setText(QStringLiteral("이순신"));
-        Edit(1014)->setText(QStringLiteral("pw"));
+        Edit(C::IdEdit)->setText(QStringLiteral("이순신"));
+        Edit(C::PasswordEdit)->setText(QStringLiteral("pw"));
         std::atomic<bool> done{false};
         std::string id, password;
         skiv::TaskOptions options;
-        Box(1008)->setChecked(true);
+        Box(C::InstallIntoFolder)->setChecked(true);
         std::optional<std::string> folder;
         skiv::app::SetFolderHook([](const QString& initial) -> std::optional<QString> {
             return initial + QStringLiteral("chosen");
@@ -338,7 +352,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(done.load(), 20000);
         worker.join();
         skiv::app::SetFolderHook(nullptr);
-        QCOMPARE(static_cast<QProgressBar*>(m_dlg->Control(1007))->value(), 55);
+        QCOMPARE(Get<QProgressBar>(C::Progress)->value(), 55);
         QCOMPARE(id, std::string("이순신"));
         QCOMPARE(password, std::string("pw"));
         QVERIFY(options.installIntoFolder);
@@ -346,7 +360,7 @@ private slots:
         QCOMPARE(m_boxes[0].owner, nullptr);  // a worker's box has no owner
         QCOMPARE(m_boxes[0].text, QStringLiteral("애드온이 모두 저장되었습니다"));
         QCOMPARE(folder, std::optional<std::string>("/tmp/chosen/"));
-        QCOMPARE(Text(1022), QStringLiteral("3MB"));
+        QCOMPARE(Text(C::SizeValue), QStringLiteral("3MB"));
         QCOMPARE(int(m_dlg->ViewMode()), 2);
     }
 
@@ -361,5 +375,5 @@ private slots:
     }
 };
 
-SKIV_APP_TEST(AddOnDlgTest);
-#include "addon_dlg_test.moc"
+SKIV_APP_TEST(MainWindowTest);
+#include "main_window_test.moc"

@@ -1,13 +1,13 @@
-// CLinkStatic: colours, where addresses go, failure texts, sizing.
+// LinkLabel: colours, where addresses go, failure texts, sizing.
 
 #include <QtTest>
 
-#include "app/link_static.h"
+#include "app/link_label.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 #include "app_tests.h"
 
-using skiv::app::CLinkStatic;
+using skiv::app::LinkLabel;
 using skiv::app::ModalBox;
 using skiv::app::OpenTarget;
 
@@ -27,11 +27,11 @@ int CountColour(QWidget& w, QColor c) {
 
 }  // namespace
 
-class LinkStaticTest : public QObject {
+class LinkLabelTest : public QObject {
     Q_OBJECT
 
     QWidget* m_top = nullptr;
-    CLinkStatic* m_link = nullptr;
+    LinkLabel* m_link = nullptr;
     std::vector<std::pair<OpenTarget, QString>> m_opened;
     std::vector<ModalBox> m_boxes;
     bool m_openSucceeds = true;
@@ -51,10 +51,10 @@ private slots:
         });
         m_top = new QWidget;
         m_top->resize(300, 100);
-        m_link = new CLinkStatic(m_top);
+        m_link = new LinkLabel(m_top);
         m_link->setGeometry(10, 10, 200, 40);
         m_link->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        m_link->setFont(skiv::app::CSkin::StaticFont(true));
+        m_link->setFont(skiv::app::Skin::StaticFont(true));
     }
     void cleanup() {
         delete m_top;
@@ -64,20 +64,20 @@ private slots:
 
     void attachTakesAddressFromTextAndTheOtherWayRound() {
         m_link->setText(QStringLiteral("https://example.test/join"));
-        m_link->Attach(skiv::app::CSkin::Instance());
+        m_link->Attach(skiv::app::Skin::Instance());
         QCOMPARE(m_link->LinkUrl(), QStringLiteral("https://example.test/join"));
         QCOMPARE(m_link->toolTip(), m_link->LinkUrl());
         QCOMPARE(m_link->cursor().shape(), Qt::BitmapCursor);
 
-        CLinkStatic empty(m_top);
+        LinkLabel empty(m_top);
         empty.SetLinkUrl(QStringLiteral("mailto:help@example.test"));
-        empty.Attach(skiv::app::CSkin::Instance());
+        empty.Attach(skiv::app::Skin::Instance());
         QCOMPARE(empty.text(), QStringLiteral("mailto:help@example.test"));
     }
 
     void sizedToItsDrawnText() {
         m_link->setText(QStringLiteral("Kelbo 회원가입"));
-        m_link->Attach(skiv::app::CSkin::Instance());
+        m_link->Attach(skiv::app::Skin::Instance());
         m_link->SetLinkUrl(QStringLiteral("https://example.test/r"));
         QFont f = m_link->font();
         f.setUnderline(true);
@@ -103,15 +103,15 @@ private slots:
     void mailAddressGoesToMailHandlerAndTurnsVisited() {
         m_link->setText(QStringLiteral("write to us"));
         m_link->SetLinkUrl(QStringLiteral("mailto:help@example.test"));
-        QVERIFY(CountColour(*m_link, QColor(CLinkStatic::kLinkColour)) > 0);
-        QCOMPARE(CountColour(*m_link, QColor(CLinkStatic::kVisitedColour)), 0);
+        QVERIFY(CountColour(*m_link, QColor(LinkLabel::kLinkColour)) > 0);
+        QCOMPARE(CountColour(*m_link, QColor(LinkLabel::kVisitedColour)), 0);
 
         m_link->Click();
         QCOMPARE(m_opened.size(), size_t(1));
         QCOMPARE(m_opened[0].first, OpenTarget::kMail);
         QVERIFY(m_link->IsVisited());
-        QVERIFY(CountColour(*m_link, QColor(CLinkStatic::kVisitedColour)) > 0);
-        QCOMPARE(CountColour(*m_link, QColor(CLinkStatic::kLinkColour)), 0);
+        QVERIFY(CountColour(*m_link, QColor(LinkLabel::kVisitedColour)) > 0);
+        QCOMPARE(CountColour(*m_link, QColor(LinkLabel::kLinkColour)), 0);
         QVERIFY(m_boxes.empty());
     }
 
@@ -147,11 +147,11 @@ private slots:
     }
 
     void errorTexts() {
-        QCOMPARE(CLinkStatic::OpenErrorText(26),
+        QCOMPARE(LinkLabel::OpenErrorText(26),
                  QStringLiteral("Unable to open hyperlink:\n\nA sharing violation occurred. "));
-        QCOMPARE(CLinkStatic::OpenErrorText(4),
+        QCOMPARE(LinkLabel::OpenErrorText(4),
                  QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (4) occurred."));
-        QCOMPARE(CLinkStatic::OpenErrorText(0),
+        QCOMPARE(LinkLabel::OpenErrorText(0),
                  QStringLiteral("Unable to open hyperlink:\n\nThe operating system is out\nof "
                                 "memory or resources."));
     }
@@ -160,9 +160,9 @@ private slots:
         m_link->setText(QStringLiteral("Kelbo 회원가입"));
         m_link->SetColourOverride(QColor(240, 74, 0));
         QVERIFY(CountColour(*m_link, QColor(240, 74, 0)) > 0);
-        QCOMPARE(CountColour(*m_link, QColor(CLinkStatic::kLinkColour)), 0);
+        QCOMPARE(CountColour(*m_link, QColor(LinkLabel::kLinkColour)), 0);
     }
 };
 
-SKIV_APP_TEST(LinkStaticTest);
-#include "link_static_test.moc"
+SKIV_APP_TEST(LinkLabelTest);
+#include "link_label_test.moc"
