@@ -9,7 +9,7 @@
 #include <QUrl>
 #include <memory>
 
-#include "app/folder_select_dlg.h"
+#include "app/folder_chooser.h"
 
 namespace skiv::app {
 
@@ -65,7 +65,7 @@ bool RunModalBox(const ModalBox& box) {
 std::optional<QString> RunFolderChooser(const QString& initialFolder) {
     if (g_folderHook)
         return g_folderHook(initialFolder);
-    CFolderSelectDlg dlg;
+    FolderChooser dlg;
     dlg.SetPath(initialFolder);
     if (dlg.exec() != QDialog::Accepted)
         return std::nullopt;

@@ -3,7 +3,7 @@
 // that tests can answer them instead of a person.
 //
 // Without an installed hook the real thing happens: a QMessageBox runs its
-// own modal loop, a CFolderSelectDlg is shown, an address goes to
+// own modal loop, a FolderChooser is shown, an address goes to
 // QDesktopServices, a program is started detached. Hooks are process-wide
 // and are called on the GUI thread; install them before the window starts
 // and remove them (pass nullptr) when the test ends.

@@ -17,7 +17,7 @@
 #include <memory>
 
 #include "app/app.h"
-#include "app/folder_select_dlg.h"
+#include "app/folder_chooser.h"
 #include "app/main_window.h"
 #include "app/modal_hooks.h"
 #include "app/skin.h"
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
          {"World of Warcraft/Interface", "World of Warcraft/WTF", "World of Warcraft/Cache",
           "World of Warcraft/Fonts", "COMMON FILES", "Internet Explorer", "Battle.net"})
         QDir().mkpath(games + QString::fromLatin1(sub));
-    CFolderSelectDlg chooser;
+    FolderChooser chooser;
     chooser.SetDrives({DriveRoot{drive, kDriveFixed}});
     chooser.SetPath(games + QStringLiteral("World of Warcraft/"));
     chooser.show();

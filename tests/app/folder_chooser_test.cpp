@@ -1,4 +1,4 @@
-// CFolderSelectDlg on a temporary tree standing in for a drive.
+// FolderChooser on a temporary tree standing in for a drive.
 
 #include <QDir>
 #include <QLabel>
@@ -7,11 +7,11 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "app/folder_select_dlg.h"
+#include "app/folder_chooser.h"
 #include "app_tests.h"
 
-using skiv::app::CFolderSelectDlg;
 using skiv::app::DriveRoot;
+using skiv::app::FolderChooser;
 
 namespace {
 
@@ -24,15 +24,15 @@ QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text) {
 
 }  // namespace
 
-class FolderSelectTest : public QObject {
+class FolderChooserTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_tmp;
     QString m_root;  // the temporary "drive", ending with '/'
 
     // A dialog over the temporary drive, shown (which builds the tree).
-    std::unique_ptr<CFolderSelectDlg> Open(const QString& initial) {
-        auto dlg = std::make_unique<CFolderSelectDlg>();
+    std::unique_ptr<FolderChooser> Open(const QString& initial) {
+        auto dlg = std::make_unique<FolderChooser>();
         dlg->SetDrives({DriveRoot{m_root, skiv::app::kDriveFixed}});
         dlg->SetPath(initial);
         dlg->show();
@@ -52,15 +52,14 @@ private slots:
     }
 
     void capitalizeIfAllUpper() {
-        QCOMPARE(CFolderSelectDlg::CapitalizeIfAllUpper(QStringLiteral("WINDOWS")),
+        QCOMPARE(FolderChooser::CapitalizeIfAllUpper(QStringLiteral("WINDOWS")),
                  QStringLiteral("Windows"));
-        QCOMPARE(CFolderSelectDlg::CapitalizeIfAllUpper(QStringLiteral("MyData")),
+        QCOMPARE(FolderChooser::CapitalizeIfAllUpper(QStringLiteral("MyData")),
                  QStringLiteral("MyData"));
-        QCOMPARE(CFolderSelectDlg::CapitalizeIfAllUpper(QStringLiteral("C:")),
-                 QStringLiteral("C:"));
-        QCOMPARE(CFolderSelectDlg::CapitalizeIfAllUpper(QStringLiteral("WOW_2")),
+        QCOMPARE(FolderChooser::CapitalizeIfAllUpper(QStringLiteral("C:")), QStringLiteral("C:"));
+        QCOMPARE(FolderChooser::CapitalizeIfAllUpper(QStringLiteral("WOW_2")),
                  QStringLiteral("Wow_2"));
-        QCOMPARE(CFolderSelectDlg::CapitalizeIfAllUpper(QStringLiteral("한글DIR")),
+        QCOMPARE(FolderChooser::CapitalizeIfAllUpper(QStringLiteral("한글DIR")),
                  QStringLiteral("한글dir"));
     }
 
@@ -187,5 +186,5 @@ private slots:
     }
 };
 
-SKIV_APP_TEST(FolderSelectTest);
-#include "folder_select_test.moc"
+SKIV_APP_TEST(FolderChooserTest);
+#include "folder_chooser_test.moc"

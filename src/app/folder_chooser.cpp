@@ -1,4 +1,4 @@
-#include "app/folder_select_dlg.h"
+#include "app/folder_chooser.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,7 +38,7 @@ QStringList Components(const QString& path) {
 
 }  // namespace
 
-CFolderSelectDlg::CFolderSelectDlg(QWidget* parent) : QDialog(parent) {
+FolderChooser::FolderChooser(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("폴더 선택"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -46,13 +46,13 @@ CFolderSelectDlg::CFolderSelectDlg(QWidget* parent) : QDialog(parent) {
     setFixedSize(Du(0, 0, 186, 218).size());
 
     m_label = new QLabel(QStringLiteral("Static"), this);
-    m_label->setObjectName(QStringLiteral("1027"));
+    m_label->setObjectName(QStringLiteral("pathLabel"));
     m_label->setGeometry(Du(7, 7, 172, 10));
     m_label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_label->setTextFormat(Qt::PlainText);
 
     m_tree = new QTreeWidget(this);
-    m_tree->setObjectName(QStringLiteral("1026"));
+    m_tree->setObjectName(QStringLiteral("folderTree"));
     m_tree->setGeometry(Du(7, 17, 172, 178));
     m_tree->setHeaderHidden(true);
     m_tree->setColumnCount(1);
@@ -77,9 +77,9 @@ CFolderSelectDlg::CFolderSelectDlg(QWidget* parent) : QDialog(parent) {
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, [this] { OnSelectionChanged(); });
 }
 
-CFolderSelectDlg::~CFolderSelectDlg() = default;
+FolderChooser::~FolderChooser() = default;
 
-QString CFolderSelectDlg::CapitalizeIfAllUpper(const QString& name) {
+QString FolderChooser::CapitalizeIfAllUpper(const QString& name) {
     for (QChar c : name)
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
             return name;
@@ -93,7 +93,7 @@ QString CFolderSelectDlg::CapitalizeIfAllUpper(const QString& name) {
     return out;
 }
 
-void CFolderSelectDlg::showEvent(QShowEvent* event) {
+void FolderChooser::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!m_initialised) {
         m_initialised = true;
@@ -101,7 +101,7 @@ void CFolderSelectDlg::showEvent(QShowEvent* event) {
     }
 }
 
-void CFolderSelectDlg::OnInitDialog() {
+void FolderChooser::OnInitDialog() {
     if (!m_drivesGiven)
         m_drives = MountedDrives();
     m_ok->setEnabled(false);
@@ -122,7 +122,7 @@ void CFolderSelectDlg::OnInitDialog() {
 // The drive is the mount point that holds the path (the longest one that
 // prefixes it); its components below are matched child by child, exactly
 // first, then ignoring case.
-void CFolderSelectDlg::OpenInitialPath() {
+void FolderChooser::OpenInitialPath() {
     const QString path = m_strPath;
     if (path.startsWith(QLatin1String("//"))) {
         OnItemExpanding(m_networkRoot);
@@ -170,9 +170,8 @@ void CFolderSelectDlg::OpenInitialPath() {
     m_tree->scrollToItem(current);
 }
 
-QTreeWidgetItem* CFolderSelectDlg::InsertTreeItem(QTreeWidgetItem* parent, Kind kind,
-                                                  const QString& name, int image,
-                                                  int selectedImage) {
+QTreeWidgetItem* FolderChooser::InsertTreeItem(QTreeWidgetItem* parent, Kind kind,
+                                               const QString& name, int image, int selectedImage) {
     auto* item = new QTreeWidgetItem;
     item->setText(0, CapitalizeIfAllUpper(name));
     item->setData(0, kRoleName, name);
@@ -188,7 +187,7 @@ QTreeWidgetItem* CFolderSelectDlg::InsertTreeItem(QTreeWidgetItem* parent, Kind 
     return item;
 }
 
-QString CFolderSelectDlg::GetItemPath(const QTreeWidgetItem* item) const {
+QString FolderChooser::GetItemPath(const QTreeWidgetItem* item) const {
     QString path;
     for (; item; item = item->parent()) {
         const int kind = item->data(0, kRoleKind).toInt();
@@ -202,7 +201,7 @@ QString CFolderSelectDlg::GetItemPath(const QTreeWidgetItem* item) const {
     return path;
 }
 
-void CFolderSelectDlg::OnItemExpanding(QTreeWidgetItem* item) {
+void FolderChooser::OnItemExpanding(QTreeWidgetItem* item) {
     if (!item || item->childCount() > 0 || item->data(0, kRoleListed).toBool())
         return;
     item->setData(0, kRoleListed, true);
@@ -213,7 +212,7 @@ void CFolderSelectDlg::OnItemExpanding(QTreeWidgetItem* item) {
     QApplication::restoreOverrideCursor();
 }
 
-bool CFolderSelectDlg::PopulateItem(QTreeWidgetItem* item) {
+bool FolderChooser::PopulateItem(QTreeWidgetItem* item) {
     bool added = false;
     const int kind = item->data(0, kRoleKind).toInt();
     if (kind == kNetworkRoot || kind == kNetworkContainer) {
@@ -237,11 +236,11 @@ bool CFolderSelectDlg::PopulateItem(QTreeWidgetItem* item) {
 
 // There is no network browse service to ask here: the network lists
 // nothing, and its item loses the expand button.
-bool CFolderSelectDlg::EnumerateNetwork(QTreeWidgetItem*) {
+bool FolderChooser::EnumerateNetwork(QTreeWidgetItem*) {
     return false;
 }
 
-void CFolderSelectDlg::OnSelectionChanged() {
+void FolderChooser::OnSelectionChanged() {
     const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
     QTreeWidgetItem* item = selected.isEmpty() ? nullptr : selected.front();
     // No selection (a Ctrl+click deselects) leaves nothing to return.
@@ -260,7 +259,7 @@ void CFolderSelectDlg::OnSelectionChanged() {
     m_label->setText(GetItemPath(item));
 }
 
-void CFolderSelectDlg::done(int result) {
+void FolderChooser::done(int result) {
     const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
     m_strPath = selected.isEmpty() ? QString() : GetItemPath(selected.front());
     m_tree->clear();

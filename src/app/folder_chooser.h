@@ -1,8 +1,8 @@
 #pragma once
-// CFolderSelectDlg: the modal folder chooser. A lazy tree of the drives
+// FolderChooser: the modal folder chooser. A lazy tree of the drives
 // (mount points here) and "Network Neighborhood"; an item's sub-folders are
 // listed the first time it is expanded. OK is enabled only while a folder
-// (or drive) item is selected; label 1027 shows its path.
+// (or drive) item is selected; the path label shows its path.
 //
 // Use: SetPath(initial folder), exec(), then GetPath() after Accepted: the
 // path of the selected item, ending with '/'. The initial path is opened
@@ -24,13 +24,13 @@ class QTreeWidgetItem;
 
 namespace skiv::app {
 
-class CFolderSelectDlg : public QDialog {
+class FolderChooser : public QDialog {
 public:
     // Tree images, indexes into bitmap 151.
     enum Image : int { kImageFolderOpen = 0, kImageFolder = 1, kImageNetwork = 7 };
 
-    explicit CFolderSelectDlg(QWidget* parent = nullptr);
-    ~CFolderSelectDlg() override;
+    explicit FolderChooser(QWidget* parent = nullptr);
+    ~FolderChooser() override;
 
     // The folder to open at start; after closing, the selected item's path.
     void SetPath(const QString& path) { m_strPath = path; }
