@@ -20,6 +20,7 @@
 #include <ctime>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <regex>
@@ -125,28 +126,28 @@ private:
 // executor with the result; nullopt when the pool's queue is full. An
 // exception thrown by `fn` is rethrown in the coroutine.
 template <class T>
-net::awaitable<std::optional<T>> Offload(WorkPool& pool, std::function<T()> fn) {
+net::awaitable<std::optional<T>> Offload(WorkPool& pool, std::function<T()>& fn) {
     auto ex = co_await net::this_coro::executor;
+    auto initiation = [&pool, ex](auto handler, std::function<T()> work) {
+        auto h = std::make_shared<decltype(handler)>(std::move(handler));
+        bool queued = pool.TryPost([h, ex, work = std::move(work)]() mutable {
+            std::exception_ptr error;
+            std::optional<T> result;
+            try {
+                result.emplace(work());
+            } catch (...) {
+                error = std::current_exception();
+            }
+            net::post(ex, [h, error, result = std::move(result)]() mutable {
+                (*h)(error, std::move(result));
+            });
+        });
+        if (!queued)
+            net::post(ex, [h]() mutable { (*h)(nullptr, std::nullopt); });
+    };
     co_return co_await net::async_initiate<decltype(net::use_awaitable),
                                            void(std::exception_ptr, std::optional<T>)>(
-        [&pool, ex](auto handler, std::function<T()> work) {
-            auto h = std::make_shared<decltype(handler)>(std::move(handler));
-            bool queued = pool.TryPost([h, ex, work = std::move(work)]() mutable {
-                std::exception_ptr error;
-                std::optional<T> result;
-                try {
-                    result.emplace(work());
-                } catch (...) {
-                    error = std::current_exception();
-                }
-                net::post(ex, [h, error, result = std::move(result)]() mutable {
-                    (*h)(error, std::move(result));
-                });
-            });
-            if (!queued)
-                net::post(ex, [h]() mutable { (*h)(nullptr, std::nullopt); });
-        },
-        net::use_awaitable, std::move(fn));
+        initiation, net::use_awaitable, std::move(fn));
 }
 
 // Open connections, in all and per client address, under two caps.
@@ -347,7 +348,9 @@ struct HttpFront::Impl {
                                ConnectionCount::Slot slot);
     net::awaitable<bool> Handle(Stream& s, beast::flat_buffer& buf,
                                 http::request_parser<http::empty_body>& head, Exchange& x);
-    net::awaitable<bool> Send(Stream& s, Exchange& x, Reply reply, bool keep);
+    // Arguments of the coroutines are named objects, never temporaries:
+    // GCC 12 can destroy a temporary in a co_await expression twice.
+    net::awaitable<bool> Send(Stream& s, Exchange& x, Reply& reply, bool keep);
     net::awaitable<bool> SendContinue(Stream& s, const Request& req);
     net::awaitable<std::optional<std::string>> ReadSmallBody(
         Stream& s, beast::flat_buffer& buf, http::request_parser<http::empty_body>& head);
@@ -359,7 +362,7 @@ struct HttpFront::Impl {
                                http::request_parser<http::empty_body>& head, Exchange& x);
     net::awaitable<bool> Upload(Stream& s, beast::flat_buffer& buf,
                                 http::request_parser<http::empty_body>& head, Exchange& x,
-                                std::string_view query);
+                                const std::string& query);
     net::awaitable<bool> Download(Stream& s, Exchange& x, const std::string& capability,
                                   const std::string& id);
     net::awaitable<bool> Register(Stream& s, beast::flat_buffer& buf,
@@ -473,14 +476,16 @@ net::awaitable<void> HttpFront::Impl::Serve(tcp::socket socket, std::string remo
                     tcpStream.expires_after(std::chrono::seconds(config.idleSeconds));
                 http::request_parser<http::empty_body> head;
                 head.header_limit(static_cast<std::uint32_t>(config.maxHeaderBytes));
+                // Each route sets the limit of the body it reads; the head
+                // alone must not trip the parser's default of 1 MiB.
+                head.body_limit(std::numeric_limits<std::uint64_t>::max());
                 co_await http::async_read_header(stream, buf, head, Caught(ec));
                 if (ec == http::error::header_limit) {
                     Exchange x;
                     x.remote = remote;
-                    co_await Send(stream, x,
-                                  TextReply(http::status::request_header_fields_too_large, "",
-                                            "text/plain"),
-                                  false);
+                    Reply tooLarge = TextReply(http::status::request_header_fields_too_large, "",
+                                               "text/plain");
+                    co_await Send(stream, x, tooLarge, false);
                     break;
                 }
                 if (ec)
@@ -495,11 +500,11 @@ net::awaitable<void> HttpFront::Impl::Serve(tcp::socket socket, std::string remo
                 } catch (...) {
                     x.note = "exception";
                 }
-                if (!x.replied)
-                    co_await Send(stream, x,
-                                  TextReply(http::status::internal_server_error,
-                                            "service fault\n", "text/plain"),
-                                  false);
+                if (!x.replied) {
+                    Reply fault = TextReply(http::status::internal_server_error,
+                                            "service fault\n", "text/plain");
+                    co_await Send(stream, x, fault, false);
+                }
                 if (!keep || stopping)
                     break;
             }
@@ -514,16 +519,28 @@ net::awaitable<void> HttpFront::Impl::Close(Stream& s) {
     auto& tcpStream = beast::get_lowest_layer(s);
     if (!tcpStream.socket().is_open())
         co_return;
-    // A close_notify, then a moment for the peer's; a peer that keeps
-    // sending is cut when the moment is over.
+    // A close_notify, then a moment for the peer's.
     tcpStream.expires_after(std::chrono::seconds(1));
     beast::error_code ec;
     co_await s.async_shutdown(Caught(ec));
-    tcpStream.socket().shutdown(tcp::socket::shutdown_both, ec);
+    if (!tcpStream.socket().is_open())
+        co_return;
+    // A lingering close: the peer may still be sending a body that was
+    // never read, and closing with unread bytes would reset the connection
+    // and could throw away the answer before the peer reads it. Drop what
+    // still comes, within a bound of bytes and time.
+    tcpStream.socket().shutdown(tcp::socket::shutdown_send, ec);
+    tcpStream.expires_after(std::chrono::seconds(2));
+    std::vector<char> sink(16 * 1024);
+    std::size_t drained = 0;
+    while (!ec && drained < 256 * 1024) {
+        const auto room = net::buffer(sink);
+        drained += co_await tcpStream.async_read_some(room, Caught(ec));
+    }
     tcpStream.close();
 }
 
-net::awaitable<bool> HttpFront::Impl::Send(Stream& s, Exchange& x, Reply reply, bool keep) {
+net::awaitable<bool> HttpFront::Impl::Send(Stream& s, Exchange& x, Reply& reply, bool keep) {
     reply.version(x.version);
     keep = keep && x.keepAlive && !stopping;
     reply.keep_alive(keep);
@@ -616,8 +633,8 @@ net::awaitable<bool> HttpFront::Impl::Handle(Stream& s, beast::flat_buffer& buf,
     const std::string_view target = req.target();
     const std::size_t q = target.find('?');
     x.path = PercentDecode(target.substr(0, q));
-    const std::string_view query =
-        q == std::string_view::npos ? std::string_view() : target.substr(q + 1);
+    const std::string query =
+        q == std::string_view::npos ? std::string() : std::string(target.substr(q + 1));
 
     const bool hasBody = !head.is_done();
     const bool post = req.method() == http::verb::post;
@@ -626,33 +643,26 @@ net::awaitable<bool> HttpFront::Impl::Handle(Stream& s, beast::flat_buffer& buf,
     const bool isUpload = post && x.path == kUploadPath;
     const bool isRegisterPost = post && x.path == RegistrationPage::kPath;
 
-    if (std::distance(req.begin(), req.end()) > config.maxHeaderFields)
-        co_return co_await Send(
-            s, x, TextReply(http::status::request_header_fields_too_large, "", "text/plain"),
-            false);
+    if (std::distance(req.begin(), req.end()) > config.maxHeaderFields) {
+        Reply r = TextReply(http::status::request_header_fields_too_large, "", "text/plain");
+        co_return co_await Send(s, x, r, false);
+    }
     // Bodies arrive as sent or not at all: an encoded body is refused
     // before a byte of it is read, whatever it would inflate to.
     const auto encoding = req[http::field::content_encoding];
     if (!encoding.empty() && !IEquals(encoding, "identity")) {
+        Reply r = TextReply(http::status::unsupported_media_type, "", "text/plain");
         x.note = "content encoding refused";
         if (isLogin) {
             x.note = "login error 1";
-            co_return co_await Send(
-                s, x,
-                TagReply(ErrorReply(static_cast<int>(LoginError::Malformed),
-                                    text::kLoginMalformed)),
-                false);
-        }
-        if (isUpload) {
+            r = TagReply(
+                ErrorReply(static_cast<int>(LoginError::Malformed), text::kLoginMalformed));
+        } else if (isUpload) {
             x.note = "upload error 1 (content encoding refused)";
-            co_return co_await Send(
-                s, x,
-                TagReply(ErrorReply(static_cast<int>(UploadError::Malformed),
-                                    text::kUploadMalformed)),
-                false);
+            r = TagReply(
+                ErrorReply(static_cast<int>(UploadError::Malformed), text::kUploadMalformed));
         }
-        co_return co_await Send(
-            s, x, TextReply(http::status::unsupported_media_type, "", "text/plain"), false);
+        co_return co_await Send(s, x, r, false);
     }
 
     if (isLogin)
@@ -666,25 +676,27 @@ net::awaitable<bool> HttpFront::Impl::Handle(Stream& s, beast::flat_buffer& buf,
     // and the connection ends after the reply.
     const bool keep = !hasBody;
     std::smatch m;
-    if (get && std::regex_match(x.path, m, downloadPattern))
-        co_return co_await Download(s, x, m[1], m[2]) && keep;
+    if (get && std::regex_match(x.path, m, downloadPattern)) {
+        const std::string capability = m[1], id = m[2];
+        const bool sent = co_await Download(s, x, capability, id);
+        co_return sent && keep;
+    }
+    Reply r = TextReply(http::status::not_found, "", "text/plain");
     if (get && x.path == RegistrationPage::kPath) {
         std::optional<std::string> cookie;
         if (auto c = req.find(http::field::cookie); c != req.end())
             cookie = CookieValue(c->value(), RegistrationPage::kCookie);
-        co_return co_await Send(s, x, PageReply(page.Show(cookie)), keep);
-    }
-    if (get && x.path == "/") {
-        Reply r = TextReply(
+        r = PageReply(page.Show(cookie));
+    } else if (get && x.path == "/") {
+        r = TextReply(
             http::status::ok,
             "<!DOCTYPE html><html lang=\"ko\"><head><meta charset=\"utf-8\">"
             "<title>Kelbo Skiv Addon</title></head><body><p>Kelbo Skiv Addon 회원 서비스</p>"
             "<p><a href=\"/Member/Common/frmMemberRegist.aspx\">회원가입</a></p></body></html>\n",
             "text/html; charset=utf-8");
         SetPageHeaders(r);
-        co_return co_await Send(s, x, std::move(r), keep);
     }
-    co_return co_await Send(s, x, TextReply(http::status::not_found, "", "text/plain"), keep);
+    co_return co_await Send(s, x, r, keep);
 }
 
 net::awaitable<bool> HttpFront::Impl::Login(Stream& s, beast::flat_buffer& buf,
@@ -693,11 +705,9 @@ net::awaitable<bool> HttpFront::Impl::Login(Stream& s, beast::flat_buffer& buf,
     std::optional<std::string> body = co_await ReadSmallBody(s, buf, head);
     if (!body) {
         x.note = "login error 1";
-        co_return co_await Send(
-            s, x,
-            TagReply(
-                ErrorReply(static_cast<int>(LoginError::Malformed), text::kLoginMalformed)),
-            false);
+        Reply r =
+            TagReply(ErrorReply(static_cast<int>(LoginError::Malformed), text::kLoginMalformed));
+        co_return co_await Send(s, x, r, false);
     }
     auto fields = ParseForm(*body);
     auto field = [&](const char* name) -> std::optional<std::string> {
@@ -708,13 +718,14 @@ net::awaitable<bool> HttpFront::Impl::Login(Stream& s, beast::flat_buffer& buf,
     };
     std::optional<std::string> id = field("avsMemberID"), password = field("avsPassword");
     MemberDesk& d = desk;
-    std::optional<std::string> reply = co_await Offload<std::string>(
-        hashPool, [&d, id, password] { return d.Login(id, password); });
-    bool busy = !reply;
+    std::function<std::string()> job = [&d, id, password] { return d.Login(id, password); };
+    std::optional<std::string> reply = co_await Offload<std::string>(hashPool, job);
+    const bool busy = !reply;
     if (busy)
         reply = ErrorReply(static_cast<int>(LoginError::ServiceFault), text::kServiceFault);
     x.note = LoginNote(*reply) + (busy ? " (busy)" : "");
-    co_return co_await Send(s, x, TagReply(*reply), true);
+    Reply r = TagReply(*reply);
+    co_return co_await Send(s, x, r, true);
 }
 
 net::awaitable<bool> HttpFront::Impl::Register(Stream& s, beast::flat_buffer& buf,
@@ -724,25 +735,27 @@ net::awaitable<bool> HttpFront::Impl::Register(Stream& s, beast::flat_buffer& bu
     if (auto c = head.get().find(http::field::cookie); c != head.get().end())
         cookie = CookieValue(c->value(), RegistrationPage::kCookie);
     std::optional<std::string> body = co_await ReadSmallBody(s, buf, head);
-    if (!body)
-        co_return co_await Send(
-            s, x, TextReply(http::status::bad_request, "bad form\n", "text/plain"), false);
-    RegistrationPage& p = page;
-    std::optional<RegistrationPage::Reply> reply = co_await Offload<RegistrationPage::Reply>(
-        hashPool, [&p, form = std::move(*body), cookie] { return p.Submit(form, cookie); });
-    if (!reply) {
-        x.note = "registration busy";
-        co_return co_await Send(
-            s, x,
-            TextReply(http::status::service_unavailable, "service fault\n", "text/plain"),
-            true);
+    if (!body) {
+        Reply r = TextReply(http::status::bad_request, "bad form\n", "text/plain");
+        co_return co_await Send(s, x, r, false);
     }
-    co_return co_await Send(s, x, PageReply(*reply), true);
+    RegistrationPage& p = page;
+    std::function<RegistrationPage::Reply()> job = [&p, form = std::move(*body), cookie] {
+        return p.Submit(form, cookie);
+    };
+    std::optional<RegistrationPage::Reply> answer =
+        co_await Offload<RegistrationPage::Reply>(hashPool, job);
+    Reply r = TextReply(http::status::service_unavailable, "service fault\n", "text/plain");
+    if (answer)
+        r = PageReply(*answer);
+    else
+        x.note = "registration busy";
+    co_return co_await Send(s, x, r, true);
 }
 
 net::awaitable<bool> HttpFront::Impl::Upload(Stream& s, beast::flat_buffer& buf,
                                              http::request_parser<http::empty_body>& head,
-                                             Exchange& x, std::string_view query) {
+                                             Exchange& x, const std::string& query) {
     const Request& req = head.get();
     const std::int64_t maxPackage = config.maxPackageBytes;
     // Bytes beyond twice the limit are not worth draining.
@@ -754,11 +767,11 @@ net::awaitable<bool> HttpFront::Impl::Upload(Stream& s, beast::flat_buffer& buf,
 
     std::optional<std::string> boundary =
         MultipartReader::Boundary(req[http::field::content_type]);
-    if (!boundary)
-        co_return co_await Send(s, x,
-                                refuse(UploadError::Malformed, text::kUploadMalformed,
-                                       "body incomplete or malformed"),
-                                false);
+    if (!boundary) {
+        Reply r = refuse(UploadError::Malformed, text::kUploadMalformed,
+                         "body incomplete or malformed");
+        co_return co_await Send(s, x, r, false);
+    }
 
     // Admission, before a byte of the body is read: a genuine pass, then
     // room for the bytes this upload may write.
@@ -772,22 +785,24 @@ net::awaitable<bool> HttpFront::Impl::Upload(Stream& s, beast::flat_buffer& buf,
     } else {
         std::int64_t expected = maxPackage;
         if (head.content_length())
-            expected = static_cast<std::int64_t>(
-                std::min<std::uint64_t>(*head.content_length(), static_cast<std::uint64_t>(maxPackage)));
+            expected = static_cast<std::int64_t>(std::min<std::uint64_t>(
+                *head.content_length(), static_cast<std::uint64_t>(maxPackage)));
         UploadGate::Refusal r = gate.Admit(expected, reservation);
         if (r != UploadGate::Refusal::None)
-            refusal = refuse(UploadError::StorageFault, text::kStorageFault,
-                             UploadGate::Describe(r));
+            refusal =
+                refuse(UploadError::StorageFault, text::kStorageFault, UploadGate::Describe(r));
     }
     if (refusal) {
         // A client that waits for "100 Continue" sends nothing more; any
         // other gets its body read and dropped (never written), so that it
         // reads the answer rather than a reset connection.
         if (IEquals(req[http::field::expect], "100-continue"))
-            co_return co_await Send(s, x, std::move(*refusal), false);
-        BodyEnd end = co_await StreamBody(s, buf, head, bodyLimit,
-                                          [](const char*, std::size_t) { return true; });
-        co_return co_await Send(s, x, std::move(*refusal), end == BodyEnd::Whole);
+            co_return co_await Send(s, x, *refusal, false);
+        std::function<bool(const char*, std::size_t)> drop = [](const char*, std::size_t) {
+            return true;
+        };
+        const BodyEnd end = co_await StreamBody(s, buf, head, bodyLimit, drop);
+        co_return co_await Send(s, x, *refusal, end == BodyEnd::Whole);
     }
 
     if (!co_await SendContinue(s, req))
@@ -795,30 +810,33 @@ net::awaitable<bool> HttpFront::Impl::Upload(Stream& s, beast::flat_buffer& buf,
     auto receiver = std::make_shared<UploadReceiver>(desk, member);
     MultipartReader reader(
         *boundary,
-        [&](const std::string& name, const std::string& filename) {
+        [receiver](const std::string& name, const std::string& filename) {
             return receiver->BeginPart(name, filename);
         },
         // The file part is written on this thread: a write into the page
         // cache does not wait for the disk; the fsync that does runs on the
         // disk pool when the package is stored.
-        [&](const char* data, std::size_t n) { return receiver->Data(data, n); });
-    BodyEnd end = co_await StreamBody(s, buf, head, bodyLimit, [&](const char* data, std::size_t n) {
+        [receiver](const char* data, std::size_t n) { return receiver->Data(data, n); });
+    std::function<bool(const char*, std::size_t)> feed = [&reader](const char* data,
+                                                                   std::size_t n) {
         return reader.Feed(data, n);
-    });
+    };
+    const BodyEnd end = co_await StreamBody(s, buf, head, bodyLimit, feed);
     const bool complete = end == BodyEnd::Whole && reader.Complete();
-    std::optional<std::string> reply = co_await Offload<std::string>(
-        diskPool, [receiver, complete] { return receiver->Finish(complete); });
+    std::function<std::string()> finish = [receiver, complete] {
+        return receiver->Finish(complete);
+    };
+    std::optional<std::string> reply = co_await Offload<std::string>(diskPool, finish);
+    Reply r;
     if (!reply) {
-        x.note = "upload error 2 (busy)";
-        co_return co_await Send(
-            s, x,
-            TagReply(ErrorReply(static_cast<int>(UploadError::StorageFault), text::kStorageFault)),
-            false);
+        r = refuse(UploadError::StorageFault, text::kStorageFault, "busy");
+    } else {
+        x.note = "upload error " + std::to_string(static_cast<int>(receiver->outcome()));
+        if (receiver->outcome() != UploadError::Ok)
+            x.note += " (" + receiver->detail() + ")";
+        r = TagReply(*reply);
     }
-    x.note = "upload error " + std::to_string(static_cast<int>(receiver->outcome()));
-    if (receiver->outcome() != UploadError::Ok)
-        x.note += " (" + receiver->detail() + ")";
-    co_return co_await Send(s, x, TagReply(*reply), complete);
+    co_return co_await Send(s, x, r, complete && reply.has_value());
 }
 
 net::awaitable<bool> HttpFront::Impl::Download(Stream& s, Exchange& x,
@@ -829,34 +847,32 @@ net::awaitable<bool> HttpFront::Impl::Download(Stream& s, Exchange& x,
         std::optional<StoredPackage> package;
     };
     MemberDesk& d = desk;
-    std::optional<Opened> opened;
+    std::function<std::shared_ptr<Opened>()> open = [&d, capability, id] {
+        auto o = std::make_shared<Opened>();
+        o->result = d.OpenDownload(id, capability, o->package);
+        return o;
+    };
+    std::optional<std::shared_ptr<Opened>> opened;
     try {
-        opened = co_await Offload<Opened>(diskPool, [&d, capability, id] {
-            Opened o;
-            o.result = d.OpenDownload(id, capability, o.package);
-            return o;
-        });
+        opened = co_await Offload<std::shared_ptr<Opened>>(diskPool, open);
         if (!opened)
-            throw std::runtime_error("busy");
+            x.note = "download fault: busy";
     } catch (const std::exception& e) {
         x.note = std::string("download fault: ") + e.what();
     }
+    Reply r;
     if (!opened)
-        co_return co_await Send(
-            s, x,
-            TextReply(http::status::internal_server_error, "service fault\n", "text/plain"),
-            true);
-    if (opened->result == MemberDesk::Download::Forbidden)
-        co_return co_await Send(s, x,
-                                TextReply(http::status::forbidden, "forbidden\n", "text/plain"),
-                                true);
-    if (opened->result == MemberDesk::Download::NothingStored)
-        co_return co_await Send(
-            s, x, TextReply(http::status::not_found, "nothing stored\n", "text/plain"), true);
+        r = TextReply(http::status::internal_server_error, "service fault\n", "text/plain");
+    else if ((*opened)->result == MemberDesk::Download::Forbidden)
+        r = TextReply(http::status::forbidden, "forbidden\n", "text/plain");
+    else if ((*opened)->result == MemberDesk::Download::NothingStored)
+        r = TextReply(http::status::not_found, "nothing stored\n", "text/plain");
+    if (!opened || (*opened)->result != MemberDesk::Download::Ok)
+        co_return co_await Send(s, x, r, true);
 
     // The package goes out in pieces straight from the file; a Range header
     // is not honoured (the whole package, 200).
-    StoredPackage file = std::move(*opened->package);
+    StoredPackage file = std::move(*(*opened)->package);
     http::response<http::empty_body> header{http::status::ok, x.version};
     header.set(http::field::cache_control, "no-store");
     header.set(http::field::content_type, "application/octet-stream");
@@ -882,8 +898,8 @@ net::awaitable<bool> HttpFront::Impl::Download(Stream& s, Exchange& x,
             break;  // the file shrank: end the connection
         }
         tcpStream.expires_after(std::chrono::seconds(config.writeSeconds));
-        co_await net::async_write(s, net::buffer(piece.data(), static_cast<std::size_t>(n)),
-                                  Caught(ec));
+        const auto chunk = net::buffer(piece.data(), static_cast<std::size_t>(n));
+        co_await net::async_write(s, chunk, Caught(ec));
         sent += n;
     }
     LogRequest(x);

@@ -55,6 +55,8 @@ public:
         if (!call.cookie.empty())
             curl_easy_setopt(m_curl, CURLOPT_COOKIE, call.cookie.c_str());
         m_headers = curl_slist_append(m_headers, "Expect:");
+        for (const auto& h : call.headers)
+            m_headers = curl_slist_append(m_headers, h.c_str());
         if (!call.connectTo.empty()) {
             m_connectTo = curl_slist_append(m_connectTo, call.connectTo.c_str());
             curl_easy_setopt(m_curl, CURLOPT_CONNECT_TO, m_connectTo);

@@ -34,7 +34,11 @@ TEST_F(LoginTest, SuccessGivesTheSixValueTagsInTheClientsOrder) {
     EXPECT_EQ(r.filetype, "0");
     EXPECT_EQ(r.savedate, "");
     EXPECT_TRUE(Shaped(r.memberkey, std::string(64, 'x'))) << r.memberkey;
-    EXPECT_EQ(r.uploadUrl, svc.BaseUrl() + "/skivaddon/upload.aspx");
+    // The upload address carries the pass that lets the upload reach disk.
+    const std::string upload = svc.BaseUrl() + "/skivaddon/upload.aspx?k=alice.";
+    EXPECT_EQ(r.uploadUrl.rfind(upload, 0), 0u) << r.uploadUrl;
+    EXPECT_TRUE(Shaped(r.uploadUrl.substr(upload.size()), "##########." + std::string(64, 'x')))
+        << r.uploadUrl;
     EXPECT_TRUE(
         Shaped(r.downloadUrl, svc.BaseUrl() + "/skivaddon/dl/" + std::string(64, 'x') + "/"))
         << r.downloadUrl;
