@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "raw_peer.h"
@@ -107,12 +108,15 @@ TEST(Bodies, FloodsStayOutOfMemoryAndTrickledBodiesAreCut) {
     }
     const long long peak = ProcessBytes(svc.Pid(), "VmHWM");
     EXPECT_LT(peak - idle, 64ll << 20) << "idle " << idle << " peak " << peak;
+    std::printf("figures: service RSS %.1f MiB idle, peak %.1f MiB through the floods\n",
+                idle / 1048576.0, peak / 1048576.0);
 
     // The trickled upload is cut within the floor's window and a margin,
     // and leaves nothing stored.
     std::vector<double> closed = WaitForCloses(trickled, 40);
     trickle.join();
     EXPECT_GT(closed[0], 0) << "a body below the floor was never cut";
+    std::printf("figures: a body at 1 KiB/s cut %.1f s after its connection opened\n", closed[0]);
     EXPECT_EQ(Login(svc, "alice", "password1").filesize, "0");
 }
 
