@@ -23,7 +23,6 @@
 #include <limits>
 #include <mutex>
 #include <optional>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
@@ -55,8 +54,6 @@ constexpr std::size_t kPiece = 64 * 1024;  // download and upload pieces
 constexpr const char* kTagType = "text/plain; charset=utf-8";
 constexpr const char* kLoginPath = "/skivaddon/actskivaddonlogin.aspx";
 constexpr const char* kUploadPath = "/skivaddon/upload.aspx";
-constexpr const char* kDownloadPath =
-    R"(/skivaddon/dl/([0-9a-f]{64})/([A-Za-z0-9_-]{1,64})\.cab)";
 
 auto Caught(beast::error_code& ec) {
     return net::redirect_error(net::use_awaitable, ec);
@@ -330,6 +327,33 @@ std::string LoginNote(const std::string& reply) {
 
 enum class BodyEnd { Whole, Stopped, Cut };
 
+// "/skivaddon/dl/<64 lower-case hex>/<ID of 1-64 [A-Za-z0-9_-]>.cab":
+// the capability and the ID, or false.
+bool MatchDownload(const std::string& path, std::string& capability, std::string& id) {
+    static const std::string prefix = "/skivaddon/dl/", suffix = ".cab";
+    if (path.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    std::string_view rest = std::string_view(path).substr(prefix.size());
+    if (rest.size() < 64 + 1 + 1 + suffix.size() || rest[64] != '/')
+        return false;
+    for (char c : rest.substr(0, 64))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    std::string_view name = rest.substr(65);
+    if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix)
+        return false;
+    name.remove_suffix(suffix.size());
+    if (name.size() > 64)
+        return false;
+    for (char c : name)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '_' || c == '-'))
+            return false;
+    capability = std::string(rest.substr(0, 64));
+    id = std::string(name);
+    return true;
+}
+
 }  // namespace
 
 // Threading: one io_context run by N threads, every connection on its own
@@ -375,7 +399,6 @@ struct HttpFront::Impl {
     UploadGate& gate;
     const FrontConfig config;
     const int threads;
-    const std::regex downloadPattern{kDownloadPath};
     // Declared before the io_context: coroutine frames still suspended when
     // it goes are destroyed with it, and their streams and slots use these.
     ConnectionCount connections;
@@ -675,9 +698,8 @@ net::awaitable<bool> HttpFront::Impl::Handle(Stream& s, beast::flat_buffer& buf,
     // Every other route takes no body: one that comes anyway is not read,
     // and the connection ends after the reply.
     const bool keep = !hasBody;
-    std::smatch m;
-    if (get && std::regex_match(x.path, m, downloadPattern)) {
-        const std::string capability = m[1], id = m[2];
+    std::string capability, id;
+    if (get && MatchDownload(x.path, capability, id)) {
         const bool sent = co_await Download(s, x, capability, id);
         co_return sent && keep;
     }

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +59,11 @@ RawPeer::RawPeer(int port, const std::string& source) {
         throw std::runtime_error("connect from " + source + ": " + std::strerror(err));
     }
     m_opened = Clock::now();
+    // No blocking call waits longer than this (a handshake the service
+    // never answers, a send it never reads).
+    timeval limit{20, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 RawPeer::RawPeer(RawPeer&& other) noexcept
