@@ -7,12 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
-#include <algorithm>
 #include <optional>
 #include <thread>
 

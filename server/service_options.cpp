@@ -152,8 +152,8 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& e
             }
             o.maxPackageMb = static_cast<int>(n);
         } else if (arg == "--max-connections" || arg == "--max-connections-per-address" ||
-                   arg == "--hash-queue" || arg == "--upload-budget-mb" ||
-                   arg == "--min-free-mb" || arg == "--quota-mb") {
+                   arg == "--hash-queue" || arg == "--upload-budget-mb" || arg == "--min-free-mb" ||
+                   arg == "--quota-mb") {
             if (!value(v))
                 return std::nullopt;
             const bool zeroOk = arg == "--min-free-mb" || arg == "--quota-mb";

@@ -41,9 +41,9 @@ std::string PathOf(const std::string& url) {
 }
 
 std::string UploadHead(const std::string& path, const std::string& extra, std::size_t length) {
-    return "POST " + path + " HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" +
-           TestBoundary() + "\r\n" + extra + "Content-Length: " + std::to_string(length) +
-           "\r\n\r\n";
+    return "POST " + path +
+           " HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" + TestBoundary() +
+           "\r\n" + extra + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
 }
 
 TEST(Bodies, FloodsStayOutOfMemoryAndTrickledBodiesAreCut) {

@@ -96,10 +96,10 @@ TEST(Connections, FloodsDoNotStarveMembersAndEndAtTheirDeadline) {
     EXPECT_LT(floodDownload.seconds, normalDownload.seconds + 2)
         << "normal " << normalDownload.seconds;
 
-    std::printf("figures: login %.2f s normal, %.2f s under flood; 20 MiB download %.2f s "
-                "normal, %.2f s under flood\n",
-                normalLogin.seconds, floodLogin.seconds, normalDownload.seconds,
-                floodDownload.seconds);
+    std::printf(
+        "figures: login %.2f s normal, %.2f s under flood; 20 MiB download %.2f s "
+        "normal, %.2f s under flood\n",
+        normalLogin.seconds, floodLogin.seconds, normalDownload.seconds, floodDownload.seconds);
     for (auto* group : {&idle, &half, &slow}) {
         std::vector<double> closed = WaitForCloses(*group, kHeadSeconds + kMargin);
         int late = 0;

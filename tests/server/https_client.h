@@ -20,9 +20,9 @@ struct HttpReply {
 
 struct HttpCall {
     std::string caFile;
-    std::string cookie;   // sent as "Cookie: <cookie>" when not empty
+    std::string cookie;                // sent as "Cookie: <cookie>" when not empty
     std::vector<std::string> headers;  // further "Name: value" lines
-    bool http10 = false;  // the login client speaks HTTP/1.0
+    bool http10 = false;               // the login client speaks HTTP/1.0
     // "HOST:PORT:CONNECT-HOST:CONNECT-PORT": reach a public name on loopback.
     std::string connectTo;
     // Upload body only: abort the transfer after this many body bytes

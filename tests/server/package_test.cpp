@@ -311,9 +311,9 @@ TEST_F(SmallLimitTest, TooLargePackageGetsThreeAndKeepsTheOldOne) {
 // out in the upload address, nothing reaches the disk however much body
 // is sent; with it, the file streams in at once.
 TEST_F(PackageTest, UploadsWithoutAGenuinePassNeverReachTheDisk) {
-    EXPECT_EQ(TagValue(Upload(svc, svc.BaseUrl() + "/skivaddon/upload.aspx", Form("x")).body,
-                       "error"),
-              "4");
+    EXPECT_EQ(
+        TagValue(Upload(svc, svc.BaseUrl() + "/skivaddon/upload.aspx", Form("x")).body, "error"),
+        "4");
     const std::string incoming = svc.DataDir() + "packages/incoming";
     const std::string body = BuildUploadBody(Form(RandomBytes(2 << 20, 30)), TestBoundary());
     const std::string pass = session.uploadUrl.substr(session.uploadUrl.find("?k=") + 3);
@@ -339,7 +339,8 @@ TEST_F(PackageTest, UploadsWithoutAGenuinePassNeverReachTheDisk) {
 TEST_F(PackageTest, RangeRequestsGetTheWholePackage) {
     const std::string bytes = RandomBytes(2 << 20, 31);
     StoreFirst(bytes);
-    for (const char* range : {"Range: bytes=5000000-", "Range: bytes=0-9,20-29", "Range: bytes=10-"}) {
+    for (const char* range :
+         {"Range: bytes=5000000-", "Range: bytes=0-9,20-29", "Range: bytes=10-"}) {
         HttpCall call;
         call.caFile = svc.CaFile();
         call.headers = {range};
