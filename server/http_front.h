@@ -31,9 +31,9 @@ struct FrontConfig {
     std::string certFile;
     std::string keyFile;
     std::int64_t maxPackageBytes = 64ll << 20;
-    int threads = 0;     // event-loop threads; 0 = one per core
-    int workers = 0;     // threads of each worker pool; 0 = one per core
-    int hashQueue = 32;  // password checks waiting at most; more answer "busy"
+    int threads = 0;      // event-loop threads; 0 = one per core
+    int workers = 0;      // threads of each worker pool; 0 = one per core
+    int hashQueue = 128;  // password checks waiting at most; more answer "busy"
     int maxConnections = 4096;
     int maxConnectionsPerAddress = 64;
     int headSeconds = 10;   // TLS handshake plus the first request head

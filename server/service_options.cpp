@@ -93,7 +93,7 @@ std::string UsageText() {
            "  --max-connections-per-address N\n"
            "                           open connections from one address (default 64)\n"
            "  --hash-queue N           logins waiting for a password check before the\n"
-           "                           service answers busy (default 32)\n"
+           "                           service answers busy (default 128)\n"
            "  --upload-budget-mb N     bytes of all uploads being received at once (default 512)\n"
            "  --min-free-mb N          free space kept on the data folder's disk; uploads that\n"
            "                           would go below it are refused (default 256)\n"

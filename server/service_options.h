@@ -19,7 +19,7 @@ struct ServiceOptions {
     int maxPackageMb = 64;
     int maxConnections = 4096;
     int maxConnectionsPerAddress = 64;
-    int hashQueue = 32;
+    int hashQueue = 128;
     int uploadBudgetMb = 512;  // all uploads being received at once
     int minFreeMb = 256;       // free space the shelf's file system keeps
     int quotaMb = 0;           // stored plus in flight; 0 = none
