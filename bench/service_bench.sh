@@ -130,7 +130,7 @@ for i in $(seq 1 "$runs"); do
   read -r key up down < <(curl_login)
   idle=$(kib VmRSS)
   echo 5 >"/proc/$svc_pid/clear_refs"
-  measure "upload:service" "curl -s --fail --cacert '$ca' -F aviFileType=1 -F avoFileName=@'$body' -F avsMemberID=base -F avsMemberKey=$key $up | grep -q '<error>0</error>'"
+  measure "upload:service" "curl -s --fail --cacert '$ca' -F aviFileType=1 -F avoFileName=@'$body' -F avsMemberID=base -F avsMemberKey=$key '$up' | grep -q '<error>0</error>'"
   peaks+=("$(($(kib VmHWM) - idle))")
 
   read -r key up down < <(curl_login)

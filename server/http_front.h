@@ -1,17 +1,19 @@
 #pragma once
 // The HTTPS face of the service: routes, limits, the request log. This is
 // the only part that sees the HTTP library; everything it serves comes
-// from MemberDesk and RegistrationPage.
+// from MemberDesk, RegistrationPage and UploadGate.
 //
 // Routes:
 //   POST /skivaddon/actskivaddonlogin.aspx     login (form), tag reply
-//   POST /skivaddon/upload.aspx                package upload (multipart), tag reply
+//   POST /skivaddon/upload.aspx?k=PASS         package upload (multipart), tag reply
 //   GET  /skivaddon/dl/<capability>/<ID>.cab   the stored package
 //   GET/POST /Member/Common/frmMemberRegist.aspx  registration page
 //
-// Threads: requests run on a pool of worker threads; Stop() may be called
-// from any thread (a signal watcher) and makes Run() return after the
-// requests in flight have ended.
+// Threads: connections are served by event-loop threads that never block
+// on a password hash, an fsync or a database lock; that work goes to two
+// bounded worker pools. Stop() may be called from any thread (a signal
+// watcher) and makes Run() return once the requests in flight have ended
+// (or after a grace period).
 
 #include <cstdint>
 #include <memory>
@@ -21,6 +23,7 @@ namespace skiv::server {
 
 class MemberDesk;
 class RegistrationPage;
+class UploadGate;
 
 struct FrontConfig {
     std::string host = "127.0.0.1";
@@ -28,13 +31,25 @@ struct FrontConfig {
     std::string certFile;
     std::string keyFile;
     std::int64_t maxPackageBytes = 64ll << 20;
-    int threads = 8;
+    int threads = 0;      // event-loop threads; 0 = one per core
+    int workers = 0;      // threads of each worker pool; 0 = one per core
+    int hashQueue = 128;  // password checks waiting at most; more answer "busy"
+    int maxConnections = 4096;
+    int maxConnectionsPerAddress = 64;
+    int headSeconds = 10;   // TLS handshake plus the first request head
+    int idleSeconds = 5;    // keep-alive wait plus each later request head
+    int writeSeconds = 30;  // a reply piece that cannot be sent for this long
+    std::size_t maxHeaderBytes = 16 * 1024;
+    int maxHeaderFields = 100;
+    // A body that brings less than floorBytes within floorSeconds is cut.
+    std::int64_t bodyFloorBytes = 40 * 1024;
+    int bodyFloorSeconds = 10;
 };
 
 class HttpFront {
 public:
     // Throws std::runtime_error when the certificate or key cannot be used.
-    HttpFront(MemberDesk& desk, RegistrationPage& page, FrontConfig config);
+    HttpFront(MemberDesk& desk, RegistrationPage& page, UploadGate& gate, FrontConfig config);
     ~HttpFront();
     HttpFront(const HttpFront&) = delete;
     HttpFront& operator=(const HttpFront&) = delete;

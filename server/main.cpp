@@ -2,10 +2,13 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -23,6 +26,7 @@
 #include "secrets.h"
 #include "service_options.h"
 #include "tls_material.h"
+#include "upload_gate.h"
 
 using namespace skiv::server;
 
@@ -65,6 +69,20 @@ private:
     termios m_saved{};
     bool m_active = false;
 };
+
+// Raises the open-file limit to what the system allows and returns it:
+// every connection costs a descriptor.
+long RaiseFileLimit() {
+    rlimit lim{};
+    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0)
+        return 1024;
+    if (lim.rlim_cur < lim.rlim_max) {
+        lim.rlim_cur = lim.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &lim);
+        ::getrlimit(RLIMIT_NOFILE, &lim);
+    }
+    return lim.rlim_cur == RLIM_INFINITY ? 1L << 20 : static_cast<long>(lim.rlim_cur);
+}
 
 int Serve(const ServiceOptions& options) {
     const std::string data = Slashed(options.dataDir);
@@ -113,11 +131,27 @@ int Serve(const ServiceOptions& options) {
     front.certFile = tls.certFile;
     front.keyFile = tls.keyFile;
     front.maxPackageBytes = policy.maxPackageBytes;
+    front.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
+    front.hashQueue = options.hashQueue;
+    // Descriptors beyond the connections: the database, packages being
+    // sent or received, the log.
+    const long files = RaiseFileLimit();
+    front.maxConnections = static_cast<int>(std::min<long>(options.maxConnections, files / 2 - 32));
+    if (front.maxConnections < options.maxConnections)
+        std::fprintf(stderr, "note: at most %d connections (open-file limit %ld)\n",
+                     front.maxConnections, files);
+
+    StorageLimits storage;
+    storage.inFlightBytes = static_cast<std::int64_t>(options.uploadBudgetMb) << 20;
+    storage.minFreeBytes = static_cast<std::int64_t>(options.minFreeMb) << 20;
+    storage.quotaBytes = static_cast<std::int64_t>(options.quotaMb) << 20;
+    UploadGate gate(store.SettingOr("upload-pass-secret", RandomHex(32)), shelf, storage);
 
     policy.publicUrl = options.publicUrl;
     MemberDesk desk(store, shelf, hasher, policy);
+    desk.SetUploadGate(&gate);
     RegistrationPage page(desk, store.SettingOr("registration-secret", RandomHex(32)));
-    HttpFront http(desk, page, front);
+    HttpFront http(desk, page, gate, front);
     const int port = http.Bind();
     if (policy.publicUrl.empty()) {
         // Derived from the listener, whose port may have been picked just now.

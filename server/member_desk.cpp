@@ -5,6 +5,7 @@
 
 #include "secrets.h"
 #include "tag_reply.h"
+#include "upload_gate.h"
 
 namespace skiv::server {
 
@@ -87,6 +88,8 @@ std::string MemberDesk::LoginChecked(const std::string& id, const std::string& p
     }
     v.memberKey = grant.memberKey;
     v.uploadUrl = m_policy.publicUrl + "/skivaddon/upload.aspx";
+    if (m_gate)
+        v.uploadUrl += "?k=" + m_gate->Issue(member->id, grant.expiresAt);
     v.downloadUrl = m_policy.publicUrl + "/skivaddon/dl/" + grant.capability + "/";
     return LoginSuccessReply(v);
 }

@@ -30,6 +30,8 @@ bool ValidMemberId(std::string_view id);
 constexpr std::size_t kMinPasswordBytes = 8;
 constexpr std::size_t kMaxPasswordBytes = 1024;
 
+class UploadGate;
+
 class MemberDesk {
 public:
     MemberDesk(MemberStore& store, PackageShelf& shelf, const PasswordHasher& hasher,
@@ -74,6 +76,9 @@ public:
     // Sets the address put into upload and download URLs. Only before the
     // service starts serving (not synchronised with requests).
     void SetPublicUrl(std::string url) { m_policy.publicUrl = std::move(url); }
+    // Makes logins put an upload pass into the upload address. Only before
+    // the service starts serving; the gate must outlive the desk.
+    void SetUploadGate(const UploadGate* gate) { m_gate = gate; }
     const DeskPolicy& policy() const { return m_policy; }
     PackageShelf& shelf() { return m_shelf; }
 
@@ -85,6 +90,7 @@ private:
     PackageShelf& m_shelf;
     const PasswordHasher& m_hasher;
     DeskPolicy m_policy;
+    const UploadGate* m_gate = nullptr;
 };
 
 // The member-facing messages of the tag replies.

@@ -181,4 +181,14 @@ void PackageShelf::Sweep(const std::vector<std::string>& keep) const {
     }
 }
 
+std::int64_t PackageShelf::StoredBytes() const {
+    std::int64_t total = 0;
+    for (const auto& name : ListFiles(m_folder)) {
+        struct stat st;
+        if (::lstat((m_folder + name).c_str(), &st) == 0)
+            total += static_cast<std::int64_t>(st.st_size);
+    }
+    return total;
+}
+
 }  // namespace skiv::server

@@ -80,6 +80,8 @@ public:
     void Remove(const std::string& name) const;
     // Removes every stored file whose name is not in `keep`.
     void Sweep(const std::vector<std::string>& keep) const;
+    // Bytes of every stored package (the temporary files not included).
+    std::int64_t StoredBytes() const;
 
     const std::string& folder() const { return m_folder; }
 

@@ -89,6 +89,15 @@ std::string UsageText() {
            "  --cert FILE --key FILE   server certificate and key (PEM); without them a private\n"
            "                           CA and certificate are made under DIR/tls/\n"
            "  --max-package-mb N       largest package accepted (default 64)\n"
+           "  --max-connections N      open connections at once (default 4096)\n"
+           "  --max-connections-per-address N\n"
+           "                           open connections from one address (default 64)\n"
+           "  --hash-queue N           logins waiting for a password check before the\n"
+           "                           service answers busy (default 128)\n"
+           "  --upload-budget-mb N     bytes of all uploads being received at once (default 512)\n"
+           "  --min-free-mb N          free space kept on the data folder's disk; uploads that\n"
+           "                           would go below it are refused (default 256)\n"
+           "  --quota-mb N             total of stored packages and uploads (default 0: none)\n"
            "  --hash-memory-kib N      Argon2id memory per password hash (default 65536)\n"
            "  --hash-passes N          Argon2id passes (default 2)\n";
 }
@@ -142,6 +151,23 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& e
                 return std::nullopt;
             }
             o.maxPackageMb = static_cast<int>(n);
+        } else if (arg == "--max-connections" || arg == "--max-connections-per-address" ||
+                   arg == "--hash-queue" || arg == "--upload-budget-mb" || arg == "--min-free-mb" ||
+                   arg == "--quota-mb") {
+            if (!value(v))
+                return std::nullopt;
+            const bool zeroOk = arg == "--min-free-mb" || arg == "--quota-mb";
+            if (!ParseInt(v, zeroOk ? 0 : 1, 1 << 24, n)) {
+                error = arg + (zeroOk ? " wants 0 to 16777216" : " wants 1 to 16777216");
+                return std::nullopt;
+            }
+            int& slot = arg == "--max-connections"               ? o.maxConnections
+                        : arg == "--max-connections-per-address" ? o.maxConnectionsPerAddress
+                        : arg == "--hash-queue"                  ? o.hashQueue
+                        : arg == "--upload-budget-mb"            ? o.uploadBudgetMb
+                        : arg == "--min-free-mb"                 ? o.minFreeMb
+                                                                 : o.quotaMb;
+            slot = static_cast<int>(n);
         } else if (arg == "--hash-memory-kib") {
             if (!value(v))
                 return std::nullopt;

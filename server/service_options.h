@@ -17,6 +17,12 @@ struct ServiceOptions {
     std::string certFile;
     std::string keyFile;
     int maxPackageMb = 64;
+    int maxConnections = 4096;
+    int maxConnectionsPerAddress = 64;
+    int hashQueue = 128;
+    int uploadBudgetMb = 512;  // all uploads being received at once
+    int minFreeMb = 256;       // free space the shelf's file system keeps
+    int quotaMb = 0;           // stored plus in flight; 0 = none
     HashCost hashCost;
     std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
     bool help = false;

@@ -11,9 +11,21 @@ namespace {
 constexpr std::size_t kMaxTextPart = 1024;
 constexpr int kMaxParts = 16;
 
+bool SameMember(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-UploadReceiver::UploadReceiver(MemberDesk& desk) : m_desk(desk) {}
+UploadReceiver::UploadReceiver(MemberDesk& desk, std::optional<std::string> passMember)
+    : m_desk(desk), m_passMember(std::move(passMember)) {}
 
 bool UploadReceiver::BeginPart(const std::string& name, const std::string& /*filename*/) {
     if (++m_parts > kMaxParts) {
@@ -112,6 +124,9 @@ std::string UploadReceiver::Finish(bool bodyComplete) {
         return Refuse(UploadError::Malformed, text::kUploadMalformed, "a part is missing");
     if (*m_fileType != "1" && *m_fileType != "2")
         return Refuse(UploadError::Malformed, text::kUploadMalformed, "bad file type");
+    if (m_passMember && !SameMember(*m_passMember, *m_memberId))
+        return Refuse(UploadError::NotAuthorised, text::kNotAuthorised,
+                      "member differs from the upload pass");
     try {
         if (!m_desk.UploadAllowed(*m_memberId, *m_memberKey))
             return Refuse(UploadError::NotAuthorised, text::kNotAuthorised,

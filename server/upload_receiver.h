@@ -4,6 +4,9 @@
 // only when the whole body has been read are the member and key checked,
 // and then the file is either stored or thrown away.
 //
+// When the upload came with a pass (see upload_gate.h), `passMember` is the
+// member it names and the body's member ID must be that member.
+//
 // Feed: BeginPart() for each part header, Data() for its bytes, then
 // Finish() once, telling whether the whole body arrived. A false return
 // from BeginPart() or Data() asks the reader to stop reading the body.
@@ -20,7 +23,7 @@ namespace skiv::server {
 
 class UploadReceiver {
 public:
-    explicit UploadReceiver(MemberDesk& desk);
+    explicit UploadReceiver(MemberDesk& desk, std::optional<std::string> passMember = {});
 
     bool BeginPart(const std::string& name, const std::string& filename);
     bool Data(const char* data, std::size_t size);
@@ -35,6 +38,7 @@ private:
     std::string Refuse(UploadError error, const char* message, std::string detail);
 
     MemberDesk& m_desk;
+    std::optional<std::string> m_passMember;
     enum class Part { None, File, Text, Ignored } m_part = Part::None;
     std::string* m_text = nullptr;  // value being collected for a text part
     std::optional<std::string> m_fileType, m_memberId, m_memberKey;

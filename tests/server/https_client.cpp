@@ -59,6 +59,8 @@ public:
             m_interface = "host!" + call.fromAddress;
             curl_easy_setopt(m_curl, CURLOPT_INTERFACE, m_interface.c_str());
         }
+        for (const auto& h : call.headers)
+            m_headers = curl_slist_append(m_headers, h.c_str());
         if (!call.connectTo.empty()) {
             m_connectTo = curl_slist_append(m_connectTo, call.connectTo.c_str());
             curl_easy_setopt(m_curl, CURLOPT_CONNECT_TO, m_connectTo);

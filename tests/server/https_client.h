@@ -20,8 +20,9 @@ struct HttpReply {
 
 struct HttpCall {
     std::string caFile;
-    std::string cookie;   // sent as "Cookie: <cookie>" when not empty
-    bool http10 = false;  // the login client speaks HTTP/1.0
+    std::string cookie;                // sent as "Cookie: <cookie>" when not empty
+    std::vector<std::string> headers;  // further "Name: value" lines
+    bool http10 = false;               // the login client speaks HTTP/1.0
     // Local address to connect from, e.g. "127.0.0.2": every 127/8 address
     // is loopback, so tests can act as several clients. Empty: any.
     std::string fromAddress;

@@ -24,6 +24,8 @@ TEST_F(LoginTest, SuccessGivesTheSixValueTagsInTheClientsOrder) {
     ASSERT_EQ(r.http.curlCode, 0);
     EXPECT_EQ(r.http.status, 200);
     EXPECT_NE(r.http.Header("Content-Type").find("charset=utf-8"), std::string::npos);
+    // The reply holds the member key and the download capability.
+    EXPECT_EQ(r.http.Header("Cache-Control"), "no-store");
     EXPECT_EQ(r.error, "0");
 
     // The client searches each tag from where the previous one ended, so
@@ -40,7 +42,11 @@ TEST_F(LoginTest, SuccessGivesTheSixValueTagsInTheClientsOrder) {
     EXPECT_EQ(r.filetype, "0");
     EXPECT_EQ(r.savedate, "");
     EXPECT_TRUE(Shaped(r.memberkey, std::string(64, 'x'))) << r.memberkey;
-    EXPECT_EQ(r.uploadUrl, svc.BaseUrl() + "/skivaddon/upload.aspx");
+    // The upload address carries the pass that lets the upload reach disk.
+    const std::string upload = svc.BaseUrl() + "/skivaddon/upload.aspx?k=alice.";
+    EXPECT_EQ(r.uploadUrl.rfind(upload, 0), 0u) << r.uploadUrl;
+    EXPECT_TRUE(Shaped(r.uploadUrl.substr(upload.size()), "##########." + std::string(64, 'x')))
+        << r.uploadUrl;
     EXPECT_TRUE(
         Shaped(r.downloadUrl, svc.BaseUrl() + "/skivaddon/dl/" + std::string(64, 'x') + "/"))
         << r.downloadUrl;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "raw_peer.h"
 #include "service_test_util.h"
 #include "support/faults.h"
 #include "support/process.h"
@@ -304,6 +305,79 @@ TEST_F(SmallLimitTest, TooLargePackageGetsThreeAndKeepsTheOldOne) {
     EXPECT_FALSE(TagValue(big.body, "errormsg").empty());
     EXPECT_TRUE(Fetch(svc, Package()).body == atLimit);
     EXPECT_TRUE(FilesIn(svc.DataDir() + "packages/incoming").empty());
+}
+
+// Uploads are admitted at the request head: without the pass a login hands
+// out in the upload address, nothing reaches the disk however much body
+// is sent; with it, the file streams in at once.
+TEST_F(PackageTest, UploadsWithoutAGenuinePassNeverReachTheDisk) {
+    EXPECT_EQ(
+        TagValue(Upload(svc, svc.BaseUrl() + "/skivaddon/upload.aspx", Form("x")).body, "error"),
+        "4");
+    const std::string incoming = svc.DataDir() + "packages/incoming";
+    const std::string body = BuildUploadBody(Form(RandomBytes(2 << 20, 30)), TestBoundary());
+    const std::string pass = session.uploadUrl.substr(session.uploadUrl.find("?k=") + 3);
+    std::string forged = pass;
+    forged.back() = forged.back() == '0' ? '1' : '0';
+    for (const std::string& query : {std::string(), "?k=" + forged, "?k=" + pass}) {
+        RawPeer p(svc.Port());
+        ASSERT_TRUE(p.StartTls());
+        ASSERT_TRUE(p.Send("POST /skivaddon/upload.aspx" + query +
+                           " HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" +
+                           TestBoundary() + "\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\n\r\n" + body.substr(0, 1 << 20)));
+        bool written = false;
+        for (int i = 0; i < 200 && !written; ++i) {
+            written = !FilesIn(incoming).empty();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(written, query == "?k=" + pass) << query;
+    }
+}
+
+// A Range header is not honoured: the whole package, 200.
+TEST_F(PackageTest, RangeRequestsGetTheWholePackage) {
+    const std::string bytes = RandomBytes(2 << 20, 31);
+    StoreFirst(bytes);
+    for (const char* range :
+         {"Range: bytes=5000000-", "Range: bytes=0-9,20-29", "Range: bytes=10-"}) {
+        HttpCall call;
+        call.caFile = svc.CaFile();
+        call.headers = {range};
+        HttpReply r = Get(Package(), call);
+        EXPECT_EQ(r.status, 200) << range;
+        EXPECT_EQ(r.Header("Content-Length"), std::to_string(bytes.size())) << range;
+        EXPECT_TRUE(r.body == bytes) << range;
+    }
+}
+
+// Space is checked before an upload is accepted: past the quota, or below
+// the free-space floor, the answer is 2 and the stored set stays.
+TEST(PackageSpaceTest, QuotaAndFreeSpaceFloorRefuseWithTwoAndKeepTheSet) {
+    for (const char* option : {"--quota-mb", "--min-free-mb"}) {
+        // A quota of 1 MiB; a floor no disk has.
+        ServiceLauncher svc({option, std::string(option) == "--quota-mb" ? "1" : "16777216"});
+        svc.AddMember("alice", "password1");
+        LoginReply session = Login(svc, "alice", "password1");
+        ASSERT_EQ(session.error, "0");
+        UploadForm f;
+        f.memberId = "alice";
+        f.memberKey = session.memberkey;
+        std::string kept;
+        if (std::string(option) == "--quota-mb") {
+            f.fileBytes = kept = RandomBytes(600 << 10, 32);
+            ASSERT_EQ(TagValue(Upload(svc, session.uploadUrl, f).body, "error"), "0");
+        }
+        f.fileBytes = RandomBytes(600 << 10, 33);
+        HttpReply refused = Upload(svc, session.uploadUrl, f);
+        EXPECT_EQ(TagValue(refused.body, "error"), "2") << option << refused.body;
+        LoginReply after = Login(svc, "alice", "password1");
+        EXPECT_EQ(after.filesize, std::to_string(kept.size())) << option;
+        if (!kept.empty()) {
+            EXPECT_TRUE(Fetch(svc, after.downloadUrl + "alice.cab").body == kept);
+        }
+        EXPECT_TRUE(FilesIn(svc.DataDir() + "packages/incoming").empty()) << option;
+    }
 }
 
 }  // namespace
