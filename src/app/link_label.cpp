@@ -97,23 +97,23 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
 
 void LinkLabel::Click() {
     if (m_url.startsWith(QLatin1String("mailto"), Qt::CaseSensitive)) {
-        const int result = OpenLink(m_url);
-        if (result > 32) {
+        if (const std::optional<int> error = OpenLink(m_url)) {
+            QApplication::beep();
+            ShowOpenError(*error);
+        } else {
             m_visited = true;
             update();
-        } else {
-            QApplication::beep();
-            ShowOpenError(result);
         }
         return;
     }
     OpenAddress(OpenTarget::kBrowser, m_url);
 }
 
-int LinkLabel::OpenLink(const QString& address) {
-    constexpr int kOpened = 33;
+std::optional<int> LinkLabel::OpenLink(const QString& address) {
     constexpr int kNoAssociation = 31;
-    return OpenAddress(OpenTarget::kMail, address) ? kOpened : kNoAssociation;
+    if (OpenAddress(OpenTarget::kMail, address))
+        return std::nullopt;
+    return kNoAssociation;
 }
 
 QString LinkLabel::OpenErrorText(int code) {

@@ -46,9 +46,10 @@ public:
     // What a click does.
     void Click();
 
-    // Opens an address with the desktop's handler: greater than 32 on
-    // success, else a shell error code (31: nothing handles the address).
-    static int OpenLink(const QString& address);
+    // Opens an address with the desktop's handler: nothing on success,
+    // else the shell error code for OpenErrorText (31: nothing handles the
+    // address).
+    static std::optional<int> OpenLink(const QString& address);
     // "Unable to open hyperlink:\n\n" and the text for code.
     static QString OpenErrorText(int code);
     // Shows OpenErrorText in a warning box captioned with the program name.

@@ -31,20 +31,20 @@ SkinButton::SkinButton(QWidget* parent) : QAbstractButton(parent) {
     setFocusPolicy(Qt::TabFocus);
 }
 
-int SkinButton::SetIconPair(const Skin& skin, int hoverId, int normalId) {
+bool SkinButton::SetIconPair(const Skin& skin, int hoverId, int normalId) {
     return SetIconHandles(skin.Image(hoverId), skin.Image(normalId));
 }
 
-int SkinButton::SetIconHandles(const QPixmap& hover, const QPixmap& normal) {
+bool SkinButton::SetIconHandles(const QPixmap& hover, const QPixmap& normal) {
     m_hoverIcon = QPixmap();
     m_normalIcon = QPixmap();
     m_hoverSize = m_normalSize = QSize();
     if (hover.isNull())
-        return 0;
+        return true;
     const QSize hs = Measure(hover);
     const QSize ns = normal.isNull() ? QSize() : Measure(normal);
     if (hs.isEmpty() || (!normal.isNull() && ns.isEmpty()))
-        return 1;
+        return false;
     m_hoverIcon = hover;
     m_hoverSize = hs;
     if (!normal.isNull()) {
@@ -52,7 +52,7 @@ int SkinButton::SetIconHandles(const QPixmap& hover, const QPixmap& normal) {
         m_normalSize = ns;
     }
     repaint();
-    return 0;
+    return true;
 }
 
 void SkinButton::SetTipText(const QString& text, bool activate) {

@@ -29,12 +29,12 @@ public:
 
     // Takes images hoverId and normalId of the skin; the result of
     // SetIconHandles.
-    int SetIconPair(const Skin& skin, int hoverId, int normalId);
+    bool SetIconPair(const Skin& skin, int hoverId, int normalId);
     // Replaces the images. A null hover image leaves the button without
     // images. Each image is measured as twice its centre point (a 115 x 53
-    // image measures 114 x 52) and drawn at that size. 1 when an image has
-    // no size (the button is then left without images), else 0.
-    int SetIconHandles(const QPixmap& hover, const QPixmap& normal);
+    // image measures 114 x 52) and drawn at that size. False when an image
+    // has no size (the button is then left without images).
+    bool SetIconHandles(const QPixmap& hover, const QPixmap& normal);
     // Sets the tip text; the tip shows only while activated.
     void SetTipText(const QString& text, bool activate);
     // Cursor over the button: a skin cursor number, 0 for the default one.

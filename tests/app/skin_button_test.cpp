@@ -75,14 +75,14 @@ private slots:
     }
 
     void imagesAreMeasuredAsTwiceTheirCentre() {
-        QCOMPARE(m_button->SetIconHandles(Solid(115, 53, Qt::red), Solid(16, 16, Qt::blue)), 0);
+        QVERIFY(m_button->SetIconHandles(Solid(115, 53, Qt::red), Solid(16, 16, Qt::blue)));
         QCOMPARE(m_button->MeasuredSize(true), QSize(114, 52));
         QCOMPARE(m_button->MeasuredSize(false), QSize(16, 16));
         // A 1 x 1 image measures nothing: the button keeps no images.
-        QCOMPARE(m_button->SetIconHandles(Solid(1, 1, Qt::red), QPixmap()), 1);
+        QVERIFY(!m_button->SetIconHandles(Solid(1, 1, Qt::red), QPixmap()));
         QVERIFY(m_button->IconRect().isNull());
         // No hover image: no images, not a failure.
-        QCOMPARE(m_button->SetIconHandles(QPixmap(), Solid(16, 16, Qt::blue)), 0);
+        QVERIFY(m_button->SetIconHandles(QPixmap(), Solid(16, 16, Qt::blue)));
         QVERIFY(m_button->IconRect().isNull());
     }
 
