@@ -5,14 +5,11 @@
 // the handle, and a closed or foreign value is refused instead of followed.
 // Children keep their parent's settings alive through shared ownership.
 
-#include <chrono>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "platform/wininet/header_list.h"
-#include "platform/wininet/proxy_rules.h"
 #include "platform/wininet/transfer.h"
 #include "platform/wininet/wininet.h"
 
@@ -20,26 +17,18 @@ namespace skiv::wininet::detail {
 
 enum class HandleKind { Session, Connection, Request };
 
-// Options any handle may carry; a request takes each from itself, else its
-// connection, else its session.
-struct HandleOptions {
-    std::optional<std::string> proxy_user, proxy_password;
-    std::optional<std::chrono::milliseconds> connect_timeout, receive_timeout;
-};
-
 struct Handle {
     explicit Handle(HandleKind k) : kind(k) {}
     virtual ~Handle() = default;
     const HandleKind kind;
-    std::mutex lock;  // guards options, and a request's whole state
-    HandleOptions options;
 };
 
+// Sessions and connections do not change once open; only a request's state
+// does, under its lock.
 struct Session : Handle {
     Session() : Handle(HandleKind::Session) {}
     std::string agent;
-    ProxySettings proxy;
-    DWORD flags = 0;
+    bool direct = false;  // else the environment's proxy settings apply
     std::shared_ptr<const std::string> ca_bundle;
 };
 
@@ -53,6 +42,7 @@ struct Connection : Handle {
 
 struct Request : Handle {
     Request() : Handle(HandleKind::Request) {}
+    std::mutex lock;
     std::shared_ptr<Connection> connection;
     std::string verb;
     std::string object;

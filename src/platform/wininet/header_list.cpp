@@ -56,13 +56,6 @@ DWORD HeaderList::ApplyOne(std::string_view name, std::string_view value, DWORD 
                               [&](const auto& item) { return EqualNames(item.first, name); });
     const bool exists = first != m_items.end();
 
-    if (modifiers & HTTP_ADDREQ_FLAG_ADD_IF_NEW) {
-        if (exists) {
-            return ERROR_HTTP_HEADER_ALREADY_EXISTS;
-        }
-        m_items.emplace_back(name, value);
-        return ERROR_SUCCESS;
-    }
     if (modifiers & HTTP_ADDREQ_FLAG_REPLACE) {
         if (!exists) {
             if (!(modifiers & HTTP_ADDREQ_FLAG_ADD)) {
