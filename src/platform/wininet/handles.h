@@ -26,14 +26,16 @@ struct Handle {
 // Sessions and connections do not change once open; only a request's state
 // does, under its lock.
 struct Session : Handle {
-    Session() : Handle(HandleKind::Session) {}
+    static constexpr HandleKind kKind = HandleKind::Session;
+    Session() : Handle(kKind) {}
     std::string agent;
     bool direct = false;  // else the environment's proxy settings apply
     std::shared_ptr<const std::string> ca_bundle;
 };
 
 struct Connection : Handle {
-    Connection() : Handle(HandleKind::Connection) {}
+    static constexpr HandleKind kKind = HandleKind::Connection;
+    Connection() : Handle(kKind) {}
     std::shared_ptr<Session> session;
     std::string host;
     INTERNET_PORT port = 0;
@@ -41,7 +43,8 @@ struct Connection : Handle {
 };
 
 struct Request : Handle {
-    Request() : Handle(HandleKind::Request) {}
+    static constexpr HandleKind kKind = HandleKind::Request;
+    Request() : Handle(kKind) {}
     std::mutex lock;
     std::shared_ptr<Connection> connection;
     std::string verb;
@@ -58,10 +61,13 @@ std::shared_ptr<Handle> Lookup(HINTERNET handle);
 // using it returns. False for an unknown handle.
 bool Unregister(HINTERNET handle);
 
+// The live handle of T's kind, or null with *error saying whether the
+// handle is unknown or of another kind.
 template <class T>
-std::shared_ptr<T> LookupAs(HINTERNET handle, HandleKind kind) {
+std::shared_ptr<T> LookupAs(HINTERNET handle, DWORD* error) {
     auto found = Lookup(handle);
-    if (!found || found->kind != kind) {
+    if (!found || found->kind != T::kKind) {
+        *error = found ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE;
         return nullptr;
     }
     return std::static_pointer_cast<T>(found);

@@ -36,6 +36,8 @@ public:
     const std::vector<std::pair<std::string, std::string>>& Items() const { return m_items; }
 
     static bool EqualNames(std::string_view a, std::string_view b);
+    // Drops leading and trailing blanks and tabs.
+    static std::string_view TrimBlanks(std::string_view s);
     static bool IsToken(std::string_view name);
 
 private:

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/wininet/header_list.h"
+
 namespace skiv::wininet::detail {
 
 namespace {
@@ -18,12 +20,6 @@ constexpr long kUnableToVerifyLeaf = 21;
 constexpr long kUnknownIssuer = 2;
 constexpr long kHostnameMismatch = 62;
 constexpr long kIpAddressMismatch = 64;
-
-std::string_view Trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    return first == s.npos ? std::string_view{}
-                           : s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 }  // namespace
 
@@ -242,7 +238,10 @@ std::size_t Transfer::OnHeader(char* data, std::size_t size, std::size_t count, 
     auto* t = static_cast<Transfer*>(self);
     const std::size_t n = size * count;
     t->m_progress += n;
-    const std::string_view line(data, n);
+    std::string_view line(data, n);
+    while (line.ends_with('\n') || line.ends_with('\r')) {
+        line.remove_suffix(1);
+    }
     if (line.starts_with("HTTP/")) {
         // A new response head (after a 1xx, or the first one): only its
         // status line is kept.
@@ -255,8 +254,8 @@ std::size_t Transfer::OnHeader(char* data, std::size_t size, std::size_t count, 
             ++i;
         }
         t->m_status = code;
-        t->m_status_text.assign(Trim(rest.substr(i)));
-    } else if (line == "\r\n" || line == "\n") {
+        t->m_status_text.assign(HeaderList::TrimBlanks(rest.substr(i)));
+    } else if (line.empty()) {
         t->m_head_done = t->m_status >= 200 || t->m_status < 100;
     }
     return n;
@@ -343,34 +342,25 @@ DWORD Transfer::DriveUntil(Done done) {
 }
 
 DWORD Transfer::Push(const char* data, std::size_t size) {
+    if (size > 0 && !m_finished) {
+        m_span = data;
+        m_span_left = size;
+        if (m_send_paused) {
+            m_send_paused = false;
+            ApplyPause();
+        }
+        DriveUntil([this] { return m_span_left == 0; });
+        size = m_span_left;
+        m_span = nullptr;
+        m_span_left = 0;
+    }
     if (size == 0) {
         return ERROR_SUCCESS;
     }
-    if (m_finished) {
-        // The server answered and ended the exchange before taking the whole
-        // body (an early refusal, say). The rest is dropped so that the
-        // caller can still read that answer; a failed transfer stays failed.
-        if (m_error == ERROR_SUCCESS && m_result == CURLE_OK && m_head_done) {
-            m_dropped += size;
-            return ERROR_SUCCESS;
-        }
-        return FailureError();
-    }
-    m_span = data;
-    m_span_left = size;
-    if (m_send_paused) {
-        m_send_paused = false;
-        ApplyPause();
-    }
-    DriveUntil([this] { return m_span_left == 0; });
-    const std::size_t left = m_span_left;
-    m_span = nullptr;
-    m_span_left = 0;
-    if (left == 0) {
-        return ERROR_SUCCESS;
-    }
+    // The server answered and ended the exchange before taking the whole
+    // body (an early refusal, say). The rest is dropped so that the caller
+    // can still read that answer; a failed transfer stays failed.
     if (m_finished && m_error == ERROR_SUCCESS && m_result == CURLE_OK && m_head_done) {
-        m_dropped += left;
         return ERROR_SUCCESS;
     }
     return m_finished ? FailureError() : ERROR_INTERNET_INTERNAL_ERROR;

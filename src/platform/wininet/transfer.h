@@ -96,7 +96,6 @@ private:
     std::string m_stage;
     const char* m_span = nullptr;  // bytes offered to the read callback
     std::size_t m_span_left = 0;
-    std::uint64_t m_dropped = 0;  // body bytes the server no longer wanted
 
     std::string m_queue;  // response body bytes not yet read
     std::size_t m_queue_pos = 0;

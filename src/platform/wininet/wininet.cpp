@@ -62,18 +62,12 @@ bool ValidHost(std::string_view host) {
            });
 }
 
-// The live handle of the wanted kind, or null with the last error saying
-// whether the handle was unknown or of another kind.
 template <class T>
-std::shared_ptr<T> Find(HINTERNET handle, HandleKind kind) {
-    auto found = LookupAs<T>(handle, kind);
-    if (!found) {
-        t_last_error = Lookup(handle) ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE;
-    }
-    return found;
+std::shared_ptr<T> Find(HINTERNET handle) {
+    return LookupAs<T>(handle, &t_last_error);
 }
 std::shared_ptr<Request> FindRequest(HINTERNET handle) {
-    return Find<Request>(handle, HandleKind::Request);
+    return Find<Request>(handle);
 }
 
 // Starts the request's exchange; the caller holds the request's lock.
@@ -130,7 +124,7 @@ DWORD InternetAttemptConnect(DWORD /*dwReserved*/) {
 HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
                            LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService,
                            DWORD /*dwFlags*/, DWORD_PTR /*dwContext*/) {
-    auto session = Find<Session>(hInternet, HandleKind::Session);
+    auto session = Find<Session>(hInternet);
     if (!session) {
         return nullptr;
     }
@@ -155,7 +149,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
 HINTERNET HttpOpenRequestA(HINTERNET hConnect, LPCSTR lpszVerb, LPCSTR lpszObjectName,
                            LPCSTR lpszVersion, LPCSTR lpszReferrer, LPCSTR* lplpszAcceptTypes,
                            DWORD dwFlags, DWORD_PTR /*dwContext*/) {
-    auto conn = Find<Connection>(hConnect, HandleKind::Connection);
+    auto conn = Find<Connection>(hConnect);
     if (!conn) {
         return nullptr;
     }

@@ -34,7 +34,6 @@ using INTERNET_PORT = std::uint16_t;
 using LPVOID = void*;
 using LPCVOID = const void*;
 using LPCSTR = const char*;
-using LPSTR = char*;
 using LPDWORD = DWORD*;
 using HINTERNET = void*;
 
