@@ -177,11 +177,7 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
         set(CURLOPT_CAINFO_BLOB, &blob);
     }
 
-    if (m_plan.verb == "GET" && !m_body_size) {
-        set(CURLOPT_HTTPGET, 1L);
-    } else if (m_plan.verb == "HEAD" && !m_body_size) {
-        set(CURLOPT_NOBODY, 1L);
-    } else if (m_body_size) {
+    if (m_body_size) {
         // Upload mode streams from the read callback with a declared length
         // and, unlike libcurl's POST mode, adds no Content-Type of its own.
         set(CURLOPT_UPLOAD, 1L);
@@ -191,7 +187,6 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
         set(CURLOPT_READDATA, this);
     } else {
         set(CURLOPT_HTTPGET, 1L);
-        set(CURLOPT_CUSTOMREQUEST, m_plan.verb.c_str());
     }
     set(CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);
     set(CURLOPT_WRITEDATA, this);

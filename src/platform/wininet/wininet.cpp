@@ -80,10 +80,10 @@ DWORD StartTransfer(Request& request, std::optional<std::uint64_t> body_size) {
     return error;
 }
 
-// A request with a verb other than GET and HEAD always declares a body,
-// if only an empty one.
+// A request with a verb other than GET always declares a body, if only an
+// empty one.
 std::optional<std::uint64_t> BodySize(const Request& request, DWORD length) {
-    if (length > 0 || (request.verb != "GET" && request.verb != "HEAD")) {
+    if (length > 0 || request.verb != "GET") {
         return length;
     }
     return std::nullopt;
@@ -91,6 +91,31 @@ std::optional<std::uint64_t> BodySize(const Request& request, DWORD length) {
 
 BOOL Result(DWORD error) {
     return error == ERROR_SUCCESS ? Succeed() : Fail(error);
+}
+
+// The checks InternetWriteFile and InternetReadFile share; io moves the
+// bytes through the request's transfer, under the request's lock.
+template <class Io>
+BOOL MoveBytes(HINTERNET handle, const void* buffer, DWORD size, LPDWORD moved, Io io) {
+    auto request = FindRequest(handle);
+    if (!request) {
+        return FALSE;
+    }
+    if (moved == nullptr || (buffer == nullptr && size > 0)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    *moved = 0;
+    std::lock_guard guard(request->lock);
+    if (!request->transfer) {
+        return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    }
+    if (size == 0) {
+        return Succeed();
+    }
+    std::size_t done = 0;
+    const DWORD error = io(*request->transfer, &done);
+    *moved = static_cast<DWORD>(done);
+    return Result(error);
 }
 
 }  // namespace
@@ -233,27 +258,12 @@ BOOL HttpSendRequestExA(HINTERNET hRequest, INTERNET_BUFFERSA* lpBuffersIn,
 
 BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
                        LPDWORD lpdwNumberOfBytesWritten) {
-    auto request = FindRequest(hFile);
-    if (!request) {
-        return FALSE;
-    }
-    if (lpdwNumberOfBytesWritten == nullptr ||
-        (lpBuffer == nullptr && dwNumberOfBytesToWrite > 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *lpdwNumberOfBytesWritten = 0;
-    std::lock_guard guard(request->lock);
-    if (!request->transfer) {
-        return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    }
-    if (dwNumberOfBytesToWrite == 0) {
-        return Succeed();
-    }
-    const DWORD error = request->transfer->Write(lpBuffer, dwNumberOfBytesToWrite);
-    if (error == ERROR_SUCCESS) {
-        *lpdwNumberOfBytesWritten = dwNumberOfBytesToWrite;
-    }
-    return Result(error);
+    return MoveBytes(hFile, lpBuffer, dwNumberOfBytesToWrite, lpdwNumberOfBytesWritten,
+                     [&](Transfer& transfer, std::size_t* moved) {
+                         const DWORD error = transfer.Write(lpBuffer, dwNumberOfBytesToWrite);
+                         *moved = error == ERROR_SUCCESS ? dwNumberOfBytesToWrite : 0;
+                         return error;
+                     });
 }
 
 BOOL HttpEndRequestA(HINTERNET hRequest, INTERNET_BUFFERSA* /*lpBuffersOut*/, DWORD /*dwFlags*/,
@@ -269,25 +279,10 @@ BOOL HttpEndRequestA(HINTERNET hRequest, INTERNET_BUFFERSA* /*lpBuffersOut*/, DW
 
 BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                       LPDWORD lpdwNumberOfBytesRead) {
-    auto request = FindRequest(hFile);
-    if (!request) {
-        return FALSE;
-    }
-    if (lpdwNumberOfBytesRead == nullptr || (lpBuffer == nullptr && dwNumberOfBytesToRead > 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *lpdwNumberOfBytesRead = 0;
-    std::lock_guard guard(request->lock);
-    if (!request->transfer) {
-        return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    }
-    if (dwNumberOfBytesToRead == 0) {
-        return Succeed();
-    }
-    std::size_t got = 0;
-    const DWORD error = request->transfer->Read(lpBuffer, dwNumberOfBytesToRead, &got);
-    *lpdwNumberOfBytesRead = static_cast<DWORD>(got);
-    return Result(error);
+    return MoveBytes(hFile, lpBuffer, dwNumberOfBytesToRead, lpdwNumberOfBytesRead,
+                     [&](Transfer& transfer, std::size_t* moved) {
+                         return transfer.Read(lpBuffer, dwNumberOfBytesToRead, moved);
+                     });
 }
 
 BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
