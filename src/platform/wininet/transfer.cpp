@@ -21,8 +21,9 @@ constexpr long kUnknownIssuer = 2;
 constexpr long kHostnameMismatch = 62;
 constexpr long kIpAddressMismatch = 64;
 
-}  // namespace
-
+// Maps a failed libcurl result to WinINet's error number; ssl_verify is the
+// X.509 verification result libcurl reports for certificate failures (0 when
+// the chain was good and the host name did not match).
 DWORD ErrorFromCurl(CURLcode code, long ssl_verify) {
     switch (code) {
         case CURLE_OK:
@@ -80,6 +81,8 @@ DWORD ErrorFromCurl(CURLcode code, long ssl_verify) {
             return ERROR_INTERNET_INTERNAL_ERROR;
     }
 }
+
+}  // namespace
 
 Transfer::Transfer(TransferPlan plan) : m_plan(std::move(plan)), m_multi(curl_multi_init()) {}
 

@@ -58,7 +58,7 @@ public:
     DWORD Begin(std::optional<std::uint64_t> body_size);
     DWORD Write(const void* data, std::size_t size);
     // Sends what is gathered, checks the body is complete and waits for the
-    // final response head (following redirects when the plan says so).
+    // final response head (following the redirects of a bodiless GET).
     DWORD EndBody();
     // Up to size bytes of the response body; *got == 0 at its end.
     DWORD Read(void* data, std::size_t size, std::size_t* got);
@@ -113,10 +113,5 @@ private:
     std::string m_status_text;
     int m_redirects = 0;
 };
-
-// Maps a failed libcurl result to WinINet's error number; ssl_verify is the
-// X.509 verification result libcurl reports for certificate failures (0 when
-// the chain was good and the host name did not match).
-DWORD ErrorFromCurl(CURLcode code, long ssl_verify);
 
 }  // namespace skiv::wininet::detail

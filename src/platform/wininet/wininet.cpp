@@ -62,6 +62,7 @@ bool ValidHost(std::string_view host) {
            });
 }
 
+// The live handle of T's kind; else null, with the last error set.
 template <class T>
 std::shared_ptr<T> Find(HINTERNET handle) {
     return LookupAs<T>(handle, &t_last_error);
