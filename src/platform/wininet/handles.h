@@ -5,14 +5,11 @@
 // the handle, and a closed or foreign value is refused instead of followed.
 // Children keep their parent's settings alive through shared ownership.
 
-#include <chrono>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "platform/wininet/header_list.h"
-#include "platform/wininet/proxy_rules.h"
 #include "platform/wininet/transfer.h"
 #include "platform/wininet/wininet.h"
 
@@ -20,31 +17,25 @@ namespace skiv::wininet::detail {
 
 enum class HandleKind { Session, Connection, Request };
 
-// Options any handle may carry; a request takes each from itself, else its
-// connection, else its session.
-struct HandleOptions {
-    std::optional<std::string> proxy_user, proxy_password;
-    std::optional<std::chrono::milliseconds> connect_timeout, receive_timeout;
-};
-
 struct Handle {
     explicit Handle(HandleKind k) : kind(k) {}
     virtual ~Handle() = default;
     const HandleKind kind;
-    std::mutex lock;  // guards options, and a request's whole state
-    HandleOptions options;
 };
 
+// Sessions and connections do not change once open; only a request's state
+// does, under its lock.
 struct Session : Handle {
-    Session() : Handle(HandleKind::Session) {}
+    static constexpr HandleKind kKind = HandleKind::Session;
+    Session() : Handle(kKind) {}
     std::string agent;
-    ProxySettings proxy;
-    DWORD flags = 0;
+    bool direct = false;  // else the environment's proxy settings apply
     std::shared_ptr<const std::string> ca_bundle;
 };
 
 struct Connection : Handle {
-    Connection() : Handle(HandleKind::Connection) {}
+    static constexpr HandleKind kKind = HandleKind::Connection;
+    Connection() : Handle(kKind) {}
     std::shared_ptr<Session> session;
     std::string host;
     INTERNET_PORT port = 0;
@@ -52,7 +43,9 @@ struct Connection : Handle {
 };
 
 struct Request : Handle {
-    Request() : Handle(HandleKind::Request) {}
+    static constexpr HandleKind kKind = HandleKind::Request;
+    Request() : Handle(kKind) {}
+    std::mutex lock;
     std::shared_ptr<Connection> connection;
     std::string verb;
     std::string object;
@@ -68,10 +61,13 @@ std::shared_ptr<Handle> Lookup(HINTERNET handle);
 // using it returns. False for an unknown handle.
 bool Unregister(HINTERNET handle);
 
+// The live handle of T's kind, or null with *error saying whether the
+// handle is unknown or of another kind.
 template <class T>
-std::shared_ptr<T> LookupAs(HINTERNET handle, HandleKind kind) {
+std::shared_ptr<T> LookupAs(HINTERNET handle, DWORD* error) {
     auto found = Lookup(handle);
-    if (!found || found->kind != kind) {
+    if (!found || found->kind != T::kKind) {
+        *error = found ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE;
         return nullptr;
     }
     return std::static_pointer_cast<T>(found);

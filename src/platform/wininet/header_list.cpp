@@ -5,9 +5,7 @@
 
 namespace skiv::wininet::detail {
 
-namespace {
-
-std::string_view Trim(std::string_view s) {
+std::string_view HeaderList::TrimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
         s.remove_prefix(1);
     }
@@ -16,8 +14,6 @@ std::string_view Trim(std::string_view s) {
     }
     return s;
 }
-
-}  // namespace
 
 bool HeaderList::EqualNames(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -47,8 +43,8 @@ const std::string* HeaderList::Find(std::string_view name) const {
 }
 
 DWORD HeaderList::ApplyOne(std::string_view name, std::string_view value, DWORD modifiers) {
-    name = Trim(name);
-    value = Trim(value);
+    name = TrimBlanks(name);
+    value = TrimBlanks(value);
     if (!IsToken(name) || value.find_first_of(std::string_view("\r\n\0", 3)) != value.npos) {
         return ERROR_HTTP_INVALID_HEADER;
     }
@@ -56,13 +52,6 @@ DWORD HeaderList::ApplyOne(std::string_view name, std::string_view value, DWORD 
                               [&](const auto& item) { return EqualNames(item.first, name); });
     const bool exists = first != m_items.end();
 
-    if (modifiers & HTTP_ADDREQ_FLAG_ADD_IF_NEW) {
-        if (exists) {
-            return ERROR_HTTP_HEADER_ALREADY_EXISTS;
-        }
-        m_items.emplace_back(name, value);
-        return ERROR_SUCCESS;
-    }
     if (modifiers & HTTP_ADDREQ_FLAG_REPLACE) {
         if (!exists) {
             if (!(modifiers & HTTP_ADDREQ_FLAG_ADD)) {
@@ -100,7 +89,7 @@ DWORD HeaderList::Apply(std::string_view block, DWORD modifiers) {
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        if (Trim(line).empty()) {
+        if (TrimBlanks(line).empty()) {
             continue;
         }
         const auto colon = line.find(':');

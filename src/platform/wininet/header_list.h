@@ -18,7 +18,6 @@ public:
     // Applies a block of "Name: value" lines separated by CR LF (a lone LF
     // is accepted too; empty lines are skipped) with the modifiers of
     // HttpAddRequestHeaders:
-    //   ADD_IF_NEW  adds, or fails with ERROR_HTTP_HEADER_ALREADY_EXISTS;
     //   REPLACE     replaces the value of the header (an empty value removes
     //               it); a missing header is added when ADD is given too,
     //               else ERROR_HTTP_HEADER_NOT_FOUND;
@@ -37,6 +36,8 @@ public:
     const std::vector<std::pair<std::string, std::string>>& Items() const { return m_items; }
 
     static bool EqualNames(std::string_view a, std::string_view b);
+    // Drops leading and trailing blanks and tabs.
+    static std::string_view TrimBlanks(std::string_view s);
     static bool IsToken(std::string_view name);
 
 private:

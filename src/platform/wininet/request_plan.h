@@ -1,7 +1,7 @@
 #pragma once
 // Turns what a request handle has gathered (verb, object name, version,
 // flags, headers) and what its connection and session carry (host, port,
-// credentials, agent, proxy, trust, options) into one exchange to run.
+// credentials, agent, proxy, trust) into one exchange to run.
 
 #include <string>
 #include <string_view>
@@ -11,10 +11,8 @@
 
 namespace skiv::wininet::detail {
 
-// The caller holds the request's lock; the connection's and session's are
-// taken here. Options are looked up request first, then connection, then
-// session.
-TransferPlan MakePlan(Request& request);
+// The caller holds the request's lock.
+TransferPlan MakePlan(const Request& request);
 
 // The object name as it goes on the request line: bytes that cannot stand
 // in a request-target (blanks, controls, non-ASCII) are percent-encoded,

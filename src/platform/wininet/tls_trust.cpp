@@ -32,7 +32,7 @@ bool AppendFile(const std::string& path, std::string* out) {
 }  // namespace
 
 std::string SystemCaBundlePath() {
-    CurlEasy probe;
+    CurlEasy probe(curl_easy_init());
     char* path = nullptr;
     if (probe && curl_easy_getinfo(probe.get(), CURLINFO_CAINFO, &path) == CURLE_OK &&
         path != nullptr) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/wininet/header_list.h"
+
 namespace skiv::wininet::detail {
 
 namespace {
@@ -19,19 +21,9 @@ constexpr long kUnknownIssuer = 2;
 constexpr long kHostnameMismatch = 62;
 constexpr long kIpAddressMismatch = 64;
 
-std::string_view TrimLine(std::string_view s) {
-    while (!s.empty() &&
-           (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    return s;
-}
-
-}  // namespace
-
+// Maps a failed libcurl result to WinINet's error number; ssl_verify is the
+// X.509 verification result libcurl reports for certificate failures (0 when
+// the chain was good and the host name did not match).
 DWORD ErrorFromCurl(CURLcode code, long ssl_verify) {
     switch (code) {
         case CURLE_OK:
@@ -90,7 +82,9 @@ DWORD ErrorFromCurl(CURLcode code, long ssl_verify) {
     }
 }
 
-Transfer::Transfer(TransferPlan plan) : m_plan(std::move(plan)) {}
+}  // namespace
+
+Transfer::Transfer(TransferPlan plan) : m_plan(std::move(plan)), m_multi(curl_multi_init()) {}
 
 Transfer::~Transfer() {
     if (m_attached) {
@@ -120,7 +114,7 @@ DWORD Transfer::StartHop(const std::string& url, bool use_target) {
         curl_multi_remove_handle(m_multi.get(), m_easy.get());
         m_attached = false;
     }
-    m_easy = CurlEasy();
+    m_easy.reset(curl_easy_init());
     if (!m_easy) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -129,8 +123,6 @@ DWORD Transfer::StartHop(const std::string& url, bool use_target) {
     m_head_done = false;
     m_status = 0;
     m_status_text.clear();
-    m_raw_head.clear();
-    m_response_headers.clear();
     m_send_paused = m_recv_paused = false;
     m_queue.clear();
     m_queue_pos = 0;
@@ -167,7 +159,7 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
     set(CURLOPT_HTTPHEADER, m_headers);
     set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     set(CURLOPT_FOLLOWLOCATION, 0L);
-    set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_plan.connect_timeout.count()));
+    set(CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     if (!m_plan.agent.empty()) {
         set(CURLOPT_USERAGENT, m_plan.agent.c_str());
     }
@@ -176,29 +168,19 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
         set(CURLOPT_USERNAME, m_plan.user.c_str());
         set(CURLOPT_PASSWORD, m_plan.password.c_str());
     }
-    if (m_plan.proxy) {
-        set(CURLOPT_PROXY, m_plan.proxy->c_str());
-        // The decision was made already: libcurl must not second-guess it
-        // from the environment.
-        set(CURLOPT_NOPROXY, "");
-        if (!m_plan.proxy_user.empty()) {
-            set(CURLOPT_PROXYUSERNAME, m_plan.proxy_user.c_str());
-            set(CURLOPT_PROXYPASSWORD, m_plan.proxy_password.c_str());
-        }
-    }
+    // The proxy decision was made already: libcurl must not second-guess it
+    // from the environment.
+    set(CURLOPT_PROXY, m_plan.proxy.c_str());
+    set(CURLOPT_NOPROXY, "");
     set(CURLOPT_SSL_VERIFYPEER, 1L);
-    set(CURLOPT_SSL_VERIFYHOST, m_plan.verify_host ? 2L : 0L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
     if (m_plan.ca_bundle) {
         curl_blob blob{const_cast<char*>(m_plan.ca_bundle->data()), m_plan.ca_bundle->size(),
                        CURL_BLOB_NOCOPY};
         set(CURLOPT_CAINFO_BLOB, &blob);
     }
 
-    if (m_plan.verb == "GET" && !m_body_size) {
-        set(CURLOPT_HTTPGET, 1L);
-    } else if (m_plan.verb == "HEAD" && !m_body_size) {
-        set(CURLOPT_NOBODY, 1L);
-    } else if (m_body_size) {
+    if (m_body_size) {
         // Upload mode streams from the read callback with a declared length
         // and, unlike libcurl's POST mode, adds no Content-Type of its own.
         set(CURLOPT_UPLOAD, 1L);
@@ -208,7 +190,6 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
         set(CURLOPT_READDATA, this);
     } else {
         set(CURLOPT_HTTPGET, 1L);
-        set(CURLOPT_CUSTOMREQUEST, m_plan.verb.c_str());
     }
     set(CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);
     set(CURLOPT_WRITEDATA, this);
@@ -255,13 +236,13 @@ std::size_t Transfer::OnHeader(char* data, std::size_t size, std::size_t count, 
     auto* t = static_cast<Transfer*>(self);
     const std::size_t n = size * count;
     t->m_progress += n;
-    std::string_view raw(data, n);
-    std::string_view line = TrimLine(raw);
-    if (raw.starts_with("HTTP/")) {
-        // A new response head (after a 1xx, or the first one).
-        t->m_response_headers.clear();
-        t->m_raw_head.assign(line);
-        t->m_raw_head += "\r\n";
+    std::string_view line(data, n);
+    while (line.ends_with('\n') || line.ends_with('\r')) {
+        line.remove_suffix(1);
+    }
+    if (line.starts_with("HTTP/")) {
+        // A new response head (after a 1xx, or the first one): only its
+        // status line is kept.
         const auto sp = line.find(' ');
         std::string_view rest = sp == line.npos ? std::string_view{} : line.substr(sp + 1);
         long code = 0;
@@ -271,27 +252,9 @@ std::size_t Transfer::OnHeader(char* data, std::size_t size, std::size_t count, 
             ++i;
         }
         t->m_status = code;
-        t->m_status_text.assign(TrimLine(rest.substr(i)));
-        return n;
-    }
-    if (line.empty() && (raw == "\r\n" || raw == "\n")) {
-        t->m_raw_head += "\r\n";
-        if (t->m_status >= 200 || t->m_status < 100) {
-            t->m_head_done = true;
-        }
-        return n;
-    }
-    t->m_raw_head.append(line);
-    t->m_raw_head += "\r\n";
-    if ((raw.front() == ' ' || raw.front() == '\t') && !t->m_response_headers.empty()) {
-        t->m_response_headers.back().second += ' ';
-        t->m_response_headers.back().second.append(line);
-        return n;
-    }
-    const auto colon = line.find(':');
-    if (colon != line.npos) {
-        t->m_response_headers.emplace_back(std::string(TrimLine(line.substr(0, colon))),
-                                           std::string(TrimLine(line.substr(colon + 1))));
+        t->m_status_text.assign(HeaderList::TrimBlanks(rest.substr(i)));
+    } else if (line.empty()) {
+        t->m_head_done = t->m_status >= 200 || t->m_status < 100;
     }
     return n;
 }
@@ -377,34 +340,25 @@ DWORD Transfer::DriveUntil(Done done) {
 }
 
 DWORD Transfer::Push(const char* data, std::size_t size) {
+    if (size > 0 && !m_finished) {
+        m_span = data;
+        m_span_left = size;
+        if (m_send_paused) {
+            m_send_paused = false;
+            ApplyPause();
+        }
+        DriveUntil([this] { return m_span_left == 0; });
+        size = m_span_left;
+        m_span = nullptr;
+        m_span_left = 0;
+    }
     if (size == 0) {
         return ERROR_SUCCESS;
     }
-    if (m_finished) {
-        // The server answered and ended the exchange before taking the whole
-        // body (an early refusal, say). The rest is dropped so that the
-        // caller can still read that answer; a failed transfer stays failed.
-        if (m_error == ERROR_SUCCESS && m_result == CURLE_OK && m_head_done) {
-            m_dropped += size;
-            return ERROR_SUCCESS;
-        }
-        return FailureError();
-    }
-    m_span = data;
-    m_span_left = size;
-    if (m_send_paused) {
-        m_send_paused = false;
-        ApplyPause();
-    }
-    DriveUntil([this] { return m_span_left == 0; });
-    const std::size_t left = m_span_left;
-    m_span = nullptr;
-    m_span_left = 0;
-    if (left == 0) {
-        return ERROR_SUCCESS;
-    }
+    // The server answered and ended the exchange before taking the whole
+    // body (an early refusal, say). The rest is dropped so that the caller
+    // can still read that answer; a failed transfer stays failed.
     if (m_finished && m_error == ERROR_SUCCESS && m_result == CURLE_OK && m_head_done) {
-        m_dropped += left;
         return ERROR_SUCCESS;
     }
     return m_finished ? FailureError() : ERROR_INTERNET_INTERNAL_ERROR;
@@ -444,7 +398,7 @@ DWORD Transfer::Write(const void* data, std::size_t size) {
 }
 
 bool Transfer::RedirectWanted(std::string* location) const {
-    if (!m_plan.follow_redirects || m_body_size || m_redirects >= kMaxRedirects) {
+    if (m_plan.verb != "GET" || m_body_size || m_redirects >= kMaxRedirects) {
         return false;
     }
     if (m_status != 301 && m_status != 302 && m_status != 303 && m_status != 307 &&

@@ -19,7 +19,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/wininet/curl_handles.h"
@@ -31,17 +30,13 @@ struct TransferPlan {
     std::string origin;  // "http://host:port" or "https://host:port"
     std::string path;    // origin-form object name, as the URL carries it
     std::string target;  // request-target as it goes on the request line
-    std::string verb;    // "GET", "POST", ...
+    std::string verb;    // "GET", "POST", ...; a GET without a body follows redirects
     bool http10 = false;
-    std::vector<std::string> header_lines;  // in libcurl's list syntax, see BuildHeaderLines
-    std::string agent;                      // empty: no User-Agent
-    std::string user, password;             // empty user: no credentials
-    std::optional<std::string> proxy;       // engaged: use exactly this proxy ("" = none)
-    std::string proxy_user, proxy_password;
-    bool verify_host = true;
-    std::shared_ptr<const std::string> ca_bundle;  // PEM; null: libcurl's default store
-    bool follow_redirects = false;                 // only for GET without a body
-    std::chrono::milliseconds connect_timeout{60000};
+    std::vector<std::string> header_lines;          // in libcurl's list syntax, see MakePlan
+    std::string agent;                              // empty: no User-Agent
+    std::string user, password;                     // empty user: no credentials
+    std::string proxy;                              // exactly this proxy; "" = none
+    std::shared_ptr<const std::string> ca_bundle;   // PEM; null: libcurl's default store
     std::chrono::milliseconds idle_timeout{60000};  // no byte moved for this long: timeout
 };
 
@@ -50,6 +45,7 @@ public:
     static constexpr std::size_t kStageBytes = 64 * 1024;
     static constexpr std::size_t kQueueBytes = 64 * 1024;
     static constexpr int kMaxRedirects = 10;
+    static constexpr long kConnectTimeoutMs = 60000;
 
     explicit Transfer(TransferPlan plan);
     ~Transfer();
@@ -62,7 +58,7 @@ public:
     DWORD Begin(std::optional<std::uint64_t> body_size);
     DWORD Write(const void* data, std::size_t size);
     // Sends what is gathered, checks the body is complete and waits for the
-    // final response head (following redirects when the plan says so).
+    // final response head (following the redirects of a bodiless GET).
     DWORD EndBody();
     // Up to size bytes of the response body; *got == 0 at its end.
     DWORD Read(void* data, std::size_t size, std::size_t* got);
@@ -70,10 +66,6 @@ public:
     bool HeadArrived() const { return m_head_done; }
     long Status() const { return m_status; }
     const std::string& StatusText() const { return m_status_text; }
-    const std::string& RawHead() const { return m_raw_head; }
-    const std::vector<std::pair<std::string, std::string>>& ResponseHeaders() const {
-        return m_response_headers;
-    }
 
 private:
     static std::size_t OnRead(char* buffer, std::size_t size, std::size_t count, void* self);
@@ -104,7 +96,6 @@ private:
     std::string m_stage;
     const char* m_span = nullptr;  // bytes offered to the read callback
     std::size_t m_span_left = 0;
-    std::uint64_t m_dropped = 0;  // body bytes the server no longer wanted
 
     std::string m_queue;  // response body bytes not yet read
     std::size_t m_queue_pos = 0;
@@ -120,14 +111,7 @@ private:
     bool m_head_done = false;
     long m_status = 0;
     std::string m_status_text;
-    std::string m_raw_head;
-    std::vector<std::pair<std::string, std::string>> m_response_headers;
     int m_redirects = 0;
 };
-
-// Maps a failed libcurl result to WinINet's error number; ssl_verify is the
-// X.509 verification result libcurl reports for certificate failures (0 when
-// the chain was good and the host name did not match).
-DWORD ErrorFromCurl(CURLcode code, long ssl_verify);
 
 }  // namespace skiv::wininet::detail

@@ -11,7 +11,8 @@
 //   "Pragma: no-cache"; no cache is ever used. GET follows redirects.
 // - TLS verifies against the system store plus the CA file named by the
 //   environment variable SKIVADDON_CA_FILE. Access type 0 (preconfig)
-//   honours https_proxy, http_proxy and no_proxy.
+//   honours https_proxy, http_proxy and no_proxy; 1 (direct) never uses a
+//   proxy.
 // - Bodies are never held whole: HttpSendRequestEx + InternetWriteFile push
 //   the request body piece by piece while libcurl sends it, and
 //   InternetReadFile reads the response incrementally (0 bytes at the end).
@@ -33,7 +34,6 @@ using INTERNET_PORT = std::uint16_t;
 using LPVOID = void*;
 using LPCVOID = const void*;
 using LPCSTR = const char*;
-using LPSTR = char*;
 using LPDWORD = DWORD*;
 using HINTERNET = void*;
 
@@ -43,61 +43,33 @@ inline constexpr BOOL FALSE = 0;
 // Access types.
 inline constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;
 inline constexpr DWORD INTERNET_OPEN_TYPE_DIRECT = 1;
-inline constexpr DWORD INTERNET_OPEN_TYPE_PROXY = 3;
 
 // Services and ports.
 inline constexpr DWORD INTERNET_SERVICE_HTTP = 3;
 inline constexpr INTERNET_PORT INTERNET_DEFAULT_HTTP_PORT = 80;
 inline constexpr INTERNET_PORT INTERNET_DEFAULT_HTTPS_PORT = 443;
-inline constexpr INTERNET_PORT INTERNET_INVALID_PORT_NUMBER = 0;
 
-// Request flags.
+// Request flags. Only SECURE and PRAGMA_NOCACHE change what happens; the
+// others are accepted for the Windows build, where they steer the cache.
 inline constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
 inline constexpr DWORD INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000;
-inline constexpr DWORD INTERNET_FLAG_DONT_CACHE = INTERNET_FLAG_NO_CACHE_WRITE;
 inline constexpr DWORD INTERNET_FLAG_SECURE = 0x00800000;
 inline constexpr DWORD INTERNET_FLAG_KEEP_CONNECTION = 0x00400000;
-inline constexpr DWORD INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000;
 inline constexpr DWORD INTERNET_FLAG_PRAGMA_NOCACHE = 0x00000100;
-inline constexpr DWORD INTERNET_FLAG_NO_COOKIES = 0x00080000;
 inline constexpr DWORD INTERNET_FLAG_NO_UI = 0x00000200;
 inline constexpr DWORD INTERNET_FLAG_HYPERLINK = 0x00000400;
 inline constexpr DWORD INTERNET_FLAG_RESYNCHRONIZE = 0x00000800;
-inline constexpr DWORD INTERNET_FLAG_IGNORE_CERT_CN_INVALID = 0x00001000;
-inline constexpr DWORD INTERNET_FLAG_IGNORE_CERT_DATE_INVALID = 0x00002000;
 inline constexpr DWORD INTERNET_FLAG_FORMS_SUBMIT = 0x00000040;
-inline constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
-inline constexpr DWORD INTERNET_SERVICE_FTP = 1;
-
-// HttpSendRequestEx / HttpEndRequest flags.
-inline constexpr DWORD HSR_INITIATE = 0x00000008;
 
 // HttpAddRequestHeaders modifiers.
-inline constexpr DWORD HTTP_ADDREQ_FLAG_ADD_IF_NEW = 0x10000000;
 inline constexpr DWORD HTTP_ADDREQ_FLAG_ADD = 0x20000000;
 inline constexpr DWORD HTTP_ADDREQ_FLAG_REPLACE = 0x80000000;
 
-// HttpQueryInfo levels and modifiers.
+// HttpQueryInfo levels and modifiers: the status line is all that is kept
+// of a response head.
 inline constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;
 inline constexpr DWORD HTTP_QUERY_STATUS_TEXT = 20;
-inline constexpr DWORD HTTP_QUERY_CONTENT_LENGTH = 5;
 inline constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
-inline constexpr DWORD HTTP_QUERY_CONTENT_TYPE = 1;
-inline constexpr DWORD HTTP_QUERY_VERSION = 18;
-inline constexpr DWORD HTTP_QUERY_RAW_HEADERS_CRLF = 22;
-inline constexpr DWORD HTTP_QUERY_LOCATION = 33;
-// The buffer holds the header's name on entry and its value on return.
-inline constexpr DWORD HTTP_QUERY_CUSTOM = 65535;
-
-// InternetSetOption options.
-inline constexpr DWORD INTERNET_OPTION_PROXY_USERNAME = 43;
-inline constexpr DWORD INTERNET_OPTION_PROXY_PASSWORD = 44;
-// Milliseconds, as a DWORD. The connect timeout bounds connecting; the send
-// and receive timeouts both set how long a call waits while no byte moves
-// in either direction (default 60,000 each).
-inline constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
-inline constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
-inline constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
 
 // Error numbers (GetLastError).
 inline constexpr DWORD ERROR_SUCCESS = 0;
@@ -105,12 +77,10 @@ inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
-inline constexpr DWORD ERROR_INTERNET_OUT_OF_HANDLES = 12001;
 inline constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 inline constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
 inline constexpr DWORD ERROR_INTERNET_INVALID_URL = 12005;
 inline constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
-inline constexpr DWORD ERROR_INTERNET_INVALID_OPTION = 12009;
 inline constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_STATE = 12019;
@@ -125,8 +95,6 @@ inline constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 inline constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
 inline constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
 inline constexpr DWORD ERROR_HTTP_INVALID_HEADER = 12153;
-inline constexpr DWORD ERROR_HTTP_HEADER_ALREADY_EXISTS = 12155;
-inline constexpr DWORD ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION = 12168;
 
 struct INTERNET_BUFFERSA {
     DWORD dwStructSize;  // 40 on 32-bit Windows
@@ -142,7 +110,6 @@ struct INTERNET_BUFFERSA {
 };
 
 DWORD GetLastError();
-void SetLastError(DWORD error);
 
 HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy,
                         LPCSTR lpszProxyBypass, DWORD dwFlags);
@@ -163,7 +130,7 @@ BOOL HttpSendRequestA(HINTERNET hRequest, LPCSTR lpszHeaders, DWORD dwHeadersLen
                       LPVOID lpOptional, DWORD dwOptionalLength);
 // Starts a request whose body (lpBuffersIn->dwBufferTotal bytes) follows
 // through InternetWriteFile; HttpEndRequestA then waits for the response
-// head.
+// head. Only dwBufferTotal is read from the record.
 BOOL HttpSendRequestExA(HINTERNET hRequest, INTERNET_BUFFERSA* lpBuffersIn,
                         INTERNET_BUFFERSA* lpBuffersOut, DWORD dwFlags, DWORD_PTR dwContext);
 BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
@@ -180,7 +147,6 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
 // null), fail with ERROR_INSUFFICIENT_BUFFER and the needed size in bytes.
 BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
                     LPDWORD lpdwBufferLength, LPDWORD lpdwIndex);
-BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);
 BOOL InternetCloseHandle(HINTERNET hInternet);
 
 }  // namespace skiv::wininet
