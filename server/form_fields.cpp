@@ -14,22 +14,12 @@ int HexValue(char c) {
     return -1;
 }
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
-}  // namespace
-
-std::string DecodeFormComponent(std::string_view text) {
+std::string PercentDecode(std::string_view text, bool plusIsSpace) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
-        if (c == '+') {
+        if (c == '+' && plusIsSpace) {
             out += ' ';
         } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
                    HexValue(text[i + 2]) >= 0) {
@@ -40,6 +30,24 @@ std::string DecodeFormComponent(std::string_view text) {
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string DecodeFormComponent(std::string_view text) {
+    return PercentDecode(text, true);
+}
+
+std::string DecodePathComponent(std::string_view text) {
+    return PercentDecode(text, false);
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
 }
 
 std::map<std::string, std::string> ParseForm(std::string_view body) {
@@ -62,13 +70,13 @@ std::map<std::string, std::string> ParseForm(std::string_view body) {
 std::optional<std::string> CookieValue(std::string_view header, std::string_view name) {
     while (!header.empty()) {
         std::size_t semi = header.find(';');
-        std::string_view item = Trim(header.substr(0, semi));
+        std::string_view item = TrimBlanks(header.substr(0, semi));
         header = semi == std::string_view::npos ? std::string_view() : header.substr(semi + 1);
         std::size_t eq = item.find('=');
         if (eq == std::string_view::npos)
             continue;
-        if (Trim(item.substr(0, eq)) == name)
-            return std::string(Trim(item.substr(eq + 1)));
+        if (TrimBlanks(item.substr(0, eq)) == name)
+            return std::string(TrimBlanks(item.substr(eq + 1)));
     }
     return std::nullopt;
 }

@@ -12,6 +12,10 @@ namespace skiv::server {
 // a space. A '%' not followed by two hex digits is kept as it is, so a
 // sender that did not encode a literal '%' still gets its bytes through.
 std::string DecodeFormComponent(std::string_view text);
+// The same for a request path, where '+' stays a '+'.
+std::string DecodePathComponent(std::string_view text);
+// Drops spaces and tabs at both ends (header and cookie values).
+std::string_view TrimBlanks(std::string_view text);
 
 // Splits a form body on '&' and decodes names and values. A pair without
 // '=' is a name with an empty value; empty pairs are skipped. When a name

@@ -222,32 +222,6 @@ struct Exchange {
     bool replied = false;
 };
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string PercentDecode(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        int hi = -1, lo = -1;
-        if (s[i] == '%' && i + 2 < s.size() && (hi = HexDigit(s[i + 1])) >= 0 &&
-            (lo = HexDigit(s[i + 2])) >= 0) {
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
 // The value of `name` in a query string, undecoded.
 std::optional<std::string> QueryValue(std::string_view query, std::string_view name) {
     while (!query.empty()) {
@@ -673,7 +647,7 @@ net::awaitable<bool> HttpFront::Impl::Handle(Stream& s, beast::flat_buffer& buf,
     x.keepAlive = req.keep_alive();
     const std::string_view target = req.target();
     const std::size_t q = target.find('?');
-    x.path = PercentDecode(target.substr(0, q));
+    x.path = DecodePathComponent(target.substr(0, q));
     const std::string query =
         q == std::string_view::npos ? std::string() : std::string(target.substr(q + 1));
 

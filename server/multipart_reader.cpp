@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "form_fields.h"
+
 namespace skiv::server {
 
 namespace {
@@ -17,14 +19,6 @@ bool IEquals(std::string_view a, std::string_view b) {
            });
 }
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Parameter `key` of a header value like `form-data; name="a"; filename="b"`.
 std::optional<std::string> Parameter(std::string_view value, std::string_view key) {
     std::size_t at = value.find(';');
@@ -33,7 +27,7 @@ std::optional<std::string> Parameter(std::string_view value, std::string_view ke
         std::size_t eq = rest.find('=');
         if (eq == std::string_view::npos)
             return std::nullopt;
-        std::string_view name = Trim(rest.substr(0, eq));
+        std::string_view name = TrimBlanks(rest.substr(0, eq));
         rest = rest.substr(eq + 1);
         while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t'))
             rest.remove_prefix(1);
@@ -51,7 +45,7 @@ std::optional<std::string> Parameter(std::string_view value, std::string_view ke
             ++end;
         } else {
             end = std::min(rest.find(';'), rest.size());
-            text = std::string(Trim(rest.substr(0, end)));
+            text = std::string(TrimBlanks(rest.substr(0, end)));
         }
         if (IEquals(name, key))
             return text;
@@ -66,7 +60,7 @@ std::optional<std::string> Parameter(std::string_view value, std::string_view ke
 }  // namespace
 
 std::optional<std::string> MultipartReader::Boundary(std::string_view contentType) {
-    std::string_view type = Trim(contentType.substr(0, contentType.find(';')));
+    std::string_view type = TrimBlanks(contentType.substr(0, contentType.find(';')));
     if (!IEquals(type, "multipart/form-data"))
         return std::nullopt;
     std::optional<std::string> b = Parameter(contentType, "boundary");
@@ -179,10 +173,10 @@ bool MultipartReader::StartPart(std::string_view headers) {
         std::size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             return false;
-        if (!IEquals(Trim(line.substr(0, colon)), "Content-Disposition"))
+        if (!IEquals(TrimBlanks(line.substr(0, colon)), "Content-Disposition"))
             continue;
-        std::string_view value = Trim(line.substr(colon + 1));
-        if (!IEquals(Trim(value.substr(0, value.find(';'))), "form-data"))
+        std::string_view value = TrimBlanks(line.substr(colon + 1));
+        if (!IEquals(TrimBlanks(value.substr(0, value.find(';'))), "form-data"))
             return false;
         name = Parameter(value, "name");
         filename = Parameter(value, "filename");
