@@ -5,6 +5,7 @@
 // may appear anywhere else under the scratch folder.
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -47,6 +48,13 @@ std::string Normalize(const std::string& path) {
         start = end + 1;
     }
     return out;
+}
+
+// The file system refuses a name longer than NAME_MAX bytes: such a folder
+// cannot be made and such a file cannot be opened.
+bool LastNameTooLong(const std::string& normalized) {
+    const std::size_t slash = normalized.rfind('/');
+    return normalized.size() - (slash == std::string::npos ? 0 : slash + 1) > NAME_MAX;
 }
 
 std::string ReadWhole(const std::string& path) {
@@ -114,7 +122,8 @@ Tree Expected(const std::string& base, const std::uint8_t* data, std::size_t siz
             if (key.empty())
                 continue;
             auto it = tree.find(key);
-            if ((base + prefix).size() >= 1024 || (it != tree.end() && !it->second.folder)) {
+            if ((base + prefix).size() >= 1024 || LastNameTooLong(key) ||
+                (it != tree.end() && !it->second.folder)) {
                 rc = Number(skiv::ResultCode::CannotCreateFolder);
                 return tree;
             }
@@ -127,9 +136,9 @@ Tree Expected(const std::string& base, const std::uint8_t* data, std::size_t siz
         }
         std::string key = Normalize(e.folder + e.fileName);
         auto it = tree.find(key);
-        if (it != tree.end() && it->second.folder) {
-            skip(
-                Number(skiv::ResultCode::UnpackNoOutput));  // a folder cannot be opened for writing
+        if ((it != tree.end() && it->second.folder) || LastNameTooLong(key)) {
+            // Neither a folder nor an over-long name can be opened for writing.
+            skip(Number(skiv::ResultCode::UnpackNoOutput));
             continue;
         }
         Node file;
