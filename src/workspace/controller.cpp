@@ -190,6 +190,8 @@ void Controller::StartWorker(std::function<ResultCode()> task) {
 
 ResultCode Controller::SaveWorker(SaveScope scope) {
     const ResultCode r = flow::SaveSet({m_session, m_window, m_log}, scope);
+    if (r == ResultCode::SaveDeclined)
+        return r;  // the player answered a warning; nothing was sent
     if (r == ResultCode::Ok) {
         Message("애드온이 모두 저장되었습니다");
         m_window.ShowMemberInfo(true, SizeUnits(m_session.fileSize), m_session.saveDate);

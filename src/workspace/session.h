@@ -22,6 +22,9 @@ struct SessionState {
     std::int32_t fileSize = 0;
     std::string saveDate;
     std::int32_t fileType = kTypeNone;
+    // Entries of the stored set's archive when the service tells them;
+    // -1 when it does not.
+    std::int64_t storedEntryCount = -1;
     // An install has packed the game's set into Backup/ in this session.
     bool backupMade = false;
 };
