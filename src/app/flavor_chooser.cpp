@@ -4,6 +4,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/skin.h"
 #include "ui_layout/main_window_layout.h"
@@ -14,12 +15,14 @@ namespace {
 
 namespace layout = ui::main_window;
 
-constexpr int kWidth = 360;
-constexpr int kRowHeight = 44;
+constexpr int kWidth = 405;      // the skin's background width
+constexpr int kBandHeight = 40;  // the background's logo band
+constexpr int kBandPlate = 350;  // where the band's button plate begins
+constexpr int kBandRepeat = 30;
 constexpr int kMaxRowsShown = 6;
 
-QColor Colour(ui::Rgb c, int alpha = 255) {
-    return QColor(c.red, c.green, c.blue, alpha);
+QColor Colour(ui::Rgb c) {
+    return QColor(c.red, c.green, c.blue);
 }
 
 QString FromUtf8(const std::string& s) {
@@ -51,48 +54,52 @@ FlavorChooser::FlavorChooser(const std::vector<FlavorChoice>& choices, std::size
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(Skin::Instance().AppIcon());
-    const int rows =
-        std::min<int>(std::max<int>(static_cast<int>(choices.size()), 2), kMaxRowsShown);
-    const int listTop = 84, listHeight = rows * kRowHeight + 4;
-    setFixedSize(kWidth, listTop + listHeight + 48);
 
-    auto* heading = new QLabel(
-        QStringLiteral("여러 게임 종류가 설치되어 있습니다.\n애드온 설정을 사용할 게임을 "
-                       "선택하세요."),
-        this);
+    auto* heading = new QLabel(QStringLiteral("여러 게임 종류가 설치되어 있습니다.\n"
+                                              "애드온 설정을 사용할 게임을 선택하세요."),
+                               this);
     heading->setFont(Skin::StaticFont(true));
-    heading->setGeometry(16, 44, kWidth - 32, 34);
+    heading->setGeometry(16, kBandHeight + 8, kWidth - 32, 34);
     QPalette pal = heading->palette();
     pal.setColor(QPalette::WindowText, Colour(layout::kButtonLightEdge));
     heading->setPalette(pal);
 
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("flavorList"));
-    m_list->setGeometry(16, listTop, kWidth - 32, listHeight);
     m_list->setFont(Skin::TextFont());
     m_list->setIconSize(QSize(17, 16));
+    m_list->setUniformItemSizes(true);
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setStyleSheet(
-        QStringLiteral("QListWidget { background: rgba(20, 17, 14, 220); color: %1; "
+        QStringLiteral("QListWidget { background: rgb(20, 17, 14); color: %1; "
                        "border: 1px solid %2; outline: 0; }"
-                       "QListWidget::item { height: %3px; padding-left: 4px; "
+                       "QListWidget::item { padding: 4px; "
                        "border-bottom: 1px solid rgba(236, 214, 160, 40); }"
-                       "QListWidget::item:selected { background: %4; color: white; }"
+                       "QListWidget::item:selected { background: %3; color: white; }"
                        "QListWidget::item:hover:!selected { background: rgba(232, 110, 18, 70); }")
             .arg(Colour(layout::kButtonLightEdge).name(),
-                 Colour(layout::kButtonLightEdge).darker(200).name())
-            .arg(kRowHeight - 1)
-            .arg(Colour(layout::kProgressChunk).darker(130).name()));
+                 Colour(layout::kButtonLightEdge).darker(200).name(),
+                 Colour(layout::kProgressChunk).darker(130).name()));
     const QIcon folderIcon(Skin::Instance().TreeImage(1));
     for (const FlavorChoice& c : choices) {
-        const QString title = c.flavor.empty() ? FromUtf8(c.name)
-                                               : FromUtf8(c.name) + QStringLiteral("  (") +
-                                                     FromUtf8(c.flavor) + QLatin1Char(')');
+        QString title = FromUtf8(c.name);
+        if (!c.flavor.empty())
+            title += QStringLiteral("  (") + FromUtf8(c.flavor) + QLatin1Char(')');
         auto* item =
             new QListWidgetItem(folderIcon, title + QLatin1Char('\n') + FromUtf8(c.folder), m_list);
         item->setToolTip(FromUtf8(c.folder));
     }
+    // Every row shown up to kMaxRowsShown, so a usual install needs no
+    // scrolling.
+    const int rows = std::clamp(static_cast<int>(choices.size()), 2, kMaxRowsShown);
+    const int rowHeight = choices.empty() ? 40 : m_list->sizeHintForRow(0);
+    const int listTop = kBandHeight + 48;
+    const int listHeight = rows * rowHeight + 2 * m_list->frameWidth() + 2;
+    m_list->setGeometry(16, listTop, kWidth - 32, listHeight);
 
     const int buttonTop = listTop + listHeight + 12;
+    setFixedSize(kWidth, buttonTop + 36);
     m_ok = MakeButton(QStringLiteral("확인"), this);
     m_ok->setObjectName(QStringLiteral("1"));
     m_ok->setGeometry(kWidth - 16 - 2 * 80 - 8, buttonTop, 80, 24);
@@ -119,17 +126,21 @@ int FlavorChooser::Chosen() const {
 
 void FlavorChooser::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    const Skin& skin = Skin::Instance();
-    // The logged-in background's upper part, under a veil that keeps the
-    // list readable.
-    const QPixmap back = skin.Image(kBmpBackLoggedIn);
+    // The logged-in background's logo band over the stone colour of the
+    // window's lower panel.
     p.fillRect(rect(), Colour(layout::kProgressTrough));
-    if (!back.isNull())
-        p.drawPixmap(rect(), back, QRectF(QPointF(0, 0), QSizeF(size()) * back.devicePixelRatio()));
-    p.fillRect(rect(), QColor(0, 0, 0, 110));
-    const QPixmap logo = skin.Image(kBmpLogo);
-    if (!logo.isNull())
-        p.drawPixmap(QPoint(14, 10), logo);
+    const QPixmap back = Skin::Instance().Image(kBmpBackLoggedIn);
+    if (!back.isNull()) {
+        const qreal dpr = back.devicePixelRatio();
+        // The band's right end holds the window's own buttons' plate; the
+        // plain band before it is repeated there instead.
+        p.drawPixmap(QRectF(0, 0, kBandPlate, kBandHeight), back,
+                     QRectF(0, 0, kBandPlate * dpr, kBandHeight * dpr));
+        for (int x = kBandPlate; x < kWidth; x += kBandRepeat)
+            p.drawPixmap(
+                QRectF(x, 0, kBandRepeat, kBandHeight), back,
+                QRectF((kBandPlate - kBandRepeat) * dpr, 0, kBandRepeat * dpr, kBandHeight * dpr));
+    }
     p.setPen(Colour(layout::kButtonLightEdge).darker(140));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
 }

@@ -289,15 +289,22 @@ std::vector<GameInstall> FindFlavorInstalls(LogSink& log) {
     const auto systems = platform::FindGameSystems();
     for (std::size_t i = 0; i < systems.size(); ++i) {
         const platform::GameSystem& sys = systems[i];
-        // A flavor folder named by a Windows path, or the root it names.
+        // The default system's old layout is found by its own rules.
+        auto keep = [&](std::vector<GameInstall> found) {
+            return i == 0 ? FlavorsOnly(std::move(found)) : found;
+        };
+        // A game folder named by a Windows path, or the root it names.
         auto named = [&](const std::string& windowsPath) {
             const std::string folder =
                 fs::WithSlash(RegistryKey::MapWindowsPath(windowsPath, sys.prefix));
-            auto found = FlavorsOnly(InstallsAt(folder, sys.prefix));
+            auto found = keep(InstallsAt(folder, sys.prefix));
             // A flavor folder's siblings are installs of the same root.
-            if (found.size() == 1 && found[0].folder == folder)
-                found = FlavorsOnly(InstallsAt(found[0].root, sys.prefix));
+            const bool flavorFolder =
+                found.size() == 1 && !found[0].flavor.empty() && found[0].folder == folder;
+            const std::string root = flavorFolder ? found[0].root : std::string();
             list.Add(std::move(found));
+            if (flavorFolder)
+                list.Add(FlavorsOnly(InstallsAt(root, sys.prefix)));
         };
         RegistryKey key;
         if (key.Open(kGameKey, sys.prefix)) {
@@ -306,11 +313,8 @@ std::vector<GameInstall> FindFlavorInstalls(LogSink& log) {
         }
         for (const std::string& path : ReadInstallDatabase(sys.programData + kInstallDatabase, log))
             named(path);
-        for (const std::string& programFiles : sys.programFiles) {
-            auto found = InstallsAt(programFiles + "/World of Warcraft/", sys.prefix);
-            // The default system's old layout is found by its own rules.
-            list.Add(i == 0 ? FlavorsOnly(std::move(found)) : std::move(found));
-        }
+        for (const std::string& programFiles : sys.programFiles)
+            list.Add(keep(InstallsAt(programFiles + "/World of Warcraft/", sys.prefix)));
     }
     return list.Take();
 }

@@ -42,9 +42,9 @@ bool LooksLikeFlavorLayout(const std::string& folder);
 
 // Every install of the flavor layout found from the registry value
 // "InstallPath", the launcher's install database and the default folders
-// under Program Files, in every game system (platform/game_systems.h); the
-// old layout as well, at the default folders of the systems other than the
-// default one. Each folder once, in the order found.
+// under Program Files, in every game system (platform/game_systems.h); in
+// the systems other than the default one the old layout as well. Each
+// folder once, in the order found.
 std::vector<GameInstall> FindFlavorInstalls(LogSink& log);
 
 // The launcher's install database: UTF-8 text, one installed product a line,
