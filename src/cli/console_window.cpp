@@ -98,10 +98,6 @@ void ConsoleWindow::StartProgram(std::string_view file, std::string_view workFol
                 static_cast<int>(workFolder.size()), workFolder.data());
 }
 
-}  // namespace skiv::cli
-
-namespace skiv::cli {
-
 std::optional<std::size_t> ConsoleWindow::ChooseFlavor(const std::vector<FlavorChoice>& choices,
                                                        std::size_t preselected) {
     std::fprintf(stderr, "skivaddon-cli: several game flavors are installed:\n");
