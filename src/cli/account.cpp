@@ -23,6 +23,7 @@ struct Options {
     std::string id;
     bool passwordStdin = false;
     std::optional<std::string> gameFolder;
+    std::string flavor;
     std::optional<std::string> intoFolder;
     bool withCacheFonts = false;
     bool launch = false;
@@ -92,6 +93,9 @@ int RunAccount(int argc, char** argv) {
             if (!value(v))
                 return UsageError("--game-folder needs a folder");
             o.gameFolder = v;
+        } else if (a == "--flavor") {
+            if (!value(o.flavor))
+                return UsageError("--flavor needs a name");
         } else if (a == "--into-folder") {
             if (!value(v))
                 return UsageError("--into-folder needs a folder");
@@ -127,6 +131,7 @@ int RunAccount(int argc, char** argv) {
         window.SetIntoFolderAnswer(skiv::fs::WithSlash(*o.intoFolder));
 
     Controller ctl(window, log, skiv::ServiceConfig::FromEnvironment());
+    ctl.SetGamePick({o.flavor, o.gameFolder.value_or(std::string())});
     skiv::TaskOptions options;
     options.saveScope =
         o.withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;

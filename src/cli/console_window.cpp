@@ -98,4 +98,22 @@ void ConsoleWindow::StartProgram(std::string_view file, std::string_view workFol
                 static_cast<int>(workFolder.size()), workFolder.data());
 }
 
+std::optional<std::size_t> ConsoleWindow::ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                                       std::size_t preselected) {
+    std::fprintf(stderr, "skivaddon-cli: several game flavors are installed:\n");
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        std::fprintf(stderr, "  %c %s\t%s\t%s\n", i == preselected ? '*' : ' ',
+                     choices[i].flavor.c_str(), choices[i].name.c_str(), choices[i].folder.c_str());
+    }
+    std::fprintf(stderr, "pick one with --flavor NAME or --game-folder DIR\n");
+    return std::nullopt;
+}
+
+void ConsoleWindow::StartProgramIn(std::string_view file, std::string_view workFolder,
+                                   std::string_view winePrefix) {
+    std::printf("starting %.*s in %.*s with WINEPREFIX=%.*s\n", static_cast<int>(file.size()),
+                file.data(), static_cast<int>(workFolder.size()), workFolder.data(),
+                static_cast<int>(winePrefix.size()), winePrefix.data());
+}
+
 }  // namespace skiv::cli

@@ -25,6 +25,12 @@ public:
     TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
+    // Standard input may carry the password, so no list is asked on it: the
+    // flavors are printed with how to pick one, and the answer is a cancel.
+    std::optional<std::size_t> ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                            std::size_t preselected) override;
+    void StartProgramIn(std::string_view file, std::string_view workFolder,
+                        std::string_view winePrefix) override;
 
     void SetTaskOptions(TaskOptions options);
     void SetCredentials(std::string id, std::string password) {

@@ -14,6 +14,7 @@
 #include "archive/tar_reader.h"
 #include "platform/fs.h"
 #include "workspace/addon_set.h"
+#include "workspace/game_folder.h"
 #include "workspace/operation_log.h"
 
 namespace {
@@ -27,8 +28,9 @@ constexpr const char* kUsage =
     "  skivaddon-cli unpack ARCHIVE FOLDER\n"
     "  skivaddon-cli compress ARCHIVE PACKAGE\n"
     "  skivaddon-cli decompress PACKAGE ARCHIVE\n"
-    "  skivaddon-cli --id ID [--password-stdin] [--game-folder DIR] [--with-cache-fonts]\n"
-    "                [--into-folder DIR] [--launch] [--yes] COMMAND...\n"
+    "  skivaddon-cli games\n"
+    "  skivaddon-cli --id ID [--password-stdin] [--game-folder DIR] [--flavor NAME]\n"
+    "                [--with-cache-fonts] [--into-folder DIR] [--launch] [--yes] COMMAND...\n"
     "      COMMAND: save | install | rollback | reset (run in order after one login)\n"
     "\n"
     "Environment: SKIVADDON_SERVICE_URL (service address), SKIVADDON_CA_FILE (extra CA).\n";
@@ -111,6 +113,20 @@ int Unpack(skiv::LogSink& log, const std::string& archive, const std::string& fo
     return 0;
 }
 
+// The installs discovery finds: flavor (or "-" for the one-folder layout),
+// its name, game folder, game version (or "-") and Wine prefix (or "-").
+int Games(skiv::LogSink& log) {
+    const auto installs = skiv::FindGameInstalls(log);
+    for (const auto& g : installs) {
+        std::printf("%s\t%s\t%s\t%s\t%s\n", g.flavor.empty() ? "-" : g.flavor.c_str(),
+                    skiv::FlavorDisplayName(g.flavor).c_str(), g.folder.c_str(),
+                    g.version.empty() ? "-" : g.version.c_str(),
+                    g.prefix.empty() ? "-" : g.prefix.c_str());
+    }
+    std::fprintf(stderr, "%zu game installs found\n", installs.size());
+    return installs.empty() ? 1 : 0;
+}
+
 }  // namespace
 
 int RunAccount(int argc, char** argv);  // account.cpp
@@ -143,6 +159,8 @@ int main(int argc, char** argv) {
     auto need = [&](std::size_t n) { return pos.size() == n; };
     if (cmd == "pack" && need(2))
         return Pack(log, pos[0], pos[1], withCacheFonts);
+    if (cmd == "games" && need(0))
+        return Games(log);
     if (cmd == "list" && need(1))
         return List(log, pos[0]);
     if (cmd == "unpack" && need(2))

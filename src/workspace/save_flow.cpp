@@ -108,8 +108,9 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
         return ResultCode::SaveDeclined;
     c.window.SetProgress(10);
     const std::int32_t type = scope == SaveScope::WithCacheAndFonts ? kTypeFull : kTypeBasic;
-    r = UploadExchange({s.uploadUrl, s.memberId, s.memberKey, package, type}, c.log,
-                       [&c](int p) { c.window.SetProgress(p); });
+    r = UploadExchange(
+        {s.uploadUrl, s.memberId, s.memberKey, package, type, s.flavor, s.gameVersion}, c.log,
+        [&c](int p) { c.window.SetProgress(p); });
     if (r != ResultCode::Ok) {
         c.log.Write("[SaveAddOn]UploadFile Fail:(%d)", Number(r));
         return r;
@@ -119,6 +120,8 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
     if (auto size = fs::FileSize(package); size && *size <= INT32_MAX)
         s.fileSize = static_cast<std::int32_t>(*size);
     s.saveDate = NowText();
+    s.savedFlavor = s.flavor;
+    s.savedGameVersion = s.gameVersion;
     return ResultCode::Ok;
 }
 

@@ -327,6 +327,28 @@ TEST_F(DiscoveryTest, WrongChoiceAndCancelGiveTheirCodes) {
     EXPECT_EQ(LogLines().back(), "[OnBnClickedBtnLogin]GetWowPath Fail:(1002)");
 }
 
+TEST_F(DiscoveryTest, FlavorLayoutNotFoundNamesWhatWasLookedFor) {
+    test::TempDir home;
+    ScopedEnv homeEnv("HOME", home.path());
+    // Flavor folders without their executables: close to a root, not one.
+    fs::EnsureFolder(gameDir / "_retail_");
+    fs::EnsureFolder(gameDir / "_retail_/Interface");
+    window.QueueFolder(gameDir.path());
+    EXPECT_EQ(FindGameFolder(window, log, folder), ResultCode::NoLauncherInChoice);
+    EXPECT_THAT(window.LastMessage(), HasSubstr("Wow.exe, WowClassic.exe"));
+
+    // A flavor asked for by name that is not installed.
+    WriteFile(gameDir / "_retail_/Wow.exe", "MZ");
+    GameInstall install;
+    EXPECT_EQ(FindGameInstall(window, log, {"classic", gameDir.path()}, install),
+              ResultCode::NoLauncherInChoice);
+    EXPECT_EQ(window.LastMessage(),
+              "월드 오브 워크래프트의 _classic_ 폴더(클래식)를 찾을 수 없습니다");
+    ASSERT_EQ(FindGameInstall(window, log, {"retail", gameDir.path()}, install), ResultCode::Ok);
+    EXPECT_EQ(install.folder, gameDir / "_retail_/");
+    EXPECT_EQ(install.program, gameDir / "_retail_/Wow.exe");
+}
+
 TEST(RegistryKeyTest, ReadsEscapesAndPrefersTheWow64View) {
     RegistryKey key;
     ASSERT_TRUE(key.LoadFromText(
