@@ -1,34 +1,26 @@
-// Account commands: one login, then save, install, rollback or reset in the
-// order given, each through the controller's own command and worker.
 
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/account.h"
 #include "cli/console_window.h"
 #include "platform/fs.h"
 #include "workspace/controller.h"
+#include "workspace/flows.h"
 
 namespace {
 
 using skiv::Controller;
-
-struct Options {
-    std::string id;
-    bool passwordStdin = false;
-    std::optional<std::string> gameFolder;
-    std::optional<std::string> intoFolder;
-    bool withCacheFonts = false;
-    bool launch = false;
-    bool yes = false;
-    std::vector<std::string> commands;
-};
+using namespace skiv::cli;
 
 int UsageError(const std::string& problem) {
     std::fprintf(stderr, "skivaddon-cli: %s (see --help)\n", problem.c_str());
@@ -70,45 +62,19 @@ std::optional<skiv::ResultCode> RunTask(Controller& ctl, void (Controller::*comm
 
 }  // namespace
 
-int RunAccount(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc)
-                return false;
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--id") {
-            if (!value(o.id))
-                return UsageError("--id needs a value");
-        } else if (a.rfind("--id=", 0) == 0) {
-            o.id = a.substr(5);
-        } else if (a == "--password-stdin") {
-            o.passwordStdin = true;
-        } else if (a == "--game-folder") {
-            if (!value(v))
-                return UsageError("--game-folder needs a folder");
-            o.gameFolder = v;
-        } else if (a == "--into-folder") {
-            if (!value(v))
-                return UsageError("--into-folder needs a folder");
-            o.intoFolder = v;
-        } else if (a == "--with-cache-fonts") {
-            o.withCacheFonts = true;
-        } else if (a == "--launch") {
-            o.launch = true;
-        } else if (a == "--yes" || a == "-y") {
-            o.yes = true;
-        } else if (a == "save" || a == "install" || a == "rollback" || a == "reset") {
-            o.commands.push_back(a);
-        } else {
-            return UsageError("unknown argument '" + a + "'");
-        }
-    }
-    if (o.commands.empty())
+const std::vector<AccountCommand>& skiv::cli::AccountCommands() {
+    static const std::vector<AccountCommand> commands = {
+        {"save", "pack Interface and WTF (and Cache, Fonts) and store them", "내셋팅 저장"},
+        {"install", "back the game's set up into Backup/ and install the stored set",
+         "내셋팅 설정"},
+        {"rollback", "restore the set the last install backed up", "되돌리기"},
+        {"reset", "delete Interface, WTF, Cache and Fonts", "초기화"},
+    };
+    return commands;
+}
+
+int skiv::cli::RunAccount(const AccountOptions& o, const std::vector<std::string>& commands) {
+    if (commands.empty())
         return UsageError("no command given");
 
     std::string password;
@@ -116,9 +82,20 @@ int RunAccount(int argc, char** argv) {
         return UsageError("no password: use --password-stdin or run on a terminal");
     }
 
+    const auto config = skiv::ServiceConfig::FromEnvironment();
+    const ConsoleOutput output = o.quiet                   ? ConsoleOutput::Quiet
+                                 : ::isatty(STDOUT_FILENO) ? ConsoleOutput::Terminal
+                                                           : ConsoleOutput::Lines;
     skiv::OperationLog log;
     log.SetFolder(skiv::OperationLog::DefaultFolder());
-    skiv::cli::ConsoleWindow window(o.yes);
+    ConsoleWindow window(o.yes, output, config.baseUrl);
+    // Under --quiet the window's messages are held; they reach standard
+    // error only when the command fails.
+    auto fail = [&](const std::string& line) {
+        std::fputs(window.TakeHeldMessages().c_str(), stderr);
+        std::fprintf(stderr, "skivaddon-cli: %s\n", line.c_str());
+        return 1;
+    };
     window.SetCredentials(o.id, password);
     std::fill(password.begin(), password.end(), '\0');
     if (o.gameFolder)
@@ -126,7 +103,7 @@ int RunAccount(int argc, char** argv) {
     if (o.intoFolder)
         window.SetIntoFolderAnswer(skiv::fs::WithSlash(*o.intoFolder));
 
-    Controller ctl(window, log, skiv::ServiceConfig::FromEnvironment());
+    Controller ctl(window, log, config);
     skiv::TaskOptions options;
     options.saveScope =
         o.withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
@@ -136,16 +113,38 @@ int RunAccount(int argc, char** argv) {
 
     ctl.Login();
     window.SetCredentials(o.id, std::string());
-    if (!ctl.Session().loggedIn) {
-        std::fprintf(stderr, "skivaddon-cli: login failed\n");
-        return 1;
+    if (!ctl.Session().loggedIn)
+        return fail("login failed");
+    const std::string game = ctl.Session().gameFolder;
+    if (!o.quiet) {
+        std::printf("logged in as %s; game folder %s\n", o.id.c_str(), game.c_str());
+        std::fflush(stdout);
     }
-    std::printf("logged in as %s; game folder %s\n", o.id.c_str(),
-                ctl.Session().gameFolder.c_str());
-    std::fflush(stdout);
     window.ExpectInstallChooser(true);
 
-    for (const auto& cmd : o.commands) {
+    for (const auto& cmd : commands) {
+        const auto& table = AccountCommands();
+        const auto it = std::find_if(table.begin(), table.end(),
+                                     [&](const AccountCommand& c) { return cmd == c.name; });
+        if (it == table.end())
+            return UsageError("unknown command '" + cmd + "'");
+        if (!o.quiet) {
+            // Before anything changes: whose set, which folder.
+            std::printf(
+                "%s: member %s, game folder %s%s\n", cmd.c_str(), o.id.c_str(), game.c_str(),
+                cmd == "install" && o.intoFolder ? (", into " + *o.intoFolder).c_str() : "");
+            std::fflush(stdout);
+        }
+        std::function<std::int64_t()> transferTotal;
+        if (cmd == "save") {
+            transferTotal = [game] {
+                return skiv::fs::FileSize(game + "Backup/" + skiv::flow::kPackageName).value_or(0);
+            };
+        } else if (cmd == "install") {
+            transferTotal = [&ctl] { return std::int64_t{ctl.Session().fileSize}; };
+        }
+        window.BeginStep(it->step, std::move(transferTotal));
+
         std::optional<skiv::ResultCode> r;
         if (cmd == "save") {
             r = RunTask(ctl, &Controller::SaveSet);
@@ -157,14 +156,11 @@ int RunAccount(int argc, char** argv) {
             window.SetTaskOptions(options);
             r = RunTask(ctl, &Controller::RollBack);
         }
-        if (!r) {
-            std::fprintf(stderr, "skivaddon-cli: %s did not start\n", cmd.c_str());
-            return 1;
-        }
-        if (*r != skiv::ResultCode::Ok) {
-            std::fprintf(stderr, "skivaddon-cli: %s failed: (%d)\n", cmd.c_str(), Number(*r));
-            return 1;
-        }
+        if (!r)
+            return fail(cmd + " did not start");
+        if (*r != skiv::ResultCode::Ok)
+            return fail(cmd + " failed: (" + std::to_string(Number(*r)) + ")");
+        window.TakeHeldMessages();
     }
     return 0;
 }
