@@ -34,10 +34,12 @@ bool ReadPassword(bool fromStdin, std::string& password) {
     termios old{};
     bool tty = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &old) == 0;
     if (tty && !fromStdin) {
-        std::fprintf(stderr, "Password: ");
+        // Echo goes off before the prompt shows: what is typed after the
+        // prompt is neither echoed nor flushed away.
         termios quiet = old;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::fprintf(stderr, "Password: ");
     }
     bool ok = static_cast<bool>(std::getline(std::cin, password));
     if (tty && !fromStdin) {

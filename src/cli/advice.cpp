@@ -20,7 +20,8 @@ std::string AdviceFor(std::string_view message, std::string_view serviceUrl) {
     if (Contains(message, "서버에 저장된 애드온이 없습니다"))
         return "할 일: 먼저 애드온이 있는 컴퓨터에서 skivaddon-cli --id ID save로 저장하세요.";
     // No connection to the service: at login, or during a transfer.
-    const int unreachable[] = {Number(ResultCode::LoginConnect), Number(ResultCode::HttpException)};
+    const int unreachable[] = {Number(ResultCode::LoginConnect), Number(ResultCode::LoginRequest),
+                               Number(ResultCode::HttpException)};
     for (int code : unreachable) {
         if (Contains(message, "(" + std::to_string(code) + ")")) {
             return "할 일: 인터넷 연결과 서비스 주소 " + std::string(serviceUrl) +

@@ -42,6 +42,8 @@ void ConsoleWindow::ShowMessage(std::string_view text) {
 
 bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view title, bool) {
     std::lock_guard<std::mutex> guard(m_lock);
+    if (m_assumeYes && m_output == ConsoleOutput::Quiet)
+        return true;
     EndProgressLine();
     std::printf("[%.*s] %.*s\n", static_cast<int>(title.size()), title.data(),
                 static_cast<int>(text.size()), text.data());
