@@ -203,6 +203,10 @@ int main(int argc, char** argv) {
         std::printf("skivaddon-service %s\n", SKIV_VERSION);
         return 0;
     }
+    if (options->checkOnly) {
+        std::fputs(SettingsText(*options).c_str(), stdout);
+        return 0;
+    }
     if (!options->configFile.empty() && options->command.empty())
         std::fprintf(stderr, "settings from %s\n", options->configFile.c_str());
     try {

@@ -182,6 +182,7 @@ struct Given {
     std::vector<std::string> command;
     bool help = false;
     bool version = false;
+    bool check = false;
 };
 
 std::unique_ptr<CLI::App> MakeApp(Given& g) {
@@ -190,6 +191,8 @@ std::unique_ptr<CLI::App> MakeApp(Given& g) {
     app->set_help_flag();
     app->add_flag("-h,--help", g.help, "print this help and exit");
     app->add_flag("--version", g.version, "print the version and exit");
+    app->add_flag("--check-config", g.check,
+                  "read the settings file and the flags, print the settings in effect and exit");
     app->add_option("--config", g.config,
                     std::string("settings file (TOML; default ") + kDefaultConfigFile +
                         " when present); the flags override it")
@@ -255,6 +258,28 @@ std::string ShortUsage() {
            "       skivaddon-service --help   (every option)\n";
 }
 
+std::string SettingsText(const ServiceOptions& o) {
+    const bool v6 = o.listenHost.find(':') != std::string::npos;
+    std::ostringstream out;
+    out << "config " << (o.configFile.empty() ? "(none)" : o.configFile) << "\n"
+        << "data " << o.dataDir << "\n"
+        << "listen " << (v6 ? "[" + o.listenHost + "]" : o.listenHost) << ":" << o.listenPort
+        << "\n"
+        << "public-url " << (o.publicUrl.empty() ? "(from listen)" : o.publicUrl) << "\n"
+        << "cert " << (o.certFile.empty() ? "(private CA under data/tls)" : o.certFile) << "\n"
+        << "key " << (o.keyFile.empty() ? "(private CA under data/tls)" : o.keyFile) << "\n"
+        << "max-package-mb " << o.maxPackageMb << "\n"
+        << "max-connections " << o.maxConnections << "\n"
+        << "max-connections-per-address " << o.maxConnectionsPerAddress << "\n"
+        << "hash-queue " << o.hashQueue << "\n"
+        << "upload-budget-mb " << o.uploadBudgetMb << "\n"
+        << "min-free-mb " << o.minFreeMb << "\n"
+        << "quota-mb " << o.quotaMb << "\n"
+        << "hash-memory-kib " << o.hashCost.memoryBytes / 1024 << "\n"
+        << "hash-passes " << o.hashCost.opsLimit << "\n";
+    return out.str();
+}
+
 std::string UsageText() {
     Given g;
     return MakeApp(g)->help();
@@ -287,6 +312,7 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& e
         }
     }
     o.command = g.command;
+    o.checkOnly = g.check;
     if (o.dataDir.empty()) {
         error = "--data DIR is required (or data = \"DIR\" in the settings file)";
         return std::nullopt;

@@ -28,6 +28,7 @@ struct ServiceOptions {
     std::string configFile;            // the settings file read, empty when none
     bool help = false;
     bool version = false;
+    bool checkOnly = false;  // print the settings in effect and exit
 };
 
 // Read at start when present; --config names another.
@@ -39,6 +40,8 @@ inline constexpr const char* kDefaultConfigFile = "/etc/skivaddon/service.toml";
 std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& error);
 std::string UsageText();   // the whole --help text
 std::string ShortUsage();  // two lines for usage errors
+// The settings in effect, one "name value" line each (--check-config).
+std::string SettingsText(const ServiceOptions& options);
 
 // "HOST:PORT" or "[IPv6]:PORT"; port 0..65535.
 bool ParseListen(const std::string& text, std::string& host, int& port);
