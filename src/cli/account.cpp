@@ -1,3 +1,4 @@
+// The account commands (cli/account.h): the table and the run.
 
 #include <termios.h>
 #include <unistd.h>
@@ -62,16 +63,54 @@ std::optional<skiv::ResultCode> RunTask(Controller& ctl, void (Controller::*comm
     return ctl.LastWorkerResult();
 }
 
+// What one account command works with; lives for the whole run.
+struct Task {
+    Controller& ctl;
+    ConsoleWindow& window;
+    skiv::TaskOptions& options;
+    const std::string& game;  // the game folder found at login
+};
+
+// One account command: what --help and the progress line say, how it
+// runs, and for a transfer the package's size once the transfer has begun.
+struct CommandRow {
+    AccountCommand info;
+    std::optional<skiv::ResultCode> (*run)(Task&);
+    std::int64_t (*transferTotal)(Task&);
+};
+
+std::optional<skiv::ResultCode> RunRollBack(Task& t, skiv::RollBackChoice choice) {
+    t.options.rollBack = choice;
+    t.window.SetTaskOptions(t.options);
+    return RunTask(t.ctl, &Controller::RollBack);
+}
+
+const CommandRow kCommands[] = {
+    {{"save", "pack Interface and WTF (and Cache, Fonts) and store them", "내셋팅 저장"},
+     [](Task& t) { return RunTask(t.ctl, &Controller::SaveSet); },
+     [](Task& t) {
+         return skiv::fs::FileSize(t.game + "Backup/" + skiv::flow::kPackageName).value_or(0);
+     }},
+    {{"install", "back the game's set up into Backup/ and install the stored set", "내셋팅 설정"},
+     [](Task& t) { return RunTask(t.ctl, &Controller::InstallSet); },
+     [](Task& t) { return std::int64_t{t.ctl.Session().fileSize}; }},
+    {{"rollback", "restore the set the last install backed up", "되돌리기"},
+     [](Task& t) { return RunRollBack(t, skiv::RollBackChoice::RestoreBackup); },
+     nullptr},
+    {{"reset", "delete Interface, WTF, Cache and Fonts", "초기화"},
+     [](Task& t) { return RunRollBack(t, skiv::RollBackChoice::DeleteOnly); },
+     nullptr},
+};
+
 }  // namespace
 
 const std::vector<AccountCommand>& skiv::cli::AccountCommands() {
-    static const std::vector<AccountCommand> commands = {
-        {"save", "pack Interface and WTF (and Cache, Fonts) and store them", "내셋팅 저장"},
-        {"install", "back the game's set up into Backup/ and install the stored set",
-         "내셋팅 설정"},
-        {"rollback", "restore the set the last install backed up", "되돌리기"},
-        {"reset", "delete Interface, WTF, Cache and Fonts", "초기화"},
-    };
+    static const std::vector<AccountCommand> commands = [] {
+        std::vector<AccountCommand> list;
+        for (const auto& row : kCommands)
+            list.push_back(row.info);
+        return list;
+    }();
     return commands;
 }
 
@@ -124,11 +163,11 @@ int skiv::cli::RunAccount(const AccountOptions& o, const std::vector<std::string
     }
     window.ExpectInstallChooser(true);
 
+    Task task{ctl, window, options, game};
     for (const auto& cmd : commands) {
-        const auto& table = AccountCommands();
-        const auto it = std::find_if(table.begin(), table.end(),
-                                     [&](const AccountCommand& c) { return cmd == c.name; });
-        if (it == table.end())
+        const auto row = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                      [&](const CommandRow& c) { return cmd == c.info.name; });
+        if (row == std::end(kCommands))
             return UsageError("unknown command '" + cmd + "'");
         if (!o.quiet) {
             // Before anything changes: whose set, which folder.
@@ -138,26 +177,11 @@ int skiv::cli::RunAccount(const AccountOptions& o, const std::vector<std::string
             std::fflush(stdout);
         }
         std::function<std::int64_t()> transferTotal;
-        if (cmd == "save") {
-            transferTotal = [game] {
-                return skiv::fs::FileSize(game + "Backup/" + skiv::flow::kPackageName).value_or(0);
-            };
-        } else if (cmd == "install") {
-            transferTotal = [&ctl] { return std::int64_t{ctl.Session().fileSize}; };
-        }
-        window.BeginStep(it->step, std::move(transferTotal));
+        if (row->transferTotal)
+            transferTotal = [&task, row] { return row->transferTotal(task); };
+        window.BeginStep(row->info.step, std::move(transferTotal));
 
-        std::optional<skiv::ResultCode> r;
-        if (cmd == "save") {
-            r = RunTask(ctl, &Controller::SaveSet);
-        } else if (cmd == "install") {
-            r = RunTask(ctl, &Controller::InstallSet);
-        } else {
-            options.rollBack = cmd == "rollback" ? skiv::RollBackChoice::RestoreBackup
-                                                 : skiv::RollBackChoice::DeleteOnly;
-            window.SetTaskOptions(options);
-            r = RunTask(ctl, &Controller::RollBack);
-        }
+        const std::optional<skiv::ResultCode> r = row->run(task);
         if (!r)
             return fail(cmd + " did not start");
         if (*r != skiv::ResultCode::Ok)
