@@ -3,6 +3,7 @@
 
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -184,8 +185,11 @@ std::pair<int, std::string> CliOnTerminal(const std::vector<std::string>& args,
     bool typed = false;
     for (;;) {
         pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, 60000) <= 0)
+        if (::poll(&p, 1, 60000) <= 0) {
+            ADD_FAILURE() << "no output for a minute:\n" << seen;
+            ::kill(pid, SIGKILL);
             break;
+        }
         char buf[4096];
         const ssize_t n = ::read(master, buf, sizeof buf);
         if (n <= 0)
