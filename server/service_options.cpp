@@ -188,6 +188,9 @@ struct Given {
 std::unique_ptr<CLI::App> MakeApp(Given& g) {
     auto app = std::make_unique<CLI::App>(
         "The member web service of Kelbo Skiv Addon, or one member command.", "skivaddon-service");
+    // A flag given twice takes its last value, as scripts that append an
+    // override to a shared command line expect.
+    app->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app->set_help_flag();
     app->add_flag("-h,--help", g.help, "print this help and exit");
     app->add_flag("--version", g.version, "print the version and exit");

@@ -39,7 +39,8 @@ struct Computer {
         t::WriteFile(game + "Interface/AddOns/Bags/Bags.lua", t::RandomBytes(30000, seed));
         t::WriteFile(game + "Interface/AddOns/Bags/Locale/koKR.lua", "L['가방'] = true\n");
         t::WriteFile(game + "WTF/Config.wtf", "SET uiScale \"0.9\"\n");
-        t::WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua", t::RandomBytes(5000, seed));
+        t::WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua",
+                     t::RandomSavedVariables(5000, seed));
         dlg = std::make_unique<MainWindow>(skiv::app::Skin::Instance(),
                                            skiv::ServiceConfig{baseUrl}, logDir.path());
         dlg->show();

@@ -70,7 +70,8 @@ protected:
         WriteFile(game + "Interface/AddOns/Bags/.pkgmeta", "meta");
         WriteFile(game + "Interface/AddOns/.git/HEAD", "ref");
         WriteFile(game + "WTF/Config.wtf", "SET uiScale \"0.9\"\n");
-        WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua", RandomBytes(9000, seed + 1));
+        WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua",
+                  RandomSavedVariables(9000, seed + 1));
         if (cacheAndFonts) {
             WriteFile(game + "Cache/WDB/data.wdb", RandomBytes(3000, seed + 2));
             WriteFile(game + "Fonts/ARIALN.TTF", RandomBytes(2000, seed + 3));

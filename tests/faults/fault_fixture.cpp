@@ -98,7 +98,8 @@ void MakeAddOns(const std::string& game, unsigned seed, std::size_t bigBytes) {
     WriteFile(game + "Interface/AddOns/.git/HEAD", "ref " + std::to_string(seed));
     WriteFile(game + "Interface/AddOns/빈 파일.txt", "");
     WriteFile(game + "WTF/Config.wtf", "SET uiScale \"0." + std::to_string(seed % 10) + "\"\n");
-    WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua", RandomBytes(9000, seed + 1));
+    WriteFile(game + "WTF/Account/ME/SavedVariables/Bags.lua",
+              RandomSavedVariables(9000, seed + 1));
     WriteFile(game + "Cache/WDB/data.wdb", RandomBytes(3000, seed + 2));
     WriteFile(game + "Fonts/ARIALN.TTF", RandomBytes(2000, seed + 3));
 }

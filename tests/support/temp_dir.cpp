@@ -62,6 +62,14 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
     return s;
 }
 
+std::string RandomSavedVariables(std::size_t size, unsigned seed) {
+    std::string body = RandomBytes(size, seed);
+    for (auto& c : body)
+        if (c == ']')  // the only byte that could close the long string early
+            c = '}';
+    return "SavedDB = [==[" + body + "]==]\n";
+}
+
 std::string BinaryDir() {
     const char* v = std::getenv("SKIV_BINARY_DIR");
     return v ? std::string(v) : stdfs::current_path().string();

@@ -29,6 +29,9 @@ std::string ReadFile(const std::string& path);
 void RemoveTree(const std::string& path);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(std::size_t size, unsigned seed);
+// A SavedVariables file the game could load: about size random bytes held
+// in one long string, so it stays as hard to compress as RandomBytes.
+std::string RandomSavedVariables(std::size_t size, unsigned seed);
 // Folder of the built programs (SKIV_BINARY_DIR from CTest, else the cwd).
 std::string BinaryDir();
 std::string SourceDir();
