@@ -21,3 +21,8 @@ set(ZLIB_LIBRARY /usr/${_skiv_triple}/lib/libz.a CACHE FILEPATH "")
 set(ZLIB_INCLUDE_DIR /usr/${_skiv_triple}/include CACHE PATH "")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# -O2 as in the Linux build: GCC 12's -O3 inlining raises false -Wrestrict
+# alarms in std::string code, which -Werror would turn into failures.
+set(CMAKE_C_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "")
+set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "")

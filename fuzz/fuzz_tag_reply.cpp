@@ -83,6 +83,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "a login value was not taken from between its tags");
     }
 
+    // The extra flavor tag: flavor and version are the tag's value split at
+    // its first blank, never anything from outside the tag.
+    std::string flavor = "-", gameVersion = "-";
+    skiv::ReadSavedFlavor(copy, flavor, gameVersion);
+    if (flavor.empty()) {
+        Check(gameVersion.empty(), "a game version without a flavor");
+    } else {
+        const std::string value = gameVersion.empty() ? flavor : flavor + ' ' + gameVersion;
+        Check(flavor.find(' ') == std::string::npos && Between(reply, "flavor", value) &&
+                  reply.find("</downloadURL>") < reply.find("<flavor>" + value + "</flavor>"),
+              "the flavor was not taken from its tag after the six values");
+    }
+
     FormattingSink uploadLog;
     r = Number(skiv::ValidateUploadResponse(copy.c_str(), uploadLog));
     Check(r == 0 || r == Number(ResultCode::BadReply) ||

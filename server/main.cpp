@@ -192,13 +192,23 @@ int main(int argc, char** argv) {
     std::string error;
     auto options = ParseOptions(argc, argv, error);
     if (!options) {
-        std::fprintf(stderr, "skivaddon-service: %s\n%s", error.c_str(), UsageText().c_str());
+        std::fprintf(stderr, "skivaddon-service: %s\n%s", error.c_str(), ShortUsage().c_str());
         return 2;
     }
     if (options->help) {
         std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
+    if (options->version) {
+        std::printf("skivaddon-service %s\n", SKIV_VERSION);
+        return 0;
+    }
+    if (options->checkOnly) {
+        std::fputs(SettingsText(*options).c_str(), stdout);
+        return 0;
+    }
+    if (!options->configFile.empty() && options->command.empty())
+        std::fprintf(stderr, "settings from %s\n", options->configFile.c_str());
     try {
         InitCrypto();
         if (!options->command.empty()) {

@@ -85,6 +85,9 @@ std::string MemberDesk::LoginChecked(const std::string& id, const std::string& p
         v.fileType = member->fileType;
         if (member->savedAt)
             v.saveDate = FormatSaveDate(*member->savedAt);
+        const SetOrigin origin = m_store.FindOrigin(member->id);
+        v.flavor = origin.flavor;
+        v.gameVersion = origin.gameVersion;
     }
     v.memberKey = grant.memberKey;
     v.uploadUrl = m_policy.publicUrl + "/skivaddon/upload.aspx";
@@ -131,7 +134,8 @@ bool MemberDesk::UploadAllowed(const std::string& id, const std::string& key) {
     return m_store.MemberKeyValid(id, key, Now());
 }
 
-void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int fileType) {
+void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int fileType,
+                              const SetOrigin& origin) {
     std::optional<MemberRecord> member = m_store.FindMember(id);
     if (!member)
         throw std::runtime_error("member vanished during upload: " + id);
@@ -146,6 +150,12 @@ void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int file
     }
     if (!previous.empty() && previous != name)
         m_shelf.Remove(previous);
+    // The set is stored; an origin that cannot be recorded only costs the
+    // question before a cross-flavor install.
+    try {
+        m_store.RecordOrigin(member->id, origin);
+    } catch (const std::exception&) {
+    }
 }
 
 MemberDesk::Download MemberDesk::OpenDownload(const std::string& id, const std::string& capability,

@@ -66,7 +66,9 @@ public:
     // Moves the received file into the shelf and records it as the
     // member's package. Throws std::runtime_error on a storage fault; the
     // old package is then still the member's.
-    void StorePackage(const std::string& id, IncomingFile file, int fileType);
+    // `origin` is recorded with it (an empty one forgets the old origin).
+    void StorePackage(const std::string& id, IncomingFile file, int fileType,
+                      const SetOrigin& origin = {});
 
     enum class Download { Ok, Forbidden, NothingStored };
     // Checks the capability against the member and opens its package.

@@ -58,6 +58,16 @@ CREATE TABLE IF NOT EXISTS settings (
 )sql";
 constexpr std::int64_t kSchemaVersion = 1;
 
+// Kept beside the members table rather than in it, so files of every
+// version gain it by creation alone.
+constexpr const char* kOriginSchema = R"sql(
+CREATE TABLE IF NOT EXISTS set_origins (
+    member_id    TEXT PRIMARY KEY COLLATE NOCASE REFERENCES members(id) ON DELETE CASCADE,
+    flavor       TEXT NOT NULL,
+    game_version TEXT NOT NULL
+);
+)sql";
+
 // Version 0 kept live member keys and capabilities as they were, and hard
 // per-ID locks. Both tables go; their rows are not worth converting (the
 // members simply log in again).
@@ -181,6 +191,7 @@ MemberStore::MemberStore(const std::string& path) : m_db(path) {
     if (version < 1)
         m_db.Exec(kFromVersion0);
     m_db.Exec(kSchema);
+    m_db.Exec(kOriginSchema);
     if (version != kSchemaVersion)
         m_db.Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     tx.Commit();
@@ -407,6 +418,30 @@ std::string MemberStore::RecordPackage(const std::string& id, const std::string&
         .Run();
     tx.Commit();
     return previous;
+}
+
+void MemberStore::RecordOrigin(const std::string& id, const SetOrigin& origin) {
+    std::lock_guard lock(m_mutex);
+    if (origin.flavor.empty()) {
+        m_db.Prepare("DELETE FROM set_origins WHERE member_id = ?1").Bind(1, id).Run();
+        return;
+    }
+    m_db.Prepare(
+            "INSERT INTO set_origins (member_id, flavor, game_version) VALUES (?1, ?2, ?3) "
+            "ON CONFLICT(member_id) DO UPDATE SET flavor = ?2, game_version = ?3")
+        .Bind(1, id)
+        .Bind(2, origin.flavor)
+        .Bind(3, origin.gameVersion)
+        .Run();
+}
+
+SetOrigin MemberStore::FindOrigin(const std::string& id) {
+    std::lock_guard lock(m_mutex);
+    auto s = m_db.Prepare("SELECT flavor, game_version FROM set_origins WHERE member_id = ?1");
+    s.Bind(1, id);
+    if (!s.Step())
+        return {};
+    return {s.Text(0), s.Text(1)};
 }
 
 std::vector<std::string> MemberStore::PackageNames() {

@@ -57,6 +57,13 @@ struct RegistrationLimits {
     std::int64_t windowSeconds = 3600;
 };
 
+// Which game flavor a stored set was saved from, and the game's version
+// there; both empty when the client did not say (older clients never do).
+struct SetOrigin {
+    std::string flavor;       // the flavor folder's name, e.g. "_classic_"
+    std::string gameVersion;  // e.g. "1.15.2.55140"
+};
+
 struct SessionGrant {
     std::string memberKey;
     std::string capability;
@@ -113,6 +120,11 @@ public:
     // none). Throws SqliteError; then nothing changed.
     std::string RecordPackage(const std::string& id, const std::string& packageName,
                               std::int64_t size, int fileType, std::int64_t now);
+    // Records where the member's current set came from; an empty flavor
+    // forgets it (the set came from a client that does not tell).
+    void RecordOrigin(const std::string& id, const SetOrigin& origin);
+    // Empty fields when nothing is recorded.
+    SetOrigin FindOrigin(const std::string& id);
     // Every package file name the store refers to.
     std::vector<std::string> PackageNames();
 

@@ -1,6 +1,14 @@
 #include "service_options.h"
 
+#include <unistd.h>
+
+#include <toml++/toml.h>
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
+#include <iterator>
+#include <memory>
+#include <sstream>
 
 namespace skiv::server {
 
@@ -76,125 +84,237 @@ std::string UrlHost(const std::string& url) {
     return rest.substr(0, rest.find(':'));
 }
 
+namespace {
+
+// Every setting is both a flag (--NAME VALUE) and a key of the
+// configuration file (NAME = VALUE); one validator serves both.
+struct Setting {
+    const char* name;
+    const char* value;
+    const char* help;
+};
+
+constexpr Setting kSettings[] = {
+    {"data", "DIR", "data folder: member database, packages, tls/ (required)"},
+    {"listen", "HOST:PORT", "address to serve on (default 127.0.0.1:8443; port 0 = any)"},
+    {"public-url", "URL",
+     "https://host[:port] put into upload and download addresses (default: the listening "
+     "address)"},
+    {"cert", "FILE",
+     "server certificate (PEM); without --cert/--key a private CA and "
+     "certificate are made under DIR/tls/"},
+    {"key", "FILE", "server private key (PEM)"},
+    {"max-package-mb", "N", "largest package accepted (default 64)"},
+    {"max-connections", "N", "open connections at once (default 4096)"},
+    {"max-connections-per-address", "N", "open connections from one address (default 64)"},
+    {"hash-queue", "N",
+     "logins waiting for a password check before the service answers busy (default 128)"},
+    {"upload-budget-mb", "N", "bytes of all uploads being received at once (default 512)"},
+    {"min-free-mb", "N",
+     "free space kept on the data folder's disk; uploads that would go below it are refused "
+     "(default 256)"},
+    {"quota-mb", "N", "total of stored packages and uploads (default 0: none)"},
+    {"hash-memory-kib", "N", "Argon2id memory per password hash (default 65536)"},
+    {"hash-passes", "N", "Argon2id passes (default 2)"},
+};
+
+// Checks one setting's text and stores it; false with `error` set.
+bool Apply(const std::string& name, const std::string& v, ServiceOptions& o, std::string& error) {
+    const std::string arg = "--" + name;
+    long long n = 0;
+    if (name == "data") {
+        o.dataDir = v;
+    } else if (name == "listen") {
+        if (!ParseListen(v, o.listenHost, o.listenPort)) {
+            error = "--listen wants HOST:PORT, got " + v;
+            return false;
+        }
+    } else if (name == "public-url") {
+        auto url = NormalisePublicUrl(v);
+        if (!url) {
+            error = "--public-url wants https://host[:port], got " + v;
+            return false;
+        }
+        o.publicUrl = *url;
+    } else if (name == "cert") {
+        o.certFile = v;
+    } else if (name == "key") {
+        o.keyFile = v;
+    } else if (name == "max-package-mb") {
+        if (!ParseInt(v, 1, 4096, n)) {
+            error = "--max-package-mb wants 1 to 4096";
+            return false;
+        }
+        o.maxPackageMb = static_cast<int>(n);
+    } else if (name == "hash-memory-kib") {
+        if (!ParseInt(v, 8, 4 * 1024 * 1024, n)) {
+            error = "--hash-memory-kib wants 8 to 4194304";
+            return false;
+        }
+        o.hashCost.memoryBytes = static_cast<std::size_t>(n) * 1024;
+    } else if (name == "hash-passes") {
+        if (!ParseInt(v, 1, 64, n)) {
+            error = "--hash-passes wants 1 to 64";
+            return false;
+        }
+        o.hashCost.opsLimit = static_cast<unsigned long long>(n);
+    } else {
+        const bool zeroOk = name == "min-free-mb" || name == "quota-mb";
+        if (!ParseInt(v, zeroOk ? 0 : 1, 1 << 24, n)) {
+            error = arg + (zeroOk ? " wants 0 to 16777216" : " wants 1 to 16777216");
+            return false;
+        }
+        int& slot = name == "max-connections"               ? o.maxConnections
+                    : name == "max-connections-per-address" ? o.maxConnectionsPerAddress
+                    : name == "hash-queue"                  ? o.hashQueue
+                    : name == "upload-budget-mb"            ? o.uploadBudgetMb
+                    : name == "min-free-mb"                 ? o.minFreeMb
+                                                            : o.quotaMb;
+        slot = static_cast<int>(n);
+    }
+    return true;
+}
+
+// What the command line holds before it is checked.
+struct Given {
+    std::string values[std::size(kSettings)];
+    std::string config;
+    std::vector<std::string> command;
+    bool help = false;
+    bool version = false;
+    bool check = false;
+};
+
+std::unique_ptr<CLI::App> MakeApp(Given& g) {
+    auto app = std::make_unique<CLI::App>(
+        "The member web service of Kelbo Skiv Addon, or one member command.", "skivaddon-service");
+    app->set_help_flag();
+    app->add_flag("-h,--help", g.help, "print this help and exit");
+    app->add_flag("--version", g.version, "print the version and exit");
+    app->add_flag("--check-config", g.check,
+                  "read the settings file and the flags, print the settings in effect and exit");
+    app->add_option("--config", g.config,
+                    std::string("settings file (TOML; default ") + kDefaultConfigFile +
+                        " when present); the flags override it")
+        ->type_name("FILE");
+    for (std::size_t i = 0; i < std::size(kSettings); ++i) {
+        app->add_option(std::string("--") + kSettings[i].name, g.values[i], kSettings[i].help)
+            ->type_name(kSettings[i].value);
+    }
+    app->add_option("command", g.command,
+                    "member add ID | member suspend ID | member resume ID | "
+                    "member list  (add reads the password on standard input)")
+        ->type_name("");
+    app->footer(
+        "Without a command the service runs until SIGINT or SIGTERM.\n"
+        "Every flag except --config is also a key of the settings file, e.g. listen = "
+        "\"0.0.0.0:443\".");
+    return app;
+}
+
+// Reads the settings file into `o`; false with `error` set.
+bool ApplyFile(const std::string& path, ServiceOptions& o, std::string& error) {
+    toml::table table;
+    try {
+        table = toml::parse_file(path);
+    } catch (const toml::parse_error& e) {
+        std::ostringstream where;
+        where << path << ":" << e.source().begin.line << ": " << e.description();
+        error = where.str();
+        return false;
+    }
+    for (const auto& [key, node] : table) {
+        const std::string name(key.str());
+        const bool known = std::any_of(std::begin(kSettings), std::end(kSettings),
+                                       [&](const Setting& s) { return name == s.name; });
+        if (!known) {
+            error = path + ": unknown setting " + name;
+            return false;
+        }
+        std::string text;
+        if (auto s = node.value<std::string>(); s && node.is_string())
+            text = *s;
+        else if (auto n = node.value<long long>(); n && node.is_integer())
+            text = std::to_string(*n);
+        else {
+            error = path + ": " + name + " wants a string or a whole number";
+            return false;
+        }
+        std::string why;
+        if (!Apply(name, text, o, why)) {
+            error = path + ": " + why.substr(2);  // named as the key, not the flag
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string ShortUsage() {
+    return "usage: skivaddon-service [--config FILE] [--data DIR] [OPTIONS] [member "
+           "add|suspend|resume "
+           "ID | member list]\n"
+           "       skivaddon-service --help   (every option)\n";
+}
+
+std::string SettingsText(const ServiceOptions& o) {
+    const bool v6 = o.listenHost.find(':') != std::string::npos;
+    std::ostringstream out;
+    out << "config " << (o.configFile.empty() ? "(none)" : o.configFile) << "\n"
+        << "data " << o.dataDir << "\n"
+        << "listen " << (v6 ? "[" + o.listenHost + "]" : o.listenHost) << ":" << o.listenPort
+        << "\n"
+        << "public-url " << (o.publicUrl.empty() ? "(from listen)" : o.publicUrl) << "\n"
+        << "cert " << (o.certFile.empty() ? "(private CA under data/tls)" : o.certFile) << "\n"
+        << "key " << (o.keyFile.empty() ? "(private CA under data/tls)" : o.keyFile) << "\n"
+        << "max-package-mb " << o.maxPackageMb << "\n"
+        << "max-connections " << o.maxConnections << "\n"
+        << "max-connections-per-address " << o.maxConnectionsPerAddress << "\n"
+        << "hash-queue " << o.hashQueue << "\n"
+        << "upload-budget-mb " << o.uploadBudgetMb << "\n"
+        << "min-free-mb " << o.minFreeMb << "\n"
+        << "quota-mb " << o.quotaMb << "\n"
+        << "hash-memory-kib " << o.hashCost.memoryBytes / 1024 << "\n"
+        << "hash-passes " << o.hashCost.opsLimit << "\n";
+    return out.str();
+}
+
 std::string UsageText() {
-    return "usage: skivaddon-service --data DIR [options]\n"
-           "       skivaddon-service --data DIR member add ID      (password on standard input)\n"
-           "       skivaddon-service --data DIR member suspend ID\n"
-           "       skivaddon-service --data DIR member resume ID\n"
-           "       skivaddon-service --data DIR member list\n"
-           "options:\n"
-           "  --listen HOST:PORT       address to serve on (default 127.0.0.1:8443; port 0 = any)\n"
-           "  --public-url URL         https://host[:port] put into upload and download addresses\n"
-           "                           (default: the listening address)\n"
-           "  --cert FILE --key FILE   server certificate and key (PEM); without them a private\n"
-           "                           CA and certificate are made under DIR/tls/\n"
-           "  --max-package-mb N       largest package accepted (default 64)\n"
-           "  --max-connections N      open connections at once (default 4096)\n"
-           "  --max-connections-per-address N\n"
-           "                           open connections from one address (default 64)\n"
-           "  --hash-queue N           logins waiting for a password check before the\n"
-           "                           service answers busy (default 128)\n"
-           "  --upload-budget-mb N     bytes of all uploads being received at once (default 512)\n"
-           "  --min-free-mb N          free space kept on the data folder's disk; uploads that\n"
-           "                           would go below it are refused (default 256)\n"
-           "  --quota-mb N             total of stored packages and uploads (default 0: none)\n"
-           "  --hash-memory-kib N      Argon2id memory per password hash (default 65536)\n"
-           "  --hash-passes N          Argon2id passes (default 2)\n";
+    Given g;
+    return MakeApp(g)->help();
 }
 
 std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& error) {
+    Given g;
+    auto app = MakeApp(g);
+    try {
+        app->parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
+        return std::nullopt;
+    }
     ServiceOptions o;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) {
-                error = arg + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        long long n = 0;
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
-        } else if (arg == "--data") {
-            if (!value(o.dataDir))
-                return std::nullopt;
-        } else if (arg == "--listen") {
-            if (!value(v))
-                return std::nullopt;
-            if (!ParseListen(v, o.listenHost, o.listenPort)) {
-                error = "--listen wants HOST:PORT, got " + v;
-                return std::nullopt;
-            }
-        } else if (arg == "--public-url") {
-            if (!value(v))
-                return std::nullopt;
-            auto url = NormalisePublicUrl(v);
-            if (!url) {
-                error = "--public-url wants https://host[:port], got " + v;
-                return std::nullopt;
-            }
-            o.publicUrl = *url;
-        } else if (arg == "--cert") {
-            if (!value(o.certFile))
-                return std::nullopt;
-        } else if (arg == "--key") {
-            if (!value(o.keyFile))
-                return std::nullopt;
-        } else if (arg == "--max-package-mb") {
-            if (!value(v))
-                return std::nullopt;
-            if (!ParseInt(v, 1, 4096, n)) {
-                error = "--max-package-mb wants 1 to 4096";
-                return std::nullopt;
-            }
-            o.maxPackageMb = static_cast<int>(n);
-        } else if (arg == "--max-connections" || arg == "--max-connections-per-address" ||
-                   arg == "--hash-queue" || arg == "--upload-budget-mb" || arg == "--min-free-mb" ||
-                   arg == "--quota-mb") {
-            if (!value(v))
-                return std::nullopt;
-            const bool zeroOk = arg == "--min-free-mb" || arg == "--quota-mb";
-            if (!ParseInt(v, zeroOk ? 0 : 1, 1 << 24, n)) {
-                error = arg + (zeroOk ? " wants 0 to 16777216" : " wants 1 to 16777216");
-                return std::nullopt;
-            }
-            int& slot = arg == "--max-connections"               ? o.maxConnections
-                        : arg == "--max-connections-per-address" ? o.maxConnectionsPerAddress
-                        : arg == "--hash-queue"                  ? o.hashQueue
-                        : arg == "--upload-budget-mb"            ? o.uploadBudgetMb
-                        : arg == "--min-free-mb"                 ? o.minFreeMb
-                                                                 : o.quotaMb;
-            slot = static_cast<int>(n);
-        } else if (arg == "--hash-memory-kib") {
-            if (!value(v))
-                return std::nullopt;
-            if (!ParseInt(v, 8, 4 * 1024 * 1024, n)) {
-                error = "--hash-memory-kib wants 8 to 4194304";
-                return std::nullopt;
-            }
-            o.hashCost.memoryBytes = static_cast<std::size_t>(n) * 1024;
-        } else if (arg == "--hash-passes") {
-            if (!value(v))
-                return std::nullopt;
-            if (!ParseInt(v, 1, 64, n)) {
-                error = "--hash-passes wants 1 to 64";
-                return std::nullopt;
-            }
-            o.hashCost.opsLimit = static_cast<unsigned long long>(n);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + arg;
+    o.help = g.help;
+    o.version = g.version;
+    if (o.help || o.version)
+        return o;
+    std::string config = g.config;
+    if (config.empty() && ::access(kDefaultConfigFile, F_OK) == 0)
+        config = kDefaultConfigFile;
+    if (!config.empty() && !ApplyFile(config, o, error))
+        return std::nullopt;
+    o.configFile = config;
+    for (std::size_t i = 0; i < std::size(kSettings); ++i) {
+        if (app->count(std::string("--") + kSettings[i].name) > 0 &&
+            !Apply(kSettings[i].name, g.values[i], o, error)) {
             return std::nullopt;
-        } else {
-            o.command.push_back(arg);
         }
     }
-    if (o.help)
-        return o;
+    o.command = g.command;
+    o.checkOnly = g.check;
     if (o.dataDir.empty()) {
-        error = "--data DIR is required";
+        error = "--data DIR is required (or data = \"DIR\" in the settings file)";
         return std::nullopt;
     }
     if (o.certFile.empty() != o.keyFile.empty()) {

@@ -1,5 +1,5 @@
 #pragma once
-// The command line of skivaddon-service.
+// The command line and the settings file of skivaddon-service.
 
 #include <optional>
 #include <string>
@@ -25,12 +25,23 @@ struct ServiceOptions {
     int quotaMb = 0;           // stored plus in flight; 0 = none
     HashCost hashCost;
     std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
+    std::string configFile;            // the settings file read, empty when none
     bool help = false;
+    bool version = false;
+    bool checkOnly = false;  // print the settings in effect and exit
 };
 
-// Parses argv. On a usage error returns nullopt and sets `error`.
+// Read at start when present; --config names another.
+inline constexpr const char* kDefaultConfigFile = "/etc/skivaddon/service.toml";
+
+// Reads the settings file (--config, else kDefaultConfigFile when it
+// exists), then argv on top of it. On a usage error or a bad file returns
+// nullopt and sets `error`.
 std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& error);
-std::string UsageText();
+std::string UsageText();   // the whole --help text
+std::string ShortUsage();  // two lines for usage errors
+// The settings in effect, one "name value" line each (--check-config).
+std::string SettingsText(const ServiceOptions& options);
 
 // "HOST:PORT" or "[IPv6]:PORT"; port 0..65535.
 bool ParseListen(const std::string& text, std::string& host, int& port);

@@ -35,11 +35,17 @@ struct LoginValues {
     std::string memberKey;
     std::string uploadUrl;
     std::string downloadUrl;
+    // Where the stored set was saved; sent after the six values, and only
+    // when known, as "<flavor>FLAVOR VERSION</flavor>" (the version and its
+    // blank only when known). Older clients stop reading before it.
+    std::string flavor;
+    std::string gameVersion;
 };
 
 // "<error>N</error>" followed by "<errormsg>message</errormsg>".
 std::string ErrorReply(int number, std::string_view message);
-// "<error>0</error>" and the six values in the order the client reads them.
+// "<error>0</error>" and the six values in the order the client reads them,
+// then the extra tags.
 std::string LoginSuccessReply(const LoginValues& values);
 // "<error>0</error>" alone.
 std::string UploadSuccessReply();

@@ -22,6 +22,20 @@ bool SameMember(const std::string& a, const std::string& b) {
     return true;
 }
 
+// A flavor or version goes back out inside a tag reply: only short words of
+// letters, digits, '_', '.' and '-' are kept; anything else is not recorded.
+std::string OriginWord(const std::optional<std::string>& value) {
+    if (!value || value->size() > 64)
+        return {};
+    for (char c : *value) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '_' || c == '.' || c == '-';
+        if (!ok)
+            return {};
+    }
+    return *value;
+}
+
 }  // namespace
 
 UploadReceiver::UploadReceiver(MemberDesk& desk, std::optional<std::string> passMember)
@@ -56,6 +70,10 @@ bool UploadReceiver::BeginPart(const std::string& name, const std::string& /*fil
         slot = &m_memberId;
     if (name == "avsMemberKey")
         slot = &m_memberKey;
+    if (name == "avsFlavor")
+        slot = &m_flavor;
+    if (name == "avsGameVersion")
+        slot = &m_gameVersion;
     if (slot) {
         if (slot->has_value()) {
             m_malformed = true;
@@ -143,7 +161,10 @@ std::string UploadReceiver::Finish(bool bodyComplete) {
     if (m_file->size() == 0)
         return Refuse(UploadError::Malformed, text::kUploadEmpty, "empty package");
     try {
-        m_desk.StorePackage(*m_memberId, std::move(*m_file), *m_fileType == "2" ? 2 : 1);
+        SetOrigin origin{OriginWord(m_flavor), OriginWord(m_gameVersion)};
+        if (origin.flavor.empty())
+            origin.gameVersion.clear();
+        m_desk.StorePackage(*m_memberId, std::move(*m_file), *m_fileType == "2" ? 2 : 1, origin);
         m_file.reset();
     } catch (const std::exception& e) {
         return Refuse(UploadError::StorageFault, text::kStorageFault, e.what());

@@ -42,6 +42,8 @@ private:
     enum class Part { None, File, Text, Ignored } m_part = Part::None;
     std::string* m_text = nullptr;  // value being collected for a text part
     std::optional<std::string> m_fileType, m_memberId, m_memberKey;
+    // Where the set was saved; newer clients only.
+    std::optional<std::string> m_flavor, m_gameVersion;
     std::optional<IncomingFile> m_file;
     bool m_sawFile = false;
     bool m_tooLarge = false;

@@ -518,4 +518,15 @@ void MainWindow::StartProgram(std::string_view file, std::string_view workFolder
     OnGuiThread(*this, [&] { app::StartProgram(f, folder); });
 }
 
+std::optional<std::size_t> MainWindow::ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                                    std::size_t preselected) {
+    return OnGuiThread(*this, [&] { return RunFlavorChooser(choices, preselected, this); });
+}
+
+void MainWindow::StartProgramIn(std::string_view file, std::string_view workFolder,
+                                std::string_view winePrefix) {
+    const QString f = FromUtf8(file), folder = FromUtf8(workFolder), prefix = FromUtf8(winePrefix);
+    OnGuiThread(*this, [&] { app::StartProgram(f, folder, prefix); });
+}
+
 }  // namespace skiv::app

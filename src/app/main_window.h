@@ -82,6 +82,10 @@ public:
     TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
+    std::optional<std::size_t> ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                            std::size_t preselected) override;
+    void StartProgramIn(std::string_view file, std::string_view workFolder,
+                        std::string_view winePrefix) override;
 
     void reject() override;
 

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <memory>
 
+#include "app/flavor_chooser.h"
 #include "app/folder_chooser.h"
 
 namespace skiv::app {
@@ -18,7 +19,22 @@ BoxHook g_boxHook;
 FolderHook g_folderHook;
 OpenHook g_openHook;
 StartHook g_startHook;
+FlavorHook g_flavorHook;
 }  // namespace
+
+void SetFlavorHook(FlavorHook hook) {
+    g_flavorHook = std::move(hook);
+}
+
+std::optional<std::size_t> RunFlavorChooser(const std::vector<FlavorChoice>& choices,
+                                            std::size_t preselected, QWidget* owner) {
+    if (g_flavorHook)
+        return g_flavorHook(choices, preselected);
+    FlavorChooser dlg(choices, preselected, owner);
+    if (dlg.exec() != QDialog::Accepted || dlg.Chosen() < 0)
+        return std::nullopt;
+    return static_cast<std::size_t>(dlg.Chosen());
+}
 
 void SetBoxHook(BoxHook hook) {
     g_boxHook = std::move(hook);
@@ -83,15 +99,25 @@ bool OpenAddress(OpenTarget target, const QString& address) {
     return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
 }
 
-void StartProgram(const QString& file, const QString& workFolder) {
+void StartProgram(const QString& file, const QString& workFolder, const QString& winePrefix) {
     if (g_startHook) {
         g_startHook(file, workFolder);
         return;
     }
     const QString path = QFileInfo(file).isAbsolute() ? file : QDir(workFolder).filePath(file);
     if (path.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive)) {
-        // Windows programs run in the Wine prefix named by WINEPREFIX (inherited).
-        QProcess::startDetached(QStringLiteral("wine"), {path}, workFolder);
+        // Windows programs run in the Wine prefix named by WINEPREFIX
+        // (inherited, unless the game lives in another prefix).
+        QProcess wine;
+        wine.setProgram(QStringLiteral("wine"));
+        wine.setArguments({path});
+        wine.setWorkingDirectory(workFolder);
+        if (!winePrefix.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("WINEPREFIX"), winePrefix);
+            wine.setProcessEnvironment(env);
+        }
+        wine.startDetached();
     } else {
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     }

@@ -11,6 +11,9 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <vector>
+
+#include "workspace/window_ops.h"
 
 class QMessageBox;
 class QWidget;
@@ -36,7 +39,12 @@ using OpenHook = std::function<bool(OpenTarget target, const QString& address)>;
 // A program start: the file and its working folder.
 using StartHook = std::function<void(const QString& file, const QString& workFolder)>;
 
+// The flavor row the user "chose", nullopt for cancel.
+using FlavorHook = std::function<std::optional<std::size_t>(const std::vector<FlavorChoice>&,
+                                                            std::size_t preselected)>;
+
 void SetBoxHook(BoxHook hook);
+void SetFlavorHook(FlavorHook hook);
 void SetFolderHook(FolderHook hook);
 void SetOpenHook(OpenHook hook);
 void SetStartHook(StartHook hook);
@@ -48,10 +56,15 @@ QMessageBox* CreateMessageBox(const ModalBox& box);
 bool RunModalBox(const ModalBox& box);
 // Runs the folder chooser at initialFolder (or asks the hook).
 std::optional<QString> RunFolderChooser(const QString& initialFolder);
+// Runs the flavor list (or asks the hook).
+std::optional<std::size_t> RunFlavorChooser(const std::vector<FlavorChoice>& choices,
+                                            std::size_t preselected, QWidget* owner);
 // Opens an address with the desktop's handler for its kind.
 bool OpenAddress(OpenTarget target, const QString& address);
 // Starts a program: a Windows program through wine, anything else through
-// the desktop's opener. The outcome is not reported.
-void StartProgram(const QString& file, const QString& workFolder);
+// the desktop's opener; a Windows program of another Wine prefix with
+// WINEPREFIX set to it. The outcome is not reported.
+void StartProgram(const QString& file, const QString& workFolder,
+                  const QString& winePrefix = QString());
 
 }  // namespace skiv::app

@@ -1,32 +1,25 @@
-// Account commands: one login, then save, install, rollback or reset in the
-// order given, each through the controller's own command and worker.
+// The account commands (cli/account.h): the table and the run.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/account.h"
 #include "cli/console_window.h"
 #include "platform/console.h"
 #include "platform/fs.h"
 #include "workspace/controller.h"
+#include "workspace/flows.h"
 
 namespace {
 
 using skiv::Controller;
-
-struct Options {
-    std::string id;
-    bool passwordStdin = false;
-    std::optional<std::string> gameFolder;
-    std::optional<std::string> intoFolder;
-    bool withCacheFonts = false;
-    bool launch = false;
-    bool yes = false;
-    std::vector<std::string> commands;
-};
+using namespace skiv::cli;
 
 int UsageError(const std::string& problem) {
     std::fprintf(stderr, "skivaddon-cli: %s (see --help)\n", problem.c_str());
@@ -40,8 +33,10 @@ bool ReadPassword(bool fromStdin, std::string& password) {
         return false;
     bool ok = false;
     if (!fromStdin) {
-        std::fprintf(stderr, "Password: ");
+        // Echo goes off before the prompt shows: what is typed after the
+        // prompt is neither echoed nor flushed away.
         skiv::console::EchoOff quiet;
+        std::fprintf(stderr, "Password: ");
         ok = static_cast<bool>(std::getline(std::cin, password));
         if (quiet.active())
             std::fputc('\n', stderr);
@@ -64,47 +59,59 @@ std::optional<skiv::ResultCode> RunTask(Controller& ctl, void (Controller::*comm
     return ctl.LastWorkerResult();
 }
 
+// What one account command works with; lives for the whole run.
+struct Task {
+    Controller& ctl;
+    ConsoleWindow& window;
+    skiv::TaskOptions& options;
+    const std::string& game;  // the game folder found at login
+};
+
+// One account command: what --help and the progress line say, how it
+// runs, and for a transfer the package's size once the transfer has begun.
+struct CommandRow {
+    AccountCommand info;
+    std::optional<skiv::ResultCode> (*run)(Task&);
+    std::int64_t (*transferTotal)(Task&);
+};
+
+std::optional<skiv::ResultCode> RunRollBack(Task& t, skiv::RollBackChoice choice) {
+    t.options.rollBack = choice;
+    t.window.SetTaskOptions(t.options);
+    return RunTask(t.ctl, &Controller::RollBack);
+}
+
+const CommandRow kCommands[] = {
+    {{"save", "pack Interface and WTF (and Cache, Fonts) and store them", "내셋팅 저장"},
+     [](Task& t) { return RunTask(t.ctl, &Controller::SaveSet); },
+     [](Task& t) {
+         return skiv::fs::FileSize(t.game + "Backup/" + skiv::flow::kPackageName).value_or(0);
+     }},
+    {{"install", "back the game's set up into Backup/ and install the stored set", "내셋팅 설정"},
+     [](Task& t) { return RunTask(t.ctl, &Controller::InstallSet); },
+     [](Task& t) { return std::int64_t{t.ctl.Session().fileSize}; }},
+    {{"rollback", "restore the set the last install backed up", "되돌리기"},
+     [](Task& t) { return RunRollBack(t, skiv::RollBackChoice::RestoreBackup); },
+     nullptr},
+    {{"reset", "delete Interface, WTF, Cache and Fonts", "초기화"},
+     [](Task& t) { return RunRollBack(t, skiv::RollBackChoice::DeleteOnly); },
+     nullptr},
+};
+
 }  // namespace
 
-int RunAccount(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc)
-                return false;
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--id") {
-            if (!value(o.id))
-                return UsageError("--id needs a value");
-        } else if (a.rfind("--id=", 0) == 0) {
-            o.id = a.substr(5);
-        } else if (a == "--password-stdin") {
-            o.passwordStdin = true;
-        } else if (a == "--game-folder") {
-            if (!value(v))
-                return UsageError("--game-folder needs a folder");
-            o.gameFolder = v;
-        } else if (a == "--into-folder") {
-            if (!value(v))
-                return UsageError("--into-folder needs a folder");
-            o.intoFolder = v;
-        } else if (a == "--with-cache-fonts") {
-            o.withCacheFonts = true;
-        } else if (a == "--launch") {
-            o.launch = true;
-        } else if (a == "--yes" || a == "-y") {
-            o.yes = true;
-        } else if (a == "save" || a == "install" || a == "rollback" || a == "reset") {
-            o.commands.push_back(a);
-        } else {
-            return UsageError("unknown argument '" + a + "'");
-        }
-    }
-    if (o.commands.empty())
+const std::vector<AccountCommand>& skiv::cli::AccountCommands() {
+    static const std::vector<AccountCommand> commands = [] {
+        std::vector<AccountCommand> list;
+        for (const auto& row : kCommands)
+            list.push_back(row.info);
+        return list;
+    }();
+    return commands;
+}
+
+int skiv::cli::RunAccount(const AccountOptions& o, const std::vector<std::string>& commands) {
+    if (commands.empty())
         return UsageError("no command given");
 
     std::string password;
@@ -112,9 +119,21 @@ int RunAccount(int argc, char** argv) {
         return UsageError("no password: use --password-stdin or run on a terminal");
     }
 
+    const auto config = skiv::ServiceConfig::FromEnvironment();
+    const ConsoleOutput output = o.quiet ? ConsoleOutput::Quiet
+                                 : skiv::console::IsTerminal(skiv::console::Stream::Out)
+                                     ? ConsoleOutput::Terminal
+                                     : ConsoleOutput::Lines;
     skiv::OperationLog log;
     log.SetFolder(skiv::OperationLog::DefaultFolder());
-    skiv::cli::ConsoleWindow window(o.yes);
+    ConsoleWindow window(o.yes, output, config.baseUrl);
+    // Under --quiet the window's messages are held; they reach standard
+    // error only when the command fails.
+    auto fail = [&](const std::string& line) {
+        std::fputs(window.TakeHeldMessages().c_str(), stderr);
+        std::fprintf(stderr, "skivaddon-cli: %s\n", line.c_str());
+        return 1;
+    };
     window.SetCredentials(o.id, password);
     std::fill(password.begin(), password.end(), '\0');
     if (o.gameFolder)
@@ -122,7 +141,8 @@ int RunAccount(int argc, char** argv) {
     if (o.intoFolder)
         window.SetIntoFolderAnswer(skiv::fs::WithSlash(*o.intoFolder));
 
-    Controller ctl(window, log, skiv::ServiceConfig::FromEnvironment());
+    Controller ctl(window, log, config);
+    ctl.SetGamePick({o.flavor, o.gameFolder.value_or(std::string())});
     skiv::TaskOptions options;
     options.saveScope =
         o.withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
@@ -132,35 +152,39 @@ int RunAccount(int argc, char** argv) {
 
     ctl.Login();
     window.SetCredentials(o.id, std::string());
-    if (!ctl.Session().loggedIn) {
-        std::fprintf(stderr, "skivaddon-cli: login failed\n");
-        return 1;
+    if (!ctl.Session().loggedIn)
+        return fail("login failed");
+    const std::string game = ctl.Session().gameFolder;
+    if (!o.quiet) {
+        std::printf("logged in as %s; game folder %s\n", o.id.c_str(), game.c_str());
+        std::fflush(stdout);
     }
-    std::printf("logged in as %s; game folder %s\n", o.id.c_str(),
-                ctl.Session().gameFolder.c_str());
-    std::fflush(stdout);
     window.ExpectInstallChooser(true);
 
-    for (const auto& cmd : o.commands) {
-        std::optional<skiv::ResultCode> r;
-        if (cmd == "save") {
-            r = RunTask(ctl, &Controller::SaveSet);
-        } else if (cmd == "install") {
-            r = RunTask(ctl, &Controller::InstallSet);
-        } else {
-            options.rollBack = cmd == "rollback" ? skiv::RollBackChoice::RestoreBackup
-                                                 : skiv::RollBackChoice::DeleteOnly;
-            window.SetTaskOptions(options);
-            r = RunTask(ctl, &Controller::RollBack);
+    Task task{ctl, window, options, game};
+    for (const auto& cmd : commands) {
+        const auto row = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                      [&](const CommandRow& c) { return cmd == c.info.name; });
+        if (row == std::end(kCommands))
+            return UsageError("unknown command '" + cmd + "'");
+        if (!o.quiet) {
+            // Before anything changes: whose set, which folder.
+            std::printf(
+                "%s: member %s, game folder %s%s\n", cmd.c_str(), o.id.c_str(), game.c_str(),
+                cmd == "install" && o.intoFolder ? (", into " + *o.intoFolder).c_str() : "");
+            std::fflush(stdout);
         }
-        if (!r) {
-            std::fprintf(stderr, "skivaddon-cli: %s did not start\n", cmd.c_str());
-            return 1;
-        }
-        if (*r != skiv::ResultCode::Ok) {
-            std::fprintf(stderr, "skivaddon-cli: %s failed: (%d)\n", cmd.c_str(), Number(*r));
-            return 1;
-        }
+        std::function<std::int64_t()> transferTotal;
+        if (row->transferTotal)
+            transferTotal = [&task, row] { return row->transferTotal(task); };
+        window.BeginStep(row->info.step, std::move(transferTotal));
+
+        const std::optional<skiv::ResultCode> r = row->run(task);
+        if (!r)
+            return fail(cmd + " did not start");
+        if (*r != skiv::ResultCode::Ok)
+            return fail(cmd + " failed: (" + std::to_string(Number(*r)) + ")");
+        window.TakeHeldMessages();
     }
     return 0;
 }

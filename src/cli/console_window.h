@@ -2,7 +2,15 @@
 // The window operations on a terminal: messages to standard output,
 // questions on the terminal (No without one, Yes with --yes), the task
 // options and the folder chooser answered by the command line.
+//
+// Progress: on a terminal one line rewritten in place (cli/progress_line.h);
+// otherwise one line per tenth on standard error; with --quiet nothing, and
+// the messages are held until the caller knows whether they tell of a
+// failure (TakeHeldMessages).
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,9 +19,13 @@
 
 namespace skiv::cli {
 
+enum class ConsoleOutput { Lines, Terminal, Quiet };
+
 class ConsoleWindow final : public WindowOps {
 public:
-    explicit ConsoleWindow(bool assumeYes) : m_assumeYes(assumeYes) {}
+    explicit ConsoleWindow(bool assumeYes, ConsoleOutput output = ConsoleOutput::Lines,
+                           std::string serviceUrl = {})
+        : m_assumeYes(assumeYes), m_output(output), m_serviceUrl(std::move(serviceUrl)) {}
 
     void ShowMessage(std::string_view text) override;
     bool AskYesNo(std::string_view text, std::string_view title, bool questionIcon) override;
@@ -25,6 +37,12 @@ public:
     TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
+    // Standard input may carry the password, so no list is asked on it: the
+    // flavors are printed with how to pick one, and the answer is a cancel.
+    std::optional<std::size_t> ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                            std::size_t preselected) override;
+    void StartProgramIn(std::string_view file, std::string_view workFolder,
+                        std::string_view winePrefix) override;
 
     void SetTaskOptions(TaskOptions options);
     void SetCredentials(std::string id, std::string password) {
@@ -44,6 +62,13 @@ public:
     void ExpectInstallChooser(bool install) { m_installChooser = install; }
     ViewMode LastViewMode() const { return m_viewMode; }
 
+    // Names the task about to run as the window's button does; for a
+    // transfer, transferTotal tells the package's size once the transfer
+    // has begun (0 when unknown).
+    void BeginStep(std::string step, std::function<std::int64_t()> transferTotal = {});
+    // The messages held back under --quiet, oldest first; clears them.
+    std::string TakeHeldMessages();
+
 private:
     std::mutex m_lock;
     bool m_assumeYes;
@@ -53,6 +78,18 @@ private:
     bool m_installChooser = false;
     ViewMode m_viewMode = ViewMode::LoggedOut;
     int m_lastProgress = -1;
+
+    void DrawProgressLine(int position);
+    void EndProgressLine();
+    ConsoleOutput m_output;
+    std::string m_serviceUrl;
+    std::string m_held;
+    // The running step's progress line.
+    std::string m_step;
+    std::function<std::int64_t()> m_transferTotal;
+    std::int64_t m_total = -1;  // -1 = not asked yet
+    std::chrono::steady_clock::time_point m_stepStart, m_transferStart;
+    bool m_lineDrawn = false;
 };
 
 }  // namespace skiv::cli

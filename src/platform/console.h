@@ -14,6 +14,10 @@ enum class Stream { In, Out, Err };
 // not a file or a pipe.
 bool IsTerminal(Stream stream);
 
+// The width in columns of the terminal the stream shows in; 0 when it is
+// not a terminal or the width cannot be read.
+int Columns(Stream stream);
+
 // While alive, what is typed on the terminal of standard input is not
 // echoed. Does nothing when standard input is not a terminal.
 class EchoOff {

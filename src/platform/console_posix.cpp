@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +24,11 @@ int Descriptor(Stream stream) {
 
 bool IsTerminal(Stream stream) {
     return ::isatty(Descriptor(stream)) != 0;
+}
+
+int Columns(Stream stream) {
+    winsize size{};
+    return ::ioctl(Descriptor(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 EchoOff::EchoOff() {

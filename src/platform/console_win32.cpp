@@ -29,6 +29,13 @@ bool IsTerminal(Stream stream) {
     return ::GetConsoleMode(Handle(stream), &mode) != 0;
 }
 
+int Columns(Stream stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(Handle(stream), &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 EchoOff::EchoOff() {
     const HANDLE in = Handle(Stream::In);
     DWORD mode = 0;

@@ -57,6 +57,8 @@ enum class ResultCode : int {
     CannotCreatePackage = 1033,
     HttpStatus = 1035,
     PackageWriteFailed = 1036,
+    // Codes of this program's own checks, beyond the service's.
+    SaveDeclined = 1037,  // the player stopped a save after a warning
 };
 
 // The number shown in messages and log lines.

@@ -21,8 +21,11 @@ using ProgressFn = std::function<void(int)>;
 // address, no trailing '/') and stores the reply's values in `out`.
 // Ok; LoginConnect, LoginRequest or LoginResponse when the exchange itself
 // fails; AllocFailed; or an outcome of ValidateLoginResponse.
+// With replyText, the whole reply is also handed back there (for the extra
+// tags after the six values).
 ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
-                         const std::string& password, LoginFields out, LogSink& log);
+                         const std::string& password, LoginFields out, LogSink& log,
+                         std::string* replyText = nullptr);
 
 struct UploadRequest {
     std::string uploadUrl;
@@ -30,6 +33,10 @@ struct UploadRequest {
     std::string memberKey;
     std::string packagePath;
     int fileType = 1;
+    // Which game flavor the set comes from and the game's version; sent as
+    // extra fields (older services ignore them) only when not empty.
+    std::string flavor = {};
+    std::string gameVersion = {};
 };
 
 // Sends the package as a multipart form; the position moves within 10-90

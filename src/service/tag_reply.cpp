@@ -130,6 +130,21 @@ ResultCode ValidateLoginResponse(const char* reply, LoginFields out, LogSink& lo
     return ResultCode::Ok;
 }
 
+void ReadSavedFlavor(const std::string& reply, std::string& flavor, std::string& gameVersion) {
+    flavor.clear();
+    gameVersion.clear();
+    const char* sixth = std::strstr(reply.c_str(), "</downloadURL>");
+    if (!sixth)
+        return;
+    auto tag = FindTag(sixth, "<flavor>", "</flavor>");
+    if (!tag || tag->value.size() >= kWorkBuffer)
+        return;
+    const std::size_t blank = tag->value.find(' ');
+    flavor = tag->value.substr(0, blank);
+    if (blank != std::string::npos)
+        gameVersion = tag->value.substr(blank + 1);
+}
+
 ResultCode ValidateUploadResponse(const char* reply, LogSink& log) {
     const ErrorPart error = ReadErrorPart(reply, "ValidateUploadResponse", log);
     if (error.code != ResultCode::Ok || error.number == 0)

@@ -32,6 +32,12 @@ struct LoginFields {
 // other non-zero error number. Logs each failure.
 ResultCode ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log);
 
+// The extra "<flavor>FLAVOR[ VERSION]</flavor>" tag after the six values of
+// a successful login reply: which game flavor the stored set was saved from
+// and the game's version there. Both empty when the tag is absent (older
+// services, sets saved by older clients) or not after the six.
+void ReadSavedFlavor(const std::string& reply, std::string& flavor, std::string& gameVersion);
+
 // Ok; NoReply; BadReply; UploadRefused1..UploadNotAuthenticated for error
 // numbers 1-4 (1027-1030); UploadRefusedOther for any other.
 ResultCode ValidateUploadResponse(const char* reply, LogSink& log);

@@ -19,6 +19,10 @@ ResultCode UploadExchange(const UploadRequest& request, LogSink& log, const Prog
         client.AddParam("avsMemberID", request.memberId);
         client.AddParam("avsMemberKey", request.memberKey);
         client.AddParam("aviFileType", std::to_string(request.fileType));
+        if (!request.flavor.empty())
+            client.AddParam("avsFlavor", request.flavor);
+        if (!request.gameVersion.empty())
+            client.AddParam("avsGameVersion", request.gameVersion);
         client.AddFile("avoFileName", request.packagePath);
         client.OpenUpload(request.uploadUrl);
         http::ResponsePtr response;

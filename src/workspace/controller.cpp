@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "service/exchanges.h"
 #include "workspace/flows.h"
 #include "workspace/game_folder.h"
@@ -71,15 +72,24 @@ void Controller::Login() {
         Message("ID와 패스워드를 입력해주세요");
         return;
     }
-    if (ResultCode r = FindGameFolder(m_window, m_log, s.gameFolder); r != ResultCode::Ok) {
+    GameInstall game;
+    if (ResultCode r = FindGameInstall(m_window, m_log, m_gamePick, game); r != ResultCode::Ok) {
         Message("월드 오브 워크래프트 폴더가 지정되지 않았습니다:(%d)", Number(r));
         m_log.Write("[OnBnClickedBtnLogin]GetWowPath Fail:(%d)", Number(r));
         return;
     }
-    const ResultCode r = LoginExchange(
-        m_config.baseUrl, s.memberId, password,
-        {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl}, m_log);
+    s.gameFolder = game.folder;
+    s.flavor = game.flavor;
+    s.gameVersion = game.version;
+    s.gameProgram = game.program;
+    s.winePrefix = game.prefix;
+    std::string reply;
+    const ResultCode r =
+        LoginExchange(m_config.baseUrl, s.memberId, password,
+                      {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl},
+                      m_log, &reply);
     std::fill(password.begin(), password.end(), '\0');
+    ReadSavedFlavor(reply, s.savedFlavor, s.savedGameVersion);
     if (r != ResultCode::Ok) {
         m_log.Write("[OnBnClickedBtnLogin]Login Fail:(%d)", Number(r));
         if (r == ResultCode::LoginWrongPassword || r == ResultCode::LoginWrongPassword2) {
@@ -137,6 +147,18 @@ void Controller::InstallSet() {
         Message("서버에 저장된 애드온이 없습니다");
         return;
     }
+    // Add-ons and their saved variables differ between game flavors.
+    const SessionState& s = m_session;
+    if (!s.savedFlavor.empty() && !s.flavor.empty() && s.savedFlavor != s.flavor) {
+        const std::string question =
+            "이 설정은 " + s.savedFlavor + "(" + FlavorDisplayName(s.savedFlavor) +
+            ") 에서 저장되었습니다. 지금 선택된 게임은 " + s.flavor + "(" +
+            FlavorDisplayName(s.flavor) +
+            ") 입니다.\n게임 종류가 다르면 애드온과 SavedVariables가 맞지 않아 제대로 "
+            "동작하지 않을 수 있습니다. 그래도 설치하시겠습니까?";
+        if (!m_window.AskYesNo(question, kAppTitle, true))
+            return;
+    }
     if (m_session.backupMade) {
         if (!m_window.AskYesNo("회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다.\n또한, "
                                "기존 백업된 파일이 현재의 설정으로 다시 백업됩니다. 내 셋팅을 "
@@ -190,6 +212,8 @@ void Controller::StartWorker(std::function<ResultCode()> task) {
 
 ResultCode Controller::SaveWorker(SaveScope scope) {
     const ResultCode r = flow::SaveSet({m_session, m_window, m_log}, scope);
+    if (r == ResultCode::SaveDeclined)
+        return r;  // the player answered a warning; nothing was sent
     if (r == ResultCode::Ok) {
         Message("애드온이 모두 저장되었습니다");
         m_window.ShowMemberInfo(true, SizeUnits(m_session.fileSize), m_session.saveDate);
@@ -215,12 +239,22 @@ ResultCode Controller::InstallWorker(bool intoChosenFolder) {
         Message("애드온이 모두 세팅되었습니다");
         // Read now: the user may tick the box while the install runs.
         if (m_window.GetTaskOptions().launchAfterInstall)
-            m_window.StartProgram("Launcher.exe", m_session.gameFolder);
+            Launch();
     } else if (r != ResultCode::LoadFolderDeclined) {
         m_log.Write("[OnBnClickedBtnBack]애드온 세팅 실패:(%d)", Number(r));
         Message("애드온 세팅 실패:(%d)", Number(r));
     }
     return r;
+}
+
+void Controller::Launch() {
+    const SessionState& s = m_session;
+    if (s.flavor.empty() && s.winePrefix == paths::GetWinePrefix()) {
+        m_window.StartProgram("Launcher.exe", s.gameFolder);
+        return;
+    }
+    const std::string folder = s.gameProgram.substr(0, s.gameProgram.rfind('/') + 1);
+    m_window.StartProgramIn(s.gameProgram.substr(folder.size()), folder, s.winePrefix);
 }
 
 ResultCode Controller::RollBackWorker(RollBackChoice choice) {

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/result_codes.h"
+#include "workspace/game_folder.h"
 #include "workspace/operation_log.h"
 #include "workspace/session.h"
 #include "workspace/window_ops.h"
@@ -55,6 +56,8 @@ public:
     void SaveSet();
     void InstallSet();
     void RollBack();
+    // Narrows the next logins' game discovery (the command line's choice).
+    void SetGamePick(GamePick pick) { m_gamePick = std::move(pick); }
 
     bool IsBusy() const { return m_busy.load(); }
     // Blocks until the running worker, if any, has finished.
@@ -81,11 +84,15 @@ private:
     ResultCode SaveWorker(SaveScope scope);
     ResultCode InstallWorker(bool intoChosenFolder);
     ResultCode RollBackWorker(RollBackChoice choice);
+    // Starts the game after an install: the one-folder layout's
+    // "Launcher.exe" as ever, else the install's own program in its prefix.
+    void Launch();
 
     WindowOps& m_window;
     OperationLog& m_log;
     ServiceConfig m_config;
     SessionState m_session;
+    GamePick m_gamePick;
     std::atomic<bool> m_busy{false};
     std::thread m_worker;
     std::atomic<unsigned> m_workersStarted{0};

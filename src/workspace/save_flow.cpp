@@ -7,6 +7,7 @@
 #include "service/exchanges.h"
 #include "workspace/addon_set.h"
 #include "workspace/flows.h"
+#include "workspace/saved_variables_check.h"
 
 namespace skiv::flow {
 
@@ -22,12 +23,61 @@ std::string NowText() {
     return buf;
 }
 
+// "10,175"
+std::string Grouped(std::int64_t n) {
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<std::size_t>(i), ",");
+    return digits;
+}
+
+std::string MegabytesText(std::int64_t bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return buf;
+}
+
+// True to go on. Asks when the new set has less than half the stored set's
+// files (when the service told their number) or less than half its
+// compressed size: a set that shrank that much is more often a wrong or
+// emptied folder than a clean-up.
+bool ConfirmShrink(const Context& c, std::int64_t entries, std::int64_t packageBytes) {
+    const SessionState& s = c.session;
+    if (s.fileType == kTypeNone)
+        return true;
+    const bool fewerFiles = s.storedEntryCount > 0 && entries * 2 < s.storedEntryCount;
+    const bool smaller = s.fileSize > 0 && packageBytes * 2 < s.fileSize;
+    if (!fewerFiles && !smaller)
+        return true;
+    std::string stored = "서버에 저장된 설정은 ";
+    std::string now = "지금 저장할 설정은 ";
+    if (s.storedEntryCount > 0) {
+        stored += "파일 " + Grouped(s.storedEntryCount) + "개, ";
+        now += "파일 " + Grouped(entries) + "개, ";
+    }
+    stored += MegabytesText(s.fileSize);
+    now += MegabytesText(packageBytes);
+    c.log.Write("[SaveAddOn]저장된 설정보다 작음: %lld/%lld files, %lld/%d bytes",
+                static_cast<long long>(entries), static_cast<long long>(s.storedEntryCount),
+                static_cast<long long>(packageBytes), s.fileSize);
+    return c.window.AskYesNo(
+        stored + "인데, " + now + "입니다.\n저장된 설정을 이 설정으로 바꾸시겠습니까?",
+        "Kelbo Skiv Addon", true);
+}
+
 }  // namespace
 
 ResultCode SaveSet(const Context& c, SaveScope scope) {
     c.window.SetProgress(2);
     ProgressToEnd end{c.window};
     SessionState& s = c.session;
+    if (const auto damaged = FindDamagedSavedVariables(s.gameFolder); !damaged.empty()) {
+        for (const DamagedSavedVariables& d : damaged)
+            c.log.Write("[SaveAddOn]SavedVariables 손상: %s:%d: %s", d.path.c_str(), d.line,
+                        d.reason.c_str());
+        if (!c.window.AskYesNo(DamagedSavedVariablesQuestion(damaged), "Kelbo Skiv Addon", true))
+            return ResultCode::SaveDeclined;
+    }
     AddOnSet set(s.gameFolder, c.log);
     ResultCode r = set.Collect(scope, [&](const std::string&, ResultCode code) {
         c.log.Write("[SaveAddOn]AddFileToTar Fail:(%d)", Number(code));
@@ -53,10 +103,14 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
         return r;
     }
     CrashPoint("save.after-compress");
+    if (!ConfirmShrink(c, static_cast<std::int64_t>(set.Archive().Entries().size()),
+                       fs::FileSize(package).value_or(0)))
+        return ResultCode::SaveDeclined;
     c.window.SetProgress(10);
     const std::int32_t type = scope == SaveScope::WithCacheAndFonts ? kTypeFull : kTypeBasic;
-    r = UploadExchange({s.uploadUrl, s.memberId, s.memberKey, package, type}, c.log,
-                       [&c](int p) { c.window.SetProgress(p); });
+    r = UploadExchange(
+        {s.uploadUrl, s.memberId, s.memberKey, package, type, s.flavor, s.gameVersion}, c.log,
+        [&c](int p) { c.window.SetProgress(p); });
     if (r != ResultCode::Ok) {
         c.log.Write("[SaveAddOn]UploadFile Fail:(%d)", Number(r));
         return r;
@@ -66,6 +120,8 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
     if (auto size = fs::FileSize(package); size && *size <= INT32_MAX)
         s.fileSize = static_cast<std::int32_t>(*size);
     s.saveDate = NowText();
+    s.savedFlavor = s.flavor;
+    s.savedGameVersion = s.gameVersion;
     return ResultCode::Ok;
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace skiv {
 
@@ -31,6 +32,13 @@ struct TaskOptions {
     bool installIntoFolder = false;   // install into a chosen folder, no backup
     SaveScope saveScope = SaveScope::Basic;
     RollBackChoice rollBack = RollBackChoice::RestoreBackup;
+};
+
+// One installed game flavor offered when several are found.
+struct FlavorChoice {
+    std::string flavor;  // the flavor folder's name ("_classic_"); empty for the one-folder layout
+    std::string name;    // its name as shown (Korean)
+    std::string folder;  // its game folder, ending with '/'
 };
 
 class WindowOps {
@@ -60,6 +68,20 @@ public:
     // Starts a program through the shell ("open" verb); the result is not
     // checked.
     virtual void StartProgram(std::string_view file, std::string_view workFolder) = 0;
+
+    // Modal list of the installed game flavors, `preselected` marked at
+    // first; the index chosen, nullopt when the user cancelled.
+    virtual std::optional<std::size_t> ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                                    std::size_t preselected) = 0;
+
+    // Starts a Windows program of the Wine prefix `winePrefix` (Linux; the
+    // prefix is empty for the machine's own programs, as on Windows). A
+    // window that cannot tell prefixes apart starts it as StartProgram does.
+    virtual void StartProgramIn(std::string_view file, std::string_view workFolder,
+                                std::string_view winePrefix) {
+        (void)winePrefix;
+        StartProgram(file, workFolder);
+    }
 };
 
 }  // namespace skiv

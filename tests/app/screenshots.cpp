@@ -1,5 +1,6 @@
 // skivaddon-screenshots OUTDIR: renders the main window in its three view
-// modes, a message box over the window and the folder chooser into PNG
+// modes, a message box over the window, the folder chooser and the list of
+// installed game flavors into PNG
 // files for the documentation. Run under Xvfb (scripts/screenshots).
 //
 // Xvfb has no window manager, so the boxes have no frames of their own; the
@@ -17,6 +18,7 @@
 #include <memory>
 
 #include "app/app.h"
+#include "app/flavor_chooser.h"
 #include "app/folder_chooser.h"
 #include "app/main_window.h"
 #include "app/modal_hooks.h"
@@ -165,5 +167,17 @@ int main(int argc, char** argv) {
     Settle();
     ok &= Save(Framed(chooser), "folder-chooser.png");
     chooser.reject();
+
+    // The list of installed game flavors, as a login with several asks it.
+    const std::string root = "/home/player/Games/world-of-warcraft/drive_c/Program Files "
+                             "(x86)/World of Warcraft/";
+    FlavorChooser flavors({{"_retail_", "본 서버", root + "_retail_/"},
+                           {"_classic_", "클래식", root + "_classic_/"},
+                           {"_classic_era_", "클래식 시대", root + "_classic_era_/"}},
+                          1);
+    flavors.show();
+    Settle();
+    ok &= Save(Framed(flavors), "flavor-choice.png");
+    flavors.reject();
     return ok ? 0 : 1;
 }

@@ -58,14 +58,22 @@ TEST(CliLocal, FailuresExitNonZeroWithTheCode) {
     TempDir dir;
     ProcessResult r = Cli("list " + Q(dir / "missing.kso"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("(1)"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("애드온 세팅 실패:(1)\nskivaddon-cli: list failed: (1)"),
+              std::string::npos)
+        << r.output;
     r = Cli("decompress " + Q(dir / "missing") + " " + Q(dir / "x"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("(1006)"), std::string::npos) << r.output;
-    r = Cli("pack");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.output.find("Usage"), std::string::npos);
+    // Usage errors say what was wrong, then the usage.
+    for (const char* line : {"pack", "--bogus list a", "save", "--id", "list a b"}) {
+        r = Cli(line);
+        EXPECT_EQ(r.status, 2) << line;
+        EXPECT_NE(r.output.find("skivaddon-cli: "), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("\nUsage:\n"), std::string::npos) << r.output;
+    }
+    EXPECT_NE(Cli("pack").output.find("GAMEFOLDER is required"), std::string::npos);
     EXPECT_EQ(Cli("--help").status, 0);
+    EXPECT_EQ(Cli("--version").output.rfind("skivaddon-cli 1.", 0), 0u);
 }
 
 }  // namespace

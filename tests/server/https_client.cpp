@@ -171,6 +171,8 @@ std::string BuildUploadBody(const UploadForm& f, const std::string& b) {
     body += text("avsMemberID", f.memberId);
     if (f.includeKey)
         body += text("avsMemberKey", f.memberKey);
+    for (const auto& [name, value] : f.extra)
+        body += text(name, value);
     if (f.closing)
         body += "--" + b + "--\r\n";
     return body;

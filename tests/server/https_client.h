@@ -54,6 +54,8 @@ struct UploadForm {
     std::string memberKey;
     bool includeKey = true;
     bool closing = true;  // false leaves out the closing boundary line
+    // Further text parts (name, value) after the key, as newer clients send.
+    std::vector<std::pair<std::string, std::string>> extra;
 };
 std::string BuildUploadBody(const UploadForm& form, const std::string& boundary);
 // A 43-character boundary like the client's.

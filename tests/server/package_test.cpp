@@ -93,6 +93,26 @@ TEST_F(PackageTest, UploadThenDownloadIsByteExactAndShowsAtNextLogin) {
     EXPECT_EQ(FilesIn(svc.DataDir() + "packages").size(), 1u);
 }
 
+TEST_F(PackageTest, FlavorOfTheSetComesBackAfterTheSixValuesOnlyWhenSafe) {
+    auto uploadThenLogin = [&](std::vector<std::pair<std::string, std::string>> extra) {
+        UploadForm f = Form(RandomBytes(3000, 9));
+        f.extra = std::move(extra);
+        EXPECT_EQ(TagValue(Upload(svc, session.uploadUrl, f).body, "error"), "0");
+        return Login(svc, "alice", "password1").http.body;
+    };
+    std::string reply =
+        uploadThenLogin({{"avsFlavor", "_classic_"}, {"avsGameVersion", "1.15.2.55140"}});
+    EXPECT_NE(reply.find("</downloadURL>\r\n<flavor>_classic_ 1.15.2.55140</flavor>\r\n"),
+              std::string::npos)
+        << reply;
+    // A value that could break the tag text is not recorded; neither is a
+    // set from a client that does not tell its flavor.
+    reply = uploadThenLogin({{"avsFlavor", "_x_</flavor><error>1"}});
+    EXPECT_EQ(reply.find("<flavor>"), std::string::npos) << reply;
+    EXPECT_EQ(TagValue(uploadThenLogin({{"avsFlavor", "_retail_"}}), "flavor"), "_retail_");
+    EXPECT_EQ(TagValue(uploadThenLogin({}), "flavor"), "");
+}
+
 TEST_F(PackageTest, WrongOrForeignKeyGetsFourAndKeepsThePackage) {
     const std::string old = RandomBytes(3000, 1);
     StoreFirst(old);

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
+
 namespace skiv::server {
 namespace {
+
+using test::TempDir;
+using test::WriteFile;
 
 std::optional<ServiceOptions> Parse(std::vector<std::string> args, std::string& error) {
     args.insert(args.begin(), "skivaddon-service");
@@ -60,6 +65,37 @@ TEST(ServiceOptionsTest, CommandLines) {
     EXPECT_FALSE(Parse({"--data", "/d", "member", "add"}, error));
     EXPECT_FALSE(Parse({"--data", "/d", "--bogus"}, error));
     EXPECT_NE(error.find("--bogus"), std::string::npos);
+}
+
+TEST(ServiceOptionsTest, SettingsFileUnderTheFlags) {
+    TempDir dir;
+    const std::string file = dir / "service.toml";
+    WriteFile(file,
+              "data = \"/srv/skiv\"\nlisten = \"0.0.0.0:443\"\nmax-package-mb = 9\n"
+              "public-url = \"https://addons.example.org\"\n");
+    std::string error;
+    auto o = Parse({"--config", file, "--max-package-mb", "12", "member", "list"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->dataDir, "/srv/skiv");
+    EXPECT_EQ(o->listenPort, 443);
+    EXPECT_EQ(o->maxPackageMb, 12);  // the flag wins
+    EXPECT_EQ(o->publicUrl, "https://addons.example.org");
+    EXPECT_EQ(o->configFile, file);
+
+    // Each fault names the file and what is wrong with it.
+    const std::pair<const char*, const char*> bad[] = {
+        {"data = \"/d\"\nlisten-on = \"x\"\n", "unknown setting listen-on"},
+        {"data = \"/d\"\nmax-package-mb = 0\n", "max-package-mb wants 1 to 4096"},
+        {"data = \"/d\"\nquota-mb = 1.5\n", "quota-mb wants a string or a whole number"},
+        {"data = \"/d\"\nlisten = \n", ":2:"},
+    };
+    for (const auto& [text, expected] : bad) {
+        WriteFile(file, text);
+        EXPECT_FALSE(Parse({"--config", file}, error)) << text;
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+        EXPECT_EQ(error.rfind(file, 0), 0u) << error;
+    }
+    EXPECT_FALSE(Parse({"--config", dir / "missing.toml"}, error));
 }
 
 }  // namespace

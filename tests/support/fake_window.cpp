@@ -68,6 +68,24 @@ void FakeWindow::StartProgram(std::string_view file, std::string_view workFolder
     m_started.push_back(std::string(workFolder) + std::string(file));
 }
 
+std::optional<std::size_t> FakeWindow::ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                                    std::size_t preselected) {
+    std::lock_guard g(m_lock);
+    m_flavorQuestions.push_back({choices, preselected});
+    if (m_flavorAnswers.empty())
+        return preselected;
+    auto answer = m_flavorAnswers.front();
+    m_flavorAnswers.pop_front();
+    return answer;
+}
+
+void FakeWindow::StartProgramIn(std::string_view file, std::string_view workFolder,
+                                std::string_view winePrefix) {
+    std::lock_guard g(m_lock);
+    m_started.push_back(std::string(winePrefix) + ":" + std::string(workFolder) +
+                        std::string(file));
+}
+
 std::string FakeWindow::LastMessage() const {
     std::lock_guard g(m_lock);
     return m_messages.empty() ? std::string() : m_messages.back();

@@ -36,6 +36,13 @@ public:
     TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
+    // Answers with the queued index (nullopt: cancel); empty queue: the
+    // preselected one.
+    std::optional<std::size_t> ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                            std::size_t preselected) override;
+    // Recorded as "PREFIX:" + folder + file in Started().
+    void StartProgramIn(std::string_view file, std::string_view workFolder,
+                        std::string_view winePrefix) override;
 
     // ---- script ----
     void SetId(std::string id) {
@@ -65,7 +72,21 @@ public:
         m_folders.push_back(std::move(folder));
     }
 
+    void QueueFlavor(std::optional<std::size_t> index) {
+        std::lock_guard g(m_lock);
+        m_flavorAnswers.push_back(index);
+    }
+
     // ---- record ----
+    // The lists offered by ChooseFlavor, with what was marked first.
+    struct FlavorQuestion {
+        std::vector<FlavorChoice> choices;
+        std::size_t preselected;
+    };
+    std::vector<FlavorQuestion> FlavorQuestions() const {
+        std::lock_guard g(m_lock);
+        return m_flavorQuestions;
+    }
     std::vector<std::string> Messages() const {
         std::lock_guard g(m_lock);
         return m_messages;
@@ -109,6 +130,8 @@ private:
     std::deque<bool> m_answers;
     bool m_defaultAnswer = true;
     std::deque<std::optional<std::string>> m_folders;
+    std::deque<std::optional<std::size_t>> m_flavorAnswers;
+    std::vector<FlavorQuestion> m_flavorQuestions;
     TaskOptions m_options;
     std::vector<std::string> m_messages, m_chooserAt, m_started;
     std::vector<Question> m_questions;

@@ -27,7 +27,7 @@ reg=$(run reg query "$key" /v UninstallString /reg:64 2>&1) || fail "Uninstall k
 [[ "$reg" == *Uninstall.exe* ]] || fail "UninstallString: $reg"
 
 help=$(run "$target_win\\skivaddon-cli.exe" --help 2>&1) || fail "installed --help failed: $help"
-[[ "$help" == *"skivaddon-cli pack GAMEFOLDER ARCHIVE"* ]] || fail "unexpected --help: $help"
+[[ "$help" == *"Usage: skivaddon-cli"* && "$help" == *"pack"* ]] || fail "unexpected --help: $help"
 
 # The uninstaller copies itself away and returns at once; what it removes
 # is awaited.

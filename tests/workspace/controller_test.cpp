@@ -195,6 +195,45 @@ TEST_F(CommandTest, SaveStopsAtAHeldFileBeforeUploading) {
     EXPECT_EQ(window.Progress().back(), 0);
 }
 
+// Both warnings come before anything is sent: a "no" ends the save with no
+// package made and no failure message, the files named in the question.
+TEST_F(CommandTest, SaveWarnsBeforeSendingDamagedSavedVariablesOrAShrunkSet) {
+    const std::string sv = game + "WTF/Account/A/서버/캐릭터/SavedVariables/";
+    WriteFile(game + "Interface/AddOns/a.lua", "a");
+    WriteFile(sv + "Good.lua", "GoodDB = {\n\t[\"x\"] = 1,\n}\n");
+    WriteFile(sv + "Cut.lua", "CutDB = {\n\t[\"x\"] = \"unfinish");
+    WriteFile(sv + "Empty.lua", "");
+    LogIn();
+    window.QueueAnswer(true);   // save?
+    window.QueueAnswer(false);  // damaged files: stop
+    ctl.SaveSet();
+    ctl.WaitForWorker();
+    EXPECT_EQ(ctl.LastWorkerResult(), ResultCode::SaveDeclined);
+    ASSERT_EQ(window.Questions().size(), 2u);
+    const std::string& asked = window.Questions()[1].text;
+    EXPECT_THAT(asked, HasSubstr("SavedVariables/Cut.lua (2번째 줄)"));
+    EXPECT_THAT(asked, HasSubstr("SavedVariables/Empty.lua\n"));
+    EXPECT_EQ(asked.find("Good.lua"), std::string::npos);
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_FALSE(fs::Exists(game + "Backup/SkivAddon.ksp"));
+
+    WriteFile(sv + "Cut.lua", "CutDB = {}\n");
+    WriteFile(sv + "Empty.lua", "EmptyDB = nil\n");
+    ctl.Session().fileType = kTypeBasic;
+    ctl.Session().fileSize = 50 * 1024 * 1024;
+    ctl.Session().storedEntryCount = 10175;
+    window.ClearRecords();
+    window.QueueAnswer(true);   // save?
+    window.QueueAnswer(false);  // much smaller than the stored set: stop
+    ctl.SaveSet();
+    ctl.WaitForWorker();
+    EXPECT_EQ(ctl.LastWorkerResult(), ResultCode::SaveDeclined);
+    ASSERT_EQ(window.Questions().size(), 2u);
+    EXPECT_THAT(window.Questions()[1].text, HasSubstr("파일 10,175개, 50.0 MB인데"));
+    EXPECT_THAT(window.Questions()[1].text, HasSubstr("지금 저장할 설정은 파일 "));
+    EXPECT_TRUE(window.Messages().empty());
+}
+
 TEST_F(CommandTest, InstallBackupFailureDeletesNothing) {
     LogIn();
     ctl.Session().fileType = kTypeFull;
@@ -286,6 +325,28 @@ TEST_F(DiscoveryTest, WrongChoiceAndCancelGiveTheirCodes) {
     ctl.Login();
     EXPECT_EQ(window.LastMessage(), "월드 오브 워크래프트 폴더가 지정되지 않았습니다:(1002)");
     EXPECT_EQ(LogLines().back(), "[OnBnClickedBtnLogin]GetWowPath Fail:(1002)");
+}
+
+TEST_F(DiscoveryTest, FlavorLayoutNotFoundNamesWhatWasLookedFor) {
+    test::TempDir home;
+    ScopedEnv homeEnv("HOME", home.path());
+    // Flavor folders without their executables: close to a root, not one.
+    fs::EnsureFolder(gameDir / "_retail_");
+    fs::EnsureFolder(gameDir / "_retail_/Interface");
+    window.QueueFolder(gameDir.path());
+    EXPECT_EQ(FindGameFolder(window, log, folder), ResultCode::NoLauncherInChoice);
+    EXPECT_THAT(window.LastMessage(), HasSubstr("Wow.exe, WowClassic.exe"));
+
+    // A flavor asked for by name that is not installed.
+    WriteFile(gameDir / "_retail_/Wow.exe", "MZ");
+    GameInstall install;
+    EXPECT_EQ(FindGameInstall(window, log, {"classic", gameDir.path()}, install),
+              ResultCode::NoLauncherInChoice);
+    EXPECT_EQ(window.LastMessage(),
+              "월드 오브 워크래프트의 _classic_ 폴더(클래식)를 찾을 수 없습니다");
+    ASSERT_EQ(FindGameInstall(window, log, {"retail", gameDir.path()}, install), ResultCode::Ok);
+    EXPECT_EQ(install.folder, gameDir / "_retail_/");
+    EXPECT_EQ(install.program, gameDir / "_retail_/Wow.exe");
 }
 
 TEST(RegistryKeyTest, ReadsEscapesAndPrefersTheWow64View) {

@@ -1,0 +1,3 @@
+MyAddonDB = {
+	["profileKeys"] = {
+		["a"] = "Def
