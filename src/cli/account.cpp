@@ -1,8 +1,5 @@
 // The account commands (cli/account.h): the table and the run.
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +11,7 @@
 
 #include "cli/account.h"
 #include "cli/console_window.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "workspace/controller.h"
 #include "workspace/flows.h"
@@ -30,22 +28,20 @@ int UsageError(const std::string& problem) {
 
 // Reads one line without echo when standard input is a terminal.
 bool ReadPassword(bool fromStdin, std::string& password) {
-    if (!fromStdin && !::isatty(STDIN_FILENO))
+    using skiv::console::Stream;
+    if (!fromStdin && !skiv::console::IsTerminal(Stream::In))
         return false;
-    termios old{};
-    bool tty = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &old) == 0;
-    if (tty && !fromStdin) {
+    bool ok = false;
+    if (!fromStdin) {
         // Echo goes off before the prompt shows: what is typed after the
         // prompt is neither echoed nor flushed away.
-        termios quiet = old;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        skiv::console::EchoOff quiet;
         std::fprintf(stderr, "Password: ");
-    }
-    bool ok = static_cast<bool>(std::getline(std::cin, password));
-    if (tty && !fromStdin) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
-        std::fputc('\n', stderr);
+        ok = static_cast<bool>(std::getline(std::cin, password));
+        if (quiet.active())
+            std::fputc('\n', stderr);
+    } else {
+        ok = static_cast<bool>(std::getline(std::cin, password));
     }
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
@@ -124,9 +120,10 @@ int skiv::cli::RunAccount(const AccountOptions& o, const std::vector<std::string
     }
 
     const auto config = skiv::ServiceConfig::FromEnvironment();
-    const ConsoleOutput output = o.quiet                   ? ConsoleOutput::Quiet
-                                 : ::isatty(STDOUT_FILENO) ? ConsoleOutput::Terminal
-                                                           : ConsoleOutput::Lines;
+    const ConsoleOutput output = o.quiet ? ConsoleOutput::Quiet
+                                 : skiv::console::IsTerminal(skiv::console::Stream::Out)
+                                     ? ConsoleOutput::Terminal
+                                     : ConsoleOutput::Lines;
     skiv::OperationLog log;
     log.SetFolder(skiv::OperationLog::DefaultFolder());
     ConsoleWindow window(o.yes, output, config.baseUrl);

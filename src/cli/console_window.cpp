@@ -1,7 +1,5 @@
 #include "cli/console_window.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -9,6 +7,7 @@
 
 #include "cli/advice.h"
 #include "cli/progress_line.h"
+#include "platform/console.h"
 
 namespace skiv::cli {
 
@@ -32,7 +31,8 @@ void ConsoleWindow::ShowMessage(std::string_view text) {
         return;
     }
     EndProgressLine();
-    if (m_output == ConsoleOutput::Lines && m_lastProgress > 0 && ::isatty(STDERR_FILENO))
+    if (m_output == ConsoleOutput::Lines && m_lastProgress > 0 &&
+        console::IsTerminal(console::Stream::Err))
         std::fputc('\n', stderr);
     std::printf("%.*s\n", static_cast<int>(text.size()), text.data());
     if (!advice.empty())
@@ -52,7 +52,7 @@ bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view title, bool
         std::fflush(stdout);
         return true;
     }
-    if (!::isatty(STDIN_FILENO)) {
+    if (!console::IsTerminal(console::Stream::In)) {
         std::printf("(no terminal to ask: no)\n");
         std::fflush(stdout);
         return false;
@@ -142,7 +142,7 @@ void ConsoleWindow::DrawProgressLine(int position) {
         if (elapsed > 0.2 && position > 0)
             facts.secondsLeft = elapsed * (100 - position) / position;
     }
-    const std::string line = FormatProgressLine(facts, TerminalColumns(STDOUT_FILENO));
+    const std::string line = FormatProgressLine(facts, TerminalColumns(console::Stream::Out));
     std::printf("\r%s\033[K", line.c_str());
     std::fflush(stdout);
     m_lineDrawn = true;

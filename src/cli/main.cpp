@@ -20,6 +20,7 @@
 #include "archive/tar_reader.h"
 #include "cli/account.h"
 #include "cli/advice.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "workspace/addon_set.h"
 #include "workspace/game_folder.h"
@@ -163,7 +164,9 @@ const ArchiveCommand kArchiveCommands[] = {
     {"unpack", "unpack an archive into a folder", {"ARCHIVE", "FOLDER"}, Unpack},
     {"compress", "compress an archive into a package", {"ARCHIVE", "PACKAGE"}, Compress},
     {"decompress", "decompress a package into an archive", {"PACKAGE", "ARCHIVE"}, Decompress},
-    {"games", "list the game installs found: flavor, name, folder, version, Wine prefix", {},
+    {"games",
+     "list the game installs found: flavor, name, folder, version, Wine prefix",
+     {},
      Games},
 };
 
@@ -200,6 +203,12 @@ int UsageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // UTF-8 in and out on every system (Windows hands argv over in its
+    // ANSI code page).
+    skiv::console::Arguments utf8(argc, argv);
+    argc = utf8.argc();
+    argv = utf8.argv();
+    skiv::console::UseUtf8Output();
     CLI::App app(
         "Kelbo Skiv Addon from a terminal: archive commands, and the account commands "
         "that save, install and roll back a member's add-on set.",

@@ -1,8 +1,5 @@
 #include "cli/progress_line.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -145,10 +142,9 @@ std::string FormatProgressLine(const ProgressFacts& f, int columns) {
     return line;
 }
 
-int TerminalColumns(int fd) {
-    winsize size{};
-    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
+int TerminalColumns(console::Stream stream) {
+    if (const int columns = console::Columns(stream); columns > 0)
+        return columns;
     if (const char* env = std::getenv("COLUMNS")) {
         const int n = std::atoi(env);
         if (n > 0)

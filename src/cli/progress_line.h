@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/console.h"
+
 namespace skiv::cli {
 
 struct ProgressFacts {
@@ -30,7 +32,7 @@ int DisplayWidth(std::string_view text);
 // percent.
 std::string FormatProgressLine(const ProgressFacts& facts, int columns);
 
-// The width of the terminal on fd (TIOCGWINSZ), else $COLUMNS, else 80.
-int TerminalColumns(int fd);
+// The width of the terminal the stream shows in, else $COLUMNS, else 80.
+int TerminalColumns(console::Stream stream);
 
 }  // namespace skiv::cli
