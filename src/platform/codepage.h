@@ -14,6 +14,8 @@
 // CodePageLastError() on the calling thread.
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace skiv {
 
@@ -50,5 +52,16 @@ bool IsLeadByte(unsigned codePage, unsigned char byte);
 // the last byte stands alone) and, for UTF-8, at a byte that is not a
 // continuation byte.
 unsigned CharLength(unsigned codePage, const char* text);
+
+// The code page of what travels between computers: the names inside an
+// archive and the login form's member ID and password. Korean Windows, where
+// the players are, writes its system code page, so every platform does.
+inline constexpr unsigned kExchangeCodePage = 949;
+
+// Re-encodes text from one code page to another through wide text. False,
+// out untouched, when the text is not valid in `from` or holds a character
+// `to` cannot express. Text of ASCII bytes only is copied as it is: every
+// code page used here agrees on it.
+bool ConvertCodePage(unsigned from, unsigned to, std::string_view text, std::string& out);
 
 }  // namespace skiv

@@ -133,6 +133,33 @@ protected:
     test::TempDir archiveDir, loadDir;
 };
 
+// Names inside an archive are code page 949 whatever this computer uses:
+// the bytes below come from iconv -t CP949, not from the code under test.
+TEST_F(UnpackTest, KoreanNamesAreCodePage949InTheArchiveAndUtf8OnDisk) {
+    const std::string server = "\xbc\xad\xb9\xf6";             // 서버
+    const std::string character = "\xc4\xb3\xb8\xaf\xc5\xcd";  // 캐릭터
+    const std::string saved = "WTF/Account/NAME/서버/캐릭터/SavedVariables/";
+    WriteFile(game + saved + "x.lua", "settings");
+    WriteFile(game + "WTF/Account/smile\xf0\x9f\x98\x80.lua", "no such character in 949");
+    AddOnSet set(game, log);
+    ASSERT_EQ(set.AddFolder("WTF/"), ResultCode::Ok);
+    ASSERT_EQ(set.Write("k.kso", archiveDir.path()), ResultCode::Ok);
+    EXPECT_THAT(LogLines(), ElementsAre("[AddFileToTar]AddFile Skip:(" + game +
+                                        "WTF/Account/smile\xf0\x9f\x98\x80.lua)"));
+
+    const std::string bytes = ReadFile(archiveDir / "k.kso");
+    ASSERT_EQ(bytes.size(), kTarHeaderSize + kTarEntrySize + 8);
+    const char* entry = bytes.data() + kTarHeaderSize;
+    EXPECT_STREQ(entry + 8, "x.lua");
+    EXPECT_EQ(std::string(entry + 264),
+              "WTF\\Account\\NAME\\" + server + "\\" + character + "\\SavedVariables\\");
+    EXPECT_EQ(std::string(entry + 520).substr(game.size()),
+              "WTF/Account/NAME/" + server + "/" + character + "/SavedVariables/");
+
+    ASSERT_EQ(UnpackArchive(archiveDir / "k.kso", loadDir.path(), log), ResultCode::Ok);
+    EXPECT_EQ(ReadFile(loadDir / (saved + "x.lua")), "settings");
+}
+
 TEST_F(UnpackTest, CreatesFoldersOutermostFirstUnderTheChosenBase) {
     std::string a = MakeArchive({{"Interface/A/B/", "deep.lua", "deep"}, {"", "top.txt", "top"}});
     ASSERT_EQ(UnpackArchive(a, loadDir.path(), log), ResultCode::Ok);
