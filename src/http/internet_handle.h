@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/wininet/wininet.h"
+#include "platform/internet_api.h"
 
 namespace skiv::http {
 

@@ -17,11 +17,18 @@
 #include <string>
 #include <string_view>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace skiv {
 
+// On Windows the code-page numbers are the system header's macros.
+#if !defined(_WIN32)
 inline constexpr unsigned CP_ACP = 0;
 inline constexpr unsigned CP_UTF7 = 65000;
 inline constexpr unsigned CP_UTF8 = 65001;
+#endif
 
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
