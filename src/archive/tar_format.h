@@ -9,7 +9,7 @@
 //
 // For the same reason every name in the archive (file name, folder, source
 // folder) is code page 949 on every platform, while TarEntry holds names as
-// the program does (the system code page: UTF-8 on Linux). EncodeEntry and
+// the program does (UTF-8, on Windows as well). EncodeEntry and
 // DecodeEntry convert; ArchiveWriter::AddFile refuses a name or folder that
 // code page 949 cannot express.
 

@@ -10,6 +10,7 @@
 #include "http/form_client.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <new>
@@ -68,7 +69,8 @@ HttpError FileSizeError(const std::string& path, int error) {
 }
 
 // A file opened for sequential reading; closed when it goes. A file that
-// could not be opened (missing, a folder, a pipe) is simply not open.
+// could not be opened (missing, a folder) is simply not open. Opened
+// through the platform layer, which knows the system's path encoding.
 class InputFile {
 public:
     InputFile() = default;
@@ -83,7 +85,6 @@ public:
     }
     // One read of up to size bytes; 0 at the end of the file.
     std::size_t Read(void* buffer, std::size_t size) {
-        errno = 0;
         const std::size_t n = std::fread(buffer, 1, size, m_file.get());
         if (n == 0 && std::ferror(m_file.get()))
             throw HttpError(Errc::ReadFile, static_cast<std::uint32_t>(errno));
@@ -140,8 +141,10 @@ void AddHeader(void* request, const std::string& name, const std::string& value)
 }
 
 bool IsHttps(const UrlParts& url) {
-    return url.scheme.size() == 5 && std::equal(url.scheme.begin(), url.scheme.end(), "https",
-                                                [](char a, char b) { return (a | 0x20) == b; });
+    return url.scheme.size() == 5 &&
+           std::equal(url.scheme.begin(), url.scheme.end(), "https", [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
 }
 
 // The port of the URL, or the scheme's default. Digits only, at most 5.

@@ -17,11 +17,11 @@ ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId
         client.Close();
         return ResultCode::LoginConnect;
     }
-    // The form goes out in the exchange code page whatever this computer's
-    // is; text it cannot express is sent as it is.
+    // The form goes out in the exchange code page, not the program's UTF-8;
+    // text it cannot express is sent as it is.
     auto exchangeText = [](const std::string& text) {
         std::string out;
-        return ConvertCodePage(CP_ACP, kExchangeCodePage, text, out) ? out : text;
+        return ConvertCodePage(CP_UTF8, kExchangeCodePage, text, out) ? out : text;
     };
     client.AddField("avsMemberID", exchangeText(memberId));
     client.AddField("avsPassword", exchangeText(password));

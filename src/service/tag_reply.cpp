@@ -5,7 +5,6 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/codepage.h"
 #include "platform/result_codes.h"
 
 namespace skiv {
@@ -86,10 +85,6 @@ ErrorPart ReadErrorPart(const char* reply, const char* who, LogSink& log) {
     if (!msg)
         return {Invalid(who, log)};
     std::string text = msg->value.substr(0, kWorkBuffer - 1);
-    // The service writes UTF-8; the log is in the system code page. A text
-    // that does not convert is logged as it came.
-    if (std::string local; ConvertCodePage(CP_UTF8, CP_ACP, text, local))
-        text = std::move(local);
     log.Write("[%s]%s Get Error:(%d)(%s)", who, who, number, text.c_str());
     return {ResultCode::Ok, number};
 }

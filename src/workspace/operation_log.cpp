@@ -1,11 +1,10 @@
 #include "workspace/operation_log.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdlib>
+#include <string_view>
 
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 
@@ -46,8 +45,7 @@ bool OperationLog::VWrite(const char* fmt, va_list args) {
 
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     // A new day, or a file deleted under us, is noticed by its absence.
-    struct stat st {};
-    bool exists = ::stat(name, &st) == 0;
+    bool exists = fs::Exists(name);
     if (!exists || name != m_fileName) {
         if (m_file)
             std::fclose(m_file);
@@ -55,7 +53,7 @@ bool OperationLog::VWrite(const char* fmt, va_list args) {
         m_fileName.clear();
     }
     if (!m_file) {
-        m_file = std::fopen(name, "ab");
+        m_file = fs::OpenFile(name, "ab").release();
         if (!m_file)
             return false;
         m_fileName = name;
@@ -74,23 +72,24 @@ bool OperationLog::VWrite(const char* fmt, va_list args) {
         len = sizeof line - 1;
         line[len - 1] = '\n';
     }
-    std::fwrite(line, 1, len, m_file);
+    // The program's text is UTF-8; the file is in the system code page
+    // (UTF-8 on Linux, the ANSI code page on Windows). A line the code page
+    // cannot express is written as it is.
+    std::string local;
+    if (ConvertCodePage(CP_UTF8, CP_ACP, std::string_view(line, len), local))
+        std::fwrite(local.data(), 1, local.size(), m_file);
+    else
+        std::fwrite(line, 1, len, m_file);
     std::fflush(m_file);
     return true;
 }
 
 std::string OperationLog::DefaultFolder() {
     std::string beside = paths::GetProgramFolder() + "Log/";
-    if (fs::EnsureFolder(beside) && ::access(beside.c_str(), W_OK) == 0)
+    if (fs::EnsureFolder(beside) && fs::CanWriteIn(beside))
         return beside;
 
-    std::string state;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg) {
-        state = xdg;
-    } else {
-        state = paths::GetHomeFolder() + "/.local/state";
-    }
-    std::string folder = fs::WithSlash(state);
+    std::string folder = paths::GetStateFolder();
     // Create each level; existing ones are fine.
     for (const char* part : {"", "skivaddon/", "skivaddon/Log/"}) {
         std::string p = folder + part;
