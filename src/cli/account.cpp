@@ -1,9 +1,6 @@
 // Account commands: one login, then save, install, rollback or reset in the
 // order given, each through the controller's own command and worker.
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "cli/console_window.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "workspace/controller.h"
 
@@ -37,21 +35,19 @@ int UsageError(const std::string& problem) {
 
 // Reads one line without echo when standard input is a terminal.
 bool ReadPassword(bool fromStdin, std::string& password) {
-    if (!fromStdin && !::isatty(STDIN_FILENO))
+    const bool tty = skiv::console::StdinIsTerminal();
+    if (!fromStdin && !tty)
         return false;
-    termios old{};
-    bool tty = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &old) == 0;
+    bool ok = false;
     if (tty && !fromStdin) {
         std::fprintf(stderr, "Password: ");
-        termios quiet = old;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        skiv::console::EchoOff quiet;
+        ok = static_cast<bool>(std::getline(std::cin, password));
+    } else {
+        ok = static_cast<bool>(std::getline(std::cin, password));
     }
-    bool ok = static_cast<bool>(std::getline(std::cin, password));
-    if (tty && !fromStdin) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    if (tty && !fromStdin)
         std::fputc('\n', stderr);
-    }
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
     return ok;

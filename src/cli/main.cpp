@@ -12,6 +12,7 @@
 
 #include "archive/gzip_package.h"
 #include "archive/tar_reader.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "workspace/addon_set.h"
 #include "workspace/operation_log.h"
@@ -116,6 +117,14 @@ int Unpack(skiv::LogSink& log, const std::string& archive, const std::string& fo
 int RunAccount(int argc, char** argv);  // account.cpp
 
 int main(int argc, char** argv) {
+    // The program's text is UTF-8 on every platform, its arguments included.
+    std::vector<std::string> utf8 = skiv::console::Utf8Arguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (auto& a : utf8)
+        utf8Argv.push_back(a.data());
+    utf8Argv.push_back(nullptr);
+    argc = static_cast<int>(utf8.size());
+    argv = utf8Argv.data();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return Usage("no command given");

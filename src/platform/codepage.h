@@ -14,23 +14,23 @@
 // CodePageLastError() on the calling thread.
 //
 // On Windows these are the system's own calls: CP_ACP is the real ANSI
-// code page (949 on Korean Windows) and wide text is UTF-16; CP_ACP and
-// CP_UTF8 are <windows.h>'s macros, which this header includes there.
+// code page (949 on Korean Windows) and wide text is UTF-16.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 namespace skiv {
 
-// On Windows the code-page numbers are the system header's macros.
-#if !defined(_WIN32)
+// <windows.h> defines the same numbers as macros; when it came first they
+// stand in for these.
+#if !defined(CP_ACP)
 inline constexpr unsigned CP_ACP = 0;
+#endif
+#if !defined(CP_UTF7)
 inline constexpr unsigned CP_UTF7 = 65000;
+#endif
+#if !defined(CP_UTF8)
 inline constexpr unsigned CP_UTF8 = 65001;
 #endif
 
