@@ -168,6 +168,16 @@ TEST(WindowsClientUnderWine, LogsInSavesInstallsRollsBackAndResetsAcrossPlatform
                             " WINEDEBUG=-all LOCPATH=" + ShellQuote(locales) +
                             " LC_ALL=ko_KR.UTF-8 SKIVADDON_SERVICE_URL=" + url + " ";
     ASSERT_EQ(RunCommand(env + "wineboot -i").status, 0);
+    // Until the CA is a trusted root, WinINet refuses the service.
+    const std::string g0 = work / "g0/";
+    MakeSet(g0, 30);
+    auto untrusted =
+        RunCommand(env + "wine " + ShellQuote(exe) + " --id alice --password-stdin --game-folder " +
+                       ShellQuote(WinPath(g0)) + " save",
+                   std::string(kPassword) + "\n");
+    EXPECT_EQ(untrusted.status, 1) << untrusted.output;
+    EXPECT_EQ(untrusted.output.find("logged in"), std::string::npos) << untrusted.output;
+
     const RootEntry root = RootEntryFor(svc.CaFile());
     ASSERT_FALSE(root.thumbprint.empty());
     auto reg = RunCommand(env +
@@ -181,7 +191,7 @@ TEST(WindowsClientUnderWine, LogsInSavesInstallsRollsBackAndResetsAcrossPlatform
                               " --id alice --password-stdin --yes --with-cache-fonts "
                               "--game-folder " +
                               ShellQuote(WinPath(game)) + " " + commands,
-                          Cp949(kPassword) + "\n");
+                          std::string(kPassword) + "\n");
     };
     auto onLinux = [&](const std::string& game, const std::string& commands) {
         return RunCommand("SKIVADDON_SERVICE_URL=" + svc.BaseUrl() +
