@@ -35,19 +35,19 @@ int UsageError(const std::string& problem) {
 
 // Reads one line without echo when standard input is a terminal.
 bool ReadPassword(bool fromStdin, std::string& password) {
-    const bool tty = skiv::console::StdinIsTerminal();
-    if (!fromStdin && !tty)
+    using skiv::console::Stream;
+    if (!fromStdin && !skiv::console::IsTerminal(Stream::In))
         return false;
     bool ok = false;
-    if (tty && !fromStdin) {
+    if (!fromStdin) {
         std::fprintf(stderr, "Password: ");
         skiv::console::EchoOff quiet;
         ok = static_cast<bool>(std::getline(std::cin, password));
+        if (quiet.active())
+            std::fputc('\n', stderr);
     } else {
         ok = static_cast<bool>(std::getline(std::cin, password));
     }
-    if (tty && !fromStdin)
-        std::fputc('\n', stderr);
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
     return ok;

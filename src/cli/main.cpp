@@ -117,14 +117,12 @@ int Unpack(skiv::LogSink& log, const std::string& archive, const std::string& fo
 int RunAccount(int argc, char** argv);  // account.cpp
 
 int main(int argc, char** argv) {
-    // The program's text is UTF-8 on every platform, its arguments included.
-    std::vector<std::string> utf8 = skiv::console::Utf8Arguments(argc, argv);
-    std::vector<char*> utf8Argv;
-    for (auto& a : utf8)
-        utf8Argv.push_back(a.data());
-    utf8Argv.push_back(nullptr);
-    argc = static_cast<int>(utf8.size());
-    argv = utf8Argv.data();
+    // UTF-8 in and out on every system (Windows hands argv over in its
+    // ANSI code page).
+    skiv::console::Arguments utf8(argc, argv);
+    argc = utf8.argc();
+    argv = utf8.argv();
+    skiv::console::UseUtf8Output();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return Usage("no command given");

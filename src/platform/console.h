@@ -1,34 +1,52 @@
 #pragma once
-// The console of the command-line program: whether its streams are a
-// terminal, typing without echo, and its arguments as the program's UTF-8.
-//
-// On Windows the arguments come from the wide command line and the console
-// shows UTF-8 (its output code page is set by Utf8Arguments); piped streams
-// carry the program's UTF-8 bytes on every platform.
+// The text console of the command-line program: whether a standard stream
+// is a terminal, typing without echo, the arguments as UTF-8, and UTF-8
+// output on a Windows console.
 
 #include <string>
 #include <vector>
 
 namespace skiv::console {
 
-bool StdinIsTerminal();
-bool StderrIsTerminal();
+enum class Stream { In, Out, Err };
 
-// The program's arguments (argv[0] included) as UTF-8.
-std::vector<std::string> Utf8Arguments(int argc, char** argv);
+// True when the stream is an interactive terminal (a console on Windows),
+// not a file or a pipe.
+bool IsTerminal(Stream stream);
 
-// Turns off the echo of typed characters on a terminal standard input while
-// it lives; nothing when standard input is not a terminal.
+// While alive, what is typed on the terminal of standard input is not
+// echoed. Does nothing when standard input is not a terminal.
 class EchoOff {
 public:
     EchoOff();
     ~EchoOff();
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
+    // True when echo was turned off (and is turned back on at the end).
+    bool active() const { return m_active; }
 
 private:
-    bool m_changed = false;
-    unsigned long m_saved = 0;
+    bool m_active = false;
+    unsigned long m_saved[16] = {};  // the terminal's settings before
 };
+
+// The program's arguments as UTF-8, the program's own name first, with an
+// argv-shaped view that lives as long as this object. On Linux they are
+// argv as given; on Windows they come from the wide command line (argv is
+// in the ANSI code page there).
+class Arguments {
+public:
+    Arguments(int argc, char** argv);
+    int argc() const { return static_cast<int>(m_args.size()); }
+    char** argv() { return m_argv.data(); }
+
+private:
+    std::vector<std::string> m_args;
+    std::vector<char*> m_argv;
+};
+
+// Makes a console show the program's UTF-8 output as text (Windows sets the
+// console's output code page); elsewhere nothing to do.
+void UseUtf8Output();
 
 }  // namespace skiv::console

@@ -1,54 +1,65 @@
-#include "platform/console.h"
-
 #include <windows.h>
 
 #include <shellapi.h>
 
+#include <io.h>
+
+#include "platform/console.h"
 #include "platform/win32_text.h"
 
 namespace skiv::console {
 
 namespace {
-bool IsConsole(DWORD which) {
-    DWORD mode = 0;
-    return ::GetConsoleMode(::GetStdHandle(which), &mode) != 0;
+HANDLE Handle(Stream stream) {
+    switch (stream) {
+        case Stream::In:
+            return ::GetStdHandle(STD_INPUT_HANDLE);
+        case Stream::Out:
+            return ::GetStdHandle(STD_OUTPUT_HANDLE);
+        case Stream::Err:
+            break;
+    }
+    return ::GetStdHandle(STD_ERROR_HANDLE);
 }
 }  // namespace
 
-bool StdinIsTerminal() {
-    return IsConsole(STD_INPUT_HANDLE);
-}
-
-bool StderrIsTerminal() {
-    return IsConsole(STD_ERROR_HANDLE);
-}
-
-std::vector<std::string> Utf8Arguments(int argc, char** argv) {
-    ::SetConsoleOutputCP(CP_UTF8);
-    ::SetConsoleCP(CP_UTF8);
-    int count = 0;
-    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (!wide)
-        return std::vector<std::string>(argv, argv + argc);
-    std::vector<std::string> args;
-    for (int i = 0; i < count; ++i)
-        args.push_back(win32::Utf8(wide[i]));
-    ::LocalFree(wide);
-    return args;
+bool IsTerminal(Stream stream) {
+    // A console answers GetConsoleMode; a file or pipe does not.
+    DWORD mode = 0;
+    return ::GetConsoleMode(Handle(stream), &mode) != 0;
 }
 
 EchoOff::EchoOff() {
-    HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    const HANDLE in = Handle(Stream::In);
     DWORD mode = 0;
     if (!::GetConsoleMode(in, &mode))
         return;
-    m_saved = mode;
-    m_changed = ::SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) != 0;
+    m_saved[0] = mode;
+    m_active = ::SetConsoleMode(in, mode & ~DWORD(ENABLE_ECHO_INPUT)) != 0;
 }
 
 EchoOff::~EchoOff() {
-    if (m_changed)
-        ::SetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), static_cast<DWORD>(m_saved));
+    if (m_active)
+        ::SetConsoleMode(Handle(Stream::In), static_cast<DWORD>(m_saved[0]));
+}
+
+Arguments::Arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide) {
+        for (int i = 0; i < count; ++i)
+            m_args.push_back(win32::Utf8(wide[i]));
+        ::LocalFree(wide);
+    } else {
+        m_args.assign(argv, argv + argc);
+    }
+    for (std::string& a : m_args)
+        m_argv.push_back(a.data());
+    m_argv.push_back(nullptr);
+}
+
+void UseUtf8Output() {
+    ::SetConsoleOutputCP(CP_UTF8);
 }
 
 }  // namespace skiv::console

@@ -150,19 +150,24 @@ TEST(Win32Services, PathsGuidsAndMimeTypesComeFromTheSystem) {
     EXPECT_EQ(a.Data3 >> 12, 4);          // version 4
     EXPECT_EQ(a.Data4[0] & 0xC0, 0x80);  // RFC 4122 variant
 
+    // The system's own names, which are not libmagic's.
     const unsigned char png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
-    EXPECT_EQ(SniffMimeType(png, sizeof png), std::wstring(L"image/png"));
+    EXPECT_EQ(SniffMimeType(png, sizeof png), std::wstring(L"image/x-png"));
+    const unsigned char gzip[] = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3, 0, 0};
+    EXPECT_EQ(SniffMimeType(gzip, sizeof gzip), std::wstring(L"application/x-gzip-compressed"));
 }
 
 // Adds (or with an empty value deletes) the game's key in one registry view
 // of the prefix, through the system's own reg.exe.
 void SetGameKey(const char* view, const std::string& installPath) {
     const std::string key = "\"HKLM\\SOFTWARE\\Blizzard Entertainment\\World of Warcraft\"";
+    // A backslash before the closing quote would escape it: doubled.
+    const std::string quoted =
+        "\"" + installPath + (!installPath.empty() && installPath.back() == '\\' ? "\\" : "") + "\"";
     const std::string command =
         installPath.empty()
             ? "reg delete " + key + " /f /reg:" + view
-            : "reg add " + key + " /v InstallPath /t REG_SZ /d \"" + installPath + "\" /f /reg:" +
-                  view;
+            : "reg add " + key + " /v InstallPath /t REG_SZ /d " + quoted + " /f /reg:" + view;
     const test::ProcessResult r = test::RunCommand(command);
     ASSERT_EQ(r.status, 0) << command << "\n" << r.output;
 }
