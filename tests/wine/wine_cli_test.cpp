@@ -164,9 +164,10 @@ TEST(WindowsClientUnderWine, LogsInSavesInstallsRollsBackAndResetsAcrossPlatform
     ServiceLauncher svc({"--listen", "127.0.0.1:" + p, "--public-url", url});
     svc.AddMember("alice", kPassword);
 
-    const std::string env = "WINEPREFIX=" + ShellQuote(prefix) +
-                            " WINEDEBUG=-all LOCPATH=" + ShellQuote(locales) +
-                            " LC_ALL=ko_KR.UTF-8 SKIVADDON_SERVICE_URL=" + url + " ";
+    const std::string env =
+        "WINEPREFIX=" + ShellQuote(prefix) +
+        " WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES=mscoree,mshtml= LOCPATH=" +
+        ShellQuote(locales) + " LC_ALL=ko_KR.UTF-8 SKIVADDON_SERVICE_URL=" + url + " ";
     ASSERT_EQ(RunCommand(env + "wineboot -i").status, 0);
     // Until the CA is a trusted root, WinINet refuses the service.
     const std::string g0 = work / "g0/";
