@@ -4,6 +4,7 @@
 // install deletes, and a game folder whose path has spaces and Korean
 // names.
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

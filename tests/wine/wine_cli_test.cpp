@@ -143,13 +143,17 @@ TreeSnapshot SetOf(const std::string& game) {
 }
 
 TEST(WindowsClientUnderWine, LogsInSavesInstallsRollsBackAndResetsAcrossPlatforms) {
-    const char* exe = std::getenv("SKIV_WINDOWS_CLI");
-    if (!exe || ::access(exe, R_OK) != 0)
+    const char* built = std::getenv("SKIV_WINDOWS_CLI");
+    if (!built || ::access(built, R_OK) != 0)
         GTEST_SKIP() << "SKIV_WINDOWS_CLI does not name a built skivaddon-cli.exe; skipped";
     if (!OnPath("wine") || !OnPath("localedef"))
         GTEST_SKIP() << "wine or localedef missing; skipped";
 
     TempDir work;
+    // A copy of its own, so that its log (the Log folder beside the program)
+    // lands here.
+    const std::string exe = work / "bin/skivaddon-cli.exe";
+    WriteFile(exe, ReadFile(built));
     const std::string locales = work / "locale", prefix = work / "prefix";
     ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(locales) + " && localedef -i ko_KR -f UTF-8 " +
                          ShellQuote(locales + "/ko_KR.UTF-8"))
@@ -240,6 +244,19 @@ TEST(WindowsClientUnderWine, LogsInSavesInstallsRollsBackAndResetsAcrossPlatform
     auto windowsInstall = onWindows(e, "install");
     ASSERT_EQ(windowsInstall.status, 0) << windowsInstall.output;
     EXPECT_EQ(SetOf(e), SetOf(d));
+
+    // The log is in the system code page: the service's UTF-8 answer to a
+    // wrong password is logged as code page 949.
+    auto wrong = RunCommand(env + "wine " + ShellQuote(exe) + " --id alice --password-stdin " +
+                                "--game-folder " + ShellQuote(WinPath(e)) + " save",
+                            "wrong\n");
+    EXPECT_EQ(wrong.status, 1) << wrong.output;
+    std::string logText;
+    for (const auto& [name, text] : SnapshotTree(work / "bin/Log/"))
+        logText += text;
+    const std::string refused = "아이디 또는 비밀번호가 올바르지 않습니다.";
+    EXPECT_NE(logText.find(Cp949(refused)), std::string::npos) << logText;
+    EXPECT_EQ(logText.find(refused), std::string::npos);
     RunCommand(env + "wineserver -k");
 }
 
