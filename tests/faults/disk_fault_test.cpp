@@ -4,7 +4,6 @@
 // install deletes, and a game folder whose path has spaces and Korean
 // names.
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
