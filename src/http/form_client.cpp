@@ -21,6 +21,7 @@
 #include "http/url_text.h"
 #include "platform/fs.h"
 #include "platform/guid.h"
+#include "platform/internet_api.h"
 #include "platform/mime.h"
 
 namespace skiv::http {

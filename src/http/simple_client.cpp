@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "http/url_text.h"
+#include "platform/internet_api.h"
 
 namespace skiv::http {
 
