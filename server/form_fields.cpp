@@ -1,5 +1,9 @@
 #include "form_fields.h"
 
+#include <iconv.h>
+
+#include <algorithm>
+
 namespace skiv::server {
 
 namespace {
@@ -79,6 +83,27 @@ std::optional<std::string> CookieValue(std::string_view header, std::string_view
             return std::string(TrimBlanks(item.substr(eq + 1)));
     }
     return std::nullopt;
+}
+
+std::string ExchangeTextToUtf8(std::string_view cp949) {
+    if (std::all_of(cp949.begin(), cp949.end(), [](char c) { return (c & 0x80) == 0; }))
+        return std::string(cp949);
+    iconv_t cd = ::iconv_open("UTF-8", "CP949");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::string(cp949);
+    // A code page 949 character is two bytes and at most three in UTF-8.
+    std::string out(cp949.size() * 2, '\0');
+    char* in = const_cast<char*>(cp949.data());
+    std::size_t inLeft = cp949.size();
+    char* dst = out.data();
+    std::size_t dstLeft = out.size();
+    const bool ok =
+        ::iconv(cd, &in, &inLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+    ::iconv_close(cd);
+    if (!ok)
+        return std::string(cp949);
+    out.resize(out.size() - dstLeft);
+    return out;
 }
 
 }  // namespace skiv::server

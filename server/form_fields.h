@@ -22,6 +22,12 @@ std::string_view TrimBlanks(std::string_view text);
 // repeats, the first value counts.
 std::map<std::string, std::string> ParseForm(std::string_view body);
 
+// The client's login form is code page 949 (what Korean Windows writes, and
+// what every client sends); the members' passwords were set as UTF-8 on the
+// registration page. Returns the text as UTF-8; bytes that are not code page
+// 949 come back as they are, so an ASCII text is always unchanged.
+std::string ExchangeTextToUtf8(std::string_view cp949);
+
 // The value of `name` in a Cookie header ("a=1; b=2"), or nullopt.
 std::optional<std::string> CookieValue(std::string_view header, std::string_view name);
 

@@ -731,6 +731,10 @@ net::awaitable<bool> HttpFront::Impl::Login(Stream& s, beast::flat_buffer& buf,
         return it->second;
     };
     std::optional<std::string> id = field("avsMemberID"), password = field("avsPassword");
+    if (id)
+        id = ExchangeTextToUtf8(*id);
+    if (password)
+        password = ExchangeTextToUtf8(*password);
     MemberDesk& d = desk;
     std::function<std::string()> job = [&d, id, password, from = x.remote] {
         return d.Login(id, password, from);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/codepage.h"
 #include "platform/fs.h"
 
 namespace skiv {
@@ -38,6 +39,12 @@ std::string GetString(const std::uint8_t* p, std::size_t width) {
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
+// Names the writer accepted always convert; the source folder is only a
+// record of where the files came from and keeps its bytes when it cannot.
+std::string ArchiveText(const std::string& native) {
+    return ToArchiveName(native).value_or(native);
+}
+
 std::string Replace(std::string s, char from, char to) {
     std::replace(s.begin(), s.end(), from, to);
     return s;
@@ -63,9 +70,9 @@ std::array<std::uint8_t, kTarEntrySize> EncodeEntry(const TarEntry& entry) {
     std::array<std::uint8_t, kTarEntrySize> out{};
     PutInt(out.data(), entry.dataOffset);
     PutInt(out.data() + 4, entry.dataSize);
-    PutString(out.data() + 8, kTarNameField, entry.fileName);
-    PutString(out.data() + 264, kTarFolderField, ToArchiveFolder(entry.folder));
-    PutString(out.data() + 520, kTarSourceField, entry.sourceFolder);
+    PutString(out.data() + 8, kTarNameField, ArchiveText(entry.fileName));
+    PutString(out.data() + 264, kTarFolderField, ArchiveText(ToArchiveFolder(entry.folder)));
+    PutString(out.data() + 520, kTarSourceField, ArchiveText(entry.sourceFolder));
     return out;
 }
 
@@ -73,10 +80,24 @@ TarEntry DecodeEntry(const std::uint8_t* bytes) {
     TarEntry e;
     e.dataOffset = GetInt(bytes);
     e.dataSize = GetInt(bytes + 4);
-    e.fileName = GetString(bytes + 8, kTarNameField);
-    e.folder = FromArchiveFolder(GetString(bytes + 264, kTarFolderField));
-    e.sourceFolder = GetString(bytes + 520, kTarSourceField);
+    e.fileName = FromArchiveName(GetString(bytes + 8, kTarNameField));
+    e.folder = FromArchiveFolder(FromArchiveName(GetString(bytes + 264, kTarFolderField)));
+    e.sourceFolder = FromArchiveName(GetString(bytes + 520, kTarSourceField));
     return e;
+}
+
+std::optional<std::string> ToArchiveName(const std::string& nativeName) {
+    std::string out;
+    if (!ConvertCodePage(CP_UTF8, kExchangeCodePage, nativeName, out))
+        return std::nullopt;
+    return out;
+}
+
+std::string FromArchiveName(const std::string& archiveName) {
+    std::string out;
+    if (!ConvertCodePage(kExchangeCodePage, CP_UTF8, archiveName, out))
+        return archiveName;
+    return out;
 }
 
 std::string ToArchiveFolder(const std::string& nativeFolder) {
@@ -96,9 +117,12 @@ void ArchiveWriter::SetSourceFolder(const std::string& folder) {
 WriteOutcome ArchiveWriter::AddFile(const std::string& fileName, const std::string& relativeFolder,
                                     const std::string& sourceFolder) {
     std::string path = m_sourceFolder + fileName;
-    // Names the format cannot hold are refused rather than cut.
-    if (fileName.size() >= kTarNameField || relativeFolder.size() >= kTarFolderField ||
-        fs::WithSlash(sourceFolder).size() >= kTarSourceField || path.size() >= kTarSourceField) {
+    // Names the format cannot hold are refused rather than cut; their
+    // lengths count in the archive's code page.
+    const auto name = ToArchiveName(fileName), folder = ToArchiveName(relativeFolder);
+    const std::size_t sourceSize = ArchiveText(fs::WithSlash(sourceFolder)).size();
+    if (!name || !folder || name->size() >= kTarNameField || folder->size() >= kTarFolderField ||
+        sourceSize >= kTarSourceField || ArchiveText(path).size() >= kTarSourceField) {
         return WriteOutcome::CannotOpen;
     }
     auto file = fs::NoShareFile::OpenRead(path);

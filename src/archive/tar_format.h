@@ -6,9 +6,16 @@
 // Relative folders are stored with '\' separators whatever the platform, so
 // an archive travels between Windows and Linux; ToArchiveFolder and
 // FromArchiveFolder convert at the only two places the format is touched.
+//
+// For the same reason every name in the archive (file name, folder, source
+// folder) is code page 949 on every platform, while TarEntry holds names as
+// the program does (UTF-8, on Windows as well). EncodeEntry and
+// DecodeEntry convert; ArchiveWriter::AddFile refuses a name or folder that
+// code page 949 cannot express.
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace skiv {
@@ -28,7 +35,7 @@ struct TarHeader {
 struct TarEntry {
     std::int32_t dataOffset = 0;
     std::int32_t dataSize = 0;
-    std::string fileName;      // at most 255 bytes
+    std::string fileName;      // at most 255 bytes in the archive's code page
     std::string folder;        // relative, native separators, ends with '/'
     std::string sourceFolder;  // absolute, as read from the file system
 };
@@ -38,6 +45,13 @@ std::array<std::uint8_t, kTarHeaderSize> EncodeHeader(const TarHeader& head);
 TarHeader DecodeHeader(const std::uint8_t* bytes);  // kTarHeaderSize bytes
 std::array<std::uint8_t, kTarEntrySize> EncodeEntry(const TarEntry& entry);
 TarEntry DecodeEntry(const std::uint8_t* bytes);  // kTarEntrySize bytes
+
+// A name as the archive stores it (code page 949), or nullopt when it has a
+// character that code page cannot express.
+std::optional<std::string> ToArchiveName(const std::string& nativeName);
+// The reverse. Bytes that are not code page 949 (an archive written before
+// names were converted) are kept as they are.
+std::string FromArchiveName(const std::string& archiveName);
 
 // "Interface/Skin/" <-> "Interface\Skin\"
 std::string ToArchiveFolder(const std::string& nativeFolder);

@@ -21,6 +21,7 @@
 #include "http/url_text.h"
 #include "platform/fs.h"
 #include "platform/guid.h"
+#include "platform/internet_api.h"
 #include "platform/mime.h"
 
 namespace skiv::http {
@@ -170,8 +171,8 @@ std::uint16_t PortOf(const UrlParts& url) {
 
 std::uint32_t Response::Status() {
     if (m_status == 0) {
-        std::uint32_t status = 0;
-        std::uint32_t size = sizeof status;
+        DWORD status = 0;
+        DWORD size = sizeof status;
         if (!HttpQueryInfoA(m_handles.request.get(),
                             HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                             nullptr)) {
@@ -186,14 +187,14 @@ const std::string& Response::StatusText() {
     if (m_haveStatusText)
         return m_statusText;
     void* request = m_handles.request.get();
-    std::uint32_t size = 0;
+    DWORD size = 0;
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, nullptr, &size, nullptr)) {
-        const std::uint32_t error = GetLastError();
+        const DWORD error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER)
             throw HttpError(Errc::QueryInfo, error);
     }
     std::string text(size + 1, '\0');  // room for the NUL whether or not size counts it
-    size = static_cast<std::uint32_t>(text.size());
+    size = static_cast<DWORD>(text.size());
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text.data(), &size, nullptr))
         throw HttpError(Errc::QueryInfo, GetLastError());
     text.resize(text.find('\0'));
@@ -203,7 +204,7 @@ const std::string& Response::StatusText() {
 }
 
 std::uint32_t Response::Read(unsigned char* buffer, std::uint32_t size) {
-    std::uint32_t read = 0;
+    DWORD read = 0;
     if (!InternetReadFile(m_handles.request.get(), buffer, size, &read))
         throw HttpError(Errc::ReadResponse, GetLastError());
     return read;
@@ -446,10 +447,9 @@ void FormClient::Write(const void* data, std::size_t size, bool isData) {
     void* request = m_upload->handles.request.get();
     const auto* bytes = static_cast<const unsigned char*>(data);
     for (std::size_t done = 0; done < size;) {
-        std::uint32_t written = 0;
+        DWORD written = 0;
         // A write that accepts nothing would spin forever; it counts as failed.
-        if (!InternetWriteFile(request, bytes + done, static_cast<std::uint32_t>(size - done),
-                               &written) ||
+        if (!InternetWriteFile(request, bytes + done, static_cast<DWORD>(size - done), &written) ||
             written == 0 || written > size - done) {
             throw HttpError(Errc::WriteBody, GetLastError());
         }

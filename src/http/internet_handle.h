@@ -2,15 +2,16 @@
 // Owning wrapper of a transport handle: closed with InternetCloseHandle
 // when it goes. A request handle must go before its connection, a
 // connection before its session; owners declare them in that reverse order.
+//
+// The transport's own header (the system's <wininet.h> on Windows) stays out
+// of this one: only the http sources that make the calls include it.
 
 #include <memory>
-
-#include "platform/wininet/wininet.h"
 
 namespace skiv::http {
 
 struct InternetHandleCloser {
-    void operator()(void* handle) const noexcept { wininet::InternetCloseHandle(handle); }
+    void operator()(void* handle) const noexcept;
 };
 using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
 

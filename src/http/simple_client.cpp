@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "http/url_text.h"
+#include "platform/internet_api.h"
 
 namespace skiv::http {
 
@@ -104,7 +105,7 @@ bool SimpleClient::PostForm(const std::string& path) {
         return Failed("handle not opened...");
     // The form carries the password: unlike other requests of old it does
     // not waive the certificate's name and date checks.
-    std::uint32_t flags =
+    DWORD flags =
         INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_FORMS_SUBMIT;
     if (m_https)
         flags |= INTERNET_FLAG_SECURE;
@@ -122,7 +123,7 @@ bool SimpleClient::PostForm(const std::string& path) {
     // Any send failure is a failure: a certificate the client does not trust
     // means nothing was sent, so it must not pass for a sent request.
     if (!HttpSendRequestA(m_request.get(), kType, sizeof kType - 1, body.data(),
-                          static_cast<std::uint32_t>(body.size()))) {
+                          static_cast<DWORD>(body.size()))) {
         m_request.reset();
         return Failed("request failed...");
     }
@@ -135,8 +136,8 @@ std::size_t SimpleClient::Read(unsigned char* buffer, std::size_t size) {
         Failed("connection failed...");
         return 0;
     }
-    std::uint32_t got = 0;
-    const auto want = static_cast<std::uint32_t>(std::min<std::size_t>(size, 0xFFFFFFFFu));
+    DWORD got = 0;
+    const auto want = static_cast<DWORD>(std::min<std::size_t>(size, 0xFFFFFFFFu));
     if (!InternetReadFile(m_request.get(), buffer, want, &got)) {
         Failed("response failed...");
         m_request.reset();

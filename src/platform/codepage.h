@@ -14,17 +14,25 @@
 // CodePageLastError() on the calling thread.
 //
 // On Windows these are the system's own calls: CP_ACP is the real ANSI
-// code page (949 on Korean Windows) and wide text is UTF-16. Files that
-// also include <windows.h> include this header first (it defines CP_ACP
-// and CP_UTF8 as macros).
+// code page (949 on Korean Windows) and wide text is UTF-16.
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace skiv {
 
+// <windows.h> defines the same numbers as macros; when it came first they
+// stand in for these.
+#if !defined(CP_ACP)
 inline constexpr unsigned CP_ACP = 0;
+#endif
+#if !defined(CP_UTF7)
 inline constexpr unsigned CP_UTF7 = 65000;
+#endif
+#if !defined(CP_UTF8)
 inline constexpr unsigned CP_UTF8 = 65001;
+#endif
 
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
@@ -55,5 +63,16 @@ bool IsLeadByte(unsigned codePage, unsigned char byte);
 // the last byte stands alone) and, for UTF-8, at a byte that is not a
 // continuation byte.
 unsigned CharLength(unsigned codePage, const char* text);
+
+// The code page of what travels between computers: the names inside an
+// archive and the login form's member ID and password. Korean Windows, where
+// the players are, writes its system code page, so every platform does.
+inline constexpr unsigned kExchangeCodePage = 949;
+
+// Re-encodes text from one code page to another through wide text. False,
+// out untouched, when the text is not valid in `from` or holds a character
+// `to` cannot express. Text of ASCII bytes only is copied as it is: every
+// code page used here agrees on it.
+bool ConvertCodePage(unsigned from, unsigned to, std::string_view text, std::string& out);
 
 }  // namespace skiv

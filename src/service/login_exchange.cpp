@@ -1,4 +1,5 @@
 #include "http/simple_client.h"
+#include "platform/codepage.h"
 #include "platform/result_codes.h"
 #include "service/exchanges.h"
 
@@ -17,8 +18,14 @@ ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId
         client.Close();
         return ResultCode::LoginConnect;
     }
-    client.AddField("avsMemberID", memberId);
-    client.AddField("avsPassword", password);
+    // The form goes out in the exchange code page, not the program's UTF-8;
+    // text it cannot express is sent as it is.
+    auto exchangeText = [](const std::string& text) {
+        std::string out;
+        return ConvertCodePage(CP_UTF8, kExchangeCodePage, text, out) ? out : text;
+    };
+    client.AddField("avsMemberID", exchangeText(memberId));
+    client.AddField("avsPassword", exchangeText(password));
     if (!client.PostForm("/skivaddon/actskivaddonlogin.aspx")) {
         log.Write("[Login]W3CClient Request Fail");
         client.Close();

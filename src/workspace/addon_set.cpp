@@ -46,8 +46,9 @@ ResultCode AddOnSet::Walk(const std::string& relativeFolder, std::vector<fs::Fol
     fs::DirItem item;
     ResultCode result = ResultCode::Ok;
     while (result == ResultCode::Ok && listing->Next(item)) {
-        // A '\' in a name would unpack as a folder separator on Windows.
-        if (item.name.find('\\') != std::string::npos) {
+        // A '\' in a name would unpack as a folder separator on Windows; a
+        // name code page 949 cannot express has no form in the archive.
+        if (item.name.find('\\') != std::string::npos || !ToArchiveName(item.name)) {
             if (item.name[0] != '.' || !item.isFolder) {
                 m_log.Write("[AddFileToTar]AddFile Skip:(%s%s)", folder.c_str(), item.name.c_str());
             }

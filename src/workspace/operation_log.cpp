@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <string_view>
 
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
 
@@ -70,7 +72,14 @@ bool OperationLog::VWrite(const char* fmt, va_list args) {
         len = sizeof line - 1;
         line[len - 1] = '\n';
     }
-    std::fwrite(line, 1, len, m_file);
+    // The program's text is UTF-8; the file is in the system code page
+    // (UTF-8 on Linux, the ANSI code page on Windows). A line the code page
+    // cannot express is written as it is.
+    std::string local;
+    if (ConvertCodePage(CP_UTF8, CP_ACP, std::string_view(line, len), local))
+        std::fwrite(local.data(), 1, local.size(), m_file);
+    else
+        std::fwrite(line, 1, len, m_file);
     std::fflush(m_file);
     return true;
 }

@@ -69,6 +69,35 @@ TEST(TarWriter, LayoutOfTwoFilesIsByteExact) {
     EXPECT_EQ(b.substr(2076), "abc12345");
 }
 
+// Names inside an archive are code page 949 on every platform, so a set
+// saved on one computer unpacks under the same names on another. The bytes
+// come from iconv -t CP949, not from the code under test.
+TEST(TarWriter, KoreanNamesAreCodePage949InTheArchiveAndUtf8WhenRead) {
+    TempDir dir;
+    const std::string folder = "WTF/Account/NAME/서버/캐릭터/SavedVariables/";
+    WriteFile(dir / (folder + "설정.lua"), "settings");
+    ArchiveWriter tar;
+    tar.SetSourceFolder(dir / folder);
+    ASSERT_EQ(tar.AddFile("설정.lua", folder, dir / folder), WriteOutcome::Ok);
+    ASSERT_EQ(tar.WriteArchive("k.kso", dir.path()), WriteOutcome::Ok);
+
+    const std::string b = ReadFile(dir / "k.kso");
+    ExpectField(b, 516 + 8, 256, "\xbc\xb3\xc1\xa4.lua");  // 설정
+    ExpectField(b, 516 + 264, 256,
+                "WTF\\Account\\NAME\\\xbc\xad\xb9\xf6\\\xc4\xb3\xb8\xaf\xc5\xcd"
+                "\\SavedVariables\\");  // 서버, 캐릭터
+
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(dir / "k.kso"), ReadOutcome::Ok);
+    TarEntry e;
+    ASSERT_EQ(reader.Entry(0, e), ReadOutcome::Ok);
+    EXPECT_EQ(e.folder, folder);
+    EXPECT_EQ(e.fileName, "설정.lua");
+    EXPECT_EQ(e.sourceFolder, dir / folder);
+    // A name code page 949 cannot express has no form in the archive.
+    EXPECT_EQ(tar.AddFile("\xf0\x9f\x98\x80.lua", "", dir.path()), WriteOutcome::CannotOpen);
+}
+
 TEST(TarWriter, ZeroByteFileSharesTheNextOffset) {
     TempDir dir;
     WriteFile(dir / "empty", "");

@@ -81,6 +81,15 @@ TEST_F(LoginTest, PasswordsArePercentDecodedWithPlusAsSpace) {
     EXPECT_EQ(LoginRaw(svc, "avsMemberID=dave&avsPassword=100%sure!").error, "0");
 }
 
+// Clients send code page 949; the password was set as UTF-8 on the
+// registration page. The bytes are iconv -t CP949 of the same text.
+TEST_F(LoginTest, CodePage949PasswordMatchesTheUtf8OneSetAtRegistration) {
+    svc.AddMember("hana", "비밀번호한글");
+    const std::string cp949 = "%BA%F1%B9%D0%B9%F8%C8%A3%C7%D1%B1%DB";
+    EXPECT_EQ(LoginRaw(svc, "avsMemberID=hana&avsPassword=" + cp949).error, "0");
+    EXPECT_EQ(LoginRaw(svc, "avsMemberID=hana&avsPassword=" + cp949.substr(0, 33)).error, "3");
+}
+
 TEST_F(LoginTest, SuspendedMemberGetsFourForAnyPasswordUntilResumed) {
     svc.Suspend("alice");
     LoginReply right = Login(svc, "alice", "correct horse");

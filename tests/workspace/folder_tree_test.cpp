@@ -15,6 +15,7 @@
 #include "controller_fixture.h"
 #include "platform/fs.h"
 #include "support/faults.h"
+#include "support/tree_snapshot.h"
 #include "workspace/addon_set.h"
 #include "workspace/game_folder.h"
 
@@ -132,6 +133,22 @@ protected:
     }
     test::TempDir archiveDir, loadDir;
 };
+
+// A name code page 949 cannot express is passed over like one with a
+// backslash; Korean names travel and come back as they were.
+TEST_F(UnpackTest, KoreanNamesPackAndUnpackAndInexpressibleOnesAreSkipped) {
+    const std::string saved = "WTF/Account/NAME/서버/캐릭터/SavedVariables/";
+    WriteFile(game + saved + "x.lua", "settings");
+    WriteFile(game + "WTF/Account/smile\xf0\x9f\x98\x80.lua", "no such character in 949");
+    AddOnSet set(game, log);
+    ASSERT_EQ(set.AddFolder("WTF/"), ResultCode::Ok);
+    ASSERT_EQ(set.Write("k.kso", archiveDir.path()), ResultCode::Ok);
+    EXPECT_THAT(LogLines(), ElementsAre("[AddFileToTar]AddFile Skip:(" + game +
+                                        "WTF/Account/smile\xf0\x9f\x98\x80.lua)"));
+    ASSERT_EQ(UnpackArchive(archiveDir / "k.kso", loadDir.path(), log), ResultCode::Ok);
+    EXPECT_EQ(test::SnapshotTree(loadDir.path()),
+              (test::TreeSnapshot{{saved + "x.lua", "settings"}}));
+}
 
 TEST_F(UnpackTest, CreatesFoldersOutermostFirstUnderTheChosenBase) {
     std::string a = MakeArchive({{"Interface/A/B/", "deep.lua", "deep"}, {"", "top.txt", "top"}});
