@@ -781,7 +781,9 @@ bool MainWindow::SaveScreenshot(const std::wstring& file) {
     RECT r;
     GetWindowRect(m_hwnd, &r);
     const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
+    // From the window's own surface, children included: the screen may not
+    // show the last paint yet (Wine hands window surfaces to X lazily).
+    HDC screen = GetWindowDC(m_hwnd);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -793,11 +795,11 @@ bool MainWindow::SaveScreenshot(const std::wstring& file) {
     void* bits = nullptr;
     HBITMAP shot = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, shot);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
     GdiFlush();
     SelectObject(memory, old);
     DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    ReleaseDC(m_hwnd, screen);
     const DWORD rowBytes = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
     const DWORD imageBytes = rowBytes * static_cast<DWORD>(h);
     BITMAPFILEHEADER header{};

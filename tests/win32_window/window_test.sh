@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# The Win32 window under Wine and Xvfb, driven through its test script
+# (skivaddon.exe --test-script): the view modes, the option pairs, the
+# boxes raised from the GUI thread and from a worker, closing, and the
+# scale-2 skin at 192 DPI. Each run gets a private Wine prefix.
+#
+#   window_test.sh SKIVADDON_EXE [SCREENSHOT_DIR]
+# With SCREENSHOT_DIR the window's three view modes are written there as
+# PNGs (docs/screenshots/win32-*.png come from here).
+set -euo pipefail
+exe=$(realpath "$1")
+shots=${2:+$(realpath -m "$2")}
+for tool in wine xvfb-run python3; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIPPED: $tool is not installed"
+    exit 0
+  fi
+done
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Nothing listens here: a login that got past the window's checks fails
+# fast instead of reaching a real service.
+export SKIVADDON_SERVICE_URL=https://127.0.0.1:9
+failures=0
+
+# run NAME SCRIPT: the window with SCRIPT (lines on stdin), transcript in
+# $work/NAME.txt.
+run() {
+  local name=$1
+  cat >"$work/$name.script"
+  timeout 180 xvfb-run -a -s "-screen 0 1280x1024x24" \
+    wine "$exe" --test-script "$(winepath -w "$work/$name.script")" \
+    --transcript "$(winepath -w "$work/$name.txt")" >"$work/$name.log" 2>&1 || true
+  if [[ ! -s "$work/$name.txt" ]]; then
+    echo "FAIL $name: no transcript"; cat "$work/$name.log"; failures=$((failures + 1))
+  fi
+}
+
+# expect NAME LINE_NO FRAGMENT...: line LINE_NO of the transcript holds
+# every fragment.
+expect() {
+  local name=$1 n=$2 line
+  shift 2
+  line=$(sed -n "${n}p" "$work/$name.txt")
+  for fragment in "$@"; do
+    if [[ "$line" != *"$fragment"* ]]; then
+      echo "FAIL $name line $n: expected '$fragment' in: $line"
+      failures=$((failures + 1))
+      return
+    fi
+  done
+}
+
+wine wineboot -i >/dev/null 2>&1 || true
+
+shot() { [[ -n "$shots" ]] && echo "screenshot $(winepath -w "$work/$1.bmp")" || true; }
+
+run views <<SCRIPT
+state
+$(shot win32-view-0-logged-out)
+answer ok
+click loginButton
+click scopeWithCacheFonts
+click rollBackDeleteOnly
+click rollBackDeleteOnly
+state
+click saveButton
+member 0 0
+mode 1
+state
+$(shot win32-view-1-no-data)
+member 1 14 2024-05-01 21:30
+mode 2
+progress 60
+state
+$(shot win32-view-2-with-data)
+message 작업자 스레드의 메시지
+click loginButton
+click registerLink
+answer no
+click closeButton
+state
+answer yes
+click closeButton
+SCRIPT
+expect views 1 "mode=0 " "checked=scopeBasic,rollBackRestore " "loginButton" "idEdit" \
+  "registerLink" 'version="- for WOW | ver 1.0.1"'
+expect views 2 'box message "Kelbo Skiv Addon" "ID와 패스워드를 입력해주세요" -> ok'
+expect views 3 "checked=scopeWithCacheFonts,rollBackRestore "
+expect views 4 'box message "Kelbo Skiv Addon" "먼저 로그인을 해주세요" -> unanswered'
+expect views 5 "mode=1 " 'noData="회원님의 셋팅 정보가 없습니다."' 'memberIdLine="님의 셋팅 정보"'
+expect views 6 "mode=2 " "progress=60 " 'sizeValue="14MB"' 'dateValue="2024-05-01 21:30"' \
+  'dateLabel="최종 저장 날짜 : "'
+expect views 7 'box message "Kelbo Skiv Addon" "작업자 스레드의 메시지" -> unanswered'
+# In the member panel the login button and the link are out of reach.
+expect views 8 "error click loginButton"
+expect views 9 "error click registerLink"
+expect views 10 'box yesno "Kelbo Skiv Addon 종료" "Kelbo Skiv Addon을 종료 하시겠습니까?" -> no'
+expect views 11 "mode=2 "
+expect views 12 "-> yes"
+expect views 13 "end"
+# In the member panel the login fields are out of sight.
+for n in 5 6; do
+  if sed -n "${n}p" "$work/views.txt" | grep -q 'shown=[^ ]*\(loginButton\|idEdit\)'; then
+    echo "FAIL views line $n: a login control is in sight"; failures=$((failures + 1))
+  fi
+done
+
+# A high-DPI screen: per-monitor awareness reports 192 DPI, the scale-2 skin.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
+wineserver -w
+run dpi <<SCRIPT
+state
+SCRIPT
+expect dpi 1 "dpi=192 skin=2 "
+
+if [[ -n "$shots" ]]; then
+  mkdir -p "$shots"
+  for bmp in "$work"/*.bmp; do
+    python3 "$here/bmp_to_png.py" "$bmp" "$shots/$(basename "${bmp%.bmp}").png"
+  done
+fi
+
+if ((failures)); then
+  echo "--- transcripts"; cat "$work"/*.txt
+  exit 1
+fi
+echo "window under Wine: all checks passed"
