@@ -752,7 +752,8 @@ bool MainWindow::Type(std::string_view name, std::string_view text) {
 std::string MainWindow::DescribeState() const {
     std::string out = "mode=" + std::to_string(static_cast<int>(m_viewMode)) +
                       " progress=" + std::to_string(m_progress) + " dpi=" + std::to_string(m_dpi) +
-                      " skin=" + std::to_string(m_skin ? m_skin->Scale() : 0) + " checked=";
+                      " skin=" + std::to_string(m_skin ? m_skin->Scale() : 0) +
+                      " font=\"" + Utf8(HangulFace()) + "\" checked=";
     std::string shown, texts;
     bool firstChecked = true;
     for (size_t i = 0; i < m_items.size(); ++i) {
