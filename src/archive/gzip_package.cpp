@@ -21,10 +21,6 @@ constexpr unsigned kChunk = 128 * 1024;
 // write errors surface.
 class GzFile {
 public:
-    GzFile(const std::string& path, const char* mode) : m_f(gzopen(path.c_str(), mode)) {
-        if (m_f)
-            gzbuffer(m_f, kChunk);
-    }
     // Takes over fd (closed here when zlib cannot adopt it); -1 stays closed.
     GzFile(int fd, const char* mode) : m_f(fd >= 0 ? gzdopen(fd, mode) : nullptr) {
         if (m_f)
@@ -98,7 +94,10 @@ ResultCode CompressFile(const std::string& source, const std::string& target, Lo
 }
 
 ResultCode DecompressFile(const std::string& source, const std::string& target, LogSink& log) {
-    GzFile in(source, "rb");
+    // Opened through the platform layer, which knows the system's path
+    // encoding; no other writer may change the package while it is read.
+    auto package = fs::NoShareFile::OpenRead(source);
+    GzFile in(package ? package->Release() : -1, "rb");
     if (!in) {
         log.Write("[DecompressFile]gzopen Fail");
         return ResultCode::CannotOpenGzip;

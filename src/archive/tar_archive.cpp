@@ -5,8 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#include <unistd.h>
-
 #include "platform/fs.h"
 
 namespace skiv {
@@ -143,14 +141,19 @@ WriteOutcome ArchiveWriter::WriteArchive(const std::string& archiveName,
     auto out = fs::NoShareFile::CreateNew(part);
     if (!out)
         return WriteOutcome::CannotOpen;
+    // The part file is closed before it goes: an open file without sharing
+    // cannot be deleted.
     struct PartGuard {
         const std::string& name;
+        fs::NoShareFile& file;
         bool keep = false;
         ~PartGuard() {
-            if (!keep)
-                ::unlink(name.c_str());
+            if (!keep) {
+                file.Close();
+                fs::DeleteFile(name);
+            }
         }
-    } guard{part};
+    } guard{part, *out};
 
     // Head and table go out in one buffered run; the data follow in chunks.
     std::vector<std::uint8_t> table;
@@ -197,7 +200,7 @@ WriteOutcome ArchiveWriter::WriteArchive(const std::string& archiveName,
         }
     }
     out->Close();
-    if (::rename(part.c_str(), path.c_str()) != 0)
+    if (!fs::Rename(part, path))
         return WriteOutcome::CannotOpen;
     guard.keep = true;
     return WriteOutcome::Ok;

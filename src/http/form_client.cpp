@@ -9,12 +9,8 @@
 // and the steps must write exactly that many bytes.
 #include "http/form_client.h"
 
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <new>
@@ -23,6 +19,7 @@
 
 #include "http/http_error.h"
 #include "http/url_text.h"
+#include "platform/fs.h"
 #include "platform/guid.h"
 #include "platform/mime.h"
 
@@ -72,40 +69,26 @@ HttpError FileSizeError(const std::string& path, int error) {
 }
 
 // A file opened for sequential reading; closed when it goes. A file that
-// could not be opened (missing, a folder) is simply not open.
+// could not be opened (missing, a folder) is simply not open. Opened
+// through the platform layer, which knows the system's path encoding.
 class InputFile {
 public:
     InputFile() = default;
-    explicit InputFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || S_ISDIR(st.st_mode)))
-            Close();
-        if (m_fd >= 0)
-            ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    }
-    InputFile(InputFile&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    InputFile& operator=(InputFile&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    ~InputFile() { Close(); }
+    explicit InputFile(const std::string& path) : m_file(fs::OpenRegularRead(path)) {}
 
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_file != nullptr; }
     std::uint64_t Size(const std::string& path) const {
-        struct stat st {};
-        if (::fstat(m_fd, &st) != 0)
-            throw FileSizeError(path, errno);
-        return static_cast<std::uint64_t>(st.st_size);
+        const std::optional<std::int64_t> size = fs::FileSize(path);
+        if (!size)
+            throw FileSizeError(path, fs::LastError());
+        return static_cast<std::uint64_t>(*size);
     }
     // One read of up to size bytes; 0 at the end of the file.
     std::size_t Read(void* buffer, std::size_t size) {
-        for (;;) {
-            const ssize_t n = ::read(m_fd, buffer, size);
-            if (n >= 0)
-                return static_cast<std::size_t>(n);
-            if (errno != EINTR)
-                throw HttpError(Errc::ReadFile, static_cast<std::uint32_t>(errno));
-        }
+        const std::size_t n = std::fread(buffer, 1, size, m_file.get());
+        if (n == 0 && std::ferror(m_file.get()))
+            throw HttpError(Errc::ReadFile, static_cast<std::uint32_t>(errno));
+        return n;
     }
     // The MIME type sniffed from the file's first bytes; octet-stream for a
     // file that is not open or content the platform cannot type.
@@ -120,7 +103,7 @@ public:
                 break;
             got += n;
         }
-        if (::lseek(m_fd, 0, SEEK_SET) != 0)
+        if (std::fseek(m_file.get(), 0, SEEK_SET) != 0)
             throw HttpError(Errc::Rewind, static_cast<std::uint32_t>(errno));
         const std::optional<std::wstring> mime = SniffMimeType(head, got);
         if (!mime || mime->empty())
@@ -134,12 +117,7 @@ public:
     }
 
 private:
-    void Close() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    int m_fd = -1;
+    fs::UniqueFile m_file;
 };
 
 std::string NewBoundary() {
@@ -163,7 +141,10 @@ void AddHeader(void* request, const std::string& name, const std::string& value)
 }
 
 bool IsHttps(const UrlParts& url) {
-    return url.scheme.size() == 5 && ::strncasecmp(url.scheme.data(), "https", 5) == 0;
+    return url.scheme.size() == 5 &&
+           std::equal(url.scheme.begin(), url.scheme.end(), "https", [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
 }
 
 // The port of the URL, or the scheme's default. Digits only, at most 5.

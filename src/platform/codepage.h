@@ -12,6 +12,11 @@
 //
 // Failing calls return 0 and leave a Windows-style error number for
 // CodePageLastError() on the calling thread.
+//
+// On Windows these are the system's own calls: CP_ACP is the real ANSI
+// code page (949 on Korean Windows) and wide text is UTF-16. Files that
+// also include <windows.h> include this header first (it defines CP_ACP
+// and CP_UTF8 as macros).
 
 #include <cstdint>
 

@@ -1,14 +1,17 @@
 #include "platform/crash_point.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace skiv {
+
+namespace detail {
+// Ends the process at once, as a kill from outside would (SIGKILL, or
+// TerminateProcess on Windows); defined beside each system's back ends.
+[[noreturn]] void KillThisProcess();
+}  // namespace detail
 
 namespace {
 
@@ -44,10 +47,7 @@ void CrashPoint(const char* name) {
     static std::atomic<long> hits{0};
     if (hits.fetch_add(1) + 1 < armed.hit)
         return;
-    ::kill(::getpid(), SIGKILL);
-    // SIGKILL cannot be caught; should delivery lag, nothing more may run.
-    for (;;)
-        ::pause();
+    detail::KillThisProcess();
 }
 
 }  // namespace skiv

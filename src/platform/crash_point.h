@@ -6,9 +6,9 @@
 // SKIVADDON_CRASH_AT names one point, optionally with a hit number:
 //   SKIVADDON_CRASH_AT=install.after-backup    dies at the first hit
 //   SKIVADDON_CRASH_AT=delete.file:7           dies at the 7th hit
-// The process then kills itself with SIGKILL: no destructor, no flush, no
-// atexit handler runs. The variable is read once, at the first call; when it
-// is unset a call costs one load of an initialised static and a compare.
+// The process then kills itself with SIGKILL (TerminateProcess on Windows):
+// no destructor, no flush, no atexit handler runs. The variable is read once, at the first call;
+// when it is unset a call costs one load of an initialised static and a compare.
 //
 // Thread-safe: hits are counted atomically across threads.
 

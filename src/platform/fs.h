@@ -6,6 +6,11 @@
 //
 // Paths are byte strings as the file system gives them (UTF-8 on Linux).
 // Folder paths handed to this layer may or may not end with '/'.
+//
+// On Windows paths are UTF-8 with '/' or '\' separators, turned into the
+// wide-character calls' UTF-16 here (long ones get the "\\?\" prefix);
+// LastError is GetLastError's number, and the "exclusive lock" below is the
+// share mode 0 of CreateFile, so another open of the file fails outright.
 
 #include <cstdint>
 #include <cstdio>
@@ -98,6 +103,13 @@ bool EnsureFolderBelow(const std::string& base, const std::string& relative);
 // Deletes a file. Like Windows, fails (EBUSY) while another process holds
 // the file with an exclusive lock (see OpenNoShare).
 bool DeleteFile(const std::string& path);
+
+// Renames from to to, replacing an existing file to (atomically where the
+// file system can).
+bool Rename(const std::string& from, const std::string& to);
+
+// True when a new file can be made in the folder (it is tried).
+bool CanWriteIn(const std::string& folder);
 
 // Size of an existing file; nullopt (LastError set) when it cannot be read.
 std::optional<std::int64_t> FileSize(const std::string& path);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -298,6 +299,14 @@ bool DeleteFile(const std::string& path) {
         }
     }
     return ::unlink(path.c_str()) == 0 || Fail();
+}
+
+bool Rename(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 || Fail();
+}
+
+bool CanWriteIn(const std::string& folder) {
+    return ::access(folder.c_str(), W_OK) == 0 || Fail();
 }
 
 std::optional<std::int64_t> FileSize(const std::string& path) {

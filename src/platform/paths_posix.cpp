@@ -109,3 +109,13 @@ std::string GetDesktopFolder() {
 }
 
 }  // namespace skiv::paths
+
+namespace skiv::paths {
+
+std::string GetStateFolder() {
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg)
+        return fs::WithSlash(xdg);
+    return fs::WithSlash(GetHomeFolder() + "/.local/state");
+}
+
+}  // namespace skiv::paths

@@ -3,6 +3,10 @@
 // ($WINEPREFIX, else ~/.wine; HKEY_LOCAL_MACHINE lives in system.reg), seen as
 // a 32-bit program sees it: "Software\Wow6432Node\..." is tried before the
 // plain key. No prefix, key or value reads as missing.
+//
+// On Windows the key is the system's own (RegOpenKeyExW, the 32-bit view
+// first, then the 64-bit one); the prefix is not used and MapWindowsPath
+// only turns '\' into '/'.
 
 #include <map>
 #include <optional>

@@ -1,8 +1,5 @@
 #include "workspace/operation_log.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdlib>
 
@@ -46,8 +43,7 @@ bool OperationLog::VWrite(const char* fmt, va_list args) {
 
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     // A new day, or a file deleted under us, is noticed by its absence.
-    struct stat st {};
-    bool exists = ::stat(name, &st) == 0;
+    bool exists = fs::Exists(name);
     if (!exists || name != m_fileName) {
         if (m_file)
             std::fclose(m_file);
@@ -55,7 +51,7 @@ bool OperationLog::VWrite(const char* fmt, va_list args) {
         m_fileName.clear();
     }
     if (!m_file) {
-        m_file = std::fopen(name, "ab");
+        m_file = fs::OpenFile(name, "ab").release();
         if (!m_file)
             return false;
         m_fileName = name;
@@ -81,16 +77,10 @@ bool OperationLog::VWrite(const char* fmt, va_list args) {
 
 std::string OperationLog::DefaultFolder() {
     std::string beside = paths::GetProgramFolder() + "Log/";
-    if (fs::EnsureFolder(beside) && ::access(beside.c_str(), W_OK) == 0)
+    if (fs::EnsureFolder(beside) && fs::CanWriteIn(beside))
         return beside;
 
-    std::string state;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg) {
-        state = xdg;
-    } else {
-        state = paths::GetHomeFolder() + "/.local/state";
-    }
-    std::string folder = fs::WithSlash(state);
+    std::string folder = paths::GetStateFolder();
     // Create each level; existing ones are fine.
     for (const char* part : {"", "skivaddon/", "skivaddon/Log/"}) {
         std::string p = folder + part;

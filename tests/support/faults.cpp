@@ -1,6 +1,7 @@
 #include "support/faults.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -10,26 +11,30 @@
 namespace skiv::test {
 
 HeldFile::HeldFile(const std::string& path) {
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0 || ::flock(m_fd, LOCK_EX | LOCK_NB) != 0)
+    m_handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_handle < 0 || ::flock(static_cast<int>(m_handle), LOCK_EX | LOCK_NB) != 0)
         throw std::runtime_error("cannot hold " + path);
 }
 
 HeldFile::~HeldFile() {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_handle >= 0)
+        ::close(static_cast<int>(m_handle));
 }
 
-FileSizeCeiling::FileSizeCeiling(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &m_old);
+FileSizeCeiling::FileSizeCeiling(std::uint64_t bytes) {
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    m_oldSoft = old.rlim_cur;
+    m_oldHard = old.rlim_max;
     m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lim{bytes, m_old.rlim_max};
+    rlimit lim{static_cast<rlim_t>(bytes), old.rlim_max};
     if (::setrlimit(RLIMIT_FSIZE, &lim) != 0)
         throw std::runtime_error("setrlimit failed");
 }
 
 FileSizeCeiling::~FileSizeCeiling() {
-    ::setrlimit(RLIMIT_FSIZE, &m_old);
+    rlimit old{static_cast<rlim_t>(m_oldSoft), static_cast<rlim_t>(m_oldHard)};
+    ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, m_oldHandler);
 }
 
