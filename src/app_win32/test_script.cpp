@@ -12,7 +12,10 @@ namespace skiv::win32 {
 namespace {
 
 std::string Quoted(const std::wstring& text) {
-    return "\"" + Utf8(text) + "\"";
+    std::string out(1, '"');
+    out += Utf8(text);
+    out += '"';
+    return out;
 }
 
 // The rest of the line after the first n words.
