@@ -7,6 +7,11 @@
 #   window_test.sh SKIVADDON_EXE [SCREENSHOT_DIR]
 # With SCREENSHOT_DIR the window's three view modes are written there as
 # PNGs (docs/screenshots/win32-*.png come from here).
+#
+# Then, when the Linux service is built (SKIV_SERVICE_BIN, default
+# build/server/skivaddon-service), the window logs in and saves against it
+# over HTTPS on loopback through Wine's WinINet, the service's private CA
+# trusted the Windows way: in the prefix's root certificate store.
 set -euo pipefail
 exe=$(realpath "$1")
 shots=${2:+$(realpath -m "$2")}
@@ -58,6 +63,7 @@ wine wineboot -i >/dev/null 2>&1 || true
 shot() { [[ -n "$shots" ]] && echo "screenshot $(winepath -w "$work/$1.bmp")" || true; }
 
 run views <<SCRIPT
+type idEdit skivfan
 state
 $(shot win32-view-0-logged-out)
 answer ok
@@ -90,7 +96,8 @@ expect views 1 "mode=0 " "checked=scopeBasic,rollBackRestore " "loginButton" "id
 expect views 2 'box message "Kelbo Skiv Addon" "ID와 패스워드를 입력해주세요" -> ok'
 expect views 3 "checked=scopeWithCacheFonts,rollBackRestore "
 expect views 4 'box message "Kelbo Skiv Addon" "먼저 로그인을 해주세요" -> unanswered'
-expect views 5 "mode=1 " 'noData="회원님의 셋팅 정보가 없습니다."' 'memberIdLine="님의 셋팅 정보"'
+expect views 5 "mode=1 " 'noData="회원님의 셋팅 정보가 없습니다."' 'memberId="skivfan"' \
+  'memberIdLine="님의 셋팅 정보"'
 expect views 6 "mode=2 " "progress=60 " 'sizeValue="14MB"' 'dateValue="2024-05-01 21:30"' \
   'dateLabel="최종 저장 날짜 : "'
 expect views 7 'box message "Kelbo Skiv Addon" "작업자 스레드의 메시지" -> unanswered'
@@ -115,6 +122,66 @@ run dpi <<SCRIPT
 state
 SCRIPT
 expect dpi 1 "dpi=192 skin=2 "
+
+# ---- against the real service ----
+service=${SKIV_SERVICE_BIN:-$here/../../build/server/skivaddon-service}
+if [[ ! -x "$service" ]] || ! command -v openssl >/dev/null; then
+  echo "SKIPPED the login and save against the service: no $service (or no openssl)"
+else
+  quick=(--hash-memory-kib 8192 --hash-passes 1)
+  mkdir -p "$work/data"
+  # Wine's WinINet matches a certificate's DNS names only, not its IP
+  # addresses (Windows matches both): the service is reached as localhost,
+  # and names itself so in the addresses its login reply hands out.
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  url=https://localhost:$port
+  "$service" --data "$work/data" --listen "127.0.0.1:$port" --public-url "$url" "${quick[@]}" \
+    >"$work/service.out" 2>"$work/service.log" &
+  service_pid=$!
+  trap 'kill $service_pid 2>/dev/null; WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+  for _ in $(seq 300); do
+    grep -q "listening on" "$work/service.out" 2>/dev/null && break
+    sleep 0.1
+  done
+  echo 'password1' | "$service" --data "$work/data" "${quick[@]}" member add skivfan >/dev/null
+  # The CA as Windows keeps a trusted root: a certificate property blob
+  # (property 32, the encoded certificate) under its SHA-1 thumbprint.
+  ca="$work/data/tls/ca.pem"
+  thumb=$(openssl x509 -in "$ca" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+  der=$(openssl x509 -in "$ca" -outform der | od -An -v -tx1 | tr -d ' \n')
+  blob=$(python3 -c "import struct,sys; d=bytes.fromhex(sys.argv[1]); print((struct.pack('<III',32,1,len(d))+d).hex())" "$der")
+  wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
+    /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1
+  wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
+  wineserver -w
+  # A game folder the chooser answers with (the fresh prefix names none).
+  game="$work/prefix/drive_c/Games/WoW"
+  mkdir -p "$game/Interface/AddOns/Skiv" "$game/WTF/Account/SKIVFAN/서버/캐릭터/SavedVariables"
+  touch "$game/Launcher.exe"
+  echo '-- 한글 주석' >"$game/Interface/AddOns/Skiv/Skiv.lua"
+  echo 'SET locale "koKR"' >"$game/WTF/Config.wtf"
+  echo 'Skiv = {}' >"$game/WTF/Account/SKIVFAN/서버/캐릭터/SavedVariables/Skiv.lua"
+  SKIVADDON_SERVICE_URL=$url run service <<SCRIPT
+type idEdit skivfan
+type passwordEdit password1
+folder C:\\Games\\WoW\\
+click loginButton
+state
+answer yes
+answer ok
+click saveButton
+wait
+state
+answer yes
+click closeButton
+SCRIPT
+  expect service 1 'folder "C:' '-> C:\Games\WoW\'
+  expect service 2 "mode=1 " 'memberId="skivfan"' 'noData="회원님의 셋팅 정보가 없습니다."'
+  expect service 3 'box yesno "Kelbo Skiv Addon" "기존 저장된 파일이 현재의 설정으로 다시 저장됩니다.'
+  expect service 4 'box message "Kelbo Skiv Addon" "애드온이 모두 저장되었습니다" -> ok'
+  expect service 5 "mode=2 " 'sizeValue="1MB"' 'dateLabel="최종 저장 날짜 : "'
+  expect service 7 "end"
+fi
 
 if [[ -n "$shots" ]]; then
   mkdir -p "$shots"
