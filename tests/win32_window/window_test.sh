@@ -6,7 +6,8 @@
 #
 #   window_test.sh SKIVADDON_EXE [SCREENSHOT_DIR]
 # With SCREENSHOT_DIR the window's three view modes are written there as
-# PNGs (docs/screenshots/win32-*.png come from here).
+# PNGs (docs/screenshots/win32-*.png come from here): logged out, then
+# logged in and after a save against the service.
 #
 # Then, when the Linux service is built (SKIV_SERVICE_BIN, default
 # build/server/skivaddon-service), the window logs in and saves against it
@@ -76,12 +77,10 @@ click saveButton
 member 0 0
 mode 1
 state
-$(shot win32-view-1-no-data)
 member 1 14 2024-05-01 21:30
 mode 2
 progress 60
 state
-$(shot win32-view-2-with-data)
 message 작업자 스레드의 메시지
 click loginButton
 click registerLink
@@ -167,11 +166,13 @@ type passwordEdit password1
 folder C:\\Games\\WoW\\
 click loginButton
 state
+$(shot win32-view-1-no-data)
 answer yes
 answer ok
 click saveButton
 wait
 state
+$(shot win32-view-2-with-data)
 answer yes
 click closeButton
 SCRIPT
