@@ -64,6 +64,11 @@ UINT DpiOf(HWND hwnd) {
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
+int CALLBACK NoteFontPresent(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM flag) {
+    *reinterpret_cast<bool*>(flag) = true;
+    return 0;
+}
+
 // The Hangul face: Malgun Gothic where Windows has it, else NanumGothic
 // (Wine, older systems), else Gulim.
 const wchar_t* HangulFace() {
@@ -75,13 +80,7 @@ const wchar_t* HangulFace() {
             want.lfCharSet = DEFAULT_CHARSET;
             wcsncpy(want.lfFaceName, candidate, LF_FACESIZE - 1);
             bool present = false;
-            EnumFontFamiliesExW(
-                dc, &want,
-                [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM flag) -> int {
-                    *reinterpret_cast<bool*>(flag) = true;
-                    return 0;
-                },
-                reinterpret_cast<LPARAM>(&present), 0);
+            EnumFontFamiliesExW(dc, &want, NoteFontPresent, reinterpret_cast<LPARAM>(&present), 0);
             if (present) {
                 found = candidate;
                 break;
@@ -752,8 +751,8 @@ bool MainWindow::Type(std::string_view name, std::string_view text) {
 std::string MainWindow::DescribeState() const {
     std::string out = "mode=" + std::to_string(static_cast<int>(m_viewMode)) +
                       " progress=" + std::to_string(m_progress) + " dpi=" + std::to_string(m_dpi) +
-                      " skin=" + std::to_string(m_skin ? m_skin->Scale() : 0) +
-                      " font=\"" + Utf8(HangulFace()) + "\" checked=";
+                      " skin=" + std::to_string(m_skin ? m_skin->Scale() : 0) + " font=\"" +
+                      Utf8(HangulFace()) + "\" checked=";
     std::string shown, texts;
     bool firstChecked = true;
     for (size_t i = 0; i < m_items.size(); ++i) {
