@@ -1,9 +1,6 @@
 // Account commands: one login, then save, install, rollback or reset in the
 // order given, each through the controller's own command and worker.
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "cli/console_window.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "workspace/controller.h"
 
@@ -37,20 +35,18 @@ int UsageError(const std::string& problem) {
 
 // Reads one line without echo when standard input is a terminal.
 bool ReadPassword(bool fromStdin, std::string& password) {
-    if (!fromStdin && !::isatty(STDIN_FILENO))
+    using skiv::console::Stream;
+    if (!fromStdin && !skiv::console::IsTerminal(Stream::In))
         return false;
-    termios old{};
-    bool tty = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &old) == 0;
-    if (tty && !fromStdin) {
+    bool ok = false;
+    if (!fromStdin) {
         std::fprintf(stderr, "Password: ");
-        termios quiet = old;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    bool ok = static_cast<bool>(std::getline(std::cin, password));
-    if (tty && !fromStdin) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
-        std::fputc('\n', stderr);
+        skiv::console::EchoOff quiet;
+        ok = static_cast<bool>(std::getline(std::cin, password));
+        if (quiet.active())
+            std::fputc('\n', stderr);
+    } else {
+        ok = static_cast<bool>(std::getline(std::cin, password));
     }
     if (!password.empty() && password.back() == '\r')
         password.pop_back();

@@ -1,6 +1,6 @@
 #include "cli/console_window.h"
 
-#include <unistd.h>
+#include "platform/console.h"
 
 #include <cstdio>
 #include <iostream>
@@ -10,7 +10,7 @@ namespace skiv::cli {
 
 void ConsoleWindow::ShowMessage(std::string_view text) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_lastProgress > 0 && ::isatty(STDERR_FILENO))
+    if (m_lastProgress > 0 && console::IsTerminal(console::Stream::Err))
         std::fputc('\n', stderr);
     std::printf("%.*s\n", static_cast<int>(text.size()), text.data());
     std::fflush(stdout);
@@ -25,7 +25,7 @@ bool ConsoleWindow::AskYesNo(std::string_view text, std::string_view title, bool
         std::fflush(stdout);
         return true;
     }
-    if (!::isatty(STDIN_FILENO)) {
+    if (!console::IsTerminal(console::Stream::In)) {
         std::printf("(no terminal to ask: no)\n");
         std::fflush(stdout);
         return false;
@@ -58,7 +58,7 @@ void ConsoleWindow::SetProgress(int position) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (position == m_lastProgress)
         return;
-    if (::isatty(STDERR_FILENO)) {
+    if (console::IsTerminal(console::Stream::Err)) {
         if (position == 0) {
             std::fputs("\r\033[K", stderr);
         } else {

@@ -12,6 +12,7 @@
 
 #include "archive/gzip_package.h"
 #include "archive/tar_reader.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "workspace/addon_set.h"
 #include "workspace/operation_log.h"
@@ -116,6 +117,12 @@ int Unpack(skiv::LogSink& log, const std::string& archive, const std::string& fo
 int RunAccount(int argc, char** argv);  // account.cpp
 
 int main(int argc, char** argv) {
+    // UTF-8 in and out on every system (Windows hands argv over in its
+    // ANSI code page).
+    skiv::console::Arguments utf8(argc, argv);
+    argc = utf8.argc();
+    argv = utf8.argv();
+    skiv::console::UseUtf8Output();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return Usage("no command given");

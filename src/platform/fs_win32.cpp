@@ -383,10 +383,44 @@ std::optional<std::int64_t> FileSize(const std::string& path) {
 }
 
 UniqueFile OpenFile(const std::string& path, const char* mode) {
-    std::FILE* f = ::_wfopen(W(path).c_str(), win32::Wide(mode).c_str());
-    if (!f)
+    // fopen's modes over CreateFileW with every sharing flag, so that, as
+    // on Linux, others may read, write, rename and delete the file while it
+    // is open here (the C runtime's own fopen refuses deletion).
+    const std::string m = mode ? mode : "";
+    const bool plus = m.find('+') != std::string::npos;
+    DWORD access = 0, disposition = 0;
+    int flags = 0;
+    switch (m.empty() ? '\0' : m[0]) {
+        case 'r':
+            access = GENERIC_READ | (plus ? GENERIC_WRITE : 0);
+            disposition = OPEN_EXISTING;
+            flags = plus ? _O_RDWR : _O_RDONLY;
+            break;
+        case 'w':
+            access = GENERIC_WRITE | (plus ? GENERIC_READ : 0);
+            disposition = CREATE_ALWAYS;
+            flags = plus ? _O_RDWR : _O_WRONLY;
+            break;
+        case 'a':
+            access = GENERIC_WRITE | (plus ? GENERIC_READ : 0);
+            disposition = OPEN_ALWAYS;
+            flags = (plus ? _O_RDWR : _O_WRONLY) | _O_APPEND;
+            break;
+        default:
+            FailWith(ERROR_INVALID_PARAMETER);
+            return nullptr;
+    }
+    HandleGuard h{::CreateFileW(W(path).c_str(), access,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (h.h == INVALID_HANDLE_VALUE) {
         Fail();
-    return UniqueFile(f);
+        return nullptr;
+    }
+    std::string crtMode = m;
+    if (crtMode.find('b') == std::string::npos)
+        crtMode += 'b';  // no line-end translation: bytes as given
+    return ToFile(h, flags, crtMode.c_str());
 }
 
 UniqueFile OpenRegularRead(const std::string& path) {

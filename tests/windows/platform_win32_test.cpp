@@ -12,6 +12,7 @@
 #include "platform/guid.h"
 #include "platform/mime.h"
 #include "platform/paths.h"
+#include "platform/win32_text.h"
 #include "support/fake_window.h"
 #include "support/log_lines.h"
 #include "support/process.h"
@@ -81,6 +82,20 @@ TEST(Win32Files, KoreanAndOverlongPathsWorkThroughEveryCall) {
     EXPECT_FALSE(fs::CreateFileBelow(dir.path(), "../escape.txt"));
 }
 
+// Wine takes long paths without the prefix, so the form is checked here.
+TEST(Win32Files, LongPathsGetThePrefixAndAreMadeAbsoluteAndCleanFirst) {
+    EXPECT_EQ(win32::FileSystemPath("C:/Games/WoW/Interface"), L"C:\\Games\\WoW\\Interface");
+    const std::string deep = "C:/a/" + std::string(300, 'x') + "/../b/./c.lua";
+    EXPECT_EQ(win32::FileSystemPath(deep), L"\\\\?\\C:\\a\\b\\c.lua");
+    const std::string share = "//server/share/" + std::string(300, 'y') + "/f";
+    EXPECT_EQ(win32::FileSystemPath(share),
+              L"\\\\?\\UNC\\server\\share\\" + std::wstring(300, L'y') + L"\\f");
+    const std::string relative = std::string(300, 'r') + "/f";
+    const std::wstring made = win32::FileSystemPath(relative);
+    EXPECT_EQ(made.rfind(L"\\\\?\\", 0), 0u);
+    EXPECT_EQ(made.substr(made.size() - 302), std::wstring(300, L'r') + L"\\f");
+}
+
 TEST(Win32Files, NoSharingShutsOutEveryOtherOpenUntilClosed) {
     TempDir dir;
     test::WriteFile(dir / "held.kso", "data");
@@ -147,22 +162,28 @@ TEST(Win32Services, PathsGuidsAndMimeTypesComeFromTheSystem) {
     ASSERT_TRUE(CreateGuid(a));
     ASSERT_TRUE(CreateGuid(b));
     EXPECT_NE(std::memcmp(&a, &b, sizeof a), 0);
-    EXPECT_EQ(a.Data3 >> 12, 4);          // version 4
+    EXPECT_EQ(a.Data3 >> 12, 4);         // version 4
     EXPECT_EQ(a.Data4[0] & 0xC0, 0x80);  // RFC 4122 variant
 
+    // The system's own names, which are not libmagic's.
     const unsigned char png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
-    EXPECT_EQ(SniffMimeType(png, sizeof png), std::wstring(L"image/png"));
+    EXPECT_EQ(SniffMimeType(png, sizeof png), std::wstring(L"image/x-png"));
+    const unsigned char gzip[] = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3, 0, 0};
+    EXPECT_EQ(SniffMimeType(gzip, sizeof gzip), std::wstring(L"application/x-gzip-compressed"));
 }
 
 // Adds (or with an empty value deletes) the game's key in one registry view
 // of the prefix, through the system's own reg.exe.
 void SetGameKey(const char* view, const std::string& installPath) {
     const std::string key = "\"HKLM\\SOFTWARE\\Blizzard Entertainment\\World of Warcraft\"";
+    // A backslash before the closing quote would escape it: doubled.
+    const std::string quoted = "\"" + installPath +
+                               (!installPath.empty() && installPath.back() == '\\' ? "\\" : "") +
+                               "\"";
     const std::string command =
         installPath.empty()
             ? "reg delete " + key + " /f /reg:" + view
-            : "reg add " + key + " /v InstallPath /t REG_SZ /d \"" + installPath + "\" /f /reg:" +
-                  view;
+            : "reg add " + key + " /v InstallPath /t REG_SZ /d " + quoted + " /f /reg:" + view;
     const test::ProcessResult r = test::RunCommand(command);
     ASSERT_EQ(r.status, 0) << command << "\n" << r.output;
 }
