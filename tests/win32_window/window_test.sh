@@ -16,7 +16,7 @@
 set -euo pipefail
 exe=$(realpath "$1")
 shots=${2:+$(realpath -m "$2")}
-for tool in wine xvfb-run python3; do
+for tool in wine Xvfb python3; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIPPED: $tool is not installed"
     exit 0
@@ -24,7 +24,19 @@ for tool in wine xvfb-run python3; do
 done
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+cleanup() {
+  [[ -n ${service_pid:-} ]] && kill "$service_pid" 2>/dev/null
+  WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+  [[ -n ${xvfb_pid:-} ]] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# One X server for the whole test; -displayfd picks a free display itself
+# (no race with other X servers starting at the same time).
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+export DISPLAY=:$(head -1 "$work/display")
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Nothing listens here: a login that got past the window's checks fails
 # fast instead of reaching a real service.
@@ -36,8 +48,7 @@ failures=0
 run() {
   local name=$1
   cat >"$work/$name.script"
-  timeout 180 xvfb-run -a -s "-screen 0 1280x1024x24" \
-    wine "$exe" --test-script "$(winepath -w "$work/$name.script")" \
+  timeout 180 wine "$exe" --test-script "$(winepath -w "$work/$name.script")" \
     --transcript "$(winepath -w "$work/$name.txt")" >"$work/$name.log" 2>&1 || true
   if [[ ! -s "$work/$name.txt" ]]; then
     echo "FAIL $name: no transcript"; cat "$work/$name.log"; failures=$((failures + 1))
@@ -137,7 +148,6 @@ else
   "$service" --data "$work/data" --listen "127.0.0.1:$port" --public-url "$url" "${quick[@]}" \
     >"$work/service.out" 2>"$work/service.log" &
   service_pid=$!
-  trap 'kill $service_pid 2>/dev/null; WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
   for _ in $(seq 300); do
     grep -q "listening on" "$work/service.out" 2>/dev/null && break
     sleep 0.1
