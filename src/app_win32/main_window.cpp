@@ -685,6 +685,21 @@ void MainWindow::ForceClose() {
         DestroyWindow(m_hwnd);
 }
 
+void MainWindow::PressKey(UINT virtualKey) {
+    HWND focus = OnGuiThread([] { return GetFocus(); });
+    PostMessageW(focus ? focus : m_callTarget, WM_KEYDOWN, virtualKey, 1);
+    PostMessageW(focus ? focus : m_callTarget, WM_KEYUP, virtualKey, 0xC0000001);
+    // Posted messages are handled in order: once this one has run, so
+    // have the key's.
+    HANDLE handled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::function<void()> signal = [handled] { SetEvent(handled); };
+    // A window destroyed meanwhile drops the message unrun.
+    if (PostMessageW(m_callTarget, kCallMessage, 0, reinterpret_cast<LPARAM>(&signal)))
+        while (WaitForSingleObject(handled, 100) == WAIT_TIMEOUT && IsWindow(m_callTarget)) {
+        }
+    CloseHandle(handled);
+}
+
 void MainWindow::WaitForRunningTask() {
     while (m_controller->IsBusy()) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
@@ -771,7 +786,11 @@ std::string MainWindow::DescribeState() const {
         if (item.kind == Kind::Label)
             texts += " " + name + "=\"" + Utf8(item.text) + "\"";
     }
-    return out + " shown=" + shown + texts;
+    std::string focus = "none";
+    for (size_t i = 0; i < m_items.size(); ++i)
+        if (m_items[i].hwnd && m_items[i].hwnd == GetFocus())
+            focus = layout::kControlNames[i];
+    return out + " focus=" + focus + " shown=" + shown + texts;
 }
 
 bool MainWindow::SaveScreenshot(const std::wstring& file) {

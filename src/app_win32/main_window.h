@@ -70,6 +70,10 @@ public:
     bool SaveScreenshot(const std::wstring& file);
     // Closes without asking, once no task runs (a script's end).
     void ForceClose();
+    // Any thread but the GUI thread: presses and releases a key in the
+    // control that has the focus, through the message loop as typing
+    // would, and returns once the window has handled it.
+    void PressKey(UINT virtualKey);
 
     // Runs f on the GUI thread and returns its result; the caller waits.
     template <typename F>

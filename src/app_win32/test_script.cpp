@@ -132,6 +132,15 @@ bool TestScript::Execute(MainWindow& window, const std::string& line) {
         return window.OnGuiThread([&] { return window.Type(arg, Rest(line, 2)); });
     if (command == "click")
         return window.OnGuiThread([&] { return window.Click(arg); });
+    if (command == "key") {
+        const UINT key = arg == "enter"    ? VK_RETURN
+                         : arg == "escape" ? VK_ESCAPE
+                         : arg == "tab"    ? VK_TAB
+                                           : 0;
+        if (key)
+            window.PressKey(key);
+        return key != 0;
+    }
     if (command == "wait") {
         while (window.Controller().IsBusy())
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -13,6 +13,7 @@
 //   folder PATH | cancel      next folder chooser's answer
 //   type CONTROL TEXT         text into idEdit or passwordEdit
 //   click CONTROL             a button, option box or the link, by name
+//   key enter|escape|tab      a key pressed in the focused control
 //   wait                      until no task runs
 //   state                     the window's state into the transcript
 //   mode N | progress N       SetViewMode / SetProgress from this thread

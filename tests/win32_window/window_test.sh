@@ -78,8 +78,11 @@ run views <<SCRIPT
 type idEdit skivfan
 state
 $(shot win32-view-0-logged-out)
+key enter
+key escape
+state
 answer ok
-click loginButton
+key enter
 click scopeWithCacheFonts
 click rollBackDeleteOnly
 click rollBackDeleteOnly
@@ -101,25 +104,28 @@ state
 answer yes
 click closeButton
 SCRIPT
-expect views 1 "mode=0 " "checked=scopeBasic,rollBackRestore " "loginButton" "idEdit" \
+expect views 1 "mode=0 " "checked=scopeBasic,rollBackRestore " "focus=idEdit " "loginButton" \
   "registerLink" 'version="- for WOW | ver 1.0.1"'
-expect views 2 'box message "Kelbo Skiv Addon" "ID와 패스워드를 입력해주세요" -> ok'
-expect views 3 "checked=scopeWithCacheFonts,rollBackRestore "
-expect views 4 'box message "Kelbo Skiv Addon" "먼저 로그인을 해주세요" -> unanswered'
-expect views 5 "mode=1 " 'noData="회원님의 셋팅 정보가 없습니다."' 'memberId="skivfan"' \
+# Enter in the ID field moves on; Escape does nothing; Enter in the
+# password field logs in (and the controller finds the password missing).
+expect views 2 "mode=0 " "focus=passwordEdit "
+expect views 3 'box message "Kelbo Skiv Addon" "ID와 패스워드를 입력해주세요" -> ok'
+expect views 4 "checked=scopeWithCacheFonts,rollBackRestore "
+expect views 5 'box message "Kelbo Skiv Addon" "먼저 로그인을 해주세요" -> unanswered'
+expect views 6 "mode=1 " 'noData="회원님의 셋팅 정보가 없습니다."' 'memberId="skivfan"' \
   'memberIdLine="님의 셋팅 정보"'
-expect views 6 "mode=2 " "progress=60 " 'sizeValue="14MB"' 'dateValue="2024-05-01 21:30"' \
+expect views 7 "mode=2 " "progress=60 " 'sizeValue="14MB"' 'dateValue="2024-05-01 21:30"' \
   'dateLabel="최종 저장 날짜 : "'
-expect views 7 'box message "Kelbo Skiv Addon" "작업자 스레드의 메시지" -> unanswered'
+expect views 8 'box message "Kelbo Skiv Addon" "작업자 스레드의 메시지" -> unanswered'
 # In the member panel the login button and the link are out of reach.
-expect views 8 "error click loginButton"
-expect views 9 "error click registerLink"
-expect views 10 'box yesno "Kelbo Skiv Addon 종료" "Kelbo Skiv Addon을 종료 하시겠습니까?" -> no'
-expect views 11 "mode=2 "
-expect views 12 "-> yes"
-expect views 13 "end"
+expect views 9 "error click loginButton"
+expect views 10 "error click registerLink"
+expect views 11 'box yesno "Kelbo Skiv Addon 종료" "Kelbo Skiv Addon을 종료 하시겠습니까?" -> no'
+expect views 12 "mode=2 "
+expect views 13 "-> yes"
+expect views 14 "end"
 # In the member panel the login fields are out of sight.
-for n in 5 6; do
+for n in 6 7; do
   if sed -n "${n}p" "$work/views.txt" | grep -q 'shown=[^ ]*\(loginButton\|idEdit\)'; then
     echo "FAIL views line $n: a login control is in sight"; failures=$((failures + 1))
   fi
