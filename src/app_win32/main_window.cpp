@@ -323,16 +323,19 @@ RECT MainWindow::LinkRect() const {
     const Item& link = ItemOf(Control::RegisterLink);
     if (IsEmpty(link.rect))
         return link.rect;
-    // Measured at 96 DPI so the rectangle stays in layout pixels.
-    HDC dc = GetDC(nullptr);
-    HFONT font = MakeStaticFont(96, true, true);
-    HGDIOBJ old = SelectObject(dc, font);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, link.text.c_str(), static_cast<int>(link.text.size()), &size);
-    SelectObject(dc, old);
-    DeleteObject(font);
-    ReleaseDC(nullptr, dc);
-    return {link.rect.left, link.rect.top, link.rect.left + size.cx, link.rect.top + size.cy};
+    if (m_linkSize.cx == 0) {
+        // Measured once at 96 DPI, so the rectangle stays in layout pixels.
+        HDC dc = GetDC(nullptr);
+        HFONT font = MakeStaticFont(96, true, true);
+        HGDIOBJ old = SelectObject(dc, font);
+        GetTextExtentPoint32W(dc, link.text.c_str(), static_cast<int>(link.text.size()),
+                              &m_linkSize);
+        SelectObject(dc, old);
+        DeleteObject(font);
+        ReleaseDC(nullptr, dc);
+    }
+    return {link.rect.left, link.rect.top, link.rect.left + m_linkSize.cx,
+            link.rect.top + m_linkSize.cy};
 }
 
 // ---- view modes ----

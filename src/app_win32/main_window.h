@@ -159,6 +159,7 @@ private:
     HFONT m_textFont = nullptr, m_staticFont = nullptr, m_boldFont = nullptr, m_linkFont = nullptr;
     std::array<Item, std::size(ui::main_window::kControlNames)> m_items{};
     std::wstring m_registrationUrl;
+    mutable SIZE m_linkSize{};  // the link's text at 96 DPI, measured on first use
     bool m_closeConfirmed = false;
     bool m_closing = false;
     ViewMode m_viewMode = ViewMode::LoggedOut;
