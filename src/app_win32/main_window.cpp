@@ -800,44 +800,7 @@ bool MainWindow::SaveScreenshot(const std::wstring& file) {
     if (!m_hwnd)
         return false;
     RedrawWindow(m_hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    RECT r;
-    GetWindowRect(m_hwnd, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    // From the window's own surface, children included: the screen may not
-    // show the last paint yet (Wine hands window surfaces to X lazily).
-    HDC screen = GetWindowDC(m_hwnd);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = h;  // bottom-up, as a BMP file stores it
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP shot = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, shot);
-    BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    SelectObject(memory, old);
-    DeleteDC(memory);
-    ReleaseDC(m_hwnd, screen);
-    const DWORD rowBytes = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
-    const DWORD imageBytes = rowBytes * static_cast<DWORD>(h);
-    BITMAPFILEHEADER header{};
-    header.bfType = 0x4D42;  // "BM"
-    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    header.bfSize = header.bfOffBits + imageBytes;
-    FILE* out = _wfopen(file.c_str(), L"wb");
-    bool ok = out != nullptr;
-    if (out) {
-        ok = fwrite(&header, sizeof(header), 1, out) == 1 &&
-             fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out) == 1 &&
-             fwrite(bits, 1, imageBytes, out) == imageBytes;
-        ok = fclose(out) == 0 && ok;
-    }
-    DeleteObject(shot);
-    return ok;
+    return SaveWindowImage(m_hwnd, file);
 }
 
 // ---- WindowOps ----

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <vector>
 
@@ -323,6 +324,10 @@ void RunModalLoop(HWND owner, HWND dialog, const bool& done) {
     if (ownerWasEnabled)
         EnableWindow(owner, FALSE);
     ShowWindow(dialog, SW_SHOW);
+    if (Hooks().shown) {
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        Hooks().shown(dialog);
+    }
     MSG msg;
     while (!done) {
         const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
@@ -345,7 +350,9 @@ void RunModalLoop(HWND owner, HWND dialog, const bool& done) {
 bool RunBox(HWND owner, BoxKind kind, std::wstring_view text, std::wstring_view caption,
             bool questionIcon, HFONT font, UINT dpi) {
     if (Hooks().box)
-        return Hooks().box(kind, std::wstring(text), std::wstring(caption));
+        if (std::optional<bool> answer =
+                Hooks().box(kind, std::wstring(text), std::wstring(caption)))
+            return *answer;
     RegisterClassOnce(L"SkivAddonBox", BoxProc);
     Box box{kind, std::wstring(text), font, nullptr, {}, {}};
     if (kind == BoxKind::YesNo && questionIcon)
@@ -403,8 +410,11 @@ bool RunBox(HWND owner, BoxKind kind, std::wstring_view text, std::wstring_view 
 
 std::optional<std::wstring> RunFolderChooser(HWND owner, const Skin& skin, HFONT font, UINT dpi,
                                              std::wstring_view initialFolder) {
-    if (Hooks().folder)
-        return Hooks().folder(std::wstring(initialFolder));
+    if (Hooks().folder) {
+        ModalHooks::FolderAnswer answer = Hooks().folder(std::wstring(initialFolder));
+        if (!answer.showChooser)
+            return answer.folder;
+    }
     RegisterClassOnce(L"SkivAddonFolders", ChooserProc);
     // The chooser's template is in dialog units of an 8-pt font: 6 x 13.
     auto du = [dpi](int x, int y, int w, int h) {
@@ -454,6 +464,47 @@ std::optional<std::wstring> RunFolderChooser(HWND owner, const Skin& skin, HFONT
     RunModalLoop(owner, hwnd, c.done);
     ImageList_Destroy(images);
     return c.result;
+}
+
+bool SaveWindowImage(HWND window, const std::wstring& file) {
+    RECT r;
+    GetWindowRect(window, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    // From the window's own surface, children included: the screen may not
+    // show the last paint yet (Wine hands window surfaces to X lazily).
+    HDC screen = GetWindowDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = h;  // bottom-up, as a BMP file stores it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP shot = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, shot);
+    BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    const DWORD rowBytes = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+    const DWORD imageBytes = rowBytes * static_cast<DWORD>(h);
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;  // "BM"
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfSize = header.bfOffBits + imageBytes;
+    FILE* out = _wfopen(file.c_str(), L"wb");
+    bool ok = out != nullptr;
+    if (out) {
+        ok = fwrite(&header, sizeof(header), 1, out) == 1 &&
+             fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out) == 1 &&
+             fwrite(bits, 1, imageBytes, out) == imageBytes;
+        ok = fclose(out) == 0 && ok;
+    }
+    DeleteObject(shot);
+    return ok;
 }
 
 void OpenInShell(std::wstring_view file, std::wstring_view workFolder) {

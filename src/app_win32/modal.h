@@ -22,10 +22,20 @@ class Skin;
 enum class BoxKind { Message, YesNo };
 
 struct ModalHooks {
-    // The answer of a box: true for OK or Yes.
-    std::function<bool(BoxKind kind, const std::wstring& text, const std::wstring& caption)> box;
-    // The folder "chosen" (ending with '\'), nullopt for cancel.
-    std::function<std::optional<std::wstring>(const std::wstring& initialFolder)> folder;
+    // The answer of a box: true for OK or Yes; nullopt shows the real box.
+    std::function<std::optional<bool>(BoxKind kind, const std::wstring& text,
+                                      const std::wstring& caption)>
+        box;
+    // The folder "chosen" (ending with '\\'), nullopt for cancel; or the
+    // real chooser, when showChooser.
+    struct FolderAnswer {
+        bool showChooser = false;
+        std::optional<std::wstring> folder;
+    };
+    std::function<FolderAnswer(const std::wstring& initialFolder)> folder;
+    // A real box or chooser is up and painted (a test may look at it and
+    // press its buttons).
+    std::function<void(HWND dialog)> shown;
     // A program started or an address opened through the shell.
     std::function<void(const std::wstring& file, const std::wstring& workFolder)> open;
 };
@@ -50,6 +60,9 @@ void OpenInShell(std::wstring_view file, std::wstring_view workFolder);
 
 // Runs a modal loop for dialog until done is set; owner is disabled
 // meanwhile. A WM_QUIT ends the loop and is posted again.
+// Writes a window as it shows now (children included) as a 24-bit BMP.
+bool SaveWindowImage(HWND window, const std::wstring& file);
+
 void RunModalLoop(HWND owner, HWND dialog, const bool& done);
 
 }  // namespace skiv::win32

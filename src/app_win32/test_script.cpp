@@ -57,20 +57,35 @@ std::optional<std::string> TestScript::NextAnswer(std::deque<std::string>& queue
 }
 
 void TestScript::InstallHooks() {
-    Hooks().box = [this](BoxKind kind, const std::wstring& text, const std::wstring& caption) {
+    Hooks().box = [this](BoxKind kind, const std::wstring& text,
+                         const std::wstring& caption) -> std::optional<bool> {
         const std::optional<std::string> answer = NextAnswer(m_boxAnswers);
         const bool yesNo = kind == BoxKind::YesNo;
-        const bool result = answer ? (*answer == "yes" || *answer == "ok") : !yesNo;
         Note(std::string("box ") + (yesNo ? "yesno " : "message ") + Quoted(caption) + " " +
-             Quoted(text) + " -> " + (answer ? *answer : "unanswered"));
-        return result;
+             Quoted(text) + " -> " + answer.value_or("unanswered"));
+        if (answer == "real")
+            return std::nullopt;
+        return answer ? (*answer == "yes" || *answer == "ok") : !yesNo;
     };
-    Hooks().folder = [this](const std::wstring& initial) -> std::optional<std::wstring> {
+    Hooks().folder = [this](const std::wstring& initial) {
         const std::optional<std::string> answer = NextAnswer(m_folderAnswers);
         Note("folder " + Quoted(initial) + " -> " + answer.value_or("unanswered"));
-        if (!answer || *answer == "cancel")
-            return std::nullopt;
-        return Wide(*answer);
+        ModalHooks::FolderAnswer result;
+        result.showChooser = answer == "real";
+        if (answer && *answer != "cancel" && !result.showChooser)
+            result.folder = Wide(*answer);
+        return result;
+    };
+    // A real box or chooser: noted with what it shows, pictured when a
+    // screenshot was asked for, then its default button pressed.
+    Hooks().shown = [this](HWND dialog) {
+        HWND label = GetDlgItem(dialog, 101);  // the chooser's path
+        Note("shown " + Quoted(WindowText(dialog)) + " " +
+             Quoted(label ? WindowText(label) : std::wstring()));
+        if (const std::optional<std::string> file = NextAnswer(m_peekShots))
+            if (!SaveWindowImage(dialog, Wide(*file)))
+                Note("error cannot write " + *file);
+        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     };
     Hooks().open = [this](const std::wstring& file, const std::wstring& folder) {
         Note("open " + Quoted(file) + " " + Quoted(folder));
@@ -118,7 +133,7 @@ bool TestScript::Execute(MainWindow& window, const std::string& line) {
     std::istringstream words(line);
     std::string command, arg;
     words >> command >> arg;
-    if (command == "answer" && (arg == "yes" || arg == "no" || arg == "ok")) {
+    if (command == "answer" && (arg == "yes" || arg == "no" || arg == "ok" || arg == "real")) {
         std::lock_guard<std::mutex> guard(m_lock);
         m_boxAnswers.push_back(arg);
         return true;
@@ -126,6 +141,16 @@ bool TestScript::Execute(MainWindow& window, const std::string& line) {
     if (command == "folder" && !arg.empty()) {
         std::lock_guard<std::mutex> guard(m_lock);
         m_folderAnswers.push_back(Rest(line, 1));
+        return true;
+    }
+    if (command == "peek" && !arg.empty()) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_peekShots.push_back(Rest(line, 1));
+        return true;
+    }
+    if (command == "choose") {
+        const std::optional<std::string> chosen = window.ChooseFolder(Rest(line, 1));
+        Note("chose " + chosen.value_or("nothing"));
         return true;
     }
     if (command == "type")

@@ -9,8 +9,10 @@
 // worker where it calls WindowOps directly.
 //
 // Script lines (UTF-8, '#' starts a comment):
-//   answer yes|no|ok          next box's answer
-//   folder PATH | cancel      next folder chooser's answer
+//   answer yes|no|ok|real     next box's answer (real: the box itself)
+//   folder PATH|cancel|real   next folder chooser's answer
+//   peek FILE                 the next real box or chooser as a BMP
+//   choose PATH               ChooseFolder(PATH) from this thread
 //   type CONTROL TEXT         text into idEdit or passwordEdit
 //   click CONTROL             a button, option box or the link, by name
 //   key enter|escape|tab      a key pressed in the focused control
@@ -23,6 +25,8 @@
 //   sleep MS
 // A box without a queued answer is answered No (OK for a message) and
 // noted as unanswered; a command the window refuses is noted as an error.
+// A real box or chooser is noted with its title (and the chooser's path)
+// once shown, and closed with its default button (OK, Yes).
 
 #include <deque>
 #include <fstream>
@@ -57,7 +61,7 @@ private:
     std::wstring m_scriptFile;
     std::ofstream m_transcript;
     std::mutex m_lock;  // the queues and the transcript
-    std::deque<std::string> m_boxAnswers, m_folderAnswers;
+    std::deque<std::string> m_boxAnswers, m_folderAnswers, m_peekShots;
     std::thread m_thread;
 };
 

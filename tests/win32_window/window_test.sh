@@ -73,6 +73,7 @@ expect() {
 wine wineboot -i >/dev/null 2>&1 || true
 
 shot() { [[ -n "$shots" ]] && echo "screenshot $(winepath -w "$work/$1.bmp")" || true; }
+peek() { [[ -n "$shots" ]] && echo "peek $(winepath -w "$work/$1.bmp")" || true; }
 
 run views <<SCRIPT
 type idEdit skivfan
@@ -95,13 +96,18 @@ member 1 14 2024-05-01 21:30
 mode 2
 progress 60
 state
+answer real
 message 작업자 스레드의 메시지
+folder real
+$(peek win32-folder-chooser)
+choose c:/WINDOWS/system32/
 click loginButton
 click registerLink
 answer no
 click closeButton
 state
-answer yes
+answer real
+$(peek win32-question-box)
 click closeButton
 SCRIPT
 expect views 1 "mode=0 " "checked=scopeBasic,rollBackRestore " "focus=idEdit " "loginButton" \
@@ -116,14 +122,22 @@ expect views 6 "mode=1 " 'noData="회원님의 셋팅 정보가 없습니다."' 
   'memberIdLine="님의 셋팅 정보"'
 expect views 7 "mode=2 " "progress=60 " 'sizeValue="14MB"' 'dateValue="2024-05-01 21:30"' \
   'dateLabel="최종 저장 날짜 : "'
-expect views 8 'box message "Kelbo Skiv Addon" "작업자 스레드의 메시지" -> unanswered'
+# The real box and the real chooser, closed with their default buttons;
+# the chooser opens at its folder matched ignoring case and returns the
+# names the file system gave.
+expect views 8 'box message "Kelbo Skiv Addon" "작업자 스레드의 메시지" -> real'
+expect views 9 'shown "Kelbo Skiv Addon" ""'
+expect views 10 'folder "c:/WINDOWS/system32/" -> real'
+expect views 11 'shown "폴더 선택" "C:\windows\system32\"'
+expect views 12 'chose C:\windows\system32\'
 # In the member panel the login button and the link are out of reach.
-expect views 9 "error click loginButton"
-expect views 10 "error click registerLink"
-expect views 11 'box yesno "Kelbo Skiv Addon 종료" "Kelbo Skiv Addon을 종료 하시겠습니까?" -> no'
-expect views 12 "mode=2 "
-expect views 13 "-> yes"
-expect views 14 "end"
+expect views 13 "error click loginButton"
+expect views 14 "error click registerLink"
+expect views 15 'box yesno "Kelbo Skiv Addon 종료" "Kelbo Skiv Addon을 종료 하시겠습니까?" -> no'
+expect views 16 "mode=2 "
+expect views 17 'box yesno "Kelbo Skiv Addon 종료" "Kelbo Skiv Addon을 종료 하시겠습니까?" -> real'
+expect views 18 'shown "Kelbo Skiv Addon 종료" ""'
+expect views 19 "end"
 # In the member panel the login fields are out of sight.
 for n in 6 7; do
   if sed -n "${n}p" "$work/views.txt" | grep -q 'shown=[^ ]*\(loginButton\|idEdit\)'; then
