@@ -64,7 +64,7 @@ std::string FailedWith(const char* command, int code) {
 TEST_F(DiskFault, DiskFullDuringDownloadFailsAndTheBackupRestoresTheSet) {
     // The package is random data, well past the ceiling; the set on the
     // player's disk, and so its backup archive, stays well under it.
-    constexpr rlim_t kCeiling = 256 * 1024;
+    constexpr std::uint64_t kCeiling = 256 * 1024;
     const TreeSnapshot stored = StoreSet(1, 900 * 1024);
     const std::string game = computers / "game/";
     MakeAddOns(game, 2, 2000);

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
 #include "platform/codepage.h"
+#include "platform/crash_point.h"
 #include "platform/fs.h"
 #include "platform/guid.h"
 #include "platform/mime.h"
@@ -170,6 +172,20 @@ TEST(Win32Services, PathsGuidsAndMimeTypesComeFromTheSystem) {
     EXPECT_EQ(SniffMimeType(png, sizeof png), std::wstring(L"image/x-png"));
     const unsigned char gzip[] = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3, 0, 0};
     EXPECT_EQ(SniffMimeType(gzip, sizeof gzip), std::wstring(L"application/x-gzip-compressed"));
+}
+
+TEST(Win32Services, CrashPointEndsTheProcessAtTheNamedHitAsAKillWould) {
+    // In a child process (the death test's): the second hit of the point
+    // ends it with 137 at once; reaching the end would exit with 5.
+    EXPECT_EXIT(
+        {
+            ::_putenv("SKIVADDON_CRASH_AT=test.point:2");
+            CrashPoint("test.point");
+            CrashPoint("other.point");
+            CrashPoint("test.point");
+            std::exit(5);
+        },
+        ::testing::ExitedWithCode(137), "");
 }
 
 // Adds (or with an empty value deletes) the game's key in one registry view
