@@ -907,4 +907,22 @@ void MainWindow::StartProgram(std::string_view file, std::string_view workFolder
     OnGuiThread([&] { OpenInShell(path, folder); });
 }
 
+std::optional<std::size_t> MainWindow::ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                                    std::size_t preselected) {
+    std::vector<std::size_t> order;
+    if (preselected < choices.size())
+        order.push_back(preselected);
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        if (i != preselected)
+            order.push_back(i);
+    for (std::size_t i : order) {
+        const std::string text =
+            "이 컴퓨터에 설치된 게임이 여러 개 있습니다. 이 게임의 애드온을 사용하시겠습니까?\n\n" +
+            choices[i].name + "\n" + choices[i].folder;
+        if (AskYesNo(text, "Kelbo Skiv Addon", true))
+            return i;
+    }
+    return std::nullopt;
+}
+
 }  // namespace skiv::win32

@@ -107,6 +107,10 @@ public:
     TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
+    // Offers the flavors one at a time in the skinned question box, the
+    // last choice first; No to every one is a cancel.
+    std::optional<std::size_t> ChooseFlavor(const std::vector<FlavorChoice>& choices,
+                                            std::size_t preselected) override;
 
 private:
     static constexpr UINT kCallMessage = WM_APP + 1;
