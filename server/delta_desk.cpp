@@ -53,8 +53,8 @@ DeltaAnswer DeltaDesk::Missing(const std::string& member, const std::string& man
 }
 
 std::optional<VersionStore::PieceRef> DeltaDesk::ExpectPiece(const std::string& member,
-                                                            const std::string& token,
-                                                            const std::string& sha) {
+                                                             const std::string& token,
+                                                             const std::string& sha) {
     return m_versions.UploadPiece(member, token, sha, Now());
 }
 

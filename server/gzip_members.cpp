@@ -87,8 +87,8 @@ GzipScan ScanGzipMembers(int fd, std::int64_t size) {
     std::string in(256 * 1024, '\0');
     std::string out(256 * 1024, '\0');
     TarCounter tar;
-    std::int64_t offset = 0;   // bytes of the file read so far
-    bool inMember = false;     // inside a member that has not ended
+    std::int64_t offset = 0;  // bytes of the file read so far
+    bool inMember = false;    // inside a member that has not ended
     bool failed = false;
     while (!failed && offset < size) {
         const ssize_t n = ::pread(fd, in.data(), in.size(), static_cast<off_t>(offset));

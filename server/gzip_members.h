@@ -9,10 +9,10 @@
 namespace skiv::server {
 
 struct GzipScan {
-    bool ok = false;                // a sequence of complete gzip members, nothing after
-    std::vector<std::int64_t> ends; // offset just past each member
-    std::int64_t entries = -1;      // archive entries (long-name and pax records not counted)
-    std::int64_t unpacked = -1;     // bytes of the regular files in the archive
+    bool ok = false;                 // a sequence of complete gzip members, nothing after
+    std::vector<std::int64_t> ends;  // offset just past each member
+    std::int64_t entries = -1;       // archive entries (long-name and pax records not counted)
+    std::int64_t unpacked = -1;      // bytes of the regular files in the archive
 };
 
 // Reads `size` bytes of `fd` from offset 0. Never throws; ok = false for

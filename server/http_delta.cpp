@@ -113,7 +113,7 @@ net::awaitable<bool> HttpFront::Impl::Delta(Stream& s, beast::flat_buffer& buf,
         r = co_await DeltaReply(x, job);
     } else if (std::optional<std::string> sha = After(rest, "piece"); get && sha) {
         std::function<std::shared_ptr<std::optional<StoredPackage>>()> job = [&d, member,
-                                                                               sha = *sha] {
+                                                                              sha = *sha] {
             return std::make_shared<std::optional<StoredPackage>>(d.Piece(member, sha));
         };
         std::optional<std::shared_ptr<std::optional<StoredPackage>>> piece;
@@ -127,7 +127,7 @@ net::awaitable<bool> HttpFront::Impl::Delta(Stream& s, beast::flat_buffer& buf,
             const std::int64_t size = (**piece)->size;
             out.push_back({*sha, size, std::move(**piece)});
             const bool sent = co_await SendPieces(s, x, out);
-            co_return sent && keep;
+            co_return sent&& keep;
         }
         if (!piece)
             r = TextReply(http::status::service_unavailable, "service busy\n", "text/plain");
@@ -172,9 +172,8 @@ net::awaitable<bool> HttpFront::Impl::DeltaPiecePut(Stream& s, beast::flat_buffe
                     d.ExpectPiece(member, t, sha));
             };
         try {
-            auto found =
-                co_await Offload<std::shared_ptr<std::optional<VersionStore::PieceRef>>>(diskPool,
-                                                                                         job);
+            auto found = co_await Offload<std::shared_ptr<std::optional<VersionStore::PieceRef>>>(
+                diskPool, job);
             if (found)
                 expected = **found;
         } catch (const std::exception& e) {
@@ -190,8 +189,8 @@ net::awaitable<bool> HttpFront::Impl::DeltaPiecePut(Stream& s, beast::flat_buffe
                         "piece refused: not in the upload");
     } else if (head.content_length() &&
                *head.content_length() != static_cast<std::uint64_t>(expected->bytes)) {
-        refusal = reply(http::status::unprocessable_entity, "piece size differs from the manifest\n",
-                        "piece refused: size");
+        refusal = reply(http::status::unprocessable_entity,
+                        "piece size differs from the manifest\n", "piece refused: size");
     } else if (UploadGate::Refusal why = gate.Admit(expected->bytes, reservation);
                why != UploadGate::Refusal::None) {
         refusal = reply(http::status::insufficient_storage, "no room to store the piece\n",

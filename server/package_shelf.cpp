@@ -1,8 +1,8 @@
 #include "package_shelf.h"
 
 #include <dirent.h>
-#include <openssl/evp.h>
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

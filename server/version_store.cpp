@@ -270,8 +270,8 @@ void VersionStore::StoreWhole(const std::string& memberId, IncomingFile file, in
 std::vector<std::string> VersionStore::BeginUpload(const std::string& memberId,
                                                    const Manifest& manifest,
                                                    const std::string& manifestText,
-                                                   const std::string& token,
-                                                   std::int64_t expiresAt, std::int64_t now) {
+                                                   const std::string& token, std::int64_t expiresAt,
+                                                   std::int64_t now) {
     std::lock_guard lock(m_dbMutex);
     Transaction tx(m_db);
     m_db.Prepare("DELETE FROM delta_uploads WHERE expires_at <= ?1").Bind(1, now).Run();
@@ -316,9 +316,9 @@ std::vector<std::string> VersionStore::BeginUpload(const std::string& memberId,
 }
 
 std::optional<VersionStore::PieceRef> VersionStore::UploadPiece(const std::string& memberId,
-                                                               const std::string& token,
-                                                               const std::string& sha,
-                                                               std::int64_t now) {
+                                                                const std::string& token,
+                                                                const std::string& sha,
+                                                                std::int64_t now) {
     std::lock_guard lock(m_dbMutex);
     auto s = m_db.Prepare(
         "SELECT p.name, p.bytes FROM delta_upload_pieces p JOIN delta_uploads u ON u.token = "
@@ -359,8 +359,8 @@ VersionStore::CommitResult VersionStore::Commit(const std::string& memberId,
     std::optional<Manifest> m = ParseManifest(text, error);
     if (!m)
         return CommitResult::Mismatch;  // kept only after it parsed; cannot happen
-    NewVersion v{memberId, std::move(*m), text, {}, fileType > 0 ? fileType : previousType, now,
-                 &token};
+    NewVersion v{memberId, std::move(*m), text, {}, fileType > 0 ? fileType : previousType,
+                 now,      &token};
     std::vector<PieceRef> refs;
     for (const auto& p : v.manifest.pieces) {
         v.names.push_back(PieceName(memberId, p.sha, p.shared));
@@ -384,7 +384,7 @@ VersionStore::CommitResult VersionStore::Commit(const std::string& memberId,
 }
 
 std::optional<StoredPackage> VersionStore::OpenMemberPiece(const std::string& memberId,
-                                                          const std::string& sha) {
+                                                           const std::string& sha) {
     for (bool shared : {false, true}) {
         const std::string name = PieceName(memberId, sha, shared);
         // Opened under the lock that collection takes, so a row seen here

@@ -85,8 +85,7 @@ public:
     // member's new current version, split into its gzip members when it is
     // a gzip stream, else as one private piece. Throws on a storage fault;
     // the previous version is then still current.
-    void StoreWhole(const std::string& memberId, IncomingFile file, int fileType,
-                    std::int64_t now);
+    void StoreWhole(const std::string& memberId, IncomingFile file, int fileType, std::int64_t now);
 
     // Delta upload. Begin: records the upload under `token` until
     // `expiresAt` and returns the hashes of the pieces the store lacks for
