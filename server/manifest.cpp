@@ -30,7 +30,8 @@ std::vector<std::string_view> Fields(std::string_view line) {
 }
 
 bool Number(std::string_view text, std::int64_t low, std::int64_t& out) {
-    if (text.empty() || text.size() > 18 || (text.size() > 1 && text[0] == '0'))
+    // Canonical decimal only, so that a manifest reads back as it was written.
+    if (text.empty() || text.size() > 18 || text[0] == '-' || (text.size() > 1 && text[0] == '0'))
         return false;
     auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc() && p == text.data() + text.size() && out >= low;
