@@ -231,12 +231,17 @@ net::awaitable<bool> HttpFront::Impl::DeltaPiecePut(Stream& s, beast::flat_buffe
             return d.StorePiece(ref, sha, std::move(*file));
         };
         std::optional<DeltaAnswer> a;
+        bool fault = false;
         try {
             a = co_await Offload<DeltaAnswer>(diskPool, job);
         } catch (const std::exception& e) {
+            fault = true;
             x.note = std::string("piece fault: ") + e.what();
         }
-        if (!a)
+        if (fault)
+            r = TextReply(http::status::insufficient_storage, "cannot store the piece\n",
+                          "text/plain");
+        else if (!a)
             r = TextReply(http::status::service_unavailable, "service busy\n", "text/plain");
         else {
             if (!a->note.empty())
