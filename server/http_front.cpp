@@ -499,6 +499,11 @@ net::awaitable<bool> HttpFront::Impl::Download(Stream& s, Exchange& x,
         r = TextReply(http::status::forbidden, "forbidden\n", "text/plain");
     else if ((*opened)->result == MemberDesk::Download::NothingStored)
         r = TextReply(http::status::not_found, "nothing stored\n", "text/plain");
+    else if ((*opened)->result == MemberDesk::Download::Damaged) {
+        r = TextReply(http::status::internal_server_error, "stored package damaged\n",
+                      "text/plain");
+        x.note = "download fault: a piece file is missing";
+    }
     if (!opened || (*opened)->result != MemberDesk::Download::Ok)
         co_return co_await Send(s, x, r, true);
 

@@ -159,7 +159,7 @@ MemberDesk::Download MemberDesk::OpenDownload(const std::string& id, const std::
     for (int attempt = 0; attempt < 2; ++attempt) {
         package = versions().OpenVersion(member->id, 1);
         if (package)
-            return Download::Ok;
+            return package->whole ? Download::Ok : Download::Damaged;
     }
     return Download::NothingStored;
 }

@@ -69,7 +69,7 @@ public:
     // still current.
     void StorePackage(const std::string& id, IncomingFile file, int fileType);
 
-    enum class Download { Ok, Forbidden, NothingStored };
+    enum class Download { Ok, Forbidden, NothingStored, Damaged };
     // Checks the capability against the member and finds the pieces of its
     // current version.
     Download OpenDownload(const std::string& id, const std::string& capability,

@@ -193,13 +193,22 @@ std::optional<VersionStore::Stream> VersionStore::OpenVersion(const std::string&
     out.pins = std::make_shared<Pins>(*this, std::move(names));
     // Pinned only now: a collection between the look-up and the pins may
     // have taken a piece of a version that was just dropped. Look again.
-    std::lock_guard lock(m_dbMutex);
-    auto check = m_db.Prepare("SELECT 1 FROM pieces WHERE name = ?1");
+    {
+        std::lock_guard lock(m_dbMutex);
+        auto check = m_db.Prepare("SELECT 1 FROM pieces WHERE name = ?1");
+        for (const auto& p : out.pieces) {
+            check.Bind(1, p.name);
+            if (!check.Step())
+                return std::nullopt;
+            check.Reset();
+        }
+    }
+    // A file lost outside the service: better a clear refusal now than a
+    // body cut short.
     for (const auto& p : out.pieces) {
-        check.Bind(1, p.name);
-        if (!check.Step())
-            return std::nullopt;
-        check.Reset();
+        std::optional<StoredPackage> file = m_shelf.Open(p.name);
+        if (!file || file->size != p.bytes)
+            out.whole = false;
     }
     return out;
 }
@@ -304,8 +313,15 @@ std::vector<std::string> VersionStore::BeginUpload(const std::string& memberId,
         add.Bind(1, token).Bind(2, name).Bind(3, p.bytes).Run();
         add.Reset();
         known.Bind(1, name);
-        const bool have = known.Step();
+        bool have = known.Step();
         known.Reset();
+        if (have && !m_shelf.Open(name)) {
+            // Its file was lost (placing adds a row only after its file,
+            // collecting drops the row before the file): forget the row, so
+            // that the piece is sent and placed again.
+            m_db.Prepare("DELETE FROM pieces WHERE name = ?1").Bind(1, name).Run();
+            have = false;
+        }
         // The same hash in the other pool does not count: a private piece
         // never answers for a shared one, nor the other way round.
         if (!have && std::find(missing.begin(), missing.end(), p.sha) == missing.end())

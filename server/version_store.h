@@ -73,6 +73,7 @@ public:
         std::vector<PieceRef> pieces;
         std::int64_t size = 0;
         std::shared_ptr<Pins> pins;
+        bool whole = true;  // false: a piece file is gone or of another size
     };
     // Version n of the member (1 = current); nullopt when it has none.
     std::optional<Stream> OpenVersion(const std::string& memberId, int n);
@@ -89,7 +90,8 @@ public:
 
     // Delta upload. Begin: records the upload under `token` until
     // `expiresAt` and returns the hashes of the pieces the store lacks for
-    // this member, in manifest order, each once.
+    // this member, in manifest order, each once. A piece whose file went
+    // missing counts as lacking, so the next upload repairs it.
     std::vector<std::string> BeginUpload(const std::string& memberId, const Manifest& manifest,
                                          const std::string& manifestText, const std::string& token,
                                          std::int64_t expiresAt, std::int64_t now);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <dirent.h>
@@ -286,6 +287,22 @@ TEST_F(DeltaTest, LyingCutOrIncompleteUploadsLeaveThePreviousVersionCurrent) {
     const std::string now = Download();
     EXPECT_TRUE(now == a.Bytes() || now == b.Bytes());
     EXPECT_EQ(Fetch(svc, base + "manifest/1").body, now == a.Bytes() ? a.Manifest() : b.Manifest());
+}
+
+// A piece file lost from the store: the download says so at once instead
+// of sending a body cut short, and the next save sends the piece again.
+TEST_F(DeltaTest, ALostPieceFileIsReportedAndTheNextSaveRepairsIt) {
+    Package p{{Piece(61), Piece(62)}, {}};
+    ASSERT_EQ(Save(p), "0");
+    ASSERT_EQ(::unlink((svc.DataDir() + "packages/p.alice." + Sha(Piece(62))).c_str()), 0);
+    HttpReply down = Fetch(svc, session.downloadUrl + "alice.cab");
+    EXPECT_EQ(down.status, 500);
+    EXPECT_EQ(down.body, "stored package damaged\n");
+    std::vector<std::string> asked = Missing(p.Manifest());
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1], Sha(Piece(62)));
+    EXPECT_EQ(Save(p), "0");
+    EXPECT_TRUE(Download() == p.Bytes());
 }
 
 class DeltaRetentionTest : public DeltaTest {
