@@ -204,14 +204,18 @@ net::awaitable<bool> HttpFront::Impl::DeltaPiecePut(Stream& s, beast::flat_buffe
     auto file = std::make_shared<IncomingFile>(d.shelf().Begin());
     bool tooLong = false, writeFailed = false;
     const std::int64_t limit = expected->bytes;
+    std::int64_t received = 0;
     std::function<bool(const char*, std::size_t)> sink = [&](const char* data, std::size_t n) {
-        if (file->size() + static_cast<std::int64_t>(n) > limit) {
+        received += static_cast<std::int64_t>(n);
+        if (received > limit) {
             tooLong = true;
             return false;
         }
+        if (writeFailed)
+            return true;  // dropped: the client gets to read the answer
         if (!file->Write(data, n)) {
             writeFailed = true;
-            return false;
+            file.reset();  // the partial piece goes at once
         }
         return true;
     };
@@ -224,6 +228,7 @@ net::awaitable<bool> HttpFront::Impl::DeltaPiecePut(Stream& s, beast::flat_buffe
     } else if (writeFailed) {
         r = reply(http::status::insufficient_storage, "cannot store the piece\n",
                   "piece write failed");
+        co_return co_await Send(s, x, r, end == BodyEnd::Whole);
     } else if (end != BodyEnd::Whole) {
         r = reply(http::status::bad_request, "piece cut\n", "piece cut");
     } else {

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "service_test_util.h"
+#include "support/faults.h"
 
 namespace skiv::test {
 namespace {
@@ -303,6 +304,26 @@ TEST_F(DeltaTest, ALostPieceFileIsReportedAndTheNextSaveRepairsIt) {
     EXPECT_EQ(asked[1], Sha(Piece(62)));
     EXPECT_EQ(Save(p), "0");
     EXPECT_TRUE(Download() == p.Bytes());
+}
+
+// A disk that fills while a piece streams in: 507, nothing half-written
+// kept, the previous version current. The ceiling on file sizes is
+// inherited by the service, so it is set before the service starts.
+struct OneMebibyteFiles {
+    FileSizeCeiling ceiling{1 << 20};
+};
+class DeltaDiskTest : private OneMebibyteFiles, public DeltaTest {};
+
+TEST_F(DeltaDiskTest, AFullDiskRefusesThePieceAndKeepsThePreviousVersion) {
+    Package small{{Piece(71)}, {}};
+    ASSERT_EQ(Save(small), "0");
+    Package big{{Piece(71), Gzip(RandomBytes(3 << 20, 72))}, {}};
+    std::vector<std::string> asked = Missing(big.Manifest());
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(PutPiece(asked[0].substr(7), asked[1], big.pieces[1]), 507);
+    EXPECT_EQ(TagValue(Commit(asked[0].substr(7)).body, "error"), "1");
+    EXPECT_TRUE(Download() == small.Bytes());
+    EXPECT_EQ(Shelved(svc), (std::set<std::string>{"p.alice." + Sha(Piece(71))}));
 }
 
 class DeltaRetentionTest : public DeltaTest {
