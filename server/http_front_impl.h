@@ -248,13 +248,17 @@ inline bool IEquals(std::string_view a, std::string_view b) {
     return beast::iequals(a, b);
 }
 
-// The request line for the log: the capability in a download path is a
-// secret and is left out; query strings are never logged.
+// The request line for the log: the capability in a download or delta path
+// is a secret and is left out; query strings are never logged.
 inline std::string LoggedPath(const std::string& path) {
     for (const std::string prefix : {"/skivaddon/dl/", "/skivaddon/delta/"}) {
         if (path.compare(0, prefix.size(), prefix) == 0) {
             std::size_t slash = path.find('/', prefix.size());
-            return prefix + "*" + (slash == std::string::npos ? "" : path.substr(slash));
+            std::string rest = slash == std::string::npos ? "" : path.substr(slash);
+            // A delta upload's token is left out too.
+            if (rest.compare(0, 8, "/commit/") == 0)
+                rest = "/commit/*";
+            return prefix + "*" + rest;
         }
     }
     return path;

@@ -221,6 +221,11 @@ TEST_F(DeltaTest, OnlyMissingPiecesTravelAndEveryVersionReadsBack) {
     bobs = {{Piece(9)}, {true}};
     EXPECT_EQ(Lines(PostForm(bobBase + "missing", bobs.Manifest(), Call()).body).size(), 1u)
         << "a shared piece is stored once for everyone";
+    // The log names the routes but never the capability or the token.
+    const std::string log = svc.LogText();
+    EXPECT_NE(log.find("/skivaddon/delta/*/missing"), std::string::npos) << log;
+    EXPECT_EQ(log.find(base.substr(base.size() - 65, 64)), std::string::npos);
+    EXPECT_EQ(log.find(token), std::string::npos);
     // A capability nobody holds opens nothing.
     EXPECT_EQ(
         Fetch(svc, svc.BaseUrl() + "/skivaddon/delta/" + std::string(64, 'a') + "/versions").status,
