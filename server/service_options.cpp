@@ -114,6 +114,7 @@ constexpr Setting kSettings[] = {
      "free space kept on the data folder's disk; uploads that would go below it are refused "
      "(default 256)"},
     {"quota-mb", "N", "total of stored packages and uploads (default 0: none)"},
+    {"keep-versions", "N", "stored versions kept per member (default 10)"},
     {"hash-memory-kib", "N", "Argon2id memory per password hash (default 65536)"},
     {"hash-passes", "N", "Argon2id passes (default 2)"},
 };
@@ -152,6 +153,12 @@ bool Apply(const std::string& name, const std::string& v, ServiceOptions& o, std
             return false;
         }
         o.hashCost.memoryBytes = static_cast<std::size_t>(n) * 1024;
+    } else if (name == "keep-versions") {
+        if (!ParseInt(v, 1, 1000, n)) {
+            error = "--keep-versions wants 1 to 1000";
+            return false;
+        }
+        o.keepVersions = static_cast<int>(n);
     } else if (name == "hash-passes") {
         if (!ParseInt(v, 1, 64, n)) {
             error = "--hash-passes wants 1 to 64";
@@ -278,6 +285,7 @@ std::string SettingsText(const ServiceOptions& o) {
         << "upload-budget-mb " << o.uploadBudgetMb << "\n"
         << "min-free-mb " << o.minFreeMb << "\n"
         << "quota-mb " << o.quotaMb << "\n"
+        << "keep-versions " << o.keepVersions << "\n"
         << "hash-memory-kib " << o.hashCost.memoryBytes / 1024 << "\n"
         << "hash-passes " << o.hashCost.opsLimit << "\n";
     return out.str();

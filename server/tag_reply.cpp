@@ -36,6 +36,8 @@ std::string LoginSuccessReply(const LoginValues& v) {
     AddTag(out, "downloadURL", v.downloadUrl);
     if (!v.flavor.empty())
         AddTag(out, "flavor", v.gameVersion.empty() ? v.flavor : v.flavor + ' ' + v.gameVersion);
+    if (!v.deltaUrl.empty())
+        AddTag(out, "delta", v.deltaUrl);
     return out;
 }
 

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <latch>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -160,7 +161,7 @@ protected:
     }
 
     TempDir prefix;
-    ServiceLauncher svc;
+    ServiceLauncher svc{{"--keep-versions", "1"}};
     // Bytes of the sets saved and installed (about those of their packages,
     // which are mostly incompressible).
     std::atomic<std::size_t> moved{0};
@@ -272,15 +273,20 @@ TEST_F(Load, FiftyClientsSaveAndInstallAtOnce) {
                     seen.c_str(), which);
     }
 
-    // Replaced packages are removed, not left behind: one file per member.
-    std::size_t shelved = 0, incoming = 0;
+    // With one version kept, replaced packages are removed, not left
+    // behind: every member holds the pieces of one package, each piece
+    // file named for its member.
+    std::size_t incoming = 0;
+    std::set<std::string> holders;
     for (const auto& e : std::filesystem::directory_iterator(svc.DataDir() + "packages"))
-        if (e.is_regular_file())
-            ++shelved;
+        if (e.is_regular_file()) {
+            const std::string name = e.path().filename().string();
+            holders.insert(name.substr(0, name.rfind('.')));
+        }
     for (const auto& e : std::filesystem::directory_iterator(svc.DataDir() + "packages/incoming"))
         if (e.is_regular_file())
             ++incoming;
-    EXPECT_EQ(shelved, static_cast<std::size_t>(kSoloMembers + kSharedMembers));
+    EXPECT_EQ(holders.size(), static_cast<std::size_t>(kSoloMembers + kSharedMembers));
     EXPECT_EQ(incoming, 0u);
 
     // Uploads are streamed to disk and downloads read in 64 KiB pieces, so

@@ -126,6 +126,16 @@ HttpReply Get(const std::string& url, const HttpCall& call) {
     return e.Perform();
 }
 
+HttpReply Put(const std::string& url, const std::string& body, const HttpCall& call) {
+    Easy e(url, call);
+    Upload up{&body, 0, call.cutAfter};
+    curl_easy_setopt(e.get(), CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(e.get(), CURLOPT_READFUNCTION, Feed);
+    curl_easy_setopt(e.get(), CURLOPT_READDATA, &up);
+    curl_easy_setopt(e.get(), CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    return e.Perform();
+}
+
 HttpReply PostMultipart(const std::string& url, const std::string& boundary,
                         const std::string& body, const HttpCall& call) {
     Easy e(url, call);

@@ -35,6 +35,7 @@ struct HttpCall {
 
 HttpReply PostForm(const std::string& url, const std::string& body, const HttpCall& call);
 HttpReply Get(const std::string& url, const HttpCall& call);
+HttpReply Put(const std::string& url, const std::string& body, const HttpCall& call);
 // POST of a ready-made multipart body with the given boundary.
 HttpReply PostMultipart(const std::string& url, const std::string& boundary,
                         const std::string& body, const HttpCall& call);
