@@ -85,6 +85,10 @@ std::string MemberDesk::LoginChecked(const std::string& id, const std::string& p
         v.fileType = member->fileType;
         if (member->savedAt)
             v.saveDate = FormatSaveDate(*member->savedAt);
+        if (!member->packageSha256.empty()) {
+            v.packageCheck = member->packageSha256 + " " + std::to_string(member->packageEntries) +
+                             " " + std::to_string(member->packageBytes);
+        }
     }
     v.memberKey = grant.memberKey;
     v.uploadUrl = m_policy.publicUrl + "/skivaddon/upload.aspx";
@@ -131,7 +135,8 @@ bool MemberDesk::UploadAllowed(const std::string& id, const std::string& key) {
     return m_store.MemberKeyValid(id, key, Now());
 }
 
-void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int fileType) {
+void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int fileType,
+                              const PackageDigest& digest) {
     std::optional<MemberRecord> member = m_store.FindMember(id);
     if (!member)
         throw std::runtime_error("member vanished during upload: " + id);
@@ -139,7 +144,8 @@ void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int file
     std::string name = m_shelf.Place(std::move(file), member->id);
     std::string previous;
     try {
-        previous = m_store.RecordPackage(member->id, name, size, fileType, Now());
+        previous = m_store.RecordPackage(member->id, name, size, fileType, Now(), digest.sha256,
+                                         digest.entries, digest.bytes);
     } catch (...) {
         m_shelf.Remove(name);
         throw;

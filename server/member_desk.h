@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "member_store.h"
+#include "package_digest.h"
 #include "package_shelf.h"
 #include "password_hasher.h"
 
@@ -66,7 +67,8 @@ public:
     // Moves the received file into the shelf and records it as the
     // member's package. Throws std::runtime_error on a storage fault; the
     // old package is then still the member's.
-    void StorePackage(const std::string& id, IncomingFile file, int fileType);
+    void StorePackage(const std::string& id, IncomingFile file, int fileType,
+                      const PackageDigest& digest = {});
 
     enum class Download { Ok, Forbidden, NothingStored };
     // Checks the capability against the member and opens its package.

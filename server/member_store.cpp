@@ -25,7 +25,10 @@ CREATE TABLE IF NOT EXISTS members (
     file_size     INTEGER NOT NULL DEFAULT 0,
     file_type     INTEGER NOT NULL DEFAULT 0,
     saved_at      INTEGER,
-    package_name  TEXT
+    package_name  TEXT,
+    package_sha256  TEXT,
+    package_entries INTEGER NOT NULL DEFAULT -1,
+    package_bytes   INTEGER NOT NULL DEFAULT -1
 );
 CREATE TABLE IF NOT EXISTS sessions (
     member_id         TEXT NOT NULL COLLATE NOCASE REFERENCES members(id) ON DELETE CASCADE,
@@ -56,7 +59,14 @@ CREATE TABLE IF NOT EXISTS settings (
     value TEXT NOT NULL
 );
 )sql";
-constexpr std::int64_t kSchemaVersion = 1;
+constexpr std::int64_t kSchemaVersion = 2;
+
+// Version 1 had no record of what a stored package holds.
+constexpr const char* kFromVersion1 = R"sql(
+ALTER TABLE members ADD COLUMN package_sha256 TEXT;
+ALTER TABLE members ADD COLUMN package_entries INTEGER NOT NULL DEFAULT -1;
+ALTER TABLE members ADD COLUMN package_bytes INTEGER NOT NULL DEFAULT -1;
+)sql";
 
 // Version 0 kept live member keys and capabilities as they were, and hard
 // per-ID locks. Both tables go; their rows are not worth converting (the
@@ -164,12 +174,17 @@ MemberRecord ReadMember(const Statement& s) {
     if (!s.IsNull(6))
         m.savedAt = s.Int(6);
     m.packageName = s.Text(7);
+    if (!s.IsNull(8)) {
+        m.packageSha256 = s.Text(8);
+        m.packageEntries = s.Int(9);
+        m.packageBytes = s.Int(10);
+    }
     return m;
 }
 
 constexpr const char* kMemberColumns =
     "SELECT id, password_hash, suspended, created_at, file_size, file_type, saved_at, "
-    "package_name FROM members ";
+    "package_name, package_sha256, package_entries, package_bytes FROM members ";
 
 }  // namespace
 
@@ -180,6 +195,16 @@ MemberStore::MemberStore(const std::string& path) : m_db(path) {
     read.Run();
     if (version < 1)
         m_db.Exec(kFromVersion0);
+    // An older file has the members table without the package record.
+    bool hasMembers = false;
+    if (version < 2) {
+        auto t =
+            m_db.Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'members'");
+        hasMembers = t.Step();
+        t.Run();
+    }
+    if (hasMembers)
+        m_db.Exec(kFromVersion1);
     m_db.Exec(kSchema);
     if (version != kSchemaVersion)
         m_db.Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
@@ -387,7 +412,9 @@ bool MemberStore::CapabilityValid(const std::string& id, const std::string& capa
 }
 
 std::string MemberStore::RecordPackage(const std::string& id, const std::string& packageName,
-                                       std::int64_t size, int fileType, std::int64_t now) {
+                                       std::int64_t size, int fileType, std::int64_t now,
+                                       const std::string& sha256, std::int64_t entries,
+                                       std::int64_t bytes) {
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db);
     auto old = m_db.Prepare("SELECT package_name FROM members WHERE id = ?1");
@@ -396,15 +423,19 @@ std::string MemberStore::RecordPackage(const std::string& id, const std::string&
         throw SqliteError("member vanished: " + id, SQLITE_NOTFOUND);
     std::string previous = old.Text(0);
     old.Run();
-    m_db.Prepare(
-            "UPDATE members SET package_name = ?2, file_size = ?3, file_type = ?4, saved_at = ?5 "
-            "WHERE id = ?1")
-        .Bind(1, id)
+    auto update = m_db.Prepare(
+        "UPDATE members SET package_name = ?2, file_size = ?3, file_type = ?4, saved_at = ?5, "
+        "package_sha256 = ?6, package_entries = ?7, package_bytes = ?8 WHERE id = ?1");
+    update.Bind(1, id)
         .Bind(2, packageName)
         .Bind(3, size)
         .Bind(4, std::int64_t{fileType})
-        .Bind(5, now)
-        .Run();
+        .Bind(5, now);
+    if (sha256.empty())
+        update.BindNull(6);
+    else
+        update.Bind(6, sha256);
+    update.Bind(7, entries).Bind(8, bytes).Run();
     tx.Commit();
     return previous;
 }

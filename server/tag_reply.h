@@ -35,11 +35,15 @@ struct LoginValues {
     std::string memberKey;
     std::string uploadUrl;
     std::string downloadUrl;
+    // "SHA256HEX ENTRIES BYTES" of the stored package, sent after the six
+    // in an extra tag older clients do not look for; empty: not sent.
+    std::string packageCheck;
 };
 
 // "<error>N</error>" followed by "<errormsg>message</errormsg>".
 std::string ErrorReply(int number, std::string_view message);
-// "<error>0</error>" and the six values in the order the client reads them.
+// "<error>0</error>" and the six values in the order the client reads them,
+// then "<packagecheck>" when there is one.
 std::string LoginSuccessReply(const LoginValues& values);
 // "<error>0</error>" alone.
 std::string UploadSuccessReply();

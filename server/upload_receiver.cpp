@@ -86,7 +86,9 @@ bool UploadReceiver::Data(const char* data, std::size_t size) {
                 m_writeFailed = true;
                 m_detail = std::string("write failed: ") + std::strerror(errno);
                 m_file.reset();
+                break;
             }
+            m_digest.Feed(data, size);
             break;
         }
         case Part::Text:
@@ -143,7 +145,8 @@ std::string UploadReceiver::Finish(bool bodyComplete) {
     if (m_file->size() == 0)
         return Refuse(UploadError::Malformed, text::kUploadEmpty, "empty package");
     try {
-        m_desk.StorePackage(*m_memberId, std::move(*m_file), *m_fileType == "2" ? 2 : 1);
+        m_desk.StorePackage(*m_memberId, std::move(*m_file), *m_fileType == "2" ? 2 : 1,
+                            m_digest.Finish());
         m_file.reset();
     } catch (const std::exception& e) {
         return Refuse(UploadError::StorageFault, text::kStorageFault, e.what());

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "member_desk.h"
+#include "package_digest.h"
 #include "package_shelf.h"
 #include "tag_reply.h"
 
@@ -43,6 +44,8 @@ private:
     std::string* m_text = nullptr;  // value being collected for a text part
     std::optional<std::string> m_fileType, m_memberId, m_memberKey;
     std::optional<IncomingFile> m_file;
+    // Fed the file part's bytes as they are written.
+    PackageDigester m_digest;
     bool m_sawFile = false;
     bool m_tooLarge = false;
     bool m_malformed = false;

@@ -27,6 +27,7 @@ struct Options {
     bool withCacheFonts = false;
     bool launch = false;
     bool yes = false;
+    std::optional<int> backup;  // the kept backup a roll back restores
     std::vector<std::string> commands;
 };
 
@@ -100,6 +101,11 @@ int RunAccount(int argc, char** argv) {
             o.withCacheFonts = true;
         } else if (a == "--launch") {
             o.launch = true;
+        } else if (a == "--backup") {
+            if (!value(v) || v.empty() || v.find_first_not_of("0123456789") != std::string::npos ||
+                v.size() > 3 || std::stoi(v) < 1)
+                return UsageError("--backup needs a backup number (1 the newest)");
+            o.backup = std::stoi(v);
         } else if (a == "--yes" || a == "-y") {
             o.yes = true;
         } else if (a == "save" || a == "install" || a == "rollback" || a == "reset") {
@@ -119,6 +125,7 @@ int RunAccount(int argc, char** argv) {
     skiv::OperationLog log;
     log.SetFolder(skiv::OperationLog::DefaultFolder());
     skiv::cli::ConsoleWindow window(o.yes);
+    window.SetBackupAnswer(o.backup);
     window.SetCredentials(o.id, password);
     std::fill(password.begin(), password.end(), '\0');
     if (o.gameFolder)

@@ -98,4 +98,22 @@ void ConsoleWindow::StartProgram(std::string_view file, std::string_view workFol
                 static_cast<int>(workFolder.size()), workFolder.data());
 }
 
+std::optional<int> ConsoleWindow::ChooseBackup(const std::vector<BackupChoice>& backups) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const BackupChoice& b : backups) {
+        if (!m_backup || b.number == *m_backup) {
+            std::printf("backup %d: %s, %lld bytes\n", b.number, b.date.c_str(),
+                        static_cast<long long>(b.bytes));
+            std::fflush(stdout);
+            return b.number;
+        }
+    }
+    std::printf("no kept backup %d (", *m_backup);
+    for (const BackupChoice& b : backups)
+        std::printf(" %d", b.number);
+    std::printf(" )\n");
+    std::fflush(stdout);
+    return std::nullopt;
+}
+
 }  // namespace skiv::cli

@@ -25,6 +25,8 @@ public:
     TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
+    // The backup named by --backup, else the newest; never asks.
+    std::optional<int> ChooseBackup(const std::vector<BackupChoice>& backups) override;
 
     void SetTaskOptions(TaskOptions options);
     void SetCredentials(std::string id, std::string password) {
@@ -42,6 +44,7 @@ public:
     // Which answer the next chooser gets: the game folder at login, the
     // target folder during an install.
     void ExpectInstallChooser(bool install) { m_installChooser = install; }
+    void SetBackupAnswer(std::optional<int> number) { m_backup = number; }
     ViewMode LastViewMode() const { return m_viewMode; }
 
 private:
@@ -51,6 +54,7 @@ private:
     TaskOptions m_options;
     std::optional<std::string> m_gameFolder, m_intoFolder;
     bool m_installChooser = false;
+    std::optional<int> m_backup;
     ViewMode m_viewMode = ViewMode::LoggedOut;
     int m_lastProgress = -1;
 };

@@ -28,8 +28,9 @@ constexpr const char* kUsage =
     "  skivaddon-cli compress ARCHIVE PACKAGE\n"
     "  skivaddon-cli decompress PACKAGE ARCHIVE\n"
     "  skivaddon-cli --id ID [--password-stdin] [--game-folder DIR] [--with-cache-fonts]\n"
-    "                [--into-folder DIR] [--launch] [--yes] COMMAND...\n"
+    "                [--into-folder DIR] [--launch] [--backup N] [--yes] COMMAND...\n"
     "      COMMAND: save | install | rollback | reset (run in order after one login)\n"
+    "      --backup N: the kept install backup a rollback restores (1 the newest)\n"
     "\n"
     "Environment: SKIVADDON_SERVICE_URL (service address), SKIVADDON_CA_FILE (extra CA).\n";
 

@@ -95,6 +95,14 @@ bool RemoveFolder(const std::string& path);
 // outside base.
 bool EnsureFolderBelow(const std::string& base, const std::string& relative);
 
+// Renames a file or folder within one file system; an existing target
+// folder is not replaced (fails), so a rename never merges two trees. A
+// link is moved as a link.
+bool Rename(const std::string& from, const std::string& to);
+// Flushes a folder's entries (the renames and creates in it) to stable
+// storage.
+bool SyncFolder(const std::string& path);
+
 // Deletes a file. Like Windows, fails (EBUSY) while another process holds
 // the file with an exclusive lock (see OpenNoShare).
 bool DeleteFile(const std::string& path);

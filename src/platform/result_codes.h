@@ -57,6 +57,8 @@ enum class ResultCode : int {
     CannotCreatePackage = 1033,
     HttpStatus = 1035,
     PackageWriteFailed = 1036,
+    // The downloaded package differs from what the service recorded of it.
+    PackageMismatch = 1041,
 };
 
 // The number shown in messages and log lines.

@@ -9,7 +9,8 @@ namespace skiv {
 constexpr std::size_t kMaxLoginReply = 4 * 1024 * 1024;
 
 ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
-                         const std::string& password, LoginFields out, LogSink& log) {
+                         const std::string& password, LoginFields out, LogSink& log,
+                         std::optional<PackageCheck>* check) {
     http::SimpleClient client;
     if (!client.Connect(baseUrl + "/", "Mozilla/4.0 (compatible; )")) {
         log.Write("[Login]W3CClient Connect Fail");
@@ -47,6 +48,8 @@ ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId
     ResultCode r = ValidateLoginResponse(reply.empty() ? nullptr : reply.c_str(), out, log);
     if (r != ResultCode::Ok)
         log.Write("[Login]ValidateLoginResponse Fail:(%d)", Number(r));
+    else if (check)
+        *check = ReadPackageCheck(reply.c_str());
     return r;
 }
 

@@ -3,12 +3,16 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <system_error>
 
 #include "platform/fs.h"
+#include "platform/game_process.h"
 #include "service/exchanges.h"
 #include "workspace/flows.h"
 #include "workspace/game_folder.h"
+#include "workspace/kept_backups.h"
+#include "workspace/staged_set.h"
 
 #ifndef SKIV_DEFAULT_SERVICE_URL
 #define SKIV_DEFAULT_SERVICE_URL "https://127.0.0.1:8443"
@@ -19,6 +23,15 @@ namespace skiv {
 namespace {
 constexpr std::int32_t kSizeUnit = 0x12D000;  // 1,232,896 bytes, the panel's unit
 constexpr const char* kRollbackTitle = "Kelbo 스키브 애드온";
+
+std::string SaveDateOf(std::int64_t unixSeconds) {
+    std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm tm{};
+    char text[32] = "";
+    if (::localtime_r(&t, &tm))
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
+    return text;
+}
 }  // namespace
 
 ServiceConfig ServiceConfig::FromEnvironment() {
@@ -76,9 +89,12 @@ void Controller::Login() {
         m_log.Write("[OnBnClickedBtnLogin]GetWowPath Fail:(%d)", Number(r));
         return;
     }
-    const ResultCode r = LoginExchange(
-        m_config.baseUrl, s.memberId, password,
-        {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl}, m_log);
+    RecoverLeftovers();
+    s.packageCheck.reset();
+    const ResultCode r =
+        LoginExchange(m_config.baseUrl, s.memberId, password,
+                      {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl},
+                      m_log, &s.packageCheck);
     std::fill(password.begin(), password.end(), '\0');
     if (r != ResultCode::Ok) {
         m_log.Write("[OnBnClickedBtnLogin]Login Fail:(%d)", Number(r));
@@ -101,6 +117,41 @@ void Controller::Login() {
     s.loggedIn = true;
 }
 
+void Controller::RecoverLeftovers() {
+    const std::string& game = m_session.gameFolder;
+    RecoverKeptBackups(game + "Backup/");
+    switch (RecoverStaged(game, m_log)) {
+        case Leftover::None:
+            break;
+        case Leftover::Cleaned:
+            Message(
+                "지난번 애드온 설치가 끝나지 않았습니다. 게임 폴더는 설치 전 그대로이며, "
+                "남아 있던 임시 폴더를 정리했습니다.");
+            break;
+        case Leftover::Finished:
+            Message(
+                "지난번 애드온 설치가 교체 도중 멈췄습니다. 새 애드온으로의 교체를 마저 "
+                "끝냈습니다. 이전 애드온은 되돌리기로 복원할 수 있습니다.");
+            break;
+        case Leftover::Stuck:
+            m_log.Write("[OnBnClickedBtnLogin]RecoverAddOn Fail:(%s)", game.c_str());
+            Message(
+                "지난번 애드온 설치가 남긴 폴더(%s, %s)를 정리하지 못했습니다. 게임 폴더의 "
+                "쓰기 권한을 확인한 뒤 다시 로그인해 주세요.",
+                kStagingFolder, kReplacedFolder);
+            break;
+    }
+}
+
+bool Controller::GameRunningRefusal() {
+    const std::optional<std::string> game = FindRunningGame();
+    if (!game)
+        return false;
+    m_log.Write("[GameGuard]Game Running:(%s)", game->c_str());
+    Message("게임(%s)이 실행 중입니다. 게임을 종료한 뒤 다시 시도해 주세요.", game->c_str());
+    return true;
+}
+
 bool Controller::SharedTaskChecks() {
     if (!m_session.loggedIn) {
         Message("먼저 로그인을 해주세요");
@@ -121,6 +172,12 @@ void Controller::SaveSet() {
         Message("필수 폴더가 존재하지 않습니다");
         return;
     }
+    if (const std::optional<std::string> game = FindRunningGame()) {
+        Message(
+            "게임(%s)이 실행 중입니다. 게임은 종료할 때 SavedVariables를 기록하므로, 지금 "
+            "저장하면 이번 게임에서 바뀐 설정은 빠집니다.",
+            game->c_str());
+    }
     if (!m_window.AskYesNo(
             "기존 저장된 파일이 현재의 설정으로 다시 저장됩니다. 내 셋팅을 저장하시겠습니까?",
             kAppTitle, false)) {
@@ -137,6 +194,9 @@ void Controller::InstallSet() {
         Message("서버에 저장된 애드온이 없습니다");
         return;
     }
+    // An install into a chosen folder leaves the game's files alone.
+    if (!m_window.GetTaskOptions().installIntoFolder && GameRunningRefusal())
+        return;
     if (m_session.backupMade) {
         if (!m_window.AskYesNo("회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다.\n또한, "
                                "기존 백업된 파일이 현재의 설정으로 다시 백업됩니다. 내 셋팅을 "
@@ -152,7 +212,7 @@ void Controller::InstallSet() {
 }
 
 void Controller::RollBack() {
-    if (!SharedTaskChecks())
+    if (!SharedTaskChecks() || GameRunningRefusal())
         return;
     const RollBackChoice choice = m_window.GetTaskOptions().rollBack;
     const bool restore = choice == RollBackChoice::RestoreBackup;
@@ -165,7 +225,19 @@ void Controller::RollBack() {
                                : "초기화 상태로 되돌려줍니다. 초기화를 하시겠습니까?";
     if (!m_window.AskYesNo(question, kRollbackTitle, true))
         return;
-    StartWorker([this, choice] { return RollBackWorker(choice); });
+    int number = 1;
+    if (restore) {
+        std::vector<BackupChoice> offer;
+        for (const KeptBackup& b : ListBackups(m_session.gameFolder + "Backup/"))
+            offer.push_back({b.number, b.bytes, SaveDateOf(b.modified)});
+        if (!offer.empty()) {
+            const std::optional<int> chosen = m_window.ChooseBackup(offer);
+            if (!chosen)
+                return;
+            number = *chosen;
+        }
+    }
+    StartWorker([this, choice, number] { return RollBackWorker(choice, number); });
 }
 
 void Controller::StartWorker(std::function<ResultCode()> task) {
@@ -216,6 +288,12 @@ ResultCode Controller::InstallWorker(bool intoChosenFolder) {
         // Read now: the user may tick the box while the install runs.
         if (m_window.GetTaskOptions().launchAfterInstall)
             m_window.StartProgram("Launcher.exe", m_session.gameFolder);
+    } else if (r == ResultCode::PackageMismatch) {
+        m_log.Write("[OnBnClickedBtnBack]애드온 세팅 실패:(%d)", Number(r));
+        Message(
+            "내려받은 애드온 파일이 서버에 저장된 것과 다릅니다:(%d)\n게임 폴더는 바뀌지 "
+            "않았습니다. 잠시 후 다시 시도해 주세요.",
+            Number(r));
     } else if (r != ResultCode::LoadFolderDeclined) {
         m_log.Write("[OnBnClickedBtnBack]애드온 세팅 실패:(%d)", Number(r));
         Message("애드온 세팅 실패:(%d)", Number(r));
@@ -223,10 +301,10 @@ ResultCode Controller::InstallWorker(bool intoChosenFolder) {
     return r;
 }
 
-ResultCode Controller::RollBackWorker(RollBackChoice choice) {
+ResultCode Controller::RollBackWorker(RollBackChoice choice, int backupNumber) {
     const bool restore = choice == RollBackChoice::RestoreBackup;
     const flow::Context context{m_session, m_window, m_log};
-    const ResultCode r = restore ? flow::RollBack(context) : flow::Reset(context);
+    const ResultCode r = restore ? flow::RollBack(context, backupNumber) : flow::Reset(context);
     if (r == ResultCode::Ok) {
         Message(restore ? "되돌리기가 완료되었습니다." : "초기화가 완료되었습니다.");
     } else if (restore) {
