@@ -27,7 +27,7 @@ std::vector<KeptBackup> ListBackups(const std::string& backupFolder) {
     for (int n = 1; n <= kMaxNumber; ++n) {
         const std::string path = backupFolder + BackupArchiveName(n);
         struct stat st;
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         kept.push_back({n, path, static_cast<std::int64_t>(st.st_size),
                         static_cast<std::int64_t>(st.st_mtime)});
@@ -40,6 +40,15 @@ ResultCode WriteKeptBackup(AddOnSet& set, const std::string& backupFolder, int p
     if (ResultCode r = set.Write(kNewBackupName, backupFolder); r != ResultCode::Ok)
         return r;
     CrashPoint("backup.after-write");
+    // The row holds only our own files: anything else under one of its
+    // names (a link planted there, say) is removed as itself, never
+    // followed or moved along.
+    for (int n = 1; n <= kMaxNumber; ++n) {
+        const std::string path = backupFolder + BackupArchiveName(n);
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            fs::DeleteFile(path);
+    }
     const int keep = rule.keep < 1 ? 1 : rule.keep;
     if (position > keep)
         position = keep;

@@ -4,6 +4,7 @@
 #include "archive/gzip_package.h"
 #include "platform/crash_point.h"
 #include "platform/fs.h"
+#include "platform/sha256.h"
 #include "service/exchanges.h"
 #include "workspace/addon_set.h"
 #include "workspace/flows.h"
@@ -66,6 +67,14 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
     if (auto size = fs::FileSize(package); size && *size <= INT32_MAX)
         s.fileSize = static_cast<std::int32_t>(*size);
     s.saveDate = NowText();
+    // The next install of this session checks against what was just sent,
+    // as the service recorded it; a package that cannot be read again is
+    // simply not checked.
+    s.packageCheck.reset();
+    if (auto digest = Sha256OfFile(package)) {
+        s.packageCheck = PackageCheck{*digest, set.Archive().Header().count,
+                                      fs::FileSize(backup + kSetArchiveName).value_or(-1)};
+    }
     return ResultCode::Ok;
 }
 

@@ -79,7 +79,20 @@ bool Finish(const std::string& game, LogSink& log) {
     fs::SyncFolder(game);
     CrashPoint("swap.after-staging-removed");
     RemoveTree(game, kReplacedFolder, log);
-    return !Present(staging) && !Present(game + kReplacedFolder);
+    // A file another program holds cannot be deleted: what is left of the
+    // old folders is set aside under a name of its own, so it neither
+    // blocks the next swap nor is lost.
+    const std::string replaced = game + kReplacedFolder;
+    if (Present(replaced)) {
+        for (int n = 1; n < 1000; ++n) {
+            const std::string aside = game + "SkivAddonReplaced." + std::to_string(n);
+            if (!Present(aside) && fs::Rename(replaced, aside)) {
+                log.Write("[SwapAddOn]Leftover Kept:(%s)", aside.c_str());
+                break;
+            }
+        }
+    }
+    return !Present(staging) && !Present(replaced);
 }
 
 }  // namespace

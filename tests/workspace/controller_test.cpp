@@ -195,19 +195,6 @@ TEST_F(CommandTest, SaveStopsAtAHeldFileBeforeUploading) {
     EXPECT_EQ(window.Progress().back(), 0);
 }
 
-TEST_F(CommandTest, InstallBackupFailureDeletesNothing) {
-    LogIn();
-    ctl.Session().fileType = kTypeFull;
-    WriteFile(game + "Interface/held.lua", "h");
-    test::HeldFile held(game + "Interface/held.lua");
-    ctl.InstallSet();
-    ctl.WaitForWorker();
-    EXPECT_EQ(ctl.LastWorkerResult(), ResultCode::ArchiveCannotOpen);
-    EXPECT_EQ(window.LastMessage(), "애드온 세팅 실패:(-1)");
-    EXPECT_TRUE(fs::Exists(game + "Interface/held.lua"));
-    EXPECT_FALSE(ctl.Session().backupMade);
-}
-
 TEST_F(CommandTest, InstallCancelledAtTheChooserIsSilent) {
     LogIn();
     ctl.Session().fileType = kTypeBasic;
