@@ -109,6 +109,9 @@ bool DeleteFile(const std::string& path);
 
 // Size of an existing file; nullopt (LastError set) when it cannot be read.
 std::optional<std::int64_t> FileSize(const std::string& path);
+// Last modification of a file or folder, in seconds since 1970 (UTC);
+// nullopt (LastError set) when it cannot be read.
+std::optional<std::int64_t> ModifiedTime(const std::string& path);
 
 // Closes a FILE* on destruction.
 struct FileCloser {

@@ -325,6 +325,15 @@ bool DeleteFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || Fail();
 }
 
+std::optional<std::int64_t> ModifiedTime(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        Fail();
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(st.st_mtime);
+}
+
 std::optional<std::int64_t> FileSize(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {

@@ -1,7 +1,5 @@
 #include "workspace/kept_backups.h"
 
-#include <sys/stat.h>
-
 #include "platform/crash_point.h"
 #include "platform/fs.h"
 
@@ -26,11 +24,10 @@ std::vector<KeptBackup> ListBackups(const std::string& backupFolder) {
     std::vector<KeptBackup> kept;
     for (int n = 1; n <= kMaxNumber; ++n) {
         const std::string path = backupFolder + BackupArchiveName(n);
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (!fs::Exists(path) || fs::IsLink(path) || fs::IsFolder(path))
             continue;
-        kept.push_back({n, path, static_cast<std::int64_t>(st.st_size),
-                        static_cast<std::int64_t>(st.st_mtime)});
+        kept.push_back(
+            {n, path, fs::FileSize(path).value_or(0), fs::ModifiedTime(path).value_or(0)});
     }
     return kept;
 }
@@ -45,8 +42,7 @@ ResultCode WriteKeptBackup(AddOnSet& set, const std::string& backupFolder, int p
     // followed or moved along.
     for (int n = 1; n <= kMaxNumber; ++n) {
         const std::string path = backupFolder + BackupArchiveName(n);
-        struct stat st;
-        if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        if (fs::IsLink(path))
             fs::DeleteFile(path);
     }
     const int keep = rule.keep < 1 ? 1 : rule.keep;

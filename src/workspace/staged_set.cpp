@@ -115,8 +115,8 @@ void DiscardStaged(const std::string& game, LogSink& log) {
 ResultCode SwapStaged(const std::string& game, const std::vector<std::string>& folders,
                       LogSink& log) {
     const std::string staging = game + kStagingFolder;
-    // The staged files must be on the disk before the marker says so, and
-    // the marker before the first rename.
+    // The marker goes down once the staged set is complete, and is on the
+    // disk before the first rename.
     if (!fs::SyncFolder(staging) || !WriteMarker(staging + kReadyMarker, folders) ||
         !fs::SyncFolder(staging) ||
         (!Present(game + kReplacedFolder) && !fs::CreateFolder(game + kReplacedFolder))) {
