@@ -25,7 +25,7 @@ public:
     TaskOptions GetTaskOptions() override;
     std::optional<std::string> ChooseFolder(std::string_view initialFolder) override;
     void StartProgram(std::string_view file, std::string_view workFolder) override;
-    // The backup named by --backup, else the newest; never asks.
+    // The backup named by --backup; without it, asked on the terminal.
     std::optional<int> ChooseBackup(const std::vector<BackupChoice>& backups) override;
 
     void SetTaskOptions(TaskOptions options);
