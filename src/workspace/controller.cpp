@@ -125,18 +125,18 @@ void Controller::RecoverLeftovers() {
             break;
         case Leftover::Cleaned:
             Message(
-                "지난번 애드온 설치가 끝나지 않았습니다. 게임 폴더는 설치 전 그대로이며, "
-                "남아 있던 임시 폴더를 정리했습니다.");
+                "지난번 애드온 교체(설치 또는 되돌리기)가 끝나지 않았습니다. 게임 폴더의 애드온은 "
+                "그 전 그대로이며, 남아 있던 임시 폴더를 정리했습니다.");
             break;
         case Leftover::Finished:
             Message(
-                "지난번 애드온 설치가 교체 도중 멈췄습니다. 새 애드온으로의 교체를 마저 "
-                "끝냈습니다. 이전 애드온은 되돌리기로 복원할 수 있습니다.");
+                "지난번 애드온 교체(설치 또는 되돌리기)가 도중에 멈춰 교체를 마저 끝냈습니다. "
+                "교체 전의 애드온은 Backup 폴더의 SkivAddonBackup 파일에 백업되어 있습니다.");
             break;
         case Leftover::Stuck:
             m_log.Write("[OnBnClickedBtnLogin]RecoverAddOn Fail:(%s)", game.c_str());
             Message(
-                "지난번 애드온 설치가 남긴 폴더(%s, %s)를 정리하지 못했습니다. 게임 폴더의 "
+                "지난번 애드온 교체가 남긴 폴더(%s, %s)를 정리하지 못했습니다. 게임 폴더의 "
                 "쓰기 권한을 확인한 뒤 다시 로그인해 주세요.",
                 kStagingFolder, kReplacedFolder);
             break;

@@ -65,8 +65,8 @@ std::string PrintCase(const ::testing::TestParamInfo<CrashCase>& info) {
     return name + (info.param.hit ? "_" + std::to_string(info.param.hit) : "");
 }
 
-constexpr const char* kCleaned = "지난번 애드온 설치가 끝나지 않았습니다";
-constexpr const char* kFinished = "새 애드온으로의 교체를 마저 끝냈습니다";
+constexpr const char* kCleaned = "지난번 애드온 교체(설치 또는 되돌리기)가 끝나지 않았습니다";
+constexpr const char* kFinished = "도중에 멈춰 교체를 마저 끝냈습니다";
 
 // The next start: a login (the roll back it asks for is refused, as no
 // install ran in that session); what it printed.
@@ -86,7 +86,7 @@ void ExpectSettled(const std::string& game, const CrashCase& c, const std::strin
     if (c.told) {
         EXPECT_NE(told.find(c.told), std::string::npos) << told;
     } else {
-        EXPECT_EQ(told.find("지난번 애드온 설치"), std::string::npos) << told;
+        EXPECT_EQ(told.find("지난번 애드온 교체"), std::string::npos) << told;
     }
 }
 
