@@ -11,6 +11,14 @@ namespace {
 // The archive's head: 512 reserved bytes, then the entry count (32-bit
 // little-endian).
 constexpr std::size_t kHeadBytes = 516;
+// The decompression runs on the thread that reads the upload: a stream that
+// expands far beyond what real add-on sets do (or beyond what the archive
+// format can address) is not followed further, its count and size left
+// unknown, so a crafted package costs no more than a bounded multiple of
+// its own bytes.
+constexpr std::int64_t kMaxRatio = 32;
+constexpr std::int64_t kRatioSlack = std::int64_t(1) << 20;
+constexpr std::int64_t kMaxArchiveBytes = 0x7fffffff;
 }  // namespace
 
 struct PackageDigester::State {
@@ -25,6 +33,7 @@ struct PackageDigester::State {
     std::size_t firstHave = 0;
     unsigned char head[kHeadBytes] = {};
     std::int64_t archiveBytes = 0;
+    std::int64_t packageBytes = 0;  // compressed bytes fed so far
 
     void Archive(const unsigned char* p, std::size_t n) {
         if (archiveBytes < static_cast<std::int64_t>(kHeadBytes)) {
@@ -53,6 +62,11 @@ struct PackageDigester::State {
             z.avail_out = sizeof out;
             const int rc = inflate(&z, Z_NO_FLUSH);
             Archive(out, sizeof out - z.avail_out);
+            if (archiveBytes > kMaxArchiveBytes ||
+                archiveBytes > kMaxRatio * packageBytes + kRatioSlack) {
+                broken = true;
+                break;
+            }
             if (rc == Z_STREAM_END)
                 between = true;
             else if (rc != Z_OK && rc != Z_BUF_ERROR)
@@ -61,6 +75,7 @@ struct PackageDigester::State {
     }
 
     void Data(const unsigned char* p, std::size_t n) {
+        packageBytes += static_cast<std::int64_t>(n);
         if (!sniffed) {
             while (n > 0 && firstHave < 2) {
                 first[firstHave++] = *p++;

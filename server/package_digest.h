@@ -5,8 +5,9 @@
 // client checks a download against these before it changes anything.
 //
 // Bytes that are not gzip are taken as the archive itself, as the client's
-// decompression does. A stream that cannot be decompressed, or is too short
-// for the archive's head, gives -1 for the count and the size.
+// decompression does. A stream that cannot be decompressed, is too short
+// for the archive's head, or expands more than 32-fold, gives -1 for the
+// count and the size (the digest is always recorded).
 
 #include <cstdint>
 #include <memory>
