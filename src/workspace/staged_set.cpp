@@ -59,12 +59,18 @@ bool Move(const std::string& from, const std::string& to, LogSink& log) {
 
 // One folder's swap, safe to repeat after a kill at any point of it: the
 // game's folder is moved aside unless an earlier run did so already, then
-// the staged one moved in when the staging has it.
+// the staged one moved in when the staging has it. A game without the
+// folder gets an empty one set aside in its place, so that a repeat never
+// takes the folder just moved in for the game's own.
 bool SwapOne(const std::string& game, const std::string& folder, LogSink& log) {
     const std::string aside = game + kReplacedFolder + folder;
     const std::string staged = game + kStagingFolder + folder;
-    if (Present(game + folder) && !Present(aside) && !Move(game + folder, aside, log))
-        return false;
+    if (!Present(aside)) {
+        const bool moved =
+            Present(game + folder) ? Move(game + folder, aside, log) : fs::CreateFolder(aside);
+        if (!moved)
+            return false;
+    }
     if (Present(staged) && !Move(staged, game + folder, log))
         return false;
     CrashPoint("swap.folder");

@@ -155,6 +155,22 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"delete.file", 3, Base::None, Holds::New, kFinished}),
     PrintCase);
 
+// A game folder without WTF/: the staged WTF/ is swapped in where there
+// was none, and a kill right after must not make the next start take it
+// for the game's own and set it aside.
+TEST_F(CrashFixture, KillAfterSwappingInAFolderTheGameLackedKeepsIt) {
+    const std::string game = computers / "no wtf/";
+    MakeAddOns(game, 60, 1000);
+    std::filesystem::remove_all(game + "WTF");
+    ChildResult r =
+        RunAccount(svc, {"--game-folder", game, "install"}, {"SKIVADDON_CRASH_AT=swap.folder:2"});
+    ASSERT_TRUE(r.KilledBy(SIGKILL)) << r.Describe();
+    const std::string told = NextStart(svc, game);
+    EXPECT_NE(told.find(kFinished), std::string::npos) << told;
+    EXPECT_EQ(BasicPart(SnapshotTree(game)), storedBefore);
+    EXPECT_FALSE(fs::Exists(game + "SkivAddonReplaced/"));
+}
+
 // ---- save ----------------------------------------------------------------
 
 class SaveCrash : public CrashFixture, public ::testing::WithParamInterface<CrashCase> {};
