@@ -24,6 +24,18 @@ void RemoveTree(const std::string& game, const std::string& relative, LogSink& l
         DeleteFolder(game, relative, log);
 }
 
+bool IsEmptyFolder(const std::string& path) {
+    auto listing = fs::DirListing::OpenNoFollow(path);
+    if (!listing)
+        return false;
+    fs::DirItem item;
+    while (listing->Next(item)) {
+        if (item.name != "." && item.name != "..")
+            return false;
+    }
+    return true;
+}
+
 bool WriteMarker(const std::string& path, const std::vector<std::string>& folders) {
     auto file = fs::NoShareFile::CreateNew(path);
     if (!file)
@@ -81,6 +93,7 @@ bool SwapOne(const std::string& game, const std::string& folder, LogSink& log) {
 bool Finish(const std::string& game, LogSink& log) {
     const std::string staging = game + kStagingFolder;
     fs::DeleteFile(staging + kReadyMarker);
+    CrashPoint("swap.after-unmark");
     RemoveTree(game, kStagingFolder, log);
     fs::SyncFolder(game);
     CrashPoint("swap.after-staging-removed");
@@ -165,14 +178,18 @@ Leftover RecoverStaged(const std::string& game, LogSink& log) {
     const bool replaced = Present(game + kReplacedFolder);
     if (!staged && !replaced)
         return Leftover::None;
-    if (staged && !Present(staging + kReadyMarker)) {
+    // An empty staging without marker beside the replaced folders is the
+    // end of a finished swap (its folders all moved in, the marker just
+    // deleted); without them it is a staging about to be filled.
+    const bool swapEnded = replaced && IsEmptyFolder(staging);
+    if (staged && !Present(staging + kReadyMarker) && !swapEnded) {
         // Cut before the marker: nothing of the game's set was moved.
         log.Write("[RecoverAddOn]Staging Cleaned");
         DiscardStaged(game, log);
         RemoveTree(game, kReplacedFolder, log);
         return Present(staging) ? Leftover::Stuck : Leftover::Cleaned;
     }
-    if (staged) {
+    if (staged && Present(staging + kReadyMarker)) {
         bool ok = false;
         const std::vector<std::string> folders = ReadMarker(staging + kReadyMarker, ok);
         if (!ok || (!replaced && !fs::CreateFolder(game + kReplacedFolder)))

@@ -151,6 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"swap.after-mark", 0, Base::None, Holds::New, kFinished},
                       CrashCase{"swap.folder", 1, Base::None, Holds::New, kFinished},
                       CrashCase{"swap.after-swap", 0, Base::None, Holds::New, kFinished},
+                      CrashCase{"swap.after-unmark", 0, Base::None, Holds::New, kFinished},
                       CrashCase{"swap.after-staging-removed", 0, Base::None, Holds::New, kFinished},
                       CrashCase{"delete.file", 3, Base::None, Holds::New, kFinished}),
     PrintCase);
