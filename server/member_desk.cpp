@@ -89,6 +89,10 @@ std::string MemberDesk::LoginChecked(const std::string& id, const std::string& p
         const SetOrigin origin = m_store.FindOrigin(member->id);
         v.flavor = origin.flavor;
         v.gameVersion = origin.gameVersion;
+        if (!member->packageSha256.empty()) {
+            v.packageCheck = member->packageSha256 + " " + std::to_string(member->packageEntries) +
+                             " " + std::to_string(member->packageBytes);
+        }
     }
     v.memberKey = grant.memberKey;
     v.uploadUrl = m_policy.publicUrl + "/skivaddon/upload.aspx";
@@ -144,7 +148,7 @@ VersionStore& MemberDesk::versions() {
 }
 
 void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int fileType,
-                              const SetOrigin& origin) {
+                              const SetOrigin& origin, const PackageDigest& digest) {
     std::optional<MemberRecord> member = m_store.FindMember(id);
     if (!member)
         throw std::runtime_error("member vanished during upload: " + id);
@@ -153,6 +157,14 @@ void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int file
     // question before a cross-flavor install.
     try {
         m_store.RecordOrigin(member->id, origin);
+    } catch (const std::exception&) {
+    }
+    // What a client checks its download against. A version stored by the
+    // delta exchanges has none (its manifest is the check), so a failure
+    // here leaves the version without one rather than failing the upload.
+    try {
+        if (!digest.sha256.empty())
+            m_store.RecordPackageCheck(member->id, digest.sha256, digest.entries, digest.bytes);
     } catch (const std::exception&) {
     }
 }

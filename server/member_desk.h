@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "member_store.h"
+#include "package_digest.h"
 #include "package_shelf.h"
 #include "password_hasher.h"
 #include "version_store.h"
@@ -65,11 +66,11 @@ public:
     // one of its live logins.
     bool UploadAllowed(const std::string& id, const std::string& key);
     // Stores the received file as the member's new current version, with
-    // `origin` recorded for it (an empty one forgets the old origin).
-    // Throws std::runtime_error on a storage fault; the old version is then
-    // still current.
+    // `origin` recorded for it (an empty one forgets the old origin) and
+    // the digest taken while it streamed in. Throws std::runtime_error on a
+    // storage fault; the old version is then still current.
     void StorePackage(const std::string& id, IncomingFile file, int fileType,
-                      const SetOrigin& origin = {});
+                      const SetOrigin& origin = {}, const PackageDigest& digest = {});
 
     enum class Download { Ok, Forbidden, NothingStored, Damaged };
     // Checks the capability against the member and finds the pieces of its

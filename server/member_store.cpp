@@ -25,7 +25,10 @@ CREATE TABLE IF NOT EXISTS members (
     file_size     INTEGER NOT NULL DEFAULT 0,
     file_type     INTEGER NOT NULL DEFAULT 0,
     saved_at      INTEGER,
-    package_name  TEXT
+    package_name  TEXT,
+    package_sha256  TEXT,
+    package_entries INTEGER NOT NULL DEFAULT -1,
+    package_bytes   INTEGER NOT NULL DEFAULT -1
 );
 CREATE TABLE IF NOT EXISTS sessions (
     member_id         TEXT NOT NULL COLLATE NOCASE REFERENCES members(id) ON DELETE CASCADE,
@@ -111,6 +114,13 @@ CREATE TABLE IF NOT EXISTS set_origins (
     flavor       TEXT NOT NULL,
     game_version TEXT NOT NULL
 );
+)sql";
+
+// Version 1 had no record of what a stored package holds.
+constexpr const char* kFromVersion1 = R"sql(
+ALTER TABLE members ADD COLUMN package_sha256 TEXT;
+ALTER TABLE members ADD COLUMN package_entries INTEGER NOT NULL DEFAULT -1;
+ALTER TABLE members ADD COLUMN package_bytes INTEGER NOT NULL DEFAULT -1;
 )sql";
 
 // Version 0 kept live member keys and capabilities as they were, and hard
@@ -219,12 +229,17 @@ MemberRecord ReadMember(const Statement& s) {
     if (!s.IsNull(6))
         m.savedAt = s.Int(6);
     m.packageName = s.Text(7);
+    if (!s.IsNull(8)) {
+        m.packageSha256 = s.Text(8);
+        m.packageEntries = s.Int(9);
+        m.packageBytes = s.Int(10);
+    }
     return m;
 }
 
 constexpr const char* kMemberColumns =
     "SELECT id, password_hash, suspended, created_at, file_size, file_type, saved_at, "
-    "package_name FROM members ";
+    "package_name, package_sha256, package_entries, package_bytes FROM members ";
 
 }  // namespace
 
@@ -235,6 +250,16 @@ MemberStore::MemberStore(const std::string& path) : m_db(path) {
     read.Run();
     if (version < 1)
         m_db.Exec(kFromVersion0);
+    // An older file has the members table without the package record.
+    bool hasMembers = false;
+    if (version < 2) {
+        auto t =
+            m_db.Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'members'");
+        hasMembers = t.Step();
+        t.Run();
+    }
+    if (hasMembers)
+        m_db.Exec(kFromVersion1);
     m_db.Exec(kSchema);
     m_db.Exec(kOriginSchema);
     if (version != kSchemaVersion)
@@ -457,7 +482,9 @@ std::optional<std::string> MemberStore::MemberForCapability(const std::string& c
 }
 
 std::string MemberStore::RecordPackage(const std::string& id, const std::string& packageName,
-                                       std::int64_t size, int fileType, std::int64_t now) {
+                                       std::int64_t size, int fileType, std::int64_t now,
+                                       const std::string& sha256, std::int64_t entries,
+                                       std::int64_t bytes) {
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db);
     auto old = m_db.Prepare("SELECT package_name FROM members WHERE id = ?1");
@@ -466,15 +493,19 @@ std::string MemberStore::RecordPackage(const std::string& id, const std::string&
         throw SqliteError("member vanished: " + id, SQLITE_NOTFOUND);
     std::string previous = old.Text(0);
     old.Run();
-    m_db.Prepare(
-            "UPDATE members SET package_name = ?2, file_size = ?3, file_type = ?4, saved_at = ?5 "
-            "WHERE id = ?1")
-        .Bind(1, id)
+    auto update = m_db.Prepare(
+        "UPDATE members SET package_name = ?2, file_size = ?3, file_type = ?4, saved_at = ?5, "
+        "package_sha256 = ?6, package_entries = ?7, package_bytes = ?8 WHERE id = ?1");
+    update.Bind(1, id)
         .Bind(2, packageName)
         .Bind(3, size)
         .Bind(4, std::int64_t{fileType})
-        .Bind(5, now)
-        .Run();
+        .Bind(5, now);
+    if (sha256.empty())
+        update.BindNull(6);
+    else
+        update.Bind(6, sha256);
+    update.Bind(7, entries).Bind(8, bytes).Run();
     tx.Commit();
     return previous;
 }
@@ -501,6 +532,19 @@ SetOrigin MemberStore::FindOrigin(const std::string& id) {
     if (!s.Step())
         return {};
     return {s.Text(0), s.Text(1)};
+}
+
+void MemberStore::RecordPackageCheck(const std::string& id, const std::string& sha256,
+                                     std::int64_t entries, std::int64_t bytes) {
+    std::lock_guard lock(m_mutex);
+    m_db.Prepare(
+            "UPDATE members SET package_sha256 = ?2, package_entries = ?3, package_bytes = ?4 "
+            "WHERE id = ?1")
+        .Bind(1, id)
+        .Bind(2, sha256)
+        .Bind(3, entries)
+        .Bind(4, bytes)
+        .Run();
 }
 
 std::vector<std::string> MemberStore::PackageNames() {

@@ -32,6 +32,11 @@ struct MemberRecord {
     int fileType = 0;                     // 0 nothing stored, 1 or 2
     std::optional<std::int64_t> savedAt;  // unix seconds of the last stored package
     std::string packageName;              // file name inside the shelf, empty when none
+    // What was recorded of that package at upload; an empty digest when
+    // nothing was (a package stored before the service recorded it).
+    std::string packageSha256;
+    std::int64_t packageEntries = -1;
+    std::int64_t packageBytes = -1;
 };
 
 // How many failed logins each scope takes before it backs off. A scope at
@@ -119,10 +124,18 @@ public:
     std::optional<std::string> MemberForCapability(const std::string& capability, std::int64_t now);
 
     // Points the member at a new package file, in one transaction with its
-    // size, type and date. Returns the file name it replaced (empty for
+    // size, type and date, and what was recorded of it at upload (its
+    // SHA-256, empty when unknown; its archive's entry count and size,
+    // -1 when unknown). Returns the file name it replaced (empty for
     // none). Throws SqliteError; then nothing changed.
     std::string RecordPackage(const std::string& id, const std::string& packageName,
-                              std::int64_t size, int fileType, std::int64_t now);
+                              std::int64_t size, int fileType, std::int64_t now,
+                              const std::string& sha256 = {}, std::int64_t entries = -1,
+                              std::int64_t bytes = -1);
+    // Records the check values of the member's current package (set after
+    // the version store made it current; a new version clears them).
+    void RecordPackageCheck(const std::string& id, const std::string& sha256,
+                            std::int64_t entries, std::int64_t bytes);
     // Records where the member's current set came from; an empty flavor
     // forgets it (the set came from a client that does not tell).
     void RecordOrigin(const std::string& id, const SetOrigin& origin);

@@ -38,6 +38,8 @@ std::string LoginSuccessReply(const LoginValues& v) {
         AddTag(out, "flavor", v.gameVersion.empty() ? v.flavor : v.flavor + ' ' + v.gameVersion);
     if (!v.deltaUrl.empty())
         AddTag(out, "delta", v.deltaUrl);
+    if (!v.packageCheck.empty())
+        AddTag(out, "packagecheck", v.packageCheck);
     return out;
 }
 

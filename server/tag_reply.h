@@ -43,12 +43,15 @@ struct LoginValues {
     // Newer clients only: the delta exchanges' base address, sent after the
     // six values (older clients stop reading before it). Empty: not sent.
     std::string deltaUrl;
+    // "SHA256HEX ENTRIES BYTES" of the stored package, sent after the six
+    // in an extra tag older clients do not look for; empty: not sent.
+    std::string packageCheck;
 };
 
 // "<error>N</error>" followed by "<errormsg>message</errormsg>".
 std::string ErrorReply(int number, std::string_view message);
 // "<error>0</error>" and the six values in the order the client reads them,
-// then the extra tags of newer clients.
+// then the extra tags of newer clients: <flavor>, <delta>, <packagecheck>.
 std::string LoginSuccessReply(const LoginValues& values);
 // "<error>0</error>" alone.
 std::string UploadSuccessReply();

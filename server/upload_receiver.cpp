@@ -104,7 +104,9 @@ bool UploadReceiver::Data(const char* data, std::size_t size) {
                 m_writeFailed = true;
                 m_detail = std::string("write failed: ") + std::strerror(errno);
                 m_file.reset();
+                break;
             }
+            m_digest.Feed(data, size);
             break;
         }
         case Part::Text:
@@ -164,7 +166,8 @@ std::string UploadReceiver::Finish(bool bodyComplete) {
         SetOrigin origin{OriginWord(m_flavor), OriginWord(m_gameVersion)};
         if (origin.flavor.empty())
             origin.gameVersion.clear();
-        m_desk.StorePackage(*m_memberId, std::move(*m_file), *m_fileType == "2" ? 2 : 1, origin);
+        m_desk.StorePackage(*m_memberId, std::move(*m_file), *m_fileType == "2" ? 2 : 1, origin,
+                            m_digest.Finish());
         m_file.reset();
     } catch (const std::exception& e) {
         return Refuse(UploadError::StorageFault, text::kStorageFault, e.what());

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "member_desk.h"
+#include "package_digest.h"
 #include "package_shelf.h"
 #include "tag_reply.h"
 
@@ -45,6 +46,8 @@ private:
     // Where the set was saved; newer clients only.
     std::optional<std::string> m_flavor, m_gameVersion;
     std::optional<IncomingFile> m_file;
+    // Fed the file part's bytes as they are written.
+    PackageDigester m_digest;
     bool m_sawFile = false;
     bool m_tooLarge = false;
     bool m_malformed = false;

@@ -150,8 +150,8 @@ std::optional<std::int64_t> VersionStore::AddVersion(const NewVersion& v) {
     }
     // The login reply reads these; they change with the version.
     m_db.Prepare(
-            "UPDATE members SET package_name = ?2, file_size = ?3, file_type = ?4, saved_at = ?5 "
-            "WHERE id = ?1")
+            "UPDATE members SET package_name = ?2, file_size = ?3, file_type = ?4, saved_at = ?5, "
+            "package_sha256 = NULL, package_entries = -1, package_bytes = -1 WHERE id = ?1")
         .Bind(1, id)
         .Bind(2, "version " + std::to_string(version))
         .Bind(3, m.packageBytes)

@@ -224,7 +224,7 @@ WriteOutcome ArchiveWriter::WriteArchive(const std::string& archiveName,
         }
     }
     out->Close();
-    if (!fs::Rename(part, path))
+    if (!fs::RenameReplacing(part, path))
         return WriteOutcome::CannotOpen;
     guard.keep = true;
     return WriteOutcome::Ok;

@@ -134,6 +134,7 @@ int skiv::cli::RunAccount(const AccountOptions& o, const std::vector<std::string
         std::fprintf(stderr, "skivaddon-cli: %s\n", line.c_str());
         return 1;
     };
+    window.SetBackupAnswer(o.backup);
     window.SetCredentials(o.id, password);
     std::fill(password.begin(), password.end(), '\0');
     if (o.gameFolder)

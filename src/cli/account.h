@@ -14,6 +14,7 @@ struct AccountOptions {
     bool passwordStdin = false;
     std::optional<std::string> gameFolder;
     std::string flavor;  // empty: the one found, or the player's last choice
+    std::optional<int> backup;  // the kept backup a roll back restores (1 the newest)
     std::optional<std::string> intoFolder;
     bool withCacheFonts = false;
     bool launch = false;

@@ -205,4 +205,26 @@ void ConsoleWindow::StartProgramIn(std::string_view file, std::string_view workF
                 static_cast<int>(winePrefix.size()), winePrefix.data());
 }
 
+std::optional<int> ConsoleWindow::ChooseBackup(const std::vector<BackupChoice>& backups) {
+    // Without --backup the questions go to the terminal one by one (the
+    // newest first, so --yes takes the newest).
+    if (!m_backup)
+        return WindowOps::ChooseBackup(backups);
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const BackupChoice& b : backups) {
+        if (b.number == *m_backup) {
+            std::printf("backup %d: %s, %lld bytes\n", b.number, b.date.c_str(),
+                        static_cast<long long>(b.bytes));
+            std::fflush(stdout);
+            return b.number;
+        }
+    }
+    std::printf("no kept backup %d (kept:", *m_backup);
+    for (const BackupChoice& b : backups)
+        std::printf(" %d", b.number);
+    std::printf(")\n");
+    std::fflush(stdout);
+    return std::nullopt;
+}
+
 }  // namespace skiv::cli

@@ -43,6 +43,8 @@ public:
                                             std::size_t preselected) override;
     void StartProgramIn(std::string_view file, std::string_view workFolder,
                         std::string_view winePrefix) override;
+    // The backup named by --backup; without it, asked on the terminal.
+    std::optional<int> ChooseBackup(const std::vector<BackupChoice>& backups) override;
 
     void SetTaskOptions(TaskOptions options);
     void SetCredentials(std::string id, std::string password) {
@@ -60,6 +62,7 @@ public:
     // Which answer the next chooser gets: the game folder at login, the
     // target folder during an install.
     void ExpectInstallChooser(bool install) { m_installChooser = install; }
+    void SetBackupAnswer(std::optional<int> number) { m_backup = number; }
     ViewMode LastViewMode() const { return m_viewMode; }
 
     // Names the task about to run as the window's button does; for a
@@ -76,6 +79,7 @@ private:
     TaskOptions m_options;
     std::optional<std::string> m_gameFolder, m_intoFolder;
     bool m_installChooser = false;
+    std::optional<int> m_backup;
     ViewMode m_viewMode = ViewMode::LoggedOut;
     int m_lastProgress = -1;
 

@@ -181,8 +181,8 @@ std::string Synopsis() {
     }
     text +=
         "  skivaddon-cli --id ID [--password-stdin] [--game-folder DIR] [--flavor NAME]\n"
-        "                [--with-cache-fonts] [--into-folder DIR] [--launch] [--yes] [--quiet]\n"
-        "                COMMAND...\n"
+        "                [--with-cache-fonts] [--into-folder DIR] [--launch] [--backup N] [--yes]\n"
+        "                [--quiet] COMMAND...\n"
         "      COMMAND:";
     const char* sep = " ";
     for (const auto& c : skiv::cli::AccountCommands()) {
@@ -234,6 +234,12 @@ int main(int argc, char** argv) {
                    "install into DIR instead of the game folder (no backup)")
         ->type_name("DIR");
     app.add_flag("--launch", account.launch, "start Launcher.exe after an install");
+    int backup = 0;
+    app.add_option("--backup", backup,
+                   "the kept install backup a rollback restores (1 the newest); without it the "
+                   "backups are offered one by one")
+        ->type_name("N")
+        ->check(CLI::Range(1, 999));
     app.add_flag("-y,--yes", account.yes, "answer Yes to every question");
     app.add_flag("-q,--quiet", account.quiet, "print nothing but errors");
     app.footer(
@@ -271,6 +277,8 @@ int main(int argc, char** argv) {
     }
     if (app.count("--game-folder"))
         account.gameFolder = gameFolder;
+    if (app.count("--backup"))
+        account.backup = backup;
     if (app.count("--into-folder"))
         account.intoFolder = intoFolder;
 

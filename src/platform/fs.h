@@ -100,19 +100,30 @@ bool RemoveFolder(const std::string& path);
 // outside base.
 bool EnsureFolderBelow(const std::string& base, const std::string& relative);
 
+// Renames a file or folder within one file system; an existing target
+// folder is not replaced (fails), so a rename never merges two trees. A
+// link is moved as a link.
+bool Rename(const std::string& from, const std::string& to);
+// Flushes a folder's entries (the renames and creates in it) to stable
+// storage.
+bool SyncFolder(const std::string& path);
+
 // Deletes a file. Like Windows, fails (EBUSY) while another process holds
 // the file with an exclusive lock (see OpenNoShare).
 bool DeleteFile(const std::string& path);
 
-// Renames from to to, replacing an existing file to (atomically where the
-// file system can).
-bool Rename(const std::string& from, const std::string& to);
+// Renames the file from to to, replacing an existing file to (atomically
+// where the file system can): how a whole ".part" file takes its name.
+bool RenameReplacing(const std::string& from, const std::string& to);
 
 // True when a new file can be made in the folder (it is tried).
 bool CanWriteIn(const std::string& folder);
 
 // Size of an existing file; nullopt (LastError set) when it cannot be read.
 std::optional<std::int64_t> FileSize(const std::string& path);
+// Last modification of a file or folder, in seconds since 1970 (UTC);
+// nullopt (LastError set) when it cannot be read.
+std::optional<std::int64_t> ModifiedTime(const std::string& path);
 
 // Closes a FILE* on destruction.
 struct FileCloser {

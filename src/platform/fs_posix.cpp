@@ -278,6 +278,31 @@ bool RemoveFolder(const std::string& path) {
     return ::rmdir(path.c_str()) == 0 || Fail();
 }
 
+bool Rename(const std::string& from, const std::string& to) {
+    auto bare = [](std::string p) {
+        while (p.size() > 1 && p.back() == kSep)
+            p.pop_back();
+        return p;
+    };
+    // No replacing of anything that exists: the install's swap must never
+    // overwrite a folder the player still has.
+    struct stat st;
+    if (::lstat(bare(to).c_str(), &st) == 0) {
+        t_lastError = EEXIST;
+        return false;
+    }
+    return ::rename(bare(from).c_str(), bare(to).c_str()) == 0 || Fail();
+}
+
+bool SyncFolder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return Fail();
+    const bool ok = ::fsync(fd) == 0 || Fail();
+    ::close(fd);
+    return ok;
+}
+
 bool EnsureFolderBelow(const std::string& base, const std::string& relative) {
     const int fd = OpenFolderBelow(base, Components(relative), true);
     if (fd < 0)
@@ -301,12 +326,21 @@ bool DeleteFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || Fail();
 }
 
-bool Rename(const std::string& from, const std::string& to) {
+bool RenameReplacing(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0 || Fail();
 }
 
 bool CanWriteIn(const std::string& folder) {
     return ::access(folder.c_str(), W_OK) == 0 || Fail();
+}
+
+std::optional<std::int64_t> ModifiedTime(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        Fail();
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(st.st_mtime);
 }
 
 std::optional<std::int64_t> FileSize(const std::string& path) {

@@ -356,10 +356,41 @@ bool DeleteFile(const std::string& path) {
     return ::DeleteFileW(W(path).c_str()) || Fail();
 }
 
-bool Rename(const std::string& from, const std::string& to) {
+bool RenameReplacing(const std::string& from, const std::string& to) {
     return ::MoveFileExW(W(from).c_str(), W(to).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
            Fail();
+}
+
+bool Rename(const std::string& from, const std::string& to) {
+    auto bare = [](std::string p) {
+        while (p.size() > 3 && (p.back() == '/' || p.back() == '\\'))
+            p.pop_back();
+        return p;
+    };
+    // Without MOVEFILE_REPLACE_EXISTING an existing target fails the move,
+    // file or folder alike: the install's swap never overwrites a set.
+    return ::MoveFileExW(W(bare(from)).c_str(), W(bare(to)).c_str(), MOVEFILE_WRITE_THROUGH) ||
+           Fail();
+}
+
+bool SyncFolder(const std::string&) {
+    // NTFS journals a folder's entries with the rename itself, and a
+    // folder cannot be flushed by handle without backup rights; the moves
+    // above are written through.
+    return true;
+}
+
+std::optional<std::int64_t> ModifiedTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(W(path).c_str(), GetFileExInfoStandard, &data)) {
+        Fail();
+        return std::nullopt;
+    }
+    const std::uint64_t ticks = (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                data.ftLastWriteTime.dwLowDateTime;
+    // 100 ns ticks since 1601 to seconds since 1970.
+    return static_cast<std::int64_t>(ticks / 10000000ULL) - 11644473600LL;
 }
 
 bool CanWriteIn(const std::string& folder) {

@@ -59,6 +59,8 @@ enum class ResultCode : int {
     PackageWriteFailed = 1036,
     // Codes of this program's own checks, beyond the service's.
     SaveDeclined = 1037,  // the player stopped a save after a warning
+    // The downloaded package differs from what the service recorded of it.
+    PackageMismatch = 1041,
 };
 
 // The number shown in messages and log lines.

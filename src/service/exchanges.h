@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/log_sink.h"
@@ -18,14 +19,16 @@ namespace skiv {
 using ProgressFn = std::function<void(int)>;
 
 // Posts the member ID and password to the login page of baseUrl (an https
-// address, no trailing '/') and stores the reply's values in `out`.
+// address, no trailing '/') and stores the reply's values in `out`, and
+// the package check that follows them in `check` when given.
 // Ok; LoginConnect, LoginRequest or LoginResponse when the exchange itself
 // fails; AllocFailed; or an outcome of ValidateLoginResponse.
 // With replyText, the whole reply is also handed back there (for the extra
 // tags after the six values).
 ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
                          const std::string& password, LoginFields out, LogSink& log,
-                         std::string* replyText = nullptr);
+                         std::string* replyText = nullptr,
+                         std::optional<PackageCheck>* check = nullptr);
 
 struct UploadRequest {
     std::string uploadUrl;

@@ -11,7 +11,7 @@ constexpr std::size_t kMaxLoginReply = 4 * 1024 * 1024;
 
 ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
                          const std::string& password, LoginFields out, LogSink& log,
-                         std::string* replyText) {
+                         std::string* replyText, std::optional<PackageCheck>* check) {
     http::SimpleClient client;
     if (!client.Connect(baseUrl + "/", "Mozilla/4.0 (compatible; )")) {
         log.Write("[Login]W3CClient Connect Fail");
@@ -55,6 +55,8 @@ ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId
     ResultCode r = ValidateLoginResponse(reply.empty() ? nullptr : reply.c_str(), out, log);
     if (r != ResultCode::Ok)
         log.Write("[Login]ValidateLoginResponse Fail:(%d)", Number(r));
+    if (r == ResultCode::Ok && check)
+        *check = ReadPackageCheck(reply.c_str());
     if (replyText)
         *replyText = std::move(reply);
     return r;

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -143,6 +144,29 @@ void ReadSavedFlavor(const std::string& reply, std::string& flavor, std::string&
     flavor = tag->value.substr(0, blank);
     if (blank != std::string::npos)
         gameVersion = tag->value.substr(blank + 1);
+}
+
+std::optional<PackageCheck> ReadPackageCheck(const char* reply) {
+    if (!reply)
+        return std::nullopt;
+    const char* after = std::strstr(reply, "</downloadURL>");
+    if (!after)
+        return std::nullopt;
+    auto tag = FindTag(after, "<packagecheck>", "</packagecheck>");
+    if (!tag)
+        return std::nullopt;
+    PackageCheck check;
+    char hex[65] = {};
+    long long entries = 0, bytes = 0;
+    char end = 0;
+    if (std::sscanf(tag->value.c_str(), "%64[0-9a-f] %lld %lld %c", hex, &entries, &bytes, &end) !=
+            3 ||
+        std::strlen(hex) != 64)
+        return std::nullopt;
+    check.sha256 = hex;
+    check.entries = entries;
+    check.bytes = bytes;
+    return check;
 }
 
 ResultCode ValidateUploadResponse(const char* reply, LogSink& log) {

@@ -7,6 +7,7 @@
 // no entity decoding.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/log_sink.h"
@@ -25,6 +26,21 @@ struct LoginFields {
     std::string& uploadUrl;
     std::string& downloadUrl;
 };
+
+// What the service recorded of the stored package when it was uploaded,
+// sent after the six values as "<packagecheck>SHA256HEX ENTRIES BYTES
+// </packagecheck>": the package's SHA-256 (64 lower-case hex digits), the
+// archive's entry count and its size once decompressed. ENTRIES and BYTES
+// are -1 when the service could not read the package as an archive.
+struct PackageCheck {
+    std::string sha256;
+    std::int64_t entries = -1;
+    std::int64_t bytes = -1;
+};
+
+// The package check of a login reply, searched after "</downloadURL>";
+// nullopt when the reply has none (an older service) or it is malformed.
+std::optional<PackageCheck> ReadPackageCheck(const char* reply);
 
 // Ok; NoReply for no reply (null); BadReply for a missing tag or a value
 // too long for the 8,192-byte work buffer; LoginRefused1..LoginWrongPassword2

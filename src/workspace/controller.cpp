@@ -3,13 +3,17 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <system_error>
 
 #include "platform/fs.h"
 #include "platform/paths.h"
+#include "platform/game_process.h"
 #include "service/exchanges.h"
 #include "workspace/flows.h"
 #include "workspace/game_folder.h"
+#include "workspace/kept_backups.h"
+#include "workspace/staged_set.h"
 
 #ifndef SKIV_DEFAULT_SERVICE_URL
 #define SKIV_DEFAULT_SERVICE_URL "https://127.0.0.1:8443"
@@ -20,6 +24,15 @@ namespace skiv {
 namespace {
 constexpr std::int32_t kSizeUnit = 0x12D000;  // 1,232,896 bytes, the panel's unit
 constexpr const char* kRollbackTitle = "Kelbo 스키브 애드온";
+
+std::string SaveDateOf(std::int64_t unixSeconds) {
+    std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm tm{};
+    char text[32] = "";
+    if (::localtime_r(&t, &tm))
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
+    return text;
+}
 }  // namespace
 
 ServiceConfig ServiceConfig::FromEnvironment() {
@@ -83,11 +96,13 @@ void Controller::Login() {
     s.gameVersion = game.version;
     s.gameProgram = game.program;
     s.winePrefix = game.prefix;
+    RecoverLeftovers();
+    s.packageCheck.reset();
     std::string reply;
     const ResultCode r =
         LoginExchange(m_config.baseUrl, s.memberId, password,
                       {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl},
-                      m_log, &reply);
+                      m_log, &reply, &s.packageCheck);
     std::fill(password.begin(), password.end(), '\0');
     ReadSavedFlavor(reply, s.savedFlavor, s.savedGameVersion);
     if (r != ResultCode::Ok) {
@@ -111,6 +126,41 @@ void Controller::Login() {
     s.loggedIn = true;
 }
 
+void Controller::RecoverLeftovers() {
+    const std::string& game = m_session.gameFolder;
+    RecoverKeptBackups(game + "Backup/");
+    switch (RecoverStaged(game, m_log)) {
+        case Leftover::None:
+            break;
+        case Leftover::Cleaned:
+            Message(
+                "지난번 애드온 교체(설치 또는 되돌리기)가 끝나지 않았습니다. 게임 폴더의 애드온은 "
+                "그 전 그대로이며, 남아 있던 임시 폴더를 정리했습니다.");
+            break;
+        case Leftover::Finished:
+            Message(
+                "지난번 애드온 교체(설치 또는 되돌리기)가 도중에 멈춰 교체를 마저 끝냈습니다. "
+                "교체 전의 애드온은 Backup 폴더의 SkivAddonBackup 파일에 백업되어 있습니다.");
+            break;
+        case Leftover::Stuck:
+            m_log.Write("[OnBnClickedBtnLogin]RecoverAddOn Fail:(%s)", game.c_str());
+            Message(
+                "지난번 애드온 교체가 남긴 폴더(%s, %s)를 정리하지 못했습니다. 게임 폴더의 "
+                "쓰기 권한을 확인한 뒤 다시 로그인해 주세요.",
+                kStagingFolder, kReplacedFolder);
+            break;
+    }
+}
+
+bool Controller::GameRunningRefusal() {
+    const std::optional<std::string> game = FindRunningGame();
+    if (!game)
+        return false;
+    m_log.Write("[GameGuard]Game Running:(%s)", game->c_str());
+    Message("게임(%s)이 실행 중입니다. 게임을 종료한 뒤 다시 시도해 주세요.", game->c_str());
+    return true;
+}
+
 bool Controller::SharedTaskChecks() {
     if (!m_session.loggedIn) {
         Message("먼저 로그인을 해주세요");
@@ -131,6 +181,12 @@ void Controller::SaveSet() {
         Message("필수 폴더가 존재하지 않습니다");
         return;
     }
+    if (const std::optional<std::string> game = FindRunningGame()) {
+        Message(
+            "게임(%s)이 실행 중입니다. 게임은 종료할 때 SavedVariables를 기록하므로, 지금 "
+            "저장하면 이번 게임에서 바뀐 설정은 빠집니다.",
+            game->c_str());
+    }
     if (!m_window.AskYesNo(
             "기존 저장된 파일이 현재의 설정으로 다시 저장됩니다. 내 셋팅을 저장하시겠습니까?",
             kAppTitle, false)) {
@@ -147,6 +203,9 @@ void Controller::InstallSet() {
         Message("서버에 저장된 애드온이 없습니다");
         return;
     }
+    // An install into a chosen folder leaves the game's files alone.
+    if (!m_window.GetTaskOptions().installIntoFolder && GameRunningRefusal())
+        return;
     // Add-ons and their saved variables differ between game flavors.
     const SessionState& s = m_session;
     if (!s.savedFlavor.empty() && !s.flavor.empty() && s.savedFlavor != s.flavor) {
@@ -174,7 +233,7 @@ void Controller::InstallSet() {
 }
 
 void Controller::RollBack() {
-    if (!SharedTaskChecks())
+    if (!SharedTaskChecks() || GameRunningRefusal())
         return;
     const RollBackChoice choice = m_window.GetTaskOptions().rollBack;
     const bool restore = choice == RollBackChoice::RestoreBackup;
@@ -187,7 +246,19 @@ void Controller::RollBack() {
                                : "초기화 상태로 되돌려줍니다. 초기화를 하시겠습니까?";
     if (!m_window.AskYesNo(question, kRollbackTitle, true))
         return;
-    StartWorker([this, choice] { return RollBackWorker(choice); });
+    int number = 1;
+    if (restore) {
+        std::vector<BackupChoice> offer;
+        for (const KeptBackup& b : ListBackups(m_session.gameFolder + "Backup/"))
+            offer.push_back({b.number, b.bytes, SaveDateOf(b.modified)});
+        if (!offer.empty()) {
+            const std::optional<int> chosen = m_window.ChooseBackup(offer);
+            if (!chosen)
+                return;
+            number = *chosen;
+        }
+    }
+    StartWorker([this, choice, number] { return RollBackWorker(choice, number); });
 }
 
 void Controller::StartWorker(std::function<ResultCode()> task) {
@@ -240,6 +311,12 @@ ResultCode Controller::InstallWorker(bool intoChosenFolder) {
         // Read now: the user may tick the box while the install runs.
         if (m_window.GetTaskOptions().launchAfterInstall)
             Launch();
+    } else if (r == ResultCode::PackageMismatch) {
+        m_log.Write("[OnBnClickedBtnBack]애드온 세팅 실패:(%d)", Number(r));
+        Message(
+            "내려받은 애드온 파일이 서버에 저장된 것과 다릅니다:(%d)\n게임 폴더는 바뀌지 "
+            "않았습니다. 잠시 후 다시 시도해 주세요.",
+            Number(r));
     } else if (r != ResultCode::LoadFolderDeclined) {
         m_log.Write("[OnBnClickedBtnBack]애드온 세팅 실패:(%d)", Number(r));
         Message("애드온 세팅 실패:(%d)", Number(r));
@@ -257,10 +334,10 @@ void Controller::Launch() {
     m_window.StartProgramIn(s.gameProgram.substr(folder.size()), folder, s.winePrefix);
 }
 
-ResultCode Controller::RollBackWorker(RollBackChoice choice) {
+ResultCode Controller::RollBackWorker(RollBackChoice choice, int backupNumber) {
     const bool restore = choice == RollBackChoice::RestoreBackup;
     const flow::Context context{m_session, m_window, m_log};
-    const ResultCode r = restore ? flow::RollBack(context) : flow::Reset(context);
+    const ResultCode r = restore ? flow::RollBack(context, backupNumber) : flow::Reset(context);
     if (r == ResultCode::Ok) {
         Message(restore ? "되돌리기가 완료되었습니다." : "초기화가 완료되었습니다.");
     } else if (restore) {

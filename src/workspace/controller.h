@@ -77,13 +77,18 @@ public:
 
 private:
     bool SharedTaskChecks();
+    // Settles what a killed install or roll back left in the game folder,
+    // telling the user what was found and done.
+    void RecoverLeftovers();
+    // True (the user told) when the game runs and would write over the set.
+    bool GameRunningRefusal();
     // Sets busy and runs task on the worker thread; the task clears busy.
     void StartWorker(std::function<ResultCode()> task);
     void Message(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     // The workers: a task, then its log line and message.
     ResultCode SaveWorker(SaveScope scope);
     ResultCode InstallWorker(bool intoChosenFolder);
-    ResultCode RollBackWorker(RollBackChoice choice);
+    ResultCode RollBackWorker(RollBackChoice choice, int backupNumber);
     // Starts the game after an install: the one-folder layout's
     // "Launcher.exe" as ever, else the install's own program in its prefix.
     void Launch();

@@ -35,17 +35,27 @@ struct ProgressToEnd {
 // on Ok the session holds the new stored set's type, size and date.
 ResultCode SaveSet(const Context& c, SaveScope scope);
 
-// Fetches the stored set and unpacks it: into the game folder after packing
-// the game's set into Backup/ and deleting it, or into a folder the user
-// chooses (the game folder untouched). LoadFolderDeclined when the user
-// cancels the chooser.
+// Fetches the stored set, checks it against what the service recorded and
+// reads its whole table; only then is the game's set backed up and the new
+// set unpacked beside it and swapped in (see workspace/staged_set.h). Into
+// a chosen folder it unpacks in place, the game folder untouched.
+// PackageMismatch when the download differs from the record;
+// LoadFolderDeclined when the user cancels the chooser.
 ResultCode InstallSet(const Context& c, bool intoChosenFolder);
 
-// Replaces the set with the last install's backup; deletes nothing when the
-// backup cannot be read.
-ResultCode RollBack(const Context& c);
+// Replaces the set with a kept install backup (1: the newest); the set is
+// backed up first, as kept backup 2, so the roll back can be undone.
+// Touches nothing when the backup cannot be read.
+ResultCode RollBack(const Context& c, int backupNumber = 1);
 
 // Deletes the set, Cache and Fonts included; restores nothing.
 ResultCode Reset(const Context& c);
+
+// Shared by install and roll back. Packs the game's four folders into a
+// kept backup at `position` (see workspace/kept_backups.h).
+ResultCode BackUp(const Context& c, int position);
+// Opens an archive and checks its whole table; the reader's code, logged
+// as the unpacking logs it. The entry count in *count when given.
+ResultCode CheckArchiveTable(const std::string& archive, LogSink& log, std::int64_t* count);
 
 }  // namespace skiv::flow

@@ -1,45 +1,42 @@
-#include "archive/tar_reader.h"
 #include "platform/crash_point.h"
 #include "workspace/addon_set.h"
 #include "workspace/flows.h"
+#include "workspace/kept_backups.h"
+#include "workspace/staged_set.h"
 
 namespace skiv::flow {
 
 namespace {
 
-// Nothing is deleted before the backup is known to be readable: a roll back
-// with a lost backup must not leave the player with no add-ons.
-ResultCode CheckBackup(const Context& c, const std::string& archive) {
-    ArchiveReader probe;
-    ResultCode r = ToResultCode(probe.Open(archive));
-    const char* step = "GetTarInfo";
-    if (r == ResultCode::Ok &&
-        (probe.Header().count < 0 || probe.ReadableEntries() < probe.Header().count)) {
-        r = ResultCode::UnpackNoArchive;
-        step = "GetFileInfo";
-    }
-    if (r != ResultCode::Ok) {
-        c.log.Write("[UnTarFile]%s Fail:(%d)", step, Number(r));
-        c.log.Write("[SetBackupAddOn]UnTarFile Fail:(%d)", Number(r));
-        c.log.Write("[RollbackAddOn]SetBackupAddOn Fail:(%d)", Number(r));
-    }
+ResultCode RestoreFail(const Context& c, ResultCode r) {
+    c.log.Write("[SetBackupAddOn]UnTarFile Fail:(%d)", Number(r));
+    c.log.Write("[RollbackAddOn]SetBackupAddOn Fail:(%d)", Number(r));
     return r;
 }
 
 }  // namespace
 
-ResultCode RollBack(const Context& c) {
+// The chosen backup is unpacked beside the set first (so the shift of the
+// kept backups cannot move it away), then the set is backed up, so the
+// roll back can itself be undone, and only then swapped in.
+ResultCode RollBack(const Context& c, int backupNumber) {
     const std::string& game = c.session.gameFolder;
-    const std::string archive = game + "Backup/" + kBackupArchiveName;
-    if (ResultCode r = CheckBackup(c, archive); r != ResultCode::Ok)
-        return r;
-    AddOnSet::Delete(game, true, c.log);
-    CrashPoint("rollback.after-delete");
-    if (ResultCode r = UnpackArchive(archive, game, c.log); r != ResultCode::Ok) {
-        c.log.Write("[SetBackupAddOn]UnTarFile Fail:(%d)", Number(r));
-        c.log.Write("[RollbackAddOn]SetBackupAddOn Fail:(%d)", Number(r));
+    const std::string archive = game + "Backup/" + BackupArchiveName(backupNumber);
+    // Nothing is touched before the backup is known to be readable.
+    if (ResultCode r = CheckArchiveTable(archive, c.log, nullptr); r != ResultCode::Ok)
+        return RestoreFail(c, r);
+    if (ResultCode r = StageArchive(archive, game, c.log); r != ResultCode::Ok)
+        return RestoreFail(c, r);
+    CrashPoint("rollback.after-stage");
+    if (ResultCode r = BackUp(c, 2); r != ResultCode::Ok) {
+        c.log.Write("[RollbackAddOn]BackupAddOn Fail:(%d)", Number(r));
+        DiscardStaged(game, c.log);
         return r;
     }
+    CrashPoint("rollback.after-backup");
+    if (ResultCode r = SwapStaged(game, AddOnSet::Folders(SaveScope::WithCacheAndFonts), c.log);
+        r != ResultCode::Ok)
+        return RestoreFail(c, r);
     return ResultCode::Ok;
 }
 

@@ -4,6 +4,7 @@
 #include "archive/gzip_package.h"
 #include "platform/crash_point.h"
 #include "platform/fs.h"
+#include "platform/sha256.h"
 #include "service/exchanges.h"
 #include "workspace/addon_set.h"
 #include "workspace/flows.h"
@@ -45,20 +46,21 @@ bool ConfirmShrink(const Context& c, std::int64_t entries, std::int64_t packageB
     const SessionState& s = c.session;
     if (s.fileType == kTypeNone)
         return true;
-    const bool fewerFiles = s.storedEntryCount > 0 && entries * 2 < s.storedEntryCount;
+    const std::int64_t storedEntries = s.packageCheck ? s.packageCheck->entries : -1;
+    const bool fewerFiles = storedEntries > 0 && entries * 2 < storedEntries;
     const bool smaller = s.fileSize > 0 && packageBytes * 2 < s.fileSize;
     if (!fewerFiles && !smaller)
         return true;
     std::string stored = "서버에 저장된 설정은 ";
     std::string now = "지금 저장할 설정은 ";
-    if (s.storedEntryCount > 0) {
-        stored += "파일 " + Grouped(s.storedEntryCount) + "개, ";
+    if (storedEntries > 0) {
+        stored += "파일 " + Grouped(storedEntries) + "개, ";
         now += "파일 " + Grouped(entries) + "개, ";
     }
     stored += MegabytesText(s.fileSize);
     now += MegabytesText(packageBytes);
     c.log.Write("[SaveAddOn]저장된 설정보다 작음: %lld/%lld files, %lld/%d bytes",
-                static_cast<long long>(entries), static_cast<long long>(s.storedEntryCount),
+                static_cast<long long>(entries), static_cast<long long>(storedEntries),
                 static_cast<long long>(packageBytes), s.fileSize);
     return c.window.AskYesNo(
         stored + "인데, " + now + "입니다.\n저장된 설정을 이 설정으로 바꾸시겠습니까?",
@@ -122,6 +124,14 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
     s.saveDate = NowText();
     s.savedFlavor = s.flavor;
     s.savedGameVersion = s.gameVersion;
+    // The next install of this session checks against what was just sent,
+    // as the service recorded it; a package that cannot be read again is
+    // simply not checked.
+    s.packageCheck.reset();
+    if (auto digest = Sha256OfFile(package)) {
+        s.packageCheck = PackageCheck{*digest, set.Archive().Header().count,
+                                      fs::FileSize(backup + kSetArchiveName).value_or(-1)};
+    }
     return ResultCode::Ok;
 }
 

@@ -4,7 +4,10 @@
 // save or install; the tasks' working state lives in the flows, not here.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "service/tag_reply.h"
 
 namespace skiv {
 
@@ -29,15 +32,20 @@ struct SessionState {
     std::int32_t fileSize = 0;
     std::string saveDate;
     std::int32_t fileType = kTypeNone;
-    // Entries of the stored set's archive when the service tells them;
-    // -1 when it does not.
-    std::int64_t storedEntryCount = -1;
     // The flavor and game version the stored set was saved from; empty
     // when the service does not say.
     std::string savedFlavor;
     std::string savedGameVersion;
+    // What the service recorded of the stored package at upload, when it
+    // says; a download must match it before anything in the game changes.
+    std::optional<PackageCheck> packageCheck;
     // An install has packed the game's set into Backup/ in this session.
     bool backupMade = false;
+    // Install backups kept in Backup/: at most this many, and older ones
+    // dropped once all together pass the byte limit (the newest is always
+    // kept).
+    int keepBackups = 3;
+    std::int64_t backupBytesLimit = std::int64_t(4) << 30;
 };
 
 }  // namespace skiv

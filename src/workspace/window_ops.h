@@ -6,6 +6,8 @@
 // a GUI thread must carry the call there and block until it is done (a
 // message box blocks the calling worker until dismissed).
 
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +41,13 @@ struct FlavorChoice {
     std::string flavor;  // the flavor folder's name ("_classic_"); empty for the one-folder layout
     std::string name;    // its name as shown (Korean)
     std::string folder;  // its game folder, ending with '/'
+};
+
+// One kept install backup a roll back can restore; 1 is the newest.
+struct BackupChoice {
+    int number = 1;
+    std::int64_t bytes = 0;
+    std::string date;  // "YYYY-MM-DD HH:MM", local time
 };
 
 class WindowOps {
@@ -81,6 +90,25 @@ public:
                                 std::string_view winePrefix) {
         (void)winePrefix;
         StartProgram(file, workFolder);
+    }
+
+    // Which kept backup a roll back restores: the number of one of
+    // `backups` (newest first, never empty), or nullopt when the user
+    // declines them all. With one backup there is nothing to choose; with
+    // more, each is offered in turn through AskYesNo, newest first.
+    virtual std::optional<int> ChooseBackup(const std::vector<BackupChoice>& backups) {
+        if (backups.size() == 1)
+            return backups.front().number;
+        for (const BackupChoice& b : backups) {
+            char text[256];
+            std::snprintf(text, sizeof text,
+                          "%d번째 백업 (%s, %.1f MB)으로 되돌리시겠습니까?\n아니오를 누르면 "
+                          "이전 백업을 묻습니다.",
+                          b.number, b.date.c_str(), static_cast<double>(b.bytes) / 1048576.0);
+            if (AskYesNo(text, "Kelbo Skiv Addon", true))
+                return b.number;
+        }
+        return std::nullopt;
     }
 };
 

@@ -60,6 +60,16 @@ TEST_F(EndToEnd, CommandLineSavesInstallsAndRollsBack) {
                    ShellQuote(b / "restored"));
     ASSERT_EQ(unpack.status, 0) << unpack.output;
     EXPECT_EQ(SnapshotTree(b / "restored/WTF"), SnapshotTree(gameB + "WTF"));
+
+    // The first roll back kept the installed set as backup 2; after one
+    // more install it is backup 3, and --backup takes it back.
+    auto older = Cli(svc.BaseUrl(), svc.CaFile(),
+                     "--id alice --password-stdin --yes --game-folder " + ShellQuote(gameB) +
+                         " --backup 3 install rollback",
+                     kPassword);
+    ASSERT_EQ(older.status, 0) << older.output;
+    EXPECT_NE(older.output.find("backup 3: "), std::string::npos) << older.output;
+    EXPECT_EQ(SnapshotTree(gameB + "WTF"), SnapshotTree(gameA + "WTF"));
 }
 
 TEST_F(EndToEnd, CommandLineFailuresExitNonZero) {

@@ -178,35 +178,43 @@ TEST_F(SmallLimit, TooLargePackageIsRefusedAndNothingChanges) {
     EXPECT_THAT(a->LogLines(), Contains("[OnBnClickedBtnSave]애드온 저장 실패:(1029)"));
 }
 
-TEST_F(EndToEnd, InstallFailuresReportTheirCodeAndKeepTheBackup) {
+TEST_F(EndToEnd, InstallFailuresReportTheirCodeAndTouchNothing) {
     auto b = NewComputer();
     MakeAddOnSet(b->game, 11, false);
+    const test::TreeSnapshot before = test::SnapshotTree(b->game);
+    auto addOns = [&b] {
+        test::TreeSnapshot tree = test::SnapshotTree(b->game);
+        std::erase_if(tree, [](const auto& kv) { return kv.first.rfind("Backup/", 0) == 0; });
+        return tree;
+    };
     b->LogIn();
     // Nothing stored: the command refuses.
     b->Press(&Controller::InstallSet);
     EXPECT_EQ(b->window.LastMessage(), "서버에 저장된 애드온이 없습니다");
-    // Forced past the check, the download meets 404.
+    // Forced past the check, the download meets 404 before anything is
+    // backed up or replaced: the set stays and there is nothing to roll
+    // back to.
     b->ctl.Session().fileType = kTypeBasic;
     b->Press(&Controller::InstallSet);
     EXPECT_EQ(b->window.LastMessage(), "애드온 세팅 실패:(1035)");
-    EXPECT_TRUE(fs::Exists(b->game + "Backup/SkivAddonBackup.kso"));
-    EXPECT_FALSE(fs::Exists(b->game + "Interface"));
-    // The roll back is now allowed and brings the set back.
+    EXPECT_EQ(addOns(), before);
+    EXPECT_FALSE(fs::Exists(b->game + "Backup/SkivAddonBackup.kso"));
     b->Press(&Controller::RollBack);
-    EXPECT_EQ(b->window.LastMessage(), "되돌리기가 완료되었습니다.");
-    EXPECT_TRUE(fs::Exists(b->game + "Interface/AddOns/Bags/Bags.lua"));
+    EXPECT_EQ(b->window.LastMessage(), "백업된 애드온이 없습니다");
 
-    // A stored package that is not an archive: the install fails, the
-    // backup of the moment stays for the roll back.
+    // A stored package that is not an archive: its table is refused before
+    // the set is touched.
     WriteFile(b->game + "junk.ksp", RandomBytes(5000, 77));
     const SessionState& s = b->ctl.Session();
     ASSERT_EQ(UploadExchange({s.uploadUrl, s.memberId, s.memberKey, b->game + "junk.ksp", 1},
                              b->log, [](int) {}),
               ResultCode::Ok);
-    b->window.QueueAnswer(true);
+    b->LogIn();  // the service's record of the new package
     b->Press(&Controller::InstallSet);
     EXPECT_EQ(b->window.LastMessage(), "애드온 세팅 실패:(1)");
-    EXPECT_TRUE(fs::Exists(b->game + "Backup/SkivAddonBackup.kso"));
+    test::TreeSnapshot now = addOns();
+    now.erase("junk.ksp");
+    EXPECT_EQ(now, before);
 }
 
 TEST_F(EndToEnd, ServiceNotRunningIsAConnectionFailure) {

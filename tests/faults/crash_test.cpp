@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "faults/fault_fixture.h"
+#include "platform/fs.h"
 #include "support/process.h"
 
 namespace skiv::test {
@@ -40,15 +41,20 @@ protected:
 };
 
 // Where a hit count starts: some points are reached by an earlier stage of
-// the same process first (the install's delete before the roll back's).
-enum class Base { None, InstallDeletes, StoredEntries };
+// the same process first (the install's before the roll back's).
+enum class Base { None, InstallSwaps, StoredEntries };
+
+// What the game folder holds once the next start has settled what the
+// kill left: the set from before, or the new one whole.
+enum class Holds { Before, New };
 
 struct CrashCase {
     const char* point;
     int hit;  // 0: the first hit, no count given
     Base base;
-    bool backupWritten;  // the crash comes after the backup archive was renamed into place
-    bool newSetStored;   // save: the service holds the new set by then
+    Holds holds;
+    const char* told;           // what the next start tells the player, or nullptr
+    bool newSetStored = false;  // save: the service holds the new set by then
 };
 
 std::string PrintCase(const ::testing::TestParamInfo<CrashCase>& info) {
@@ -59,16 +65,40 @@ std::string PrintCase(const ::testing::TestParamInfo<CrashCase>& info) {
     return name + (info.param.hit ? "_" + std::to_string(info.param.hit) : "");
 }
 
+constexpr const char* kCleaned = "지난번 애드온 교체(설치 또는 되돌리기)가 끝나지 않았습니다";
+constexpr const char* kFinished = "도중에 멈춰 교체를 마저 끝냈습니다";
+
+// The next start: a login (the roll back it asks for is refused, as no
+// install ran in that session); what it printed.
+std::string NextStart(const ServiceLauncher& svc, const std::string& game) {
+    ChildResult r = RunAccount(svc, {"--game-folder", game, "rollback"});
+    EXPECT_TRUE(r.Exited(1)) << r.Describe();
+    EXPECT_NE(r.output.find("백업된 애드온이 없습니다"), std::string::npos) << r.Describe();
+    return r.output;
+}
+
+void ExpectSettled(const std::string& game, const CrashCase& c, const std::string& told,
+                   const TreeSnapshot& before, const TreeSnapshot& newSet) {
+    const TreeSnapshot after = SnapshotTree(game);
+    EXPECT_EQ(AddOnPart(after), c.holds == Holds::Before ? AddOnPart(before) : newSet);
+    for (const char* gone : {"SkivAddonStaging/", "SkivAddonReplaced/"})
+        EXPECT_FALSE(fs::Exists(game + gone)) << gone;
+    if (c.told) {
+        EXPECT_NE(told.find(c.told), std::string::npos) << told;
+    } else {
+        EXPECT_EQ(told.find("지난번 애드온 교체"), std::string::npos) << told;
+    }
+}
+
 // ---- install -------------------------------------------------------------
 
 class InstallCrash : public CrashFixture, public ::testing::WithParamInterface<CrashCase> {};
 
-TEST_P(InstallCrash, LeavesTheSetRecoverable) {
+TEST_P(InstallCrash, NextStartLeavesTheOldSetOrTheNewOne) {
     const CrashCase& c = GetParam();
     const std::string game = computers / "게임 폴더 B/";
     MakeAddOns(game, 20, kBig);
-    // A backup left by an earlier install: it must survive a crash that
-    // comes before the new one is complete.
+    // A backup left by an earlier install: kept, whatever the step.
     const std::string earlier = computers / "earlier/";
     MakeAddOns(earlier, 40, 1000);
     std::filesystem::create_directories(game + "Backup");
@@ -76,46 +106,71 @@ TEST_P(InstallCrash, LeavesTheSetRecoverable) {
         RunCliProcess({"pack", earlier, game + "Backup/SkivAddonBackup.kso"}, "").Exited(0));
     const std::string earlierBackup = ReadFile(game + "Backup/SkivAddonBackup.kso");
     const TreeSnapshot before = SnapshotTree(game);
+    // The stored set is of type 1: Cache/ and Fonts/ stay as they were.
+    TreeSnapshot newSet = AddOnPart(before);
+    std::erase_if(newSet, [](const auto& kv) {
+        return kv.first.rfind("Interface/", 0) == 0 || kv.first.rfind("WTF/", 0) == 0;
+    });
+    newSet.insert(storedBefore.begin(), storedBefore.end());
 
     const std::string point = std::string(c.point) + (c.hit ? ":" + std::to_string(c.hit) : "");
     ChildResult r =
         RunAccount(svc, {"--game-folder", game, "install"}, {"SKIVADDON_CRASH_AT=" + point});
     ASSERT_TRUE(r.KilledBy(SIGKILL)) << point << ": " << r.Describe();
 
-    const TreeSnapshot after = SnapshotTree(game);
-    // The stored set is of type 1: Cache/ and Fonts/ are never touched.
-    EXPECT_EQ(AddOnPart(after).size() - BasicPart(after).size(),
-              AddOnPart(before).size() - BasicPart(before).size());
-    for (const char* kept : {"Cache/WDB/data.wdb", "Fonts/ARIALN.TTF"})
-        EXPECT_EQ(after.at(kept), before.at(kept)) << kept;
-
-    const std::string backup = game + "Backup/SkivAddonBackup.kso";
-    if (!c.backupWritten) {
-        // Nothing deleted yet, and the earlier backup is whole.
-        EXPECT_EQ(AddOnPart(after), AddOnPart(before));
-        EXPECT_EQ(ReadFile(backup), earlierBackup);
-    } else {
+    ExpectSettled(game, c, NextStart(svc, game), before, newSet);
+    // The earlier backup is never lost: still the newest, or the next one
+    // when this install's own backup got in.
+    const std::string second = game + "Backup/SkivAddonBackup.2.kso";
+    if (fs::Exists(second)) {
+        EXPECT_EQ(ReadFile(second), earlierBackup);
         bool ok = false;
-        TreeSnapshot restored = UnpackWithCli(backup, ok);
-        ASSERT_TRUE(ok);
-        EXPECT_EQ(restored, Packable(AddOnPart(before)));
+        EXPECT_EQ(UnpackWithCli(game + "Backup/SkivAddonBackup.kso", ok),
+                  Packable(AddOnPart(before)));
+        EXPECT_TRUE(ok);
+    } else {
+        EXPECT_EQ(c.holds, Holds::Before);
+        EXPECT_EQ(ReadFile(game + "Backup/SkivAddonBackup.kso"), earlierBackup);
     }
     EXPECT_EQ(Stored(), storedBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, InstallCrash,
-    ::testing::Values(CrashCase{"pack.file", 2, Base::None, false, false},
-                      CrashCase{"backup.after-pack", 0, Base::None, false, false},
-                      CrashCase{"install.after-backup", 0, Base::None, true, false},
-                      CrashCase{"delete.file", 3, Base::None, true, false},
-                      CrashCase{"install.after-delete", 0, Base::None, true, false},
-                      CrashCase{"download.chunk", 5, Base::None, true, false},
-                      CrashCase{"install.after-download", 0, Base::None, true, false},
-                      CrashCase{"decompress.chunk", 2, Base::None, true, false},
-                      CrashCase{"install.after-decompress", 0, Base::None, true, false},
-                      CrashCase{"unpack.file", 3, Base::None, true, false}),
+    ::testing::Values(CrashCase{"download.chunk", 5, Base::None, Holds::Before, nullptr},
+                      CrashCase{"install.after-download", 0, Base::None, Holds::Before, nullptr},
+                      CrashCase{"decompress.chunk", 2, Base::None, Holds::Before, nullptr},
+                      CrashCase{"install.after-decompress", 0, Base::None, Holds::Before, nullptr},
+                      CrashCase{"pack.file", 2, Base::None, Holds::Before, nullptr},
+                      CrashCase{"backup.after-pack", 0, Base::None, Holds::Before, nullptr},
+                      CrashCase{"backup.after-write", 0, Base::None, Holds::Before, nullptr},
+                      CrashCase{"backup.shift", 0, Base::None, Holds::Before, nullptr},
+                      CrashCase{"install.after-backup", 0, Base::None, Holds::Before, nullptr},
+                      CrashCase{"unpack.file", 3, Base::None, Holds::Before, kCleaned},
+                      CrashCase{"install.after-stage", 0, Base::None, Holds::Before, kCleaned},
+                      CrashCase{"swap.after-mark", 0, Base::None, Holds::New, kFinished},
+                      CrashCase{"swap.folder", 1, Base::None, Holds::New, kFinished},
+                      CrashCase{"swap.after-swap", 0, Base::None, Holds::New, kFinished},
+                      CrashCase{"swap.after-unmark", 0, Base::None, Holds::New, kFinished},
+                      CrashCase{"swap.after-staging-removed", 0, Base::None, Holds::New, kFinished},
+                      CrashCase{"delete.file", 3, Base::None, Holds::New, kFinished}),
     PrintCase);
+
+// A game folder without WTF/: the staged WTF/ is swapped in where there
+// was none, and a kill right after must not make the next start take it
+// for the game's own and set it aside.
+TEST_F(CrashFixture, KillAfterSwappingInAFolderTheGameLackedKeepsIt) {
+    const std::string game = computers / "no wtf/";
+    MakeAddOns(game, 60, 1000);
+    std::filesystem::remove_all(game + "WTF");
+    ChildResult r =
+        RunAccount(svc, {"--game-folder", game, "install"}, {"SKIVADDON_CRASH_AT=swap.folder:2"});
+    ASSERT_TRUE(r.KilledBy(SIGKILL)) << r.Describe();
+    const std::string told = NextStart(svc, game);
+    EXPECT_NE(told.find(kFinished), std::string::npos) << told;
+    EXPECT_EQ(BasicPart(SnapshotTree(game)), storedBefore);
+    EXPECT_FALSE(fs::Exists(game + "SkivAddonReplaced/"));
+}
 
 // ---- save ----------------------------------------------------------------
 
@@ -147,13 +202,13 @@ TEST_P(SaveCrash, StoresOneWholeSetAndAllowsTheNextSave) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, SaveCrash,
-    ::testing::Values(CrashCase{"pack.file", 3, Base::None, false, false},
-                      CrashCase{"save.after-pack", 0, Base::None, false, false},
-                      CrashCase{"save.after-archive", 0, Base::None, false, false},
-                      CrashCase{"compress.chunk", 2, Base::None, false, false},
-                      CrashCase{"save.after-compress", 0, Base::None, false, false},
-                      CrashCase{"upload.chunk", 100, Base::None, false, false},
-                      CrashCase{"save.after-upload", 0, Base::None, false, true}),
+    ::testing::Values(CrashCase{"pack.file", 3, Base::None, Holds::Before, nullptr},
+                      CrashCase{"save.after-pack", 0, Base::None, Holds::Before, nullptr},
+                      CrashCase{"save.after-archive", 0, Base::None, Holds::Before, nullptr},
+                      CrashCase{"compress.chunk", 2, Base::None, Holds::Before, nullptr},
+                      CrashCase{"save.after-compress", 0, Base::None, Holds::Before, nullptr},
+                      CrashCase{"upload.chunk", 100, Base::None, Holds::Before, nullptr},
+                      CrashCase{"save.after-upload", 0, Base::None, Holds::Before, nullptr, true}),
     PrintCase);
 
 // ---- roll back -----------------------------------------------------------
@@ -161,16 +216,22 @@ INSTANTIATE_TEST_SUITE_P(
 class RollbackCrash : public CrashFixture, public ::testing::WithParamInterface<CrashCase> {};
 
 // Install and roll back run in one process (the roll back needs the backup
-// of this run); the crash comes during the roll back.
-TEST_P(RollbackCrash, BackupStillRestoresTheSet) {
+// of this run); the crash comes during the roll back. The next start leaves
+// the installed set or the one the backup restores, whole.
+TEST_P(RollbackCrash, NextStartLeavesTheInstalledSetOrTheRestoredOne) {
     const CrashCase& c = GetParam();
     const std::string game = computers / "roll back/";
     MakeAddOns(game, 50, kBig);
     const TreeSnapshot before = SnapshotTree(game);
+    TreeSnapshot installed = AddOnPart(before);
+    std::erase_if(installed, [](const auto& kv) {
+        return kv.first.rfind("Interface/", 0) == 0 || kv.first.rfind("WTF/", 0) == 0;
+    });
+    installed.insert(storedBefore.begin(), storedBefore.end());
 
     int hit = c.hit;
-    if (c.base == Base::InstallDeletes)
-        hit += static_cast<int>(CountFiles(game + "Interface") + CountFiles(game + "WTF"));
+    if (c.base == Base::InstallSwaps)
+        hit += 2;  // Interface/ and WTF/
     if (c.base == Base::StoredEntries)
         hit += static_cast<int>(storedBefore.size());
     const std::string point = std::string(c.point) + (hit ? ":" + std::to_string(hit) : "");
@@ -180,18 +241,26 @@ TEST_P(RollbackCrash, BackupStillRestoresTheSet) {
     // The install finished before the roll back began.
     EXPECT_NE(r.output.find("애드온이 모두 세팅되었습니다"), std::string::npos) << r.output;
 
+    const std::string told = NextStart(svc, game);
+    const TreeSnapshot after = SnapshotTree(game);
+    EXPECT_EQ(AddOnPart(after), c.holds == Holds::Before ? installed : Packable(AddOnPart(before)));
+    if (c.told) {
+        EXPECT_NE(told.find(c.told), std::string::npos) << told;
+    }
+    // The install's backup stays the newest, whatever the step.
     bool ok = false;
-    TreeSnapshot restored = UnpackWithCli(game + "Backup/SkivAddonBackup.kso", ok);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(restored, Packable(AddOnPart(before)));
+    EXPECT_EQ(UnpackWithCli(game + "Backup/SkivAddonBackup.kso", ok), Packable(AddOnPart(before)));
+    EXPECT_TRUE(ok);
     EXPECT_EQ(Stored(), storedBefore);
 }
 
+// Holds::Before here is the installed set: what the roll back replaces.
 INSTANTIATE_TEST_SUITE_P(
     Steps, RollbackCrash,
-    ::testing::Values(CrashCase{"delete.file", 2, Base::InstallDeletes, true, false},
-                      CrashCase{"rollback.after-delete", 0, Base::None, true, false},
-                      CrashCase{"unpack.file", 3, Base::StoredEntries, true, false}),
+    ::testing::Values(CrashCase{"unpack.file", 3, Base::StoredEntries, Holds::Before, kCleaned},
+                      CrashCase{"rollback.after-stage", 0, Base::None, Holds::Before, kCleaned},
+                      CrashCase{"rollback.after-backup", 0, Base::None, Holds::Before, kCleaned},
+                      CrashCase{"swap.folder", 2, Base::InstallSwaps, Holds::New, kFinished}),
     PrintCase);
 
 // ---- the facility itself ------------------------------------------------

@@ -142,8 +142,18 @@ TEST_F(MemberStoreTest, RecordPackageReturnsTheReplacedName) {
     EXPECT_EQ(m->fileSize, 20);
     EXPECT_EQ(m->fileType, 2);
     EXPECT_EQ(m->savedAt, 600);
+    EXPECT_TRUE(m->packageSha256.empty());  // nothing recorded of it
+    // What was recorded at upload goes with its package, and is replaced
+    // with it.
+    store.RecordPackage("a", "a-3.ksp", 30, 1, 700, std::string(64, 'c'), 7, 9000);
+    m = store.FindMember("a");
+    EXPECT_EQ(m->packageSha256, std::string(64, 'c'));
+    EXPECT_EQ(m->packageEntries, 7);
+    EXPECT_EQ(m->packageBytes, 9000);
+    store.RecordPackage("a", "a-4.ksp", 30, 1, 800);
+    EXPECT_TRUE(store.FindMember("a")->packageSha256.empty());
     EXPECT_THROW(store.RecordPackage("ghost", "g.ksp", 1, 1, 1), SqliteError);
-    EXPECT_EQ(store.PackageNames(), std::vector<std::string>{"a-2.ksp"});
+    EXPECT_EQ(store.PackageNames(), std::vector<std::string>{"a-4.ksp"});
 }
 
 TEST_F(MemberStoreTest, ConcurrentWritersFromManyThreads) {

@@ -98,6 +98,31 @@ TEST_F(LoginReplyTest, ValueTooLongForTheWorkBufferIsInvalid) {
     EXPECT_EQ(up.size(), 8191u);
 }
 
+TEST(PackageCheckTag, ReadOnlyAfterTheSixValuesAndOnlyWhenWellFormed) {
+    const std::string hex(64, 'a');
+    const std::string good =
+        std::string(kSuccess) + "<packagecheck>" + hex + " 12 34567</packagecheck>";
+    auto check = ReadPackageCheck(good.c_str());
+    ASSERT_TRUE(check);
+    EXPECT_EQ(check->sha256, hex);
+    EXPECT_EQ(check->entries, 12);
+    EXPECT_EQ(check->bytes, 34567);
+    EXPECT_EQ(
+        ReadPackageCheck(
+            (std::string(kSuccess) + "<packagecheck>" + hex + " -1 -1</packagecheck>").c_str())
+            ->entries,
+        -1);
+    for (const std::string& bad :
+         {std::string(kSuccess),                                      // an older service
+          "<packagecheck>" + hex + " 1 2</packagecheck>" + kSuccess,  // before the six
+          std::string(kSuccess) + "<packagecheck>" + hex.substr(1) + " 1 2</packagecheck>",
+          std::string(kSuccess) + "<packagecheck>" + hex + " 1 2 x</packagecheck>",
+          std::string(kSuccess) + "<packagecheck>" + hex + " 1</packagecheck>"}) {
+        EXPECT_FALSE(ReadPackageCheck(bad.c_str())) << bad;
+    }
+    EXPECT_FALSE(ReadPackageCheck(nullptr));
+}
+
 TEST(UploadReply, CodesAndLines) {
     RecordingLog log;
     EXPECT_EQ(Number(ValidateUploadResponse("<error>0</error>", log)), 0);

@@ -67,7 +67,7 @@ TEST(Win32Files, KoreanAndOverlongPathsWorkThroughEveryCall) {
         ASSERT_TRUE(other);
         std::fputs("new!", other.get());
     }
-    ASSERT_TRUE(fs::Rename(folder + "새.lua", folder + "설정.lua")) << fs::LastError();
+    ASSERT_TRUE(fs::RenameReplacing(folder + "새.lua", folder + "설정.lua")) << fs::LastError();
     EXPECT_EQ(fs::FileSize(folder + "설정.lua"), 4);
     ASSERT_TRUE(fs::SetReadOnly(folder + "설정.lua", true));
     EXPECT_TRUE(fs::GetAttributes(folder + "설정.lua")->readOnly);

@@ -221,7 +221,7 @@ TEST_F(CommandTest, SaveWarnsBeforeSendingDamagedSavedVariablesOrAShrunkSet) {
     WriteFile(sv + "Empty.lua", "EmptyDB = nil\n");
     ctl.Session().fileType = kTypeBasic;
     ctl.Session().fileSize = 50 * 1024 * 1024;
-    ctl.Session().storedEntryCount = 10175;
+    ctl.Session().packageCheck = PackageCheck{std::string(64, '0'), 10175, -1};
     window.ClearRecords();
     window.QueueAnswer(true);   // save?
     window.QueueAnswer(false);  // much smaller than the stored set: stop
@@ -232,19 +232,6 @@ TEST_F(CommandTest, SaveWarnsBeforeSendingDamagedSavedVariablesOrAShrunkSet) {
     EXPECT_THAT(window.Questions()[1].text, HasSubstr("파일 10,175개, 50.0 MB인데"));
     EXPECT_THAT(window.Questions()[1].text, HasSubstr("지금 저장할 설정은 파일 "));
     EXPECT_TRUE(window.Messages().empty());
-}
-
-TEST_F(CommandTest, InstallBackupFailureDeletesNothing) {
-    LogIn();
-    ctl.Session().fileType = kTypeFull;
-    WriteFile(game + "Interface/held.lua", "h");
-    test::HeldFile held(game + "Interface/held.lua");
-    ctl.InstallSet();
-    ctl.WaitForWorker();
-    EXPECT_EQ(ctl.LastWorkerResult(), ResultCode::ArchiveCannotOpen);
-    EXPECT_EQ(window.LastMessage(), "애드온 세팅 실패:(-1)");
-    EXPECT_TRUE(fs::Exists(game + "Interface/held.lua"));
-    EXPECT_FALSE(ctl.Session().backupMade);
 }
 
 TEST_F(CommandTest, InstallCancelledAtTheChooserIsSilent) {
