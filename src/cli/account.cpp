@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -27,6 +28,7 @@ struct Options {
     bool withCacheFonts = false;
     bool launch = false;
     bool yes = false;
+    int version = 0;
     std::vector<std::string> commands;
 };
 
@@ -68,6 +70,28 @@ std::optional<skiv::ResultCode> RunTask(Controller& ctl, void (Controller::*comm
     return ctl.LastWorkerResult();
 }
 
+// "n  date  size  computer  files changed", newest first.
+int PrintVersions(Controller& ctl) {
+    std::vector<skiv::VersionInfo> versions;
+    if (skiv::ResultCode r = ctl.ListVersions(versions); r != skiv::ResultCode::Ok) {
+        std::fprintf(stderr, "skivaddon-cli: versions failed: (%d)\n", Number(r));
+        return 1;
+    }
+    for (const skiv::VersionInfo& v : versions) {
+        std::time_t t = static_cast<std::time_t>(v.time);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char date[32];
+        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", &tm);
+        const std::string changed = v.changed < 0 ? "?" : std::to_string(v.changed);
+        std::printf("%3d  %s  %10lld bytes  %6lld files  %5s changed  %s\n", v.number, date,
+                    static_cast<long long>(v.packageBytes), static_cast<long long>(v.files),
+                    changed.c_str(), v.computer.c_str());
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int RunAccount(int argc, char** argv) {
@@ -102,7 +126,13 @@ int RunAccount(int argc, char** argv) {
             o.launch = true;
         } else if (a == "--yes" || a == "-y") {
             o.yes = true;
-        } else if (a == "save" || a == "install" || a == "rollback" || a == "reset") {
+        } else if (a == "--version") {
+            if (!value(v) || v.empty() || v.find_first_not_of("0123456789") != std::string::npos ||
+                v.size() > 6 || std::stoi(v) < 1)
+                return UsageError("--version needs a version number (1 = newest)");
+            o.version = std::stoi(v);
+        } else if (a == "save" || a == "install" || a == "rollback" || a == "reset" ||
+                   a == "versions") {
             o.commands.push_back(a);
         } else {
             return UsageError("unknown argument '" + a + "'");
@@ -132,6 +162,7 @@ int RunAccount(int argc, char** argv) {
         o.withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
     options.launchAfterInstall = o.launch;
     options.installIntoFolder = o.intoFolder.has_value();
+    options.installVersion = o.version;
     window.SetTaskOptions(options);
 
     ctl.Login();
@@ -147,6 +178,11 @@ int RunAccount(int argc, char** argv) {
 
     for (const auto& cmd : o.commands) {
         std::optional<skiv::ResultCode> r;
+        if (cmd == "versions") {
+            if (int rc = PrintVersions(ctl); rc != 0)
+                return rc;
+            continue;
+        }
         if (cmd == "save") {
             r = RunTask(ctl, &Controller::SaveSet);
         } else if (cmd == "install") {
@@ -165,6 +201,16 @@ int RunAccount(int argc, char** argv) {
             std::fprintf(stderr, "skivaddon-cli: %s failed: (%d)\n", cmd.c_str(), Number(*r));
             return 1;
         }
+        const skiv::SessionState& s = ctl.Session();
+        if (cmd == "save") {
+            std::printf("save: %d pieces compressed, %d reused; %lld bytes sent\n",
+                        s.lastPiecesCompressed, s.lastPiecesReused,
+                        static_cast<long long>(s.lastSentBytes));
+        } else if (cmd == "install" && !s.deltaBase.empty()) {
+            std::printf("install: %lld bytes fetched\n",
+                        static_cast<long long>(s.lastFetchedBytes));
+        }
+        std::fflush(stdout);
     }
     return 0;
 }

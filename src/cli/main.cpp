@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "archive/gzip_package.h"
+#include "archive/piece_cache.h"
+#include "archive/piece_package.h"
 #include "archive/tar_reader.h"
 #include "platform/fs.h"
 #include "workspace/addon_set.h"
@@ -27,6 +29,7 @@ constexpr const char* kUsage =
     "  skivaddon-cli unpack ARCHIVE FOLDER\n"
     "  skivaddon-cli compress ARCHIVE PACKAGE\n"
     "  skivaddon-cli decompress PACKAGE ARCHIVE\n"
+    "  skivaddon-cli package GAMEFOLDER PACKAGE [--with-cache-fonts] [--no-cache]\n"
     "  skivaddon-cli --id ID [--password-stdin] [--game-folder DIR] [--with-cache-fonts]\n"
     "                [--into-folder DIR] [--launch] [--yes] COMMAND...\n"
     "      COMMAND: save | install | rollback | reset (run in order after one login)\n"
@@ -76,6 +79,35 @@ int Pack(skiv::LogSink& log, const std::string& gameFolder, const std::string& a
     }
     std::printf("packed %d files into %s (%lld bytes)\n", set.Archive().Header().count,
                 archive.c_str(), static_cast<long long>(set.Archive().ArchiveSize()));
+    return 0;
+}
+
+// The save's package without the upload: the set's pieces, those of the
+// game folder's piece cache reused unless noCache; the cache is refreshed.
+int Package(skiv::LogSink& log, const std::string& gameFolder, const std::string& package,
+            bool withCacheFonts, bool noCache) {
+    const std::string game = skiv::fs::WithSlash(gameFolder);
+    skiv::AddOnSet set(game, log);
+    const auto scope = withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
+    ResultCode r = set.Collect(scope, [&](const std::string&, ResultCode code) {
+        log.Write("[package]AddFileToTar Fail:(%d)", Number(code));
+    });
+    if (r != ResultCode::Ok)
+        return Fail("package", r);
+    skiv::PackagePlan plan = skiv::PlanPackage(set.Archive());
+    const std::string cacheFolder = skiv::PieceCache::FolderFor(game);
+    skiv::PieceCache cache;
+    const bool cached = !noCache && cache.Load(cacheFolder, game);
+    skiv::PackageResult made;
+    if (r = skiv::WritePackage(plan, package, cached ? &cache : nullptr, made, log);
+        r != ResultCode::Ok) {
+        return Fail("package", r);
+    }
+    if (!noCache)
+        skiv::PieceCache::Store(cacheFolder, game, plan, made, package, log);
+    std::printf("packaged %d files into %s (%lld bytes, %zu pieces: %d compressed, %d reused)\n",
+                plan.files, package.c_str(), static_cast<long long>(made.bytes), plan.pieces.size(),
+                made.compressed, made.reused);
     return 0;
 }
 
@@ -131,10 +163,12 @@ int main(int argc, char** argv) {
 
     const std::string& cmd = args[0];
     std::vector<std::string> pos;
-    bool withCacheFonts = false;
+    bool withCacheFonts = false, noCache = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--with-cache-fonts")
             withCacheFonts = true;
+        else if (args[i] == "--no-cache")
+            noCache = true;
         else if (args[i].rfind("--", 0) == 0)
             return Usage(("unknown option " + args[i]).c_str());
         else
@@ -143,6 +177,8 @@ int main(int argc, char** argv) {
     auto need = [&](std::size_t n) { return pos.size() == n; };
     if (cmd == "pack" && need(2))
         return Pack(log, pos[0], pos[1], withCacheFonts);
+    if (cmd == "package" && need(2))
+        return Package(log, pos[0], pos[1], withCacheFonts, noCache);
     if (cmd == "list" && need(1))
         return List(log, pos[0]);
     if (cmd == "unpack" && need(2))

@@ -25,3 +25,12 @@ std::string GetDesktopFolder();
 std::string GetHomeFolder();
 
 }  // namespace skiv::paths
+
+namespace skiv::paths {
+
+// The user's cache folder, ending with '/': $XDG_CACHE_HOME, else
+// ~/.cache (%LOCALAPPDATA% on Windows). Not created; empty when no home
+// folder can be found.
+std::string GetCacheFolder();
+
+}  // namespace skiv::paths

@@ -109,3 +109,21 @@ std::string GetDesktopFolder() {
 }
 
 }  // namespace skiv::paths
+
+namespace skiv::paths {
+
+std::string GetCacheFolder() {
+    std::string cache = Env("XDG_CACHE_HOME");
+    // The base directory specification ignores a relative value.
+    if (cache.empty() || cache[0] != '/') {
+        std::string home = GetHomeFolder();
+        if (home.empty())
+            return {};
+        cache = home + "/.cache";
+    }
+    if (cache.back() != '/')
+        cache += '/';
+    return cache;
+}
+
+}  // namespace skiv::paths

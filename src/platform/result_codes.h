@@ -57,6 +57,10 @@ enum class ResultCode : int {
     CannotCreatePackage = 1033,
     HttpStatus = 1035,
     PackageWriteFailed = 1036,
+    // Delta exchanges (pieces and versions).
+    DeltaBadManifest = 1160,    // the service's manifest or version list is malformed
+    DeltaPieceMismatch = 1161,  // a piece or the assembled package differs from its manifest
+    DeltaNoVersion = 1162,      // the named version is not stored
 };
 
 // The number shown in messages and log lines.

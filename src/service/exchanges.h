@@ -20,9 +20,11 @@ using ProgressFn = std::function<void(int)>;
 // Posts the member ID and password to the login page of baseUrl (an https
 // address, no trailing '/') and stores the reply's values in `out`.
 // Ok; LoginConnect, LoginRequest or LoginResponse when the exchange itself
-// fails; AllocFailed; or an outcome of ValidateLoginResponse.
+// fails; AllocFailed; or an outcome of ValidateLoginResponse. replyText,
+// when given, receives the reply as read (for LoginExtraTag).
 ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
-                         const std::string& password, LoginFields out, LogSink& log);
+                         const std::string& password, LoginFields out, LogSink& log,
+                         std::string* replyText = nullptr);
 
 struct UploadRequest {
     std::string uploadUrl;

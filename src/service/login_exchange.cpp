@@ -9,7 +9,8 @@ namespace skiv {
 constexpr std::size_t kMaxLoginReply = 4 * 1024 * 1024;
 
 ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId,
-                         const std::string& password, LoginFields out, LogSink& log) {
+                         const std::string& password, LoginFields out, LogSink& log,
+                         std::string* replyText) {
     http::SimpleClient client;
     if (!client.Connect(baseUrl + "/", "Mozilla/4.0 (compatible; )")) {
         log.Write("[Login]W3CClient Connect Fail");
@@ -44,6 +45,8 @@ ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId
         log.Write("[Login]W3CClient Response Fail");
         return ResultCode::LoginResponse;
     }
+    if (replyText)
+        *replyText = reply;
     ResultCode r = ValidateLoginResponse(reply.empty() ? nullptr : reply.c_str(), out, log);
     if (r != ResultCode::Ok)
         log.Write("[Login]ValidateLoginResponse Fail:(%d)", Number(r));

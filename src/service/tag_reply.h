@@ -32,6 +32,10 @@ struct LoginFields {
 // other non-zero error number. Logs each failure.
 ResultCode ValidateLoginResponse(const char* reply, LoginFields out, LogSink& log);
 
+// The value of an extra tag <name>...</name> after the six value tags of a
+// login reply (newer services append their offers there); "" when absent.
+std::string LoginExtraTag(const std::string& reply, const std::string& name);
+
 // Ok; NoReply; BadReply; UploadRefused1..UploadNotAuthenticated for error
 // numbers 1-4 (1027-1030); UploadRefusedOther for any other.
 ResultCode ValidateUploadResponse(const char* reply, LogSink& log);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/fs.h"
+#include "service/delta_exchange.h"
 #include "service/exchanges.h"
 #include "workspace/flows.h"
 #include "workspace/game_folder.h"
@@ -76,9 +77,12 @@ void Controller::Login() {
         m_log.Write("[OnBnClickedBtnLogin]GetWowPath Fail:(%d)", Number(r));
         return;
     }
-    const ResultCode r = LoginExchange(
-        m_config.baseUrl, s.memberId, password,
-        {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl}, m_log);
+    std::string reply;
+    const ResultCode r =
+        LoginExchange(m_config.baseUrl, s.memberId, password,
+                      {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl},
+                      m_log, &reply);
+    s.deltaBase = r == ResultCode::Ok ? LoginExtraTag(reply, "delta") : std::string();
     std::fill(password.begin(), password.end(), '\0');
     if (r != ResultCode::Ok) {
         m_log.Write("[OnBnClickedBtnLogin]Login Fail:(%d)", Number(r));
@@ -147,8 +151,10 @@ void Controller::InstallSet() {
     } else {
         Message("회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다.");
     }
-    const bool intoFolder = m_window.GetTaskOptions().installIntoFolder;
-    StartWorker([this, intoFolder] { return InstallWorker(intoFolder); });
+    const TaskOptions options = m_window.GetTaskOptions();
+    const bool intoFolder = options.installIntoFolder;
+    const int version = options.installVersion;
+    StartWorker([this, intoFolder, version] { return InstallWorker(intoFolder, version); });
 }
 
 void Controller::RollBack() {
@@ -186,6 +192,17 @@ void Controller::StartWorker(std::function<ResultCode()> task) {
     }
 }
 
+ResultCode Controller::ListVersions(std::vector<VersionInfo>& out) {
+    out.clear();
+    if (!m_session.loggedIn || m_session.deltaBase.empty())
+        return ResultCode::DeltaNoVersion;
+    DeltaClient client(m_session.deltaBase, m_log);
+    const ResultCode r = client.Versions(out);
+    if (r != ResultCode::Ok)
+        m_log.Write("[Versions]Versions Fail:(%d)", Number(r));
+    return r;
+}
+
 // ---- workers ----
 
 ResultCode Controller::SaveWorker(SaveScope scope) {
@@ -209,8 +226,8 @@ ResultCode Controller::SaveWorker(SaveScope scope) {
     return r;
 }
 
-ResultCode Controller::InstallWorker(bool intoChosenFolder) {
-    const ResultCode r = flow::InstallSet({m_session, m_window, m_log}, intoChosenFolder);
+ResultCode Controller::InstallWorker(bool intoChosenFolder, int version) {
+    const ResultCode r = flow::InstallSet({m_session, m_window, m_log}, intoChosenFolder, version);
     if (r == ResultCode::Ok) {
         Message("애드온이 모두 세팅되었습니다");
         // Read now: the user may tick the box while the install runs.

@@ -18,8 +18,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/result_codes.h"
+#include "service/delta_exchange.h"
 #include "workspace/operation_log.h"
 #include "workspace/session.h"
 #include "workspace/window_ops.h"
@@ -56,6 +58,11 @@ public:
     void InstallSet();
     void RollBack();
 
+    // The versions the service keeps, newest first (a blocking exchange on
+    // the caller's thread). DeltaNoVersion when not logged in or the service
+    // offers no versions; else an outcome of DeltaClient::Versions.
+    ResultCode ListVersions(std::vector<VersionInfo>& out);
+
     bool IsBusy() const { return m_busy.load(); }
     // Blocks until the running worker, if any, has finished.
     void WaitForWorker();
@@ -79,7 +86,7 @@ private:
     void Message(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     // The workers: a task, then its log line and message.
     ResultCode SaveWorker(SaveScope scope);
-    ResultCode InstallWorker(bool intoChosenFolder);
+    ResultCode InstallWorker(bool intoChosenFolder, int version);
     ResultCode RollBackWorker(RollBackChoice choice);
 
     WindowOps& m_window;

@@ -6,6 +6,7 @@
 // None shows a message: the controller turns the outcome into one.
 
 #include "platform/result_codes.h"
+#include "service/delta_exchange.h"
 #include "workspace/operation_log.h"
 #include "workspace/session.h"
 #include "workspace/window_ops.h"
@@ -39,7 +40,17 @@ ResultCode SaveSet(const Context& c, SaveScope scope);
 // the game's set into Backup/ and deleting it, or into a folder the user
 // chooses (the game folder untouched). LoadFolderDeclined when the user
 // cancels the chooser.
-ResultCode InstallSet(const Context& c, bool intoChosenFolder);
+// version: 0 the current stored set by the classic download (or the delta
+// exchanges when the service offers them), n > 0 that stored version.
+ResultCode InstallSet(const Context& c, bool intoChosenFolder, int version = 0);
+
+// Assembles version (0: the current one) as target's Backup/SkivAddon.ksp
+// from the piece cache and the service, and checks it whole against the
+// manifest (m) before it takes that name; nothing else is touched.
+ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int version, Manifest& m);
+// Makes the unpacked archive's files, cut as a save would cut them, the
+// game folder's piece cache; passed over when they do not match m.
+void RememberInstalledPieces(const Context& c, const std::string& archive, const Manifest& m);
 
 // Replaces the set with the last install's backup; deletes nothing when the
 // backup cannot be read.

@@ -48,7 +48,7 @@ ResultCode Unpack(const Context& c, const std::string& target) {
 
 }  // namespace
 
-ResultCode InstallSet(const Context& c, bool intoChosenFolder) {
+ResultCode InstallSet(const Context& c, bool intoChosenFolder, int version) {
     c.window.SetProgress(5);
     ProgressToEnd end{c.window};
     SessionState& s = c.session;
@@ -60,7 +60,20 @@ ResultCode InstallSet(const Context& c, bool intoChosenFolder) {
     if (intoChosenFolder) {
         if (ResultCode r = ChooseInstallFolder(c.window, c.log, target); r != ResultCode::Ok)
             return fail("SetUserLoadPath", r);
-    } else {
+    }
+    // With delta exchanges the package is assembled and checked whole
+    // before anything is backed up or deleted.
+    const bool delta = !s.deltaBase.empty();
+    if (version > 0 && !delta)
+        return fail("DownloadFile", ResultCode::DeltaNoVersion);
+    Manifest manifest;
+    if (delta) {
+        c.window.SetProgress(10);
+        if (ResultCode r = FetchDeltaPackage(c, target, version, manifest); r != ResultCode::Ok)
+            return fail("DownloadFile", r);
+        CrashPoint("install.after-download");
+    }
+    if (!intoChosenFolder) {
         if (ResultCode r = BackUp(c); r != ResultCode::Ok)
             return fail("BackupAddOn", r);
         s.backupMade = true;
@@ -69,14 +82,18 @@ ResultCode InstallSet(const Context& c, bool intoChosenFolder) {
         AddOnSet::Delete(s.gameFolder, s.fileType == kTypeFull, c.log);
         CrashPoint("install.after-delete");
     }
-    c.window.SetProgress(10);
-    ResultCode r = DownloadExchange({s.downloadUrl, s.memberId, s.fileSize, target}, c.log,
-                                    [&c](int p) { c.window.SetProgress(p); });
-    if (r != ResultCode::Ok)
-        return fail("DownloadFile", r);
-    CrashPoint("install.after-download");
-    if (r = Unpack(c, target); r != ResultCode::Ok)
+    if (!delta) {
+        c.window.SetProgress(10);
+        ResultCode r = DownloadExchange({s.downloadUrl, s.memberId, s.fileSize, target}, c.log,
+                                        [&c](int p) { c.window.SetProgress(p); });
+        if (r != ResultCode::Ok)
+            return fail("DownloadFile", r);
+        CrashPoint("install.after-download");
+    }
+    if (ResultCode r = Unpack(c, target); r != ResultCode::Ok)
         return fail("SetMyAddOn", r);
+    if (delta && !intoChosenFolder)
+        RememberInstalledPieces(c, target + "Backup/" + kSetArchiveName, manifest);
     return ResultCode::Ok;
 }
 

@@ -1,9 +1,13 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 
-#include "archive/gzip_package.h"
+#include "archive/piece_cache.h"
+#include "archive/piece_package.h"
 #include "platform/crash_point.h"
 #include "platform/fs.h"
+#include "service/delta_exchange.h"
 #include "service/exchanges.h"
 #include "workspace/addon_set.h"
 #include "workspace/flows.h"
@@ -20,6 +24,73 @@ std::string NowText() {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min);
     return buf;
+}
+
+std::string ComputerName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+}
+
+Manifest ManifestOf(const PackagePlan& plan, const PackageResult& made, int changed) {
+    Manifest m;
+    m.packageBytes = made.bytes;
+    m.packageSha256 = made.sha256;
+    m.files = plan.files;
+    m.unpackedBytes = plan.archiveBytes;
+    m.changed = changed;
+    m.computer = ComputerName();
+    for (const Piece& p : plan.pieces)
+        m.pieces.push_back({p.sha256, p.bytes, p.shared});
+    return m;
+}
+
+// Sends the package as its manifest and the pieces the service lacks, each
+// read back from the package file; the commit makes it current.
+ResultCode DeltaUpload(const Context& c, const PackagePlan& plan, const PackageResult& made,
+                       int changed, const std::string& package) {
+    SessionState& s = c.session;
+    DeltaClient client(s.deltaBase, c.log);
+    std::string token;
+    std::vector<std::string> missing;
+    ResultCode r =
+        client.PostMissing(FormatManifest(ManifestOf(plan, made, changed)), token, missing);
+    if (r != ResultCode::Ok)
+        return r;
+    CrashPoint("delta.after-missing");
+    auto in = fs::OpenRegularRead(package);
+    if (!in) {
+        c.log.Write("[SaveAddOn]fopen Fail");
+        return ResultCode::CannotOpenFile;
+    }
+    std::int64_t total = 0, sent = 0;
+    std::vector<const Piece*> toSend;
+    for (const std::string& sha : missing) {
+        for (const Piece& p : plan.pieces) {
+            if (p.sha256 == sha) {
+                toSend.push_back(&p);
+                total += p.bytes;
+                break;
+            }
+        }
+    }
+    std::vector<std::uint8_t> bytes;
+    for (const Piece* p : toSend) {
+        bytes.resize(static_cast<std::size_t>(p->bytes));
+        if (::fseeko(in.get(), p->offset, SEEK_SET) != 0 ||
+            std::fread(bytes.data(), 1, bytes.size(), in.get()) != bytes.size()) {
+            c.log.Write("[SaveAddOn]fread Fail");
+            return ResultCode::ReadFailed;
+        }
+        if (r = client.PutPiece(token, p->sha256, bytes); r != ResultCode::Ok)
+            return r;
+        sent += p->bytes;
+        CrashPoint("delta.piece");
+        c.window.SetProgress(10 + static_cast<int>(total > 0 ? sent * 80 / total : 80));
+    }
+    s.lastSentBytes = sent;
+    return client.Commit(token);
 }
 
 }  // namespace
@@ -41,30 +112,44 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
         return ResultCode::CannotCreateFolder;
     }
     c.window.SetProgress(5);
-    if (r = set.Write(kSetArchiveName, backup); r != ResultCode::Ok) {
-        c.log.Write("[SaveAddOn]AddFileToTar Fail:(%d)", Number(r));
-        return r;
-    }
+    // The archive is never written whole: its head, table and files go
+    // straight into the package's pieces.
+    PackagePlan plan = PlanPackage(set.Archive());
     CrashPoint("save.after-archive");
     c.window.SetProgress(7);
     const std::string package = backup + kPackageName;
-    if (r = CompressFile(backup + kSetArchiveName, package, c.log); r != ResultCode::Ok) {
+    const std::string cacheFolder = PieceCache::FolderFor(s.gameFolder);
+    PieceCache cache;
+    const bool cached = cache.Load(cacheFolder, s.gameFolder);
+    PackageResult made;
+    if (r = WritePackage(plan, package, cached ? &cache : nullptr, made, c.log);
+        r != ResultCode::Ok) {
         c.log.Write("[SaveAddOn]CompressFile Fail:(%d)", Number(r));
         return r;
     }
+    const int changed = cache.ChangedFiles(plan);
+    // A cache that cannot be kept only costs the next save its reuse.
+    PieceCache::Store(cacheFolder, s.gameFolder, plan, made, package, c.log);
+    s.lastPiecesCompressed = made.compressed;
+    s.lastPiecesReused = made.reused;
     CrashPoint("save.after-compress");
     c.window.SetProgress(10);
     const std::int32_t type = scope == SaveScope::WithCacheAndFonts ? kTypeFull : kTypeBasic;
-    r = UploadExchange({s.uploadUrl, s.memberId, s.memberKey, package, type}, c.log,
-                       [&c](int p) { c.window.SetProgress(p); });
+    if (!s.deltaBase.empty()) {
+        r = DeltaUpload(c, plan, made, changed, package);
+    } else {
+        r = UploadExchange({s.uploadUrl, s.memberId, s.memberKey, package, type}, c.log,
+                           [&c](int p) { c.window.SetProgress(p); });
+        s.lastSentBytes = made.bytes;
+    }
     if (r != ResultCode::Ok) {
         c.log.Write("[SaveAddOn]UploadFile Fail:(%d)", Number(r));
         return r;
     }
     CrashPoint("save.after-upload");
     s.fileType = type;
-    if (auto size = fs::FileSize(package); size && *size <= INT32_MAX)
-        s.fileSize = static_cast<std::int32_t>(*size);
+    if (made.bytes <= INT32_MAX)
+        s.fileSize = static_cast<std::int32_t>(made.bytes);
     s.saveDate = NowText();
     return ResultCode::Ok;
 }

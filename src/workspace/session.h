@@ -22,6 +22,15 @@ struct SessionState {
     std::int32_t fileSize = 0;
     std::string saveDate;
     std::int32_t fileType = kTypeNone;
+    // Base address of the service's delta exchanges ("<delta>" of the login
+    // reply); empty when it offers none and the classic ones are used.
+    std::string deltaBase;
+    // What the last save or install moved and reused: bytes sent or
+    // fetched, pieces compressed afresh and pieces taken from the cache.
+    std::int64_t lastSentBytes = 0;
+    std::int64_t lastFetchedBytes = 0;
+    int lastPiecesCompressed = 0;
+    int lastPiecesReused = 0;
     // An install has packed the game's set into Backup/ in this session.
     bool backupMade = false;
 };

@@ -31,6 +31,10 @@ struct TaskOptions {
     bool installIntoFolder = false;   // install into a chosen folder, no backup
     SaveScope saveScope = SaveScope::Basic;
     RollBackChoice rollBack = RollBackChoice::RestoreBackup;
+    // The stored version an install fetches: 0 the current one (the only
+    // one a service without versions keeps), else n as the version list
+    // numbers them (1 = newest).
+    int installVersion = 0;
 };
 
 class WindowOps {
