@@ -162,20 +162,20 @@ const Piece* PieceCache::FindHash(const std::string& sha256) const {
 int PieceCache::ChangedFiles(const PackagePlan& plan) const {
     if (!m_loaded)
         return -1;
-    int changed = 0, kept = 0;
+    int changed = 0, present = 0;
     for (const Piece& p : plan.pieces) {
         for (const PieceSpan& s : p.spans) {
             if (s.offset != 0)
                 continue;
             auto it = m_files.find(s.path);
+            if (it != m_files.end())
+                ++present;
             if (it == m_files.end() || it->second != std::make_pair(s.fileSize, s.mtime))
                 ++changed;
-            else
-                ++kept;
         }
     }
     // Files of the cached package that are no more.
-    return changed + static_cast<int>(m_files.size()) - kept;
+    return changed + static_cast<int>(m_files.size()) - present;
 }
 
 bool PieceCache::Store(const std::string& folder, const std::string& gameFolder,
