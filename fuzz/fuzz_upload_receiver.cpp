@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "fuzz_util.h"
@@ -44,6 +45,7 @@ struct Service {
     skiv::server::PackageShelf shelf{root / "shelf"};
     skiv::server::PasswordHasher hasher{skiv::server::HashCost{1, 8192 * 1024}};
     skiv::server::MemberDesk desk{store, shelf, hasher, Policy()};
+    skiv::server::VersionStore versions{root / "members.sqlite", shelf, 1};
     std::string key, capability;
 
     static skiv::server::DeskPolicy Policy() {
@@ -54,6 +56,7 @@ struct Service {
     }
 
     Service() {
+        desk.SetVersions(&versions);
         Check(desk.Register(kMember, kPassword, "127.0.0.1") ==
                   skiv::server::MemberDesk::Registration::Added,
               "cannot register the member");
@@ -66,14 +69,26 @@ struct Service {
     }
 
     // The member's stored package, or nullopt.
-    std::optional<std::string> Stored() {
-        std::optional<skiv::server::StoredPackage> package;
+    // The member's stored package, or nullopt; `pieces` gets how many files hold it.
+    std::optional<std::string> Stored(std::size_t* pieces = nullptr) {
+        std::optional<skiv::server::VersionStore::Stream> package;
         if (desk.OpenDownload(kMember, capability, package) !=
             skiv::server::MemberDesk::Download::Ok)
             return std::nullopt;
-        std::string bytes(std::size_t(package->size), '\0');
-        ssize_t n = ::pread(package->file.fd(), bytes.data(), bytes.size(), 0);
-        Check(n == package->size, "stored package reads short");
+        std::string bytes;
+        std::set<std::string> names;
+        for (const auto& piece : package->pieces)
+            names.insert(piece.name);
+        if (pieces)
+            *pieces = names.size();
+        for (const auto& piece : package->pieces) {
+            auto file = shelf.Open(piece.name);
+            Check(file.has_value(), "a piece of the stored version is gone");
+            std::string part(std::size_t(piece.bytes), '\0');
+            ssize_t n = ::pread(file->file.fd(), part.data(), part.size(), 0);
+            Check(n == piece.bytes, "stored piece reads short");
+            bytes += part;
+        }
         return bytes;
     }
 };
@@ -176,17 +191,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (authorised && std::int64_t(file.size()) > kLimit)
         Check(outcome == UploadError::TooLarge, "an oversized package was not called too large");
 
-    const std::optional<std::string> after = svc.Stored();
+    std::size_t pieces = 0;
+    const std::optional<std::string> after = svc.Stored(&pieces);
     if (deserved) {
         Check(after && *after == file, "stored package differs from the file part");
     } else {
         Check(after == before, "a refused upload changed the stored package");
     }
-    // Temporary files die with their request; the shelf holds one package.
+    // Temporary files die with their request; with one version kept, the
+    // shelf holds the pieces of that version and nothing else.
     Check(stdfs::is_empty(svc.root / "shelf/incoming"), "a temporary upload file was left behind");
     std::size_t packages = 0;
     for (const auto& item : stdfs::directory_iterator(svc.root / "shelf"))
         packages += item.is_regular_file() ? 1 : 0;
-    Check(packages <= 1, "old packages pile up on the shelf", std::to_string(packages));
+    Check(packages == pieces, "old pieces pile up on the shelf", std::to_string(packages));
     return 0;
 }

@@ -7,6 +7,7 @@
 //   POST /skivaddon/actskivaddonlogin.aspx     login (form), tag reply
 //   POST /skivaddon/upload.aspx?k=PASS         package upload (multipart), tag reply
 //   GET  /skivaddon/dl/<capability>/<ID>.cab   the stored package
+//   *    /skivaddon/delta/<capability>/...     the delta exchanges (http_delta.cpp)
 //   GET/POST /Member/Common/frmMemberRegist.aspx  registration page
 //
 // Threads: connections are served by event-loop threads that never block
@@ -21,6 +22,7 @@
 
 namespace skiv::server {
 
+class DeltaDesk;
 class MemberDesk;
 class RegistrationPage;
 class UploadGate;
@@ -53,6 +55,10 @@ public:
     ~HttpFront();
     HttpFront(const HttpFront&) = delete;
     HttpFront& operator=(const HttpFront&) = delete;
+
+    // Serves the delta routes from `delta` (which must outlive the front).
+    // Only before Run().
+    void SetDelta(DeltaDesk* delta);
 
     // Binds and listens; returns the port. Throws std::runtime_error.
     int Bind();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -17,6 +18,7 @@
 
 #include "admin_commands.h"
 #include "data_folder.h"
+#include "delta_desk.h"
 #include "http_front.h"
 #include "member_desk.h"
 #include "member_store.h"
@@ -27,6 +29,7 @@
 #include "service_options.h"
 #include "tls_material.h"
 #include "upload_gate.h"
+#include "version_store.h"
 
 using namespace skiv::server;
 
@@ -108,7 +111,8 @@ int Serve(const ServiceOptions& options) {
 
     MemberStore store(DatabasePath(data));
     PackageShelf shelf(data + "packages");
-    shelf.Sweep(store.PackageNames());
+    VersionStore versions(DatabasePath(data), shelf, options.keepVersions);
+    versions.Recover(static_cast<std::int64_t>(std::time(nullptr)));
     PasswordHasher hasher(options.hashCost);
 
     TlsFiles tls{options.certFile, options.keyFile, "", false};
@@ -150,8 +154,11 @@ int Serve(const ServiceOptions& options) {
     policy.publicUrl = options.publicUrl;
     MemberDesk desk(store, shelf, hasher, policy);
     desk.SetUploadGate(&gate);
+    desk.SetVersions(&versions);
+    DeltaDesk delta(store, versions, policy.maxPackageBytes);
     RegistrationPage page(desk, store.SettingOr("registration-secret", RandomHex(32)));
     HttpFront http(desk, page, gate, front);
+    http.SetDelta(&delta);
     const int port = http.Bind();
     if (policy.publicUrl.empty()) {
         // Derived from the listener, whose port may have been picked just now.

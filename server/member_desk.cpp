@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <exception>
+#include <stdexcept>
 
 #include "secrets.h"
 #include "tag_reply.h"
@@ -91,6 +92,8 @@ std::string MemberDesk::LoginChecked(const std::string& id, const std::string& p
     if (m_gate)
         v.uploadUrl += "?k=" + m_gate->Issue(member->id, grant.expiresAt);
     v.downloadUrl = m_policy.publicUrl + "/skivaddon/dl/" + grant.capability + "/";
+    if (m_versions)
+        v.deltaUrl = m_policy.publicUrl + "/skivaddon/delta/" + grant.capability + "/";
     return LoginSuccessReply(v);
 }
 
@@ -131,36 +134,30 @@ bool MemberDesk::UploadAllowed(const std::string& id, const std::string& key) {
     return m_store.MemberKeyValid(id, key, Now());
 }
 
+VersionStore& MemberDesk::versions() {
+    if (!m_versions)
+        throw std::runtime_error("no package store");
+    return *m_versions;
+}
+
 void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int fileType) {
     std::optional<MemberRecord> member = m_store.FindMember(id);
     if (!member)
         throw std::runtime_error("member vanished during upload: " + id);
-    const std::int64_t size = file.size();
-    std::string name = m_shelf.Place(std::move(file), member->id);
-    std::string previous;
-    try {
-        previous = m_store.RecordPackage(member->id, name, size, fileType, Now());
-    } catch (...) {
-        m_shelf.Remove(name);
-        throw;
-    }
-    if (!previous.empty() && previous != name)
-        m_shelf.Remove(previous);
+    versions().StoreWhole(member->id, std::move(file), fileType, Now());
 }
 
 MemberDesk::Download MemberDesk::OpenDownload(const std::string& id, const std::string& capability,
-                                              std::optional<StoredPackage>& package) {
+                                              std::optional<VersionStore::Stream>& package) {
     if (!m_store.CapabilityValid(id, capability, Now()))
         return Download::Forbidden;
-    // A package replaced between reading its name and opening it is gone
-    // from the shelf; the second look finds the new one.
+    std::optional<MemberRecord> member = m_store.FindMember(id);
+    if (!member)
+        return Download::Forbidden;
+    // A version replaced and collected between the look-up and the pins
+    // is gone; the second look finds the new one.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        std::optional<MemberRecord> member = m_store.FindMember(id);
-        if (!member)
-            return Download::Forbidden;
-        if (member->packageName.empty())
-            return Download::NothingStored;
-        package = m_shelf.Open(member->packageName);
+        package = versions().OpenVersion(member->id, 1);
         if (package)
             return Download::Ok;
     }

@@ -12,6 +12,7 @@
 #include "member_store.h"
 #include "package_shelf.h"
 #include "password_hasher.h"
+#include "version_store.h"
 
 namespace skiv::server {
 
@@ -63,15 +64,16 @@ public:
     // True when the member exists, is not suspended and `key` belongs to
     // one of its live logins.
     bool UploadAllowed(const std::string& id, const std::string& key);
-    // Moves the received file into the shelf and records it as the
-    // member's package. Throws std::runtime_error on a storage fault; the
-    // old package is then still the member's.
+    // Stores the received file as the member's new current version.
+    // Throws std::runtime_error on a storage fault; the old version is then
+    // still current.
     void StorePackage(const std::string& id, IncomingFile file, int fileType);
 
     enum class Download { Ok, Forbidden, NothingStored };
-    // Checks the capability against the member and opens its package.
+    // Checks the capability against the member and finds the pieces of its
+    // current version.
     Download OpenDownload(const std::string& id, const std::string& capability,
-                          std::optional<StoredPackage>& package);
+                          std::optional<VersionStore::Stream>& package);
 
     // Sets the address put into upload and download URLs. Only before the
     // service starts serving (not synchronised with requests).
@@ -79,6 +81,10 @@ public:
     // Makes logins put an upload pass into the upload address. Only before
     // the service starts serving; the gate must outlive the desk.
     void SetUploadGate(const UploadGate* gate) { m_gate = gate; }
+    // The package store; required before packages are stored or fetched.
+    // Only before the service starts serving.
+    void SetVersions(VersionStore* versions) { m_versions = versions; }
+    VersionStore& versions();
     const DeskPolicy& policy() const { return m_policy; }
     PackageShelf& shelf() { return m_shelf; }
 
@@ -91,6 +97,7 @@ private:
     const PasswordHasher& m_hasher;
     DeskPolicy m_policy;
     const UploadGate* m_gate = nullptr;
+    VersionStore* m_versions = nullptr;
 };
 
 // The member-facing messages of the tag replies.

@@ -55,8 +55,53 @@ CREATE TABLE IF NOT EXISTS settings (
     name  TEXT PRIMARY KEY,
     value TEXT NOT NULL
 );
+CREATE INDEX IF NOT EXISTS sessions_by_capability ON sessions(capability_digest);
+-- The package store (version_store.h): every stored piece file, each
+-- member's versions with their ordered pieces, and delta uploads in flight
+-- with the pieces they will need.
+CREATE TABLE IF NOT EXISTS pieces (
+    name  TEXT PRIMARY KEY,
+    bytes INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS versions (
+    id            INTEGER PRIMARY KEY AUTOINCREMENT,
+    member_id     TEXT NOT NULL COLLATE NOCASE REFERENCES members(id) ON DELETE CASCADE,
+    saved_at      INTEGER NOT NULL,
+    file_type     INTEGER NOT NULL,
+    package_bytes INTEGER NOT NULL,
+    package_sha   TEXT NOT NULL,
+    entries       INTEGER NOT NULL,
+    unpacked      INTEGER NOT NULL,
+    changed       INTEGER NOT NULL,
+    computer      TEXT NOT NULL,
+    manifest      TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS versions_by_member ON versions(member_id, id);
+CREATE TABLE IF NOT EXISTS version_pieces (
+    version_id INTEGER NOT NULL REFERENCES versions(id) ON DELETE CASCADE,
+    seq        INTEGER NOT NULL,
+    name       TEXT NOT NULL,
+    bytes      INTEGER NOT NULL,
+    PRIMARY KEY (version_id, seq)
+);
+CREATE INDEX IF NOT EXISTS version_pieces_by_name ON version_pieces(name);
+CREATE TABLE IF NOT EXISTS delta_uploads (
+    token      TEXT PRIMARY KEY,
+    member_id  TEXT NOT NULL COLLATE NOCASE REFERENCES members(id) ON DELETE CASCADE,
+    manifest   TEXT NOT NULL,
+    expires_at INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS delta_upload_pieces (
+    token TEXT NOT NULL REFERENCES delta_uploads(token) ON DELETE CASCADE,
+    name  TEXT NOT NULL,
+    bytes INTEGER NOT NULL,
+    PRIMARY KEY (token, name)
+);
+CREATE INDEX IF NOT EXISTS delta_upload_pieces_by_name ON delta_upload_pieces(name);
 )sql";
-constexpr std::int64_t kSchemaVersion = 1;
+// Version 2 added the package store's tables; a version 1 file's packages
+// are taken into it by VersionStore::Recover.
+constexpr std::int64_t kSchemaVersion = 2;
 
 // Version 0 kept live member keys and capabilities as they were, and hard
 // per-ID locks. Both tables go; their rows are not worth converting (the
@@ -384,6 +429,20 @@ bool MemberStore::CapabilityValid(const std::string& id, const std::string& capa
         "SELECT capability_digest FROM sessions JOIN members ON members.id = sessions.member_id "
         "WHERE sessions.member_id = ?1 AND expires_at > ?2 AND members.suspended = 0",
         id, capability, now);
+}
+
+std::optional<std::string> MemberStore::MemberForCapability(const std::string& capability,
+                                                            std::int64_t now) {
+    std::lock_guard lock(m_mutex);
+    // Looked up by the digest: the capability carries 256 random bits, so
+    // an index search by its hash tells a guesser nothing of the secret.
+    auto s = m_db.Prepare(
+        "SELECT sessions.member_id FROM sessions JOIN members ON members.id = sessions.member_id "
+        "WHERE capability_digest = ?1 AND expires_at > ?2 AND members.suspended = 0");
+    s.Bind(1, SecretDigest(capability)).Bind(2, now);
+    if (!s.Step())
+        return std::nullopt;
+    return s.Text(0);
 }
 
 std::string MemberStore::RecordPackage(const std::string& id, const std::string& packageName,

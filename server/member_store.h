@@ -107,6 +107,10 @@ public:
     // the member in constant time.
     bool MemberKeyValid(const std::string& id, const std::string& key, std::int64_t now);
     bool CapabilityValid(const std::string& id, const std::string& capability, std::int64_t now);
+    // The member whose live session holds `capability` (the delta
+    // addresses carry no member ID); nullopt when none or suspended.
+    std::optional<std::string> MemberForCapability(const std::string& capability,
+                                                   std::int64_t now);
 
     // Points the member at a new package file, in one transaction with its
     // size, type and date. Returns the file name it replaced (empty for

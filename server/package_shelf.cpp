@@ -1,6 +1,7 @@
 #include "package_shelf.h"
 
 #include <dirent.h>
+#include <openssl/evp.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "secrets.h"
 
@@ -58,6 +60,41 @@ std::vector<std::string> ListFiles(const std::string& folder) {
 
 }  // namespace
 
+struct Sha256Stream::State {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    ~State() { EVP_MD_CTX_free(ctx); }
+};
+
+Sha256Stream::Sha256Stream() : m_state(std::make_unique<State>()) {
+    if (!m_state->ctx || EVP_DigestInit_ex(m_state->ctx, EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("SHA-256 unavailable");
+}
+Sha256Stream::~Sha256Stream() = default;
+Sha256Stream::Sha256Stream(Sha256Stream&&) noexcept = default;
+Sha256Stream& Sha256Stream::operator=(Sha256Stream&&) noexcept = default;
+
+void Sha256Stream::Update(const char* data, std::size_t size) {
+    EVP_DigestUpdate(m_state->ctx, data, size);
+}
+
+std::string Sha256Stream::Hex() const {
+    EVP_MD_CTX* copy = EVP_MD_CTX_new();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    const bool ok = copy && EVP_MD_CTX_copy_ex(copy, m_state->ctx) == 1 &&
+                    EVP_DigestFinal_ex(copy, digest, &n) == 1;
+    EVP_MD_CTX_free(copy);
+    if (!ok)
+        throw std::runtime_error("SHA-256 failed");
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < n; ++i) {
+        out += hex[digest[i] >> 4];
+        out += hex[digest[i] & 15];
+    }
+    return out;
+}
+
 FileHandle::FileHandle(FileHandle&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
@@ -81,7 +118,9 @@ void FileHandle::Close() noexcept {
 IncomingFile::IncomingFile(IncomingFile&& other) noexcept
     : m_file(std::move(other.m_file)),
       m_path(std::exchange(other.m_path, std::string())),
-      m_size(other.m_size) {}
+      m_size(other.m_size),
+      m_hash(std::move(other.m_hash)),
+      m_flushed(other.m_flushed) {}
 
 IncomingFile& IncomingFile::operator=(IncomingFile&& other) noexcept {
     if (this != &other) {
@@ -89,6 +128,8 @@ IncomingFile& IncomingFile::operator=(IncomingFile&& other) noexcept {
         m_file = std::move(other.m_file);
         m_path = std::exchange(other.m_path, std::string());
         m_size = other.m_size;
+        m_hash = std::move(other.m_hash);
+        m_flushed = other.m_flushed;
     }
     return *this;
 }
@@ -105,6 +146,8 @@ void IncomingFile::Discard() noexcept {
 }
 
 bool IncomingFile::Write(const char* data, std::size_t size) {
+    m_hash.Update(data, size);
+    m_flushed = false;
     while (size > 0) {
         ssize_t n = ::write(m_file.fd(), data, size);
         if (n < 0) {
@@ -119,6 +162,12 @@ bool IncomingFile::Write(const char* data, std::size_t size) {
     return true;
 }
 
+void IncomingFile::Flush() {
+    if (!m_flushed && ::fsync(m_file.fd()) != 0)
+        Throw("cannot flush " + m_path, errno);
+    m_flushed = true;
+}
+
 PackageShelf::PackageShelf(std::string folder) : m_folder(std::move(folder)) {
     if (m_folder.empty() || m_folder.back() != '/')
         m_folder += '/';
@@ -131,15 +180,14 @@ PackageShelf::PackageShelf(std::string folder) : m_folder(std::move(folder)) {
 
 IncomingFile PackageShelf::Begin() {
     std::string path = m_incoming + RandomHex(12) + ".part";
-    FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    FileHandle file(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!file.valid())
         Throw("cannot create " + path, errno);
     return IncomingFile(std::move(file), path);
 }
 
 std::string PackageShelf::Place(IncomingFile incoming, const std::string& memberId) {
-    if (::fsync(incoming.m_file.fd()) != 0)
-        Throw("cannot flush " + incoming.path(), errno);
+    incoming.Flush();
     incoming.m_file.Close();
     std::string stem = memberId;
     std::transform(stem.begin(), stem.end(), stem.begin(),
@@ -155,6 +203,43 @@ std::string PackageShelf::Place(IncomingFile incoming, const std::string& member
         throw;
     }
     return name;
+}
+
+void PackageShelf::PlaceAs(IncomingFile incoming, const std::string& name) {
+    if (!SafeName(name))
+        throw std::runtime_error("bad shelf name " + name);
+    incoming.Flush();
+    incoming.m_file.Close();
+    if (::rename(incoming.path().c_str(), (m_folder + name).c_str()) != 0)
+        Throw("cannot move piece into " + m_folder, errno);
+    incoming.m_path.clear();  // now owned by the shelf
+    try {
+        SyncFolder(m_folder);
+    } catch (...) {
+        Remove(name);
+        throw;
+    }
+}
+
+IncomingFile PackageShelf::CopyRange(int from, std::int64_t offset, std::int64_t size) {
+    IncomingFile out = Begin();
+    std::vector<char> buf(64 * 1024);
+    while (size > 0) {
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::int64_t>(size, static_cast<std::int64_t>(buf.size())));
+        const ssize_t n = ::pread(from, buf.data(), want, static_cast<off_t>(offset));
+        if (n <= 0)
+            Throw("cannot read " + out.path(), n < 0 ? errno : EIO);
+        if (!out.Write(buf.data(), static_cast<std::size_t>(n)))
+            Throw("cannot write " + out.path(), errno);
+        offset += n;
+        size -= n;
+    }
+    return out;
+}
+
+std::vector<std::string> PackageShelf::Names() const {
+    return ListFiles(m_folder);
 }
 
 std::optional<StoredPackage> PackageShelf::Open(const std::string& name) const {

@@ -7,6 +7,7 @@
 // row names are swept at the next start.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,8 +33,25 @@ private:
     int m_fd = -1;
 };
 
-// A package being received. Removed from disk on destruction unless
-// PackageShelf::Place took it over.
+// A running SHA-256 of the bytes written so far.
+class Sha256Stream {
+public:
+    Sha256Stream();
+    ~Sha256Stream();
+    Sha256Stream(Sha256Stream&&) noexcept;
+    Sha256Stream& operator=(Sha256Stream&&) noexcept;
+    void Update(const char* data, std::size_t size);
+    // Lower-case hex of everything so far; the stream can go on.
+    std::string Hex() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// A package (or piece) being received, hashed while it is written. Removed
+// from disk on destruction unless PackageShelf::Place or PlaceAs took it
+// over.
 class IncomingFile {
 public:
     IncomingFile(FileHandle file, std::string path)
@@ -48,6 +66,11 @@ public:
     bool Write(const char* data, std::size_t size);
     std::int64_t size() const { return m_size; }
     const std::string& path() const { return m_path; }
+    int fd() const { return m_file.fd(); }
+    // SHA-256 of the bytes written, lower-case hex.
+    std::string Sha256() const { return m_hash.Hex(); }
+    // Flushes the bytes to disk. Throws std::runtime_error.
+    void Flush();
 
 private:
     friend class PackageShelf;
@@ -55,6 +78,8 @@ private:
     FileHandle m_file;
     std::string m_path;
     std::int64_t m_size = 0;
+    Sha256Stream m_hash;
+    bool m_flushed = false;
 };
 
 struct StoredPackage {
@@ -74,6 +99,14 @@ public:
     // `memberId` and flushes the folder. Returns the name. Throws
     // std::runtime_error; the temporary file is then removed.
     std::string Place(IncomingFile incoming, const std::string& memberId);
+    // The same under a name the caller chose (a piece's content name); an
+    // existing file of that name is replaced. Throws std::runtime_error.
+    void PlaceAs(IncomingFile incoming, const std::string& name);
+    // A new temporary file holding `size` bytes of `from` at `offset`.
+    // Throws std::runtime_error.
+    IncomingFile CopyRange(int from, std::int64_t offset, std::int64_t size);
+    // Names of every stored file.
+    std::vector<std::string> Names() const;
     // Opens a stored package for reading; nullopt when it is not there.
     std::optional<StoredPackage> Open(const std::string& name) const;
     // Removes a stored package; a missing file is fine.

@@ -98,6 +98,7 @@ std::string UsageText() {
            "  --min-free-mb N          free space kept on the data folder's disk; uploads that\n"
            "                           would go below it are refused (default 256)\n"
            "  --quota-mb N             total of stored packages and uploads (default 0: none)\n"
+           "  --keep-versions N        stored versions kept per member (default 10)\n"
            "  --hash-memory-kib N      Argon2id memory per password hash (default 65536)\n"
            "  --hash-passes N          Argon2id passes (default 2)\n";
 }
@@ -168,6 +169,14 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& e
                         : arg == "--min-free-mb"                 ? o.minFreeMb
                                                                  : o.quotaMb;
             slot = static_cast<int>(n);
+        } else if (arg == "--keep-versions") {
+            if (!value(v))
+                return std::nullopt;
+            if (!ParseInt(v, 1, 1000, n)) {
+                error = "--keep-versions wants 1 to 1000";
+                return std::nullopt;
+            }
+            o.keepVersions = static_cast<int>(n);
         } else if (arg == "--hash-memory-kib") {
             if (!value(v))
                 return std::nullopt;

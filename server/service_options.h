@@ -23,6 +23,7 @@ struct ServiceOptions {
     int uploadBudgetMb = 512;  // all uploads being received at once
     int minFreeMb = 256;       // free space the shelf's file system keeps
     int quotaMb = 0;           // stored plus in flight; 0 = none
+    int keepVersions = 10;     // stored versions per member
     HashCost hashCost;
     std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
     bool help = false;

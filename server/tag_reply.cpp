@@ -34,6 +34,8 @@ std::string LoginSuccessReply(const LoginValues& v) {
     AddTag(out, "memberkey", v.memberKey);
     AddTag(out, "uploadURL", v.uploadUrl);
     AddTag(out, "downloadURL", v.downloadUrl);
+    if (!v.deltaUrl.empty())
+        AddTag(out, "delta", v.deltaUrl);
     return out;
 }
 

@@ -35,11 +35,15 @@ struct LoginValues {
     std::string memberKey;
     std::string uploadUrl;
     std::string downloadUrl;
+    // Newer clients only: the delta exchanges' base address, sent after the
+    // six values (older clients stop reading before it). Empty: not sent.
+    std::string deltaUrl;
 };
 
 // "<error>N</error>" followed by "<errormsg>message</errormsg>".
 std::string ErrorReply(int number, std::string_view message);
-// "<error>0</error>" and the six values in the order the client reads them.
+// "<error>0</error>" and the six values in the order the client reads them,
+// then the extra tags of newer clients.
 std::string LoginSuccessReply(const LoginValues& values);
 // "<error>0</error>" alone.
 std::string UploadSuccessReply();

@@ -86,11 +86,12 @@ TEST_F(PackageTest, UploadThenDownloadIsByteExactAndShowsAtNextLogin) {
     EXPECT_EQ(next.filetype, "2");
     EXPECT_TRUE(Shaped(next.savedate, "####-##-## ##:##")) << next.savedate;
 
-    // A second upload replaces the first; only one package file remains.
+    // A second upload becomes the current version; the first is kept as
+    // the version before it, each in a piece file of its own.
     const std::string second = RandomBytes(5000, 8);
     ASSERT_EQ(TagValue(Upload(svc, session.uploadUrl, Form(second)).body, "error"), "0");
     EXPECT_TRUE(Fetch(svc, Package()).body == second);
-    EXPECT_EQ(FilesIn(svc.DataDir() + "packages").size(), 1u);
+    EXPECT_EQ(FilesIn(svc.DataDir() + "packages").size(), 2u);
 }
 
 TEST_F(PackageTest, WrongOrForeignKeyGetsFourAndKeepsThePackage) {
