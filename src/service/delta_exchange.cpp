@@ -235,6 +235,15 @@ std::string Reason(const std::string& reply) {
     return line.substr(0, 200);
 }
 
+// A save's refusals by status, as the classic upload reports them.
+ResultCode SaveRefusal(std::uint32_t status) {
+    if (status == 413)
+        return ResultCode::UploadTooLarge;
+    if (status == 401 || status == 403)
+        return ResultCode::UploadNotAuthenticated;
+    return ResultCode::HttpStatus;
+}
+
 }  // namespace
 
 ResultCode DeltaClient::PostMissing(const std::string& manifest, std::string& token,
@@ -247,7 +256,7 @@ ResultCode DeltaClient::PostMissing(const std::string& manifest, std::string& to
         return r;
     if (status != 200) {
         m_log.Write("[Delta]missing Resp Status Error:(%u:%s)", status, Reason(reply).c_str());
-        return ResultCode::HttpStatus;
+        return SaveRefusal(status);
     }
     missing.clear();
     std::istringstream in(reply);
@@ -279,21 +288,22 @@ ResultCode DeltaClient::PutPiece(const std::string& token, const std::string& sh
         return r;
     if (status != 201 && status != 200) {
         m_log.Write("[Delta]piece Resp Status Error:(%u:%s)", status, Reason(reply).c_str());
-        return ResultCode::HttpStatus;
+        return SaveRefusal(status);
     }
     return ResultCode::Ok;
 }
 
-ResultCode DeltaClient::Commit(const std::string& token) {
+ResultCode DeltaClient::Commit(const std::string& token, int fileType) {
     std::uint32_t status = 0;
     std::string reply;
     ResultCode r =
-        Request("POST", "commit/" + PercentEncode(token), nullptr, 0, status, reply, kMaxTextReply);
+        Request("POST", "commit/" + PercentEncode(token) + "?type=" + std::to_string(fileType),
+                nullptr, 0, status, reply, kMaxTextReply);
     if (r != ResultCode::Ok)
         return r;
     if (status != 200) {
         m_log.Write("[Delta]commit Resp Status Error:(%u:%s)", status, Reason(reply).c_str());
-        return ResultCode::HttpStatus;
+        return SaveRefusal(status);
     }
     return ValidateUploadResponse(reply.empty() ? nullptr : reply.c_str(), m_log);
 }

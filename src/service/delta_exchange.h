@@ -12,6 +12,8 @@
 // result code: HttpException when the transport fails, HttpStatus for a
 // status the exchange does not expect, DeltaBadManifest for a reply that
 // does not parse, DeltaPieceMismatch for a piece that is not what it claims.
+// A save's refusals map to the classic upload's codes: 413 UploadTooLarge,
+// 401 and 403 UploadNotAuthenticated.
 
 #include <cstdint>
 #include <memory>
@@ -68,8 +70,9 @@ public:
                            std::vector<std::string>& missing);
     ResultCode PutPiece(const std::string& token, const std::string& sha256,
                         const std::vector<std::uint8_t>& bytes);
-    // The commit's tag reply, judged as the classic upload's is.
-    ResultCode Commit(const std::string& token);
+    // Commits the upload as a set of fileType (1 basic, 2 with Cache and
+    // Fonts); the tag reply is judged as the classic upload's is.
+    ResultCode Commit(const std::string& token, int fileType);
     ResultCode Versions(std::vector<VersionInfo>& out);
     // Version n's manifest (n = 1 the current one); DeltaNoVersion on 404.
     ResultCode GetManifest(int n, Manifest& out);

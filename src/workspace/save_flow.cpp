@@ -49,7 +49,7 @@ Manifest ManifestOf(const PackagePlan& plan, const PackageResult& made, int chan
 // Sends the package as its manifest and the pieces the service lacks, each
 // read back from the package file; the commit makes it current.
 ResultCode DeltaUpload(const Context& c, const PackagePlan& plan, const PackageResult& made,
-                       int changed, const std::string& package) {
+                       int changed, const std::string& package, int fileType) {
     SessionState& s = c.session;
     DeltaClient client(s.deltaBase, c.log);
     std::string token;
@@ -90,7 +90,7 @@ ResultCode DeltaUpload(const Context& c, const PackagePlan& plan, const PackageR
         c.window.SetProgress(10 + static_cast<int>(total > 0 ? sent * 80 / total : 80));
     }
     s.lastSentBytes = sent;
-    return client.Commit(token);
+    return client.Commit(token, fileType);
 }
 
 }  // namespace
@@ -136,7 +136,7 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
     c.window.SetProgress(10);
     const std::int32_t type = scope == SaveScope::WithCacheAndFonts ? kTypeFull : kTypeBasic;
     if (!s.deltaBase.empty()) {
-        r = DeltaUpload(c, plan, made, changed, package);
+        r = DeltaUpload(c, plan, made, changed, package, type);
     } else {
         r = UploadExchange({s.uploadUrl, s.memberId, s.memberKey, package, type}, c.log,
                            [&c](int p) { c.window.SetProgress(p); });
