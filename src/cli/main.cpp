@@ -34,7 +34,8 @@ constexpr const char* kUsage =
     "                [--into-folder DIR] [--launch] [--yes] COMMAND...\n"
     "      COMMAND: save | install | rollback | reset (run in order after one login)\n"
     "\n"
-    "Environment: SKIVADDON_SERVICE_URL (service address), SKIVADDON_CA_FILE (extra CA).\n";
+    "Environment: SKIVADDON_SERVICE_URL (service address), SKIVADDON_CA_FILE (extra CA),\n"
+    "  SKIVADDON_NO_DELTA=1 (whole-package exchanges even with a service offering pieces).\n";
 
 int Fail(const char* what, ResultCode code) {
     std::fprintf(stderr, "skivaddon-cli: %s failed: (%d)\n", what, Number(code));

@@ -82,7 +82,11 @@ void Controller::Login() {
         LoginExchange(m_config.baseUrl, s.memberId, password,
                       {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl},
                       m_log, &reply);
-    s.deltaBase = r == ResultCode::Ok ? LoginExtraTag(reply, "delta") : std::string();
+    // SKIVADDON_NO_DELTA keeps to the classic exchanges whatever the
+    // service offers.
+    const char* noDelta = std::getenv("SKIVADDON_NO_DELTA");
+    s.deltaBase = r == ResultCode::Ok && !(noDelta && *noDelta) ? LoginExtraTag(reply, "delta")
+                                                                : std::string();
     std::fill(password.begin(), password.end(), '\0');
     if (r != ResultCode::Ok) {
         m_log.Write("[OnBnClickedBtnLogin]Login Fail:(%d)", Number(r));

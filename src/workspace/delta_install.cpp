@@ -83,7 +83,7 @@ ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int ve
         }
         whole.Update(bytes.data(), bytes.size());
         written += piece.bytes;
-        CrashPoint("delta.fetch");
+        CrashPoint("fetch.piece");
         c.window.SetProgress(
             10 + static_cast<int>(m.packageBytes > 0 ? written * 80 / m.packageBytes : 80));
     }

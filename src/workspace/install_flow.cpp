@@ -71,7 +71,7 @@ ResultCode InstallSet(const Context& c, bool intoChosenFolder, int version) {
         c.window.SetProgress(10);
         if (ResultCode r = FetchDeltaPackage(c, target, version, manifest); r != ResultCode::Ok)
             return fail("DownloadFile", r);
-        CrashPoint("install.after-download");
+        CrashPoint("install.after-fetch");
     }
     if (!intoChosenFolder) {
         if (ResultCode r = BackUp(c); r != ResultCode::Ok)
@@ -88,8 +88,8 @@ ResultCode InstallSet(const Context& c, bool intoChosenFolder, int version) {
                                         [&c](int p) { c.window.SetProgress(p); });
         if (r != ResultCode::Ok)
             return fail("DownloadFile", r);
-        CrashPoint("install.after-download");
     }
+    CrashPoint("install.after-download");
     if (ResultCode r = Unpack(c, target); r != ResultCode::Ok)
         return fail("SetMyAddOn", r);
     if (delta && !intoChosenFolder)

@@ -49,10 +49,20 @@ struct CrashCase {
     Base base;
     bool backupWritten;  // the crash comes after the backup archive was renamed into place
     bool newSetStored;   // save: the service holds the new set by then
+    bool delta = false;  // through the delta exchanges, else the classic ones
 };
 
+// The crash point, and the classic exchanges unless the case is a delta one.
+std::vector<std::string> CrashEnv(const CrashCase& c) {
+    std::vector<std::string> env = {"SKIVADDON_CRASH_AT=" + std::string(c.point) +
+                                    (c.hit ? ":" + std::to_string(c.hit) : "")};
+    if (!c.delta)
+        env.push_back("SKIVADDON_NO_DELTA=1");
+    return env;
+}
+
 std::string PrintCase(const ::testing::TestParamInfo<CrashCase>& info) {
-    std::string name = info.param.point;
+    std::string name = std::string(info.param.delta ? "delta_" : "") + info.param.point;
     for (char& c : name)
         if (c == '.' || c == '-')
             c = '_';
@@ -78,8 +88,7 @@ TEST_P(InstallCrash, LeavesTheSetRecoverable) {
     const TreeSnapshot before = SnapshotTree(game);
 
     const std::string point = std::string(c.point) + (c.hit ? ":" + std::to_string(c.hit) : "");
-    ChildResult r =
-        RunAccount(svc, {"--game-folder", game, "install"}, {"SKIVADDON_CRASH_AT=" + point});
+    ChildResult r = RunAccount(svc, {"--game-folder", game, "install"}, CrashEnv(c));
     ASSERT_TRUE(r.KilledBy(SIGKILL)) << point << ": " << r.Describe();
 
     const TreeSnapshot after = SnapshotTree(game);
@@ -114,7 +123,13 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"install.after-download", 0, Base::None, true, false},
                       CrashCase{"decompress.chunk", 2, Base::None, true, false},
                       CrashCase{"install.after-decompress", 0, Base::None, true, false},
-                      CrashCase{"unpack.file", 3, Base::None, true, false}),
+                      CrashCase{"unpack.file", 3, Base::None, true, false},
+                      // The delta install fetches and checks the package
+                      // before it backs up or deletes anything.
+                      CrashCase{"fetch.piece", 3, Base::None, false, false, true},
+                      CrashCase{"install.after-fetch", 0, Base::None, false, false, true},
+                      CrashCase{"install.after-download", 0, Base::None, true, false, true},
+                      CrashCase{"unpack.file", 3, Base::None, true, false, true}),
     PrintCase);
 
 // ---- save ----------------------------------------------------------------
@@ -130,8 +145,7 @@ TEST_P(SaveCrash, StoresOneWholeSetAndAllowsTheNextSave) {
     ASSERT_NE(newSet, storedBefore);
 
     const std::string point = std::string(c.point) + (c.hit ? ":" + std::to_string(c.hit) : "");
-    ChildResult r =
-        RunAccount(svc, {"--game-folder", game, "save"}, {"SKIVADDON_CRASH_AT=" + point});
+    ChildResult r = RunAccount(svc, {"--game-folder", game, "save"}, CrashEnv(c));
     ASSERT_TRUE(r.KilledBy(SIGKILL)) << point << ": " << r.Describe();
 
     // A save reads the add-ons only.
@@ -153,7 +167,11 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"compress.chunk", 2, Base::None, false, false},
                       CrashCase{"save.after-compress", 0, Base::None, false, false},
                       CrashCase{"upload.chunk", 100, Base::None, false, false},
-                      CrashCase{"save.after-upload", 0, Base::None, false, true}),
+                      CrashCase{"save.after-upload", 0, Base::None, false, true},
+                      CrashCase{"compress.chunk", 2, Base::None, false, false, true},
+                      CrashCase{"delta.after-missing", 0, Base::None, false, false, true},
+                      CrashCase{"delta.piece", 2, Base::None, false, false, true},
+                      CrashCase{"save.after-upload", 0, Base::None, false, true, true}),
     PrintCase);
 
 // ---- roll back -----------------------------------------------------------
