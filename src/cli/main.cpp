@@ -6,6 +6,7 @@
 // failure, 2 on a usage error.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ constexpr const char* kUsage =
     "  skivaddon-cli compress ARCHIVE PACKAGE\n"
     "  skivaddon-cli decompress PACKAGE ARCHIVE\n"
     "  skivaddon-cli package GAMEFOLDER PACKAGE [--with-cache-fonts] [--no-cache]\n"
+    "                [--piece-kib N]\n"
     "  skivaddon-cli --id ID [--password-stdin] [--game-folder DIR] [--with-cache-fonts]\n"
     "                [--into-folder DIR] [--launch] [--yes] COMMAND...\n"
     "      COMMAND: save | install | rollback | reset (run in order after one login)\n"
@@ -86,7 +88,7 @@ int Pack(skiv::LogSink& log, const std::string& gameFolder, const std::string& a
 // The save's package without the upload: the set's pieces, those of the
 // game folder's piece cache reused unless noCache; the cache is refreshed.
 int Package(skiv::LogSink& log, const std::string& gameFolder, const std::string& package,
-            bool withCacheFonts, bool noCache) {
+            bool withCacheFonts, bool noCache, std::int64_t pieceBytes) {
     const std::string game = skiv::fs::WithSlash(gameFolder);
     skiv::AddOnSet set(game, log);
     const auto scope = withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
@@ -95,7 +97,7 @@ int Package(skiv::LogSink& log, const std::string& gameFolder, const std::string
     });
     if (r != ResultCode::Ok)
         return Fail("package", r);
-    skiv::PackagePlan plan = skiv::PlanPackage(set.Archive());
+    skiv::PackagePlan plan = skiv::PlanPackage(set.Archive(), pieceBytes);
     const std::string cacheFolder = skiv::PieceCache::FolderFor(game);
     skiv::PieceCache cache;
     const bool cached = !noCache && cache.Load(cacheFolder, game);
@@ -106,9 +108,14 @@ int Package(skiv::LogSink& log, const std::string& gameFolder, const std::string
     }
     if (!noCache)
         skiv::PieceCache::Store(cacheFolder, game, plan, made, package, log);
-    std::printf("packaged %d files into %s (%lld bytes, %zu pieces: %d compressed, %d reused)\n",
-                plan.files, package.c_str(), static_cast<long long>(made.bytes), plan.pieces.size(),
-                made.compressed, made.reused);
+    long long fresh = 0;
+    for (const skiv::Piece& p : plan.pieces)
+        fresh += p.reused ? 0 : p.bytes;
+    std::printf(
+        "packaged %d files into %s (%lld bytes, %zu pieces: %d compressed, %d reused; "
+        "%lld bytes in compressed pieces)\n",
+        plan.files, package.c_str(), static_cast<long long>(made.bytes), plan.pieces.size(),
+        made.compressed, made.reused, fresh);
     return 0;
 }
 
@@ -165,9 +172,13 @@ int main(int argc, char** argv) {
     const std::string& cmd = args[0];
     std::vector<std::string> pos;
     bool withCacheFonts = false, noCache = false;
+    std::int64_t pieceBytes = skiv::kPieceTarget;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--with-cache-fonts")
             withCacheFonts = true;
+        else if (args[i] == "--piece-kib" && i + 1 < args.size() &&
+                 std::atoi(args[i + 1].c_str()) > 0)
+            pieceBytes = std::int64_t(std::atoi(args[++i].c_str())) * 1024;
         else if (args[i] == "--no-cache")
             noCache = true;
         else if (args[i].rfind("--", 0) == 0)
@@ -179,7 +190,7 @@ int main(int argc, char** argv) {
     if (cmd == "pack" && need(2))
         return Pack(log, pos[0], pos[1], withCacheFonts);
     if (cmd == "package" && need(2))
-        return Package(log, pos[0], pos[1], withCacheFonts, noCache);
+        return Package(log, pos[0], pos[1], withCacheFonts, noCache, pieceBytes);
     if (cmd == "list" && need(1))
         return List(log, pos[0]);
     if (cmd == "unpack" && need(2))
