@@ -204,9 +204,10 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
             Piece& piece = plan.pieces[i];
             std::vector<std::uint8_t> bytes;
             bool reused = false;
-            if (i == 0) {
-                raw = plan.table;
-            } else {
+            // The table is compressed where it lies (up to 8 MB at 10,240
+            // entries), not copied.
+            const std::vector<std::uint8_t>& in = i == 0 ? plan.table : raw;
+            if (i != 0) {
                 ReadRaw(piece, raw);
                 if (cache) {
                     bytes = FromCache(piece, raw, *cache, cached);
@@ -215,9 +216,9 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
             }
             if (!reused) {
                 if (comp.c)
-                    bytes.resize(libdeflate_gzip_compress_bound(comp.c, raw.size()));
+                    bytes.resize(libdeflate_gzip_compress_bound(comp.c, in.size()));
                 const std::size_t n = comp.c
-                                          ? libdeflate_gzip_compress(comp.c, raw.data(), raw.size(),
+                                          ? libdeflate_gzip_compress(comp.c, in.data(), in.size(),
                                                                      bytes.data(), bytes.size())
                                           : 0;
                 bytes.resize(n);

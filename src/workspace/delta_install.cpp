@@ -4,7 +4,10 @@
 
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 #include "archive/piece_cache.h"
 #include "archive/piece_package.h"
@@ -18,6 +21,10 @@
 namespace skiv::flow {
 
 namespace {
+
+// Pieces fetched at once, and how far ahead of the writer they may run.
+constexpr std::size_t kFetchers = 8;
+constexpr std::size_t kWindow = 32;
 
 // The piece's bytes from the cached package, checked against its hash;
 // false when the cache does not hold it whole.
@@ -67,14 +74,86 @@ ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int ve
 
     PieceCache cache;
     cache.Load(PieceCache::FolderFor(s.gameFolder), s.gameFolder);
+    const std::size_t count = m.pieces.size();
+    std::vector<char> atHand(count, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Piece* p = cache.FindHash(m.pieces[i].sha256);
+        atHand[i] = p && p->bytes == m.pieces[i].bytes;
+    }
+
+    // Fetchers bring the pieces not at hand, a bounded window ahead of the
+    // writer, which puts every piece in its place in order.
+    struct Slot {
+        std::vector<std::uint8_t> bytes;
+        bool ready = false;
+        ResultCode result = ResultCode::Ok;
+    };
+    std::vector<Slot> slots(count);
+    std::mutex mu;
+    std::condition_variable cv;
+    std::size_t nextFetch = 0, written = 0;
+    bool stop = false;
+    auto fetcher = [&] {
+        DeltaClient own(s.deltaBase, c.log);
+        for (;;) {
+            std::size_t i;
+            {
+                std::unique_lock lock(mu);
+                cv.wait(lock, [&] {
+                    return stop || nextFetch >= count || nextFetch < written + kWindow;
+                });
+                while (nextFetch < count && atHand[nextFetch])
+                    ++nextFetch;
+                if (stop || nextFetch >= count)
+                    return;
+                i = nextFetch++;
+            }
+            std::vector<std::uint8_t> bytes;
+            const ResultCode r = own.GetPiece(m.pieces[i], bytes);
+            std::lock_guard lock(mu);
+            slots[i].bytes = std::move(bytes);
+            slots[i].result = r;
+            slots[i].ready = true;
+            cv.notify_all();
+        }
+    };
+    std::vector<std::thread> fetchers;
+    for (std::size_t t = 0; t < kFetchers; ++t)
+        fetchers.emplace_back(fetcher);
+    struct Join {
+        std::vector<std::thread>& threads;
+        std::mutex& mu;
+        std::condition_variable& cv;
+        bool& stop;
+        ~Join() {
+            {
+                std::lock_guard lock(mu);
+                stop = true;
+            }
+            cv.notify_all();
+            for (auto& t : threads)
+                t.join();
+        }
+    } join{fetchers, mu, cv, stop};
+
     fs::UniqueFile cached;
     Sha256 whole;
-    std::int64_t written = 0, fetched = 0;
+    std::int64_t bytesWritten = 0, fetched = 0;
     std::vector<std::uint8_t> bytes;
-    for (const ManifestPiece& piece : m.pieces) {
-        if (!FromCache(cache, cached, piece, bytes)) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const ManifestPiece& piece = m.pieces[i];
+        if (atHand[i] && !FromCache(cache, cached, piece, bytes)) {
+            // The cached copy did not check: fetched after all.
             if (r = client.GetPiece(piece, bytes); r != ResultCode::Ok)
                 return r;
+            fetched += piece.bytes;
+        } else if (!atHand[i]) {
+            std::unique_lock lock(mu);
+            cv.wait(lock, [&] { return slots[i].ready; });
+            if (slots[i].result != ResultCode::Ok)
+                return slots[i].result;
+            bytes = std::move(slots[i].bytes);
+            slots[i].bytes = {};
             fetched += piece.bytes;
         }
         if (!out->WriteAll(bytes.data(), bytes.size())) {
@@ -82,12 +161,17 @@ ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int ve
             return ResultCode::PackageWriteFailed;
         }
         whole.Update(bytes.data(), bytes.size());
-        written += piece.bytes;
+        bytesWritten += piece.bytes;
+        {
+            std::lock_guard lock(mu);
+            written = i + 1;
+        }
+        cv.notify_all();
         CrashPoint("fetch.piece");
         c.window.SetProgress(
-            10 + static_cast<int>(m.packageBytes > 0 ? written * 80 / m.packageBytes : 80));
+            10 + static_cast<int>(m.packageBytes > 0 ? bytesWritten * 80 / m.packageBytes : 80));
     }
-    if (written != m.packageBytes || Sha256::Hex(whole.Finish()) != m.packageSha256) {
+    if (bytesWritten != m.packageBytes || Sha256::Hex(whole.Finish()) != m.packageSha256) {
         c.log.Write("[DownloadFile]Package Mismatch");
         return ResultCode::DeltaPieceMismatch;
     }

@@ -1,7 +1,10 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
 #include "archive/piece_cache.h"
 #include "archive/piece_package.h"
@@ -15,6 +18,9 @@
 namespace skiv::flow {
 
 namespace {
+
+// Pieces sent at once by a delta save.
+constexpr std::size_t kSenders = 8;
 
 std::string NowText() {
     std::time_t now = std::time(nullptr);
@@ -59,12 +65,7 @@ ResultCode DeltaUpload(const Context& c, const PackagePlan& plan, const PackageR
     if (r != ResultCode::Ok)
         return r;
     CrashPoint("delta.after-missing");
-    auto in = fs::OpenRegularRead(package);
-    if (!in) {
-        c.log.Write("[SaveAddOn]fopen Fail");
-        return ResultCode::CannotOpenFile;
-    }
-    std::int64_t total = 0, sent = 0;
+    std::int64_t total = 0;
     std::vector<const Piece*> toSend;
     for (const std::string& sha : missing) {
         for (const Piece& p : plan.pieces) {
@@ -75,20 +76,51 @@ ResultCode DeltaUpload(const Context& c, const PackagePlan& plan, const PackageR
             }
         }
     }
-    std::vector<std::uint8_t> bytes;
-    for (const Piece* p : toSend) {
-        bytes.resize(static_cast<std::size_t>(p->bytes));
-        if (::fseeko(in.get(), p->offset, SEEK_SET) != 0 ||
-            std::fread(bytes.data(), 1, bytes.size(), in.get()) != bytes.size()) {
-            c.log.Write("[SaveAddOn]fread Fail");
-            return ResultCode::ReadFailed;
+    // Each request waits on the network far more than on this computer:
+    // several go at once, each sender with its own connection and file.
+    std::mutex mu;
+    std::size_t next = 0;
+    std::int64_t sent = 0;
+    ResultCode failed = ResultCode::Ok;
+    auto sender = [&] {
+        DeltaClient own(s.deltaBase, c.log);
+        auto in = fs::OpenRegularRead(package);
+        std::vector<std::uint8_t> bytes;
+        for (;;) {
+            const Piece* p;
+            {
+                std::lock_guard lock(mu);
+                if (failed != ResultCode::Ok || next >= toSend.size())
+                    return;
+                p = toSend[next++];
+            }
+            ResultCode r = ResultCode::Ok;
+            bytes.resize(static_cast<std::size_t>(p->bytes));
+            if (!in || ::fseeko(in.get(), p->offset, SEEK_SET) != 0 ||
+                std::fread(bytes.data(), 1, bytes.size(), in.get()) != bytes.size()) {
+                c.log.Write("[SaveAddOn]fread Fail");
+                r = ResultCode::ReadFailed;
+            } else {
+                r = own.PutPiece(token, p->sha256, bytes);
+            }
+            std::lock_guard lock(mu);
+            if (r != ResultCode::Ok) {
+                if (failed == ResultCode::Ok)
+                    failed = r;
+                return;
+            }
+            sent += p->bytes;
+            CrashPoint("delta.piece");
+            c.window.SetProgress(10 + static_cast<int>(total > 0 ? sent * 80 / total : 80));
         }
-        if (r = client.PutPiece(token, p->sha256, bytes); r != ResultCode::Ok)
-            return r;
-        sent += p->bytes;
-        CrashPoint("delta.piece");
-        c.window.SetProgress(10 + static_cast<int>(total > 0 ? sent * 80 / total : 80));
-    }
+    };
+    std::vector<std::thread> senders;
+    for (std::size_t t = 0; t < std::min<std::size_t>(kSenders, toSend.size()); ++t)
+        senders.emplace_back(sender);
+    for (auto& t : senders)
+        t.join();
+    if (failed != ResultCode::Ok)
+        return failed;
     s.lastSentBytes = sent;
     return client.Commit(token, fileType);
 }
