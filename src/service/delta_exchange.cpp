@@ -36,12 +36,15 @@ bool ParseInt(const std::string& word, std::int64_t& out) {
     return true;
 }
 
+// The fields between separators, empty ones (a last one included) kept.
 std::vector<std::string> Words(const std::string& line, char sep = ' ') {
-    std::vector<std::string> out;
-    std::string cur;
-    std::istringstream in(line);
-    while (std::getline(in, cur, sep))
-        out.push_back(cur);
+    std::vector<std::string> out(1);
+    for (char ch : line) {
+        if (ch == sep)
+            out.emplace_back();
+        else
+            out.back() += ch;
+    }
     return out;
 }
 

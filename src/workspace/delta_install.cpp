@@ -16,6 +16,7 @@
 #include "platform/crash_point.h"
 #include "platform/fs.h"
 #include "service/delta_exchange.h"
+#include "service/exchanges.h"
 #include "workspace/flows.h"
 
 namespace skiv::flow {
@@ -25,6 +26,8 @@ namespace {
 // Pieces fetched at once, and how far ahead of the writer they may run.
 constexpr std::size_t kFetchers = 8;
 constexpr std::size_t kWindow = 32;
+// Beyond this many pieces to fetch, most of the package comes as one download.
+constexpr std::size_t kManyPieces = 64;
 
 // The piece's bytes from the cached package, checked against its hash;
 // false when the cache does not hold it whole.
@@ -79,6 +82,42 @@ ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int ve
     for (std::size_t i = 0; i < count; ++i) {
         const Piece* p = cache.FindHash(m.pieces[i].sha256);
         atHand[i] = p && p->bytes == m.pieces[i].bytes;
+    }
+
+    // Most of a large package not at hand (a first install of the current
+    // version): the classic download streams the same bytes in one request;
+    // they are checked against the manifest all the same.
+    std::size_t missingCount = 0;
+    std::int64_t missingBytes = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!atHand[i]) {
+            ++missingCount;
+            missingBytes += m.pieces[i].bytes;
+        }
+    }
+    if (version <= 1 && missingCount > kManyPieces && missingBytes * 2 > m.packageBytes) {
+        out->Close();
+        if (r = DownloadExchange({s.downloadUrl, s.memberId, s.fileSize, target}, c.log,
+                                 [&c](int p) { c.window.SetProgress(p); });
+            r != ResultCode::Ok) {
+            return r;
+        }
+        Sha256 whole;
+        std::int64_t size = 0;
+        if (auto in = fs::OpenRegularRead(package)) {
+            std::vector<char> buf(1 << 20);
+            while (std::size_t n = std::fread(buf.data(), 1, buf.size(), in.get())) {
+                whole.Update(buf.data(), n);
+                size += static_cast<std::int64_t>(n);
+            }
+        }
+        if (size != m.packageBytes || Sha256::Hex(whole.Finish()) != m.packageSha256) {
+            c.log.Write("[DownloadFile]Package Mismatch");
+            ::unlink(package.c_str());
+            return ResultCode::DeltaPieceMismatch;
+        }
+        s.lastFetchedBytes = size;
+        return ResultCode::Ok;
     }
 
     // Fetchers bring the pieces not at hand, a bounded window ahead of the
