@@ -1,6 +1,10 @@
 #include "archive/piece_cache.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -43,7 +47,15 @@ bool FromHex(const std::string& hex, std::string& out) {
     return true;
 }
 
-bool CopyFile(const std::string& from, const std::string& to) {
+bool HardLink(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    return CreateHardLinkA(to.c_str(), from.c_str(), nullptr) != 0;
+#else
+    return ::link(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+bool CopyWhole(const std::string& from, const std::string& to) {
     auto in = fs::OpenRegularRead(from);
     auto out = fs::NoShareFile::CreateNew(to);
     if (!in || !out)
@@ -189,12 +201,12 @@ bool PieceCache::Store(const std::string& folder, const std::string& gameFolder,
     }
     const std::string package = folder + "package", index = folder + "index";
     // The index goes first: a package without its index is never read.
-    ::unlink(index.c_str());
+    std::remove(index.c_str());
     const std::string part = package + ".part";
-    ::unlink(part.c_str());
-    if (::link(packagePath.c_str(), part.c_str()) != 0 && !CopyFile(packagePath, part)) {
+    std::remove(part.c_str());
+    if (!HardLink(packagePath, part) && !CopyWhole(packagePath, part)) {
         log.Write("[PieceCache]Copy Fail:(%d)", fs::LastError());
-        ::unlink(part.c_str());
+        std::remove(part.c_str());
         return false;
     }
     if (::rename(part.c_str(), package.c_str()) != 0)
@@ -216,7 +228,7 @@ bool PieceCache::Store(const std::string& folder, const std::string& gameFolder,
     auto out = fs::NoShareFile::CreateNew(indexPart);
     if (!out || !out->WriteAll(body.data(), body.size())) {
         log.Write("[PieceCache]WriteFile Fail:(%d)", fs::LastError());
-        ::unlink(indexPart.c_str());
+        std::remove(indexPart.c_str());
         return false;
     }
     out->Close();

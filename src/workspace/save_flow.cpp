@@ -1,4 +1,8 @@
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -34,8 +38,14 @@ std::string NowText() {
 
 std::string ComputerName() {
     char name[256] = {};
+#ifdef _WIN32
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size))
+        return {};
+#else
     if (::gethostname(name, sizeof name - 1) != 0)
         return {};
+#endif
     return name;
 }
 
