@@ -55,7 +55,21 @@ change_one_percent() {
      while read -r f; do printf -- '-- changed %s\n' "$RANDOM" >>"$f"; done)
 }
 
-export -f account
+# The peer's save: log member base in, then tar | pigz -6 streamed into the
+# classic upload form of the same service.
+base_login() {
+  curl -s --cacert "$ca" --data-urlencode avsMemberID=base --data-urlencode avsPassword=bench-password \
+    "$url/skivaddon/actskivaddonlogin.aspx" | tr -d '\r\n' |
+    sed -n 's:.*<memberkey>\(.*\)</memberkey><uploadURL>\(.*\)</uploadURL>.*:\1 \2:p'
+}
+peer_save() {
+  local key up
+  read -r key up < <(base_login)
+  tar -cf - Interface WTF | pigz -6 |
+    curl -s --fail --cacert "$ca" -F aviFileType=1 -F "avoFileName=@-;filename=SkivAddon.ksp" \
+      -F avsMemberID=base -F avsMemberKey="$key" "$up" | grep -q '<error>0</error>'
+}
+export -f account base_login peer_save
 export cli
 
 bytes_sent() { sed -n 's/^save: .*; \([0-9]*\) bytes sent$/\1/p' "$1"; }
@@ -71,7 +85,7 @@ for i in $(seq 1 "$runs"); do
 
   measure "full:skivaddon" "account '$ours' save >'$work/full.out'"
   measure "full:restic" "cd '$ours' && restic backup --repo '$repo' -q Interface WTF"
-  measure "full:tar|pigz|curl" "cd '$ours' && key=\$(curl -s --cacert '$ca' --data-urlencode avsMemberID=base --data-urlencode avsPassword=bench-password \"\$url/skivaddon/actskivaddonlogin.aspx\" | sed -n 's:.*<memberkey>\(.*\)</memberkey><uploadURL>\(.*\)</uploadURL>.*:\1 \2:p') && tar -cf - Interface WTF | pigz -6 | curl -s --fail --cacert '$ca' -F aviFileType=1 -F 'avoFileName=@-;filename=SkivAddon.ksp' -F avsMemberID=base -F avsMemberKey=\${key% *} \${key#* } | grep -q '<error>0</error>'"
+  measure "full:tar|pigz|curl" "cd '$ours' && peer_save"
   echo "fullbytes $(bytes_sent "$work/full.out")" >>"$results"
   account "$peer" install >/dev/null  # the second computer holds version 1
 
