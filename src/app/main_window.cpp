@@ -21,6 +21,7 @@
 #include "app/modal_hooks.h"
 #include "app/skin.h"
 #include "app/skin_button.h"
+#include "app/versions_box.h"
 
 namespace skiv::app {
 
@@ -182,6 +183,17 @@ void MainWindow::CreateControls() {
     m_registerLink->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_registerLink->Attach(m_skin);
 
+    m_versionsLink = new QLabel(this);
+    m_versionsLink->setObjectName("VersionsLink");
+    m_versionsLink->setText(QStringLiteral("<a href=\"#\" style=\"color:%1\">%2</a>")
+                                .arg(ToColour(layout::kRegisterLinkColour).name(),
+                                     QString::fromUtf8(layout::kVersionsLinkText)));
+    m_versionsLink->setFont(Skin::StaticFont(true));
+    m_versionsLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    m_versionsLink->setCursor(m_skin.HandCursor());
+    m_versionsLink->hide();
+    connect(m_versionsLink, &QLabel::linkActivated, this, [this] { ChooseVersion(); });
+
     m_loginSeparator = MakeSeparator(Control::LoginSeparator, layout::kLoginSeparator);
     m_panelSeparator = MakeSeparator(Control::PanelSeparator, layout::kPanelSeparator);
 
@@ -281,6 +293,10 @@ void MainWindow::ArrangeControls() {
         WidgetOf(control)->show();
     for (Control control : view.hidden)
         WidgetOf(control)->hide();
+    const bool versions =
+        m_viewMode != skiv::ViewMode::LoggedOut && !m_controller->Session().deltaBase.empty();
+    m_versionsLink->setGeometry(Pixels(layout::kVersionsLink));
+    m_versionsLink->setVisible(versions);
     if (view.memberIdLines) {
         const QRect id = Pixels(layout::kMemberId);
         m_memberId->setGeometry(id);
@@ -416,6 +432,22 @@ void MainWindow::RunCommand(void (skiv::Controller::*command)()) {
     (m_controller.get()->*command)();
 }
 
+void MainWindow::ChooseVersion() {
+    if (m_closing || m_controller->IsBusy())
+        return;
+    std::vector<VersionInfo> versions;
+    if (ResultCode r = m_controller->ListVersions(versions); r != ResultCode::Ok) {
+        ShowMessage("버전 목록을 가져오지 못했습니다:(" + std::to_string(Number(r)) + ")");
+        return;
+    }
+    VersionsBox box(m_skin, versions, this);
+    if (box.exec() != QDialog::Accepted || box.Chosen() <= 0)
+        return;
+    m_installVersion.store(box.Chosen());
+    RunCommand(&skiv::Controller::InstallSet);
+    m_installVersion.store(0);
+}
+
 // ---- WindowOps ----
 
 void MainWindow::ShowMessage(std::string_view text) {
@@ -496,6 +528,7 @@ TaskOptions MainWindow::GetTaskOptions() {
             m_scopeWithCacheFonts->isChecked() ? SaveScope::WithCacheAndFonts : SaveScope::Basic;
         o.rollBack = m_rollBackRestore->isChecked() ? RollBackChoice::RestoreBackup
                                                     : RollBackChoice::DeleteOnly;
+        o.installVersion = m_installVersion.load();
         return o;
     });
 }

@@ -119,6 +119,9 @@ private:
     bool FilterKey(QKeyEvent* key);
     void CloseAfterConfirmation();
     void RunCommand(void (skiv::Controller::*command)());
+    // The versions link: lists the stored versions in a VersionsBox and
+    // installs the one chosen.
+    void ChooseVersion();
 
     const Skin& m_skin;
     OperationLog m_log;
@@ -151,6 +154,10 @@ private:
     QLabel* m_noData = nullptr;
     QLabel* m_memberId = nullptr;
     QLabel* m_memberIdLine = nullptr;
+    QLabel* m_versionsLink = nullptr;  // shown when the service keeps versions
+    // The version the next install fetches (0: the current one); set only
+    // while ChooseVersion starts that install.
+    std::atomic<int> m_installVersion{0};
     // The same widgets by control, for applying the layout's tables.
     std::array<QWidget*, std::size(ui::main_window::kControlNames)> m_byControl{};
 

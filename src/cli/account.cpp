@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -81,6 +82,26 @@ std::optional<skiv::ResultCode> RunRollBack(Task& t, skiv::RollBackChoice choice
     return RunTask(t.ctl, &Controller::RollBack);
 }
 
+// "n  date  size  computer  files changed", newest first.
+skiv::ResultCode PrintVersions(Controller& ctl) {
+    std::vector<skiv::VersionInfo> versions;
+    if (skiv::ResultCode r = ctl.ListVersions(versions); r != skiv::ResultCode::Ok)
+        return r;
+    for (const skiv::VersionInfo& v : versions) {
+        std::time_t t = static_cast<std::time_t>(v.time);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char date[32];
+        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", &tm);
+        const std::string changed = v.changed < 0 ? "?" : std::to_string(v.changed);
+        std::printf("%3d  %s  %10lld bytes  %6lld files  %5s changed  %s\n", v.number, date,
+                    static_cast<long long>(v.packageBytes), static_cast<long long>(v.files),
+                    changed.c_str(), v.computer.c_str());
+    }
+    std::fflush(stdout);
+    return skiv::ResultCode::Ok;
+}
+
 const CommandRow kCommands[] = {
     {{"save", "pack Interface and WTF (and Cache, Fonts) and store them", "내셋팅 저장"},
      [](Task& t) { return RunTask(t.ctl, &Controller::SaveSet); },
@@ -95,6 +116,10 @@ const CommandRow kCommands[] = {
      nullptr},
     {{"reset", "delete Interface, WTF, Cache and Fonts", "초기화"},
      [](Task& t) { return RunRollBack(t, skiv::RollBackChoice::DeleteOnly); },
+     nullptr},
+    {{"versions", "list the stored versions: date, size, files, files changed, computer",
+      "버전 목록"},
+     [](Task& t) { return std::optional<skiv::ResultCode>(PrintVersions(t.ctl)); },
      nullptr},
 };
 
@@ -149,6 +174,7 @@ int skiv::cli::RunAccount(const AccountOptions& o, const std::vector<std::string
         o.withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
     options.launchAfterInstall = o.launch;
     options.installIntoFolder = o.intoFolder.has_value();
+    options.installVersion = o.version;
     window.SetTaskOptions(options);
 
     ctl.Login();
@@ -186,6 +212,18 @@ int skiv::cli::RunAccount(const AccountOptions& o, const std::vector<std::string
         if (*r != skiv::ResultCode::Ok)
             return fail(cmd + " failed: (" + std::to_string(Number(*r)) + ")");
         window.TakeHeldMessages();
+        if (!o.quiet) {
+            const skiv::SessionState& s = ctl.Session();
+            if (cmd == "save") {
+                std::printf("save: %d pieces compressed, %d reused; %lld bytes sent\n",
+                            s.lastPiecesCompressed, s.lastPiecesReused,
+                            static_cast<long long>(s.lastSentBytes));
+            } else if (cmd == "install" && !s.deltaBase.empty()) {
+                std::printf("install: %lld bytes fetched\n",
+                            static_cast<long long>(s.lastFetchedBytes));
+            }
+            std::fflush(stdout);
+        }
     }
     return 0;
 }

@@ -13,7 +13,8 @@ struct AccountOptions {
     std::string id;
     bool passwordStdin = false;
     std::optional<std::string> gameFolder;
-    std::string flavor;  // empty: the one found, or the player's last choice
+    std::string flavor;         // empty: the one found, or the player's last choice
+    int version = 0;            // install: that stored version (1 the newest), 0 the current
     std::optional<int> backup;  // the kept backup a roll back restores (1 the newest)
     std::optional<std::string> intoFolder;
     bool withCacheFonts = false;

@@ -12,11 +12,14 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "archive/gzip_package.h"
+#include "archive/piece_cache.h"
+#include "archive/piece_package.h"
 #include "archive/tar_reader.h"
 #include "cli/account.h"
 #include "cli/advice.h"
@@ -36,6 +39,8 @@ struct Local {
     skiv::LogSink& log;
     bool quiet;
     bool withCacheFonts;
+    bool noCache;             // package: leave the piece cache alone
+    std::int64_t pieceBytes;  // package: the pieces' target size
 };
 
 int Fail(const char* what, ResultCode code) {
@@ -78,6 +83,44 @@ int Pack(Local& l, const std::vector<std::string>& a) {
     if (!l.quiet)
         std::printf("packed %d files into %s (%lld bytes)\n", set.Archive().Header().count,
                     archive.c_str(), static_cast<long long>(set.Archive().ArchiveSize()));
+    return 0;
+}
+
+// The save's package without the upload: the set's pieces, those of the
+// game folder's piece cache reused unless noCache; the cache is refreshed.
+int Package(Local& l, const std::vector<std::string>& a) {
+    skiv::LogSink& log = l.log;
+    const bool withCacheFonts = l.withCacheFonts, noCache = l.noCache;
+    const std::string game = skiv::fs::WithSlash(a[0]);
+    const std::string& package = a[1];
+    skiv::AddOnSet set(game, log);
+    const auto scope = withCacheFonts ? skiv::SaveScope::WithCacheAndFonts : skiv::SaveScope::Basic;
+    ResultCode r = set.Collect(scope, [&](const std::string&, ResultCode code) {
+        log.Write("[package]AddFileToTar Fail:(%d)", Number(code));
+    });
+    if (r != ResultCode::Ok)
+        return Fail("package", r);
+    skiv::PackagePlan plan = skiv::PlanPackage(set.Archive(), l.pieceBytes);
+    const std::string cacheFolder = skiv::PieceCache::FolderFor(game);
+    skiv::PieceCache cache;
+    const bool cached = !noCache && cache.Load(cacheFolder, game);
+    skiv::PackageResult made;
+    if (r = skiv::WritePackage(plan, package, cached ? &cache : nullptr, made, log);
+        r != ResultCode::Ok) {
+        return Fail("package", r);
+    }
+    if (!noCache)
+        skiv::PieceCache::Store(cacheFolder, game, plan, made, package, log);
+    long long fresh = 0;
+    for (const skiv::Piece& p : plan.pieces)
+        fresh += p.reused ? 0 : p.bytes;
+    if (l.quiet)
+        return 0;
+    std::printf(
+        "packaged %d files into %s (%lld bytes, %zu pieces: %d compressed, %d reused; "
+        "%lld bytes in compressed pieces)\n",
+        plan.files, package.c_str(), static_cast<long long>(made.bytes), plan.pieces.size(),
+        made.compressed, made.reused, fresh);
     return 0;
 }
 
@@ -164,6 +207,11 @@ const ArchiveCommand kArchiveCommands[] = {
     {"unpack", "unpack an archive into a folder", {"ARCHIVE", "FOLDER"}, Unpack},
     {"compress", "compress an archive into a package", {"ARCHIVE", "PACKAGE"}, Compress},
     {"decompress", "decompress a package into an archive", {"PACKAGE", "ARCHIVE"}, Decompress},
+    {"package",
+     "make a game folder's package in pieces without sending it (the piece cache is used and "
+     "refreshed unless --no-cache)",
+     {"GAMEFOLDER", "PACKAGE"},
+     Package},
     {"games",
      "list the game installs found: flavor, name, folder, version, Wine prefix",
      {},
@@ -177,7 +225,10 @@ std::string Synopsis() {
         text += "  skivaddon-cli " + std::string(c.name);
         for (const char* a : c.arguments)
             text += std::string(" ") + a;
-        text += std::string(c.name) == "pack" ? " [--with-cache-fonts]\n" : "\n";
+        const std::string name = c.name;
+        text += name == "pack"      ? " [--with-cache-fonts]\n"
+                : name == "package" ? " [--with-cache-fonts] [--no-cache] [--piece-kib N]\n"
+                                    : "\n";
     }
     text +=
         "  skivaddon-cli --id ID [--password-stdin] [--game-folder DIR] [--flavor NAME]\n"
@@ -234,6 +285,12 @@ int main(int argc, char** argv) {
                    "install into DIR instead of the game folder (no backup)")
         ->type_name("DIR");
     app.add_flag("--launch", account.launch, "start Launcher.exe after an install");
+    bool noCache = false;
+    std::int64_t pieceKib = skiv::kPieceTarget / 1024;
+    app.add_flag("--no-cache", noCache, "package: neither use nor refresh the piece cache");
+    app.add_option("--piece-kib", pieceKib, "package: the pieces' target size in KiB")
+        ->type_name("N")
+        ->check(CLI::Range(1, 65536));
     int backup = 0;
     app.add_option("--backup", backup,
                    "the kept install backup a rollback restores (1 the newest); without it the "
@@ -260,6 +317,12 @@ int main(int argc, char** argv) {
     }
     for (const auto& c : skiv::cli::AccountCommands()) {
         CLI::App* sub = app.add_subcommand(c.name, std::string("(account) ") + c.help);
+        if (std::string(c.name) == "install") {
+            sub->add_option("--version", account.version,
+                            "install that stored version (1 the newest; see versions)")
+                ->type_name("N")
+                ->check(CLI::Range(1, 1000000));
+        }
         sub->fallthrough();
         accountApps.push_back(sub);
     }
@@ -307,6 +370,6 @@ int main(int argc, char** argv) {
 
     skiv::OperationLog log;
     log.SetFolder(skiv::OperationLog::DefaultFolder());
-    Local local{log, account.quiet, account.withCacheFonts};
+    Local local{log, account.quiet, account.withCacheFonts, noCache, pieceKib * 1024};
     return kArchiveCommands[archive].run(local, archiveArgs[archive]);
 }

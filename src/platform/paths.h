@@ -34,3 +34,15 @@ std::string GetHomeFolder();
 std::string GetStateFolder();
 
 }  // namespace skiv::paths
+
+namespace skiv::paths {
+
+// The user's cache folder, ending with '/': $XDG_CACHE_HOME, else
+// ~/.cache (%LOCALAPPDATA% on Windows). Not created; empty when no home
+// folder can be found.
+std::string GetCacheFolder();
+
+// This computer's name as the system reports it; empty when it cannot.
+std::string ThisComputerName();
+
+}  // namespace skiv::paths

@@ -108,6 +108,13 @@ std::string GetDesktopFolder() {
     return fs::WithSlash(desktop);
 }
 
+std::string ThisComputerName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+}
+
 }  // namespace skiv::paths
 
 namespace skiv::paths {
@@ -116,6 +123,20 @@ std::string GetStateFolder() {
     if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg)
         return fs::WithSlash(xdg);
     return fs::WithSlash(GetHomeFolder() + "/.local/state");
+}
+
+std::string GetCacheFolder() {
+    std::string cache = Env("XDG_CACHE_HOME");
+    // The base directory specification ignores a relative value.
+    if (cache.empty() || cache[0] != '/') {
+        std::string home = GetHomeFolder();
+        if (home.empty())
+            return {};
+        cache = home + "/.cache";
+    }
+    if (cache.back() != '/')
+        cache += '/';
+    return cache;
 }
 
 }  // namespace skiv::paths

@@ -84,4 +84,17 @@ std::string GetStateFolder() {
     return fs::WithSlash(local);
 }
 
+std::string GetCacheFolder() {
+    // Windows keeps caches and state alike under the local application data.
+    return GetStateFolder();
+}
+
+std::string ThisComputerName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &size))
+        return {};
+    return win32::Utf8(std::wstring(name, size));
+}
+
 }  // namespace skiv::paths

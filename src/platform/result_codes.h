@@ -61,6 +61,10 @@ enum class ResultCode : int {
     SaveDeclined = 1037,  // the player stopped a save after a warning
     // The downloaded package differs from what the service recorded of it.
     PackageMismatch = 1041,
+    // Delta exchanges (pieces and versions).
+    DeltaBadManifest = 1160,    // the service's manifest or version list is malformed
+    DeltaPieceMismatch = 1161,  // a piece or the assembled package differs from its manifest
+    DeltaNoVersion = 1162,      // the named version is not stored
 };
 
 // The number shown in messages and log lines.

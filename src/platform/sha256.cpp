@@ -1,12 +1,42 @@
 #include "platform/sha256.h"
 
-#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "platform/fs.h"
 
+#if SKIV_SHA256_OPENSSL
+#include <openssl/evp.h>
+#endif
+
 namespace skiv {
+
+#if SKIV_SHA256_OPENSSL
+
+// The library's digest uses the processor's SHA instructions where present,
+// several times faster than the portable rounds below.
+struct Sha256::State {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    ~State() { EVP_MD_CTX_free(ctx); }
+};
+
+Sha256::Sha256() : m_state(std::make_unique<State>()) {
+    EVP_DigestInit_ex(m_state->ctx, EVP_sha256(), nullptr);
+}
+
+void Sha256::Update(const void* data, std::size_t size) {
+    EVP_DigestUpdate(m_state->ctx, data, size);
+}
+
+Sha256::Digest Sha256::Finish() {
+    Digest d{};
+    unsigned n = 0;
+    EVP_DigestFinal_ex(m_state->ctx, d.data(), &n);
+    return d;
+}
+
+#else
 
 namespace {
 
@@ -20,100 +50,112 @@ constexpr std::uint32_t kK[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-constexpr std::uint32_t Rotr(std::uint32_t x, int n) {
+constexpr std::uint32_t Rot(std::uint32_t x, int n) {
     return (x >> n) | (x << (32 - n));
 }
 
 }  // namespace
 
-Sha256::Sha256()
-    : m_h{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+struct Sha256::State {
+    std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    std::uint8_t block[64];
+    std::size_t used = 0;
+    std::uint64_t total = 0;
 
-void Sha256::Block(const std::uint8_t* p) {
-    std::uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-        w[i] = std::uint32_t(p[4 * i]) << 24 | std::uint32_t(p[4 * i + 1]) << 16 |
-               std::uint32_t(p[4 * i + 2]) << 8 | p[4 * i + 3];
-    for (int i = 16; i < 64; ++i) {
-        const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    void Compress(const std::uint8_t* p) {
+        std::uint32_t w[64];
+        for (int i = 0; i < 16; ++i)
+            w[i] = std::uint32_t(p[4 * i]) << 24 | std::uint32_t(p[4 * i + 1]) << 16 |
+                   std::uint32_t(p[4 * i + 2]) << 8 | p[4 * i + 3];
+        for (int i = 16; i < 64; ++i) {
+            std::uint32_t s0 = Rot(w[i - 15], 7) ^ Rot(w[i - 15], 18) ^ (w[i - 15] >> 3);
+            std::uint32_t s1 = Rot(w[i - 2], 17) ^ Rot(w[i - 2], 19) ^ (w[i - 2] >> 10);
+            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+        }
+        std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6],
+                      k = h[7];
+        for (int i = 0; i < 64; ++i) {
+            std::uint32_t t1 =
+                k + (Rot(e, 6) ^ Rot(e, 11) ^ Rot(e, 25)) + ((e & f) ^ (~e & g)) + kK[i] + w[i];
+            std::uint32_t t2 =
+                (Rot(a, 2) ^ Rot(a, 13) ^ Rot(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+            k = g;
+            g = f;
+            f = e;
+            e = d + t1;
+            d = c;
+            c = b;
+            b = a;
+            a = t1 + t2;
+        }
+        h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e, h[5] += f, h[6] += g, h[7] += k;
     }
-    std::uint32_t a = m_h[0], b = m_h[1], c = m_h[2], d = m_h[3], e = m_h[4], f = m_h[5],
-                  g = m_h[6], h = m_h[7];
-    for (int i = 0; i < 64; ++i) {
-        const std::uint32_t t1 =
-            h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kK[i] + w[i];
-        const std::uint32_t t2 =
-            (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    m_h[0] += a;
-    m_h[1] += b;
-    m_h[2] += c;
-    m_h[3] += d;
-    m_h[4] += e;
-    m_h[5] += f;
-    m_h[6] += g;
-    m_h[7] += h;
-}
+};
+
+Sha256::Sha256() : m_state(std::make_unique<State>()) {}
 
 void Sha256::Update(const void* data, std::size_t size) {
+    State& s = *m_state;
     const auto* p = static_cast<const std::uint8_t*>(data);
-    m_total += size;
+    s.total += size;
     while (size > 0) {
-        if (m_used == 0 && size >= 64) {
-            Block(p);
-            p += 64;
-            size -= 64;
-            continue;
-        }
-        const std::size_t n = std::min(size, 64 - m_used);
-        std::memcpy(m_buf.data() + m_used, p, n);
-        m_used += n;
-        p += n;
-        size -= n;
-        if (m_used == 64) {
-            Block(m_buf.data());
-            m_used = 0;
+        std::size_t n = std::min(size, sizeof s.block - s.used);
+        std::memcpy(s.block + s.used, p, n);
+        s.used += n, p += n, size -= n;
+        if (s.used == sizeof s.block) {
+            s.Compress(s.block);
+            s.used = 0;
         }
     }
 }
 
-std::array<std::uint8_t, 32> Sha256::Final() {
-    const std::uint64_t bits = m_total * 8;
-    const std::uint8_t one = 0x80;
+Sha256::Digest Sha256::Finish() {
+    State& s = *m_state;
+    const std::uint64_t bits = s.total * 8;
+    const std::uint8_t one = 0x80, zero = 0;
     Update(&one, 1);
-    const std::uint8_t zero = 0;
-    while (m_used != 56)
+    while (s.used != 56)
         Update(&zero, 1);
     std::uint8_t len[8];
     for (int i = 0; i < 8; ++i)
         len[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
     Update(len, 8);
-    std::array<std::uint8_t, 32> out;
+    Digest d{};
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 4; ++j)
-            out[4 * i + j] = static_cast<std::uint8_t>(m_h[i] >> (24 - 8 * j));
+            d[4 * i + j] = static_cast<std::uint8_t>(s.h[i] >> (24 - 8 * j));
+    return d;
+}
+
+#endif
+
+Sha256::~Sha256() = default;
+
+std::string Sha256::Hex(const Digest& digest) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(64);
+    for (std::uint8_t b : digest) {
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
     return out;
 }
 
-std::string Sha256::FinalHex() {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (std::uint8_t b : Final()) {
-        hex += kHex[b >> 4];
-        hex += kHex[b & 15];
-    }
-    return hex;
+std::string Sha256::HexOf(const void* data, std::size_t size) {
+    Sha256 h;
+    h.Update(data, size);
+    return Hex(h.Finish());
+}
+
+bool IsSha256Hex(const std::string& text) {
+    if (text.size() != 64)
+        return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
 }
 
 std::optional<std::string> Sha256OfFile(const std::string& path) {

@@ -52,6 +52,8 @@ ResultCode LoginExchange(const std::string& baseUrl, const std::string& memberId
         log.Write("[Login]W3CClient Response Fail");
         return ResultCode::LoginResponse;
     }
+    if (replyText)
+        *replyText = reply;
     ResultCode r = ValidateLoginResponse(reply.empty() ? nullptr : reply.c_str(), out, log);
     if (r != ResultCode::Ok)
         log.Write("[Login]ValidateLoginResponse Fail:(%d)", Number(r));

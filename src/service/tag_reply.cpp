@@ -169,6 +169,14 @@ std::optional<PackageCheck> ReadPackageCheck(const char* reply) {
     return check;
 }
 
+std::string LoginExtraTag(const std::string& reply, const std::string& name) {
+    const char* after = std::strstr(reply.c_str(), "</downloadURL>");
+    if (!after)
+        return {};
+    auto tag = FindTag(after, ("<" + name + ">").c_str(), ("</" + name + ">").c_str());
+    return tag && tag->value.size() < kWorkBuffer ? tag->value : std::string();
+}
+
 ResultCode ValidateUploadResponse(const char* reply, LogSink& log) {
     const ErrorPart error = ReadErrorPart(reply, "ValidateUploadResponse", log);
     if (error.code != ResultCode::Ok || error.number == 0)

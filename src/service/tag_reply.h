@@ -54,6 +54,10 @@ ResultCode ValidateLoginResponse(const char* reply, LoginFields out, LogSink& lo
 // services, sets saved by older clients) or not after the six.
 void ReadSavedFlavor(const std::string& reply, std::string& flavor, std::string& gameVersion);
 
+// The value of an extra tag <name>...</name> after the six value tags of a
+// login reply (newer services append their offers there); "" when absent.
+std::string LoginExtraTag(const std::string& reply, const std::string& name);
+
 // Ok; NoReply; BadReply; UploadRefused1..UploadNotAuthenticated for error
 // numbers 1-4 (1027-1030); UploadRefusedOther for any other.
 ResultCode ValidateUploadResponse(const char* reply, LogSink& log);

@@ -220,6 +220,11 @@ inline constexpr const char* kDateLabelText = "최종 저장 날짜 : ";
 inline constexpr Rect kMemberId{70, 100, 200, 11};
 inline constexpr int kIdUnitWidth = 8;
 
+// The link opening the list of stored versions (services that keep them),
+// in pixels, right of the member line; in the link's orange.
+inline constexpr const char* kVersionsLinkText = "이전 버전";
+inline constexpr Rect kVersionsLink{330, 100, 60, 11};
+
 // ---- view modes ----
 
 struct Placement {

@@ -43,9 +43,18 @@ ResultCode AddOnSet::Walk(const std::string& relativeFolder, std::vector<fs::Fol
         ancestors.push_back(*id);
     }
     const std::size_t depth = ancestors.size();
-    fs::DirItem item;
+    // Names in byte order, whatever order the file system lists them in: the
+    // same set gives the same archive (and the same pieces) on every
+    // computer and after every install.
+    std::vector<fs::DirItem> items;
+    for (fs::DirItem next; listing->Next(next);)
+        items.push_back(std::move(next));
+    std::sort(items.begin(), items.end(),
+              [](const fs::DirItem& a, const fs::DirItem& b) { return a.name < b.name; });
     ResultCode result = ResultCode::Ok;
-    while (result == ResultCode::Ok && listing->Next(item)) {
+    for (const fs::DirItem& item : items) {
+        if (result != ResultCode::Ok)
+            break;
         // A '\' in a name would unpack as a folder separator on Windows; a
         // name code page 949 cannot express has no form in the archive.
         if (item.name.find('\\') != std::string::npos || !ToArchiveName(item.name)) {

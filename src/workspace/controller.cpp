@@ -7,8 +7,9 @@
 #include <system_error>
 
 #include "platform/fs.h"
-#include "platform/paths.h"
 #include "platform/game_process.h"
+#include "platform/paths.h"
+#include "service/delta_exchange.h"
 #include "service/exchanges.h"
 #include "workspace/flows.h"
 #include "workspace/game_folder.h"
@@ -103,6 +104,11 @@ void Controller::Login() {
         LoginExchange(m_config.baseUrl, s.memberId, password,
                       {s.fileSize, s.saveDate, s.fileType, s.memberKey, s.uploadUrl, s.downloadUrl},
                       m_log, &reply, &s.packageCheck);
+    // SKIVADDON_NO_DELTA keeps to the classic exchanges whatever the
+    // service offers.
+    const char* noDelta = std::getenv("SKIVADDON_NO_DELTA");
+    s.deltaBase = r == ResultCode::Ok && !(noDelta && *noDelta) ? LoginExtraTag(reply, "delta")
+                                                                : std::string();
     std::fill(password.begin(), password.end(), '\0');
     ReadSavedFlavor(reply, s.savedFlavor, s.savedGameVersion);
     if (r != ResultCode::Ok) {
@@ -228,8 +234,10 @@ void Controller::InstallSet() {
     } else {
         Message("회선속도와 컴퓨터 사양에따라 시간이 오래걸릴수 있습니다.");
     }
-    const bool intoFolder = m_window.GetTaskOptions().installIntoFolder;
-    StartWorker([this, intoFolder] { return InstallWorker(intoFolder); });
+    const TaskOptions options = m_window.GetTaskOptions();
+    const bool intoFolder = options.installIntoFolder;
+    const int version = options.installVersion;
+    StartWorker([this, intoFolder, version] { return InstallWorker(intoFolder, version); });
 }
 
 void Controller::RollBack() {
@@ -279,6 +287,17 @@ void Controller::StartWorker(std::function<ResultCode()> task) {
     }
 }
 
+ResultCode Controller::ListVersions(std::vector<VersionInfo>& out) {
+    out.clear();
+    if (!m_session.loggedIn || m_session.deltaBase.empty())
+        return ResultCode::DeltaNoVersion;
+    DeltaClient client(m_session.deltaBase, m_log);
+    const ResultCode r = client.Versions(out);
+    if (r != ResultCode::Ok)
+        m_log.Write("[Versions]Versions Fail:(%d)", Number(r));
+    return r;
+}
+
 // ---- workers ----
 
 ResultCode Controller::SaveWorker(SaveScope scope) {
@@ -304,8 +323,8 @@ ResultCode Controller::SaveWorker(SaveScope scope) {
     return r;
 }
 
-ResultCode Controller::InstallWorker(bool intoChosenFolder) {
-    const ResultCode r = flow::InstallSet({m_session, m_window, m_log}, intoChosenFolder);
+ResultCode Controller::InstallWorker(bool intoChosenFolder, int version) {
+    const ResultCode r = flow::InstallSet({m_session, m_window, m_log}, intoChosenFolder, version);
     if (r == ResultCode::Ok) {
         Message("애드온이 모두 세팅되었습니다");
         // Read now: the user may tick the box while the install runs.

@@ -18,8 +18,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/result_codes.h"
+#include "service/delta_exchange.h"
 #include "workspace/game_folder.h"
 #include "workspace/operation_log.h"
 #include "workspace/session.h"
@@ -59,6 +61,11 @@ public:
     // Narrows the next logins' game discovery (the command line's choice).
     void SetGamePick(GamePick pick) { m_gamePick = std::move(pick); }
 
+    // The versions the service keeps, newest first (a blocking exchange on
+    // the caller's thread). DeltaNoVersion when not logged in or the service
+    // offers no versions; else an outcome of DeltaClient::Versions.
+    ResultCode ListVersions(std::vector<VersionInfo>& out);
+
     bool IsBusy() const { return m_busy.load(); }
     // Blocks until the running worker, if any, has finished.
     void WaitForWorker();
@@ -87,7 +94,7 @@ private:
     void Message(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     // The workers: a task, then its log line and message.
     ResultCode SaveWorker(SaveScope scope);
-    ResultCode InstallWorker(bool intoChosenFolder);
+    ResultCode InstallWorker(bool intoChosenFolder, int version);
     ResultCode RollBackWorker(RollBackChoice choice, int backupNumber);
     // Starts the game after an install: the one-folder layout's
     // "Launcher.exe" as ever, else the install's own program in its prefix.

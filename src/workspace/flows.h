@@ -6,6 +6,7 @@
 // None shows a message: the controller turns the outcome into one.
 
 #include "platform/result_codes.h"
+#include "service/delta_exchange.h"
 #include "workspace/operation_log.h"
 #include "workspace/session.h"
 #include "workspace/window_ops.h"
@@ -41,7 +42,16 @@ ResultCode SaveSet(const Context& c, SaveScope scope);
 // a chosen folder it unpacks in place, the game folder untouched.
 // PackageMismatch when the download differs from the record;
 // LoadFolderDeclined when the user cancels the chooser.
-ResultCode InstallSet(const Context& c, bool intoChosenFolder);
+// version: 0 the current stored set by the classic download (or the delta
+// exchanges when the service offers them), n > 0 that stored version.
+ResultCode InstallSet(const Context& c, bool intoChosenFolder, int version = 0);
+// Assembles version (0: the current one) as target's Backup/SkivAddon.ksp
+// from the piece cache and the service, and checks it whole against the
+// manifest (m) before it takes that name; nothing else is touched.
+ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int version, Manifest& m);
+// Makes the unpacked archive's files, cut as a save would cut them, the
+// game folder's piece cache; passed over when they do not match m.
+void RememberInstalledPieces(const Context& c, const std::string& archive, const Manifest& m);
 
 // Replaces the set with a kept install backup (1: the newest); the set is
 // backed up first, as kept backup 2, so the roll back can be undone.

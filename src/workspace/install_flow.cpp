@@ -57,8 +57,8 @@ namespace {
 
 // The downloaded package against what the service recorded at upload.
 // Without a record (an older service) there is nothing to check against.
-ResultCode CheckPackage(const Context& c, const std::string& package) {
-    const std::optional<PackageCheck>& check = c.session.packageCheck;
+ResultCode CheckPackage(const Context& c, const std::optional<PackageCheck>& check,
+                        const std::string& package) {
     if (!check)
         return ResultCode::Ok;
     const std::optional<std::string> digest = Sha256OfFile(package);
@@ -71,8 +71,8 @@ ResultCode CheckPackage(const Context& c, const std::string& package) {
 }
 
 // The decompressed archive against the recorded entry count and size.
-ResultCode CheckArchive(const Context& c, const std::string& archive, std::int64_t count) {
-    const std::optional<PackageCheck>& check = c.session.packageCheck;
+ResultCode CheckArchive(const Context& c, const std::optional<PackageCheck>& check,
+                        const std::string& archive, std::int64_t count) {
     if (!check)
         return ResultCode::Ok;
     const std::int64_t bytes = fs::FileSize(archive).value_or(-1);
@@ -88,11 +88,12 @@ ResultCode CheckArchive(const Context& c, const std::string& archive, std::int64
 
 }  // namespace
 
-// Everything that can fail without harm comes first: the download, its
-// check, the decompression and the archive's table. Only then is the
-// game's set backed up and the new one unpacked beside it and swapped in,
-// so a failure at any step leaves the old set or the new one, never a mix.
-ResultCode InstallSet(const Context& c, bool intoChosenFolder) {
+// Everything that can fail without harm comes first: the download (or the
+// assembly from pieces), its check, the decompression and the archive's
+// table. Only then is the game's set backed up and the new one unpacked
+// beside it and swapped in, so a failure at any step leaves the old set or
+// the new one, never a mix.
+ResultCode InstallSet(const Context& c, bool intoChosenFolder, int version) {
     c.window.SetProgress(5);
     ProgressToEnd end{c.window};
     SessionState& s = c.session;
@@ -109,14 +110,29 @@ ResultCode InstallSet(const Context& c, bool intoChosenFolder) {
         if (ResultCode r = ChooseInstallFolder(c.window, c.log, target); r != ResultCode::Ok)
             return fail("SetUserLoadPath", r);
     }
+    // With the delta exchanges the package is assembled from pieces and
+    // checked whole against its manifest; the classic download is checked
+    // against what the service recorded at upload.
+    const bool delta = !s.deltaBase.empty();
+    if (version > 0 && !delta)
+        return fail("DownloadFile", ResultCode::DeltaNoVersion);
+    Manifest manifest;
     c.window.SetProgress(10);
-    ResultCode r = DownloadExchange({s.downloadUrl, s.memberId, s.fileSize, target}, c.log,
-                                    [&c](int p) { c.window.SetProgress(p); });
-    if (r != ResultCode::Ok)
-        return fail("DownloadFile", r);
+    ResultCode r = ResultCode::Ok;
+    if (delta) {
+        if (r = FetchDeltaPackage(c, target, version, manifest); r != ResultCode::Ok)
+            return fail("DownloadFile", r);
+        CrashPoint("install.after-fetch");
+    } else {
+        r = DownloadExchange({s.downloadUrl, s.memberId, s.fileSize, target}, c.log,
+                             [&c](int p) { c.window.SetProgress(p); });
+        if (r != ResultCode::Ok)
+            return fail("DownloadFile", r);
+    }
     CrashPoint("install.after-download");
+    const std::optional<PackageCheck> check = delta ? std::nullopt : s.packageCheck;
     const std::string package = target + "Backup/" + kPackageName;
-    if (r = CheckPackage(c, package); r != ResultCode::Ok)
+    if (r = CheckPackage(c, check, package); r != ResultCode::Ok)
         return fail("CheckPackage", r);
     const std::string archive = target + "Backup/" + kSetArchiveName;
     if (r = DecompressFile(package, archive, c.log); r != ResultCode::Ok) {
@@ -127,7 +143,7 @@ ResultCode InstallSet(const Context& c, bool intoChosenFolder) {
     std::int64_t count = 0;
     if (r = CheckArchiveTable(archive, c.log, &count); r != ResultCode::Ok)
         return unpackFail(r);
-    if (r = CheckArchive(c, archive, count); r != ResultCode::Ok)
+    if (r = CheckArchive(c, check, archive, count); r != ResultCode::Ok)
         return fail("CheckPackage", r);
     if (intoChosenFolder) {
         // The chosen folder is the player's own: unpacked over in place.
@@ -149,6 +165,8 @@ ResultCode InstallSet(const Context& c, bool intoChosenFolder) {
                        c.log);
         r != ResultCode::Ok)
         return fail("SetMyAddOn", r);
+    if (delta)
+        RememberInstalledPieces(c, archive, manifest);
     return ResultCode::Ok;
 }
 

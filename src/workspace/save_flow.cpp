@@ -1,10 +1,16 @@
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
-#include "archive/gzip_package.h"
+#include "archive/piece_cache.h"
+#include "archive/piece_package.h"
 #include "platform/crash_point.h"
 #include "platform/fs.h"
+#include "platform/paths.h"
 #include "platform/sha256.h"
+#include "service/delta_exchange.h"
 #include "service/exchanges.h"
 #include "workspace/addon_set.h"
 #include "workspace/flows.h"
@@ -13,6 +19,9 @@
 namespace skiv::flow {
 
 namespace {
+
+// Pieces sent at once by a delta save.
+constexpr std::size_t kSenders = 8;
 
 std::string NowText() {
     std::time_t now = std::time(nullptr);
@@ -67,6 +76,92 @@ bool ConfirmShrink(const Context& c, std::int64_t entries, std::int64_t packageB
         "Kelbo Skiv Addon", true);
 }
 
+Manifest ManifestOf(const PackagePlan& plan, const PackageResult& made, int changed) {
+    Manifest m;
+    m.packageBytes = made.bytes;
+    m.packageSha256 = made.sha256;
+    m.files = plan.files;
+    m.unpackedBytes = plan.archiveBytes;
+    m.changed = changed;
+    m.computer = paths::ThisComputerName();
+    for (const Piece& p : plan.pieces)
+        m.pieces.push_back({p.sha256, p.bytes, p.shared});
+    return m;
+}
+
+// Sends the package as its manifest and the pieces the service lacks, each
+// read back from the package file; the commit makes it current.
+ResultCode DeltaUpload(const Context& c, const PackagePlan& plan, const PackageResult& made,
+                       int changed, const std::string& package, int fileType) {
+    SessionState& s = c.session;
+    DeltaClient client(s.deltaBase, c.log);
+    std::string token;
+    std::vector<std::string> missing;
+    ResultCode r =
+        client.PostMissing(FormatManifest(ManifestOf(plan, made, changed)), token, missing);
+    if (r != ResultCode::Ok)
+        return r;
+    CrashPoint("delta.after-missing");
+    std::int64_t total = 0;
+    std::vector<const Piece*> toSend;
+    for (const std::string& sha : missing) {
+        for (const Piece& p : plan.pieces) {
+            if (p.sha256 == sha) {
+                toSend.push_back(&p);
+                total += p.bytes;
+                break;
+            }
+        }
+    }
+    // Each request waits on the network far more than on this computer:
+    // several go at once, each sender with its own connection and file.
+    std::mutex mu;
+    std::size_t next = 0;
+    std::int64_t sent = 0;
+    ResultCode failed = ResultCode::Ok;
+    auto sender = [&] {
+        DeltaClient own(s.deltaBase, c.log);
+        auto in = fs::OpenRegularRead(package);
+        std::vector<std::uint8_t> bytes;
+        for (;;) {
+            const Piece* p;
+            {
+                std::lock_guard lock(mu);
+                if (failed != ResultCode::Ok || next >= toSend.size())
+                    return;
+                p = toSend[next++];
+            }
+            ResultCode r = ResultCode::Ok;
+            bytes.resize(static_cast<std::size_t>(p->bytes));
+            if (!in || ::fseeko(in.get(), p->offset, SEEK_SET) != 0 ||
+                std::fread(bytes.data(), 1, bytes.size(), in.get()) != bytes.size()) {
+                c.log.Write("[SaveAddOn]fread Fail");
+                r = ResultCode::ReadFailed;
+            } else {
+                r = own.PutPiece(token, p->sha256, bytes);
+            }
+            std::lock_guard lock(mu);
+            if (r != ResultCode::Ok) {
+                if (failed == ResultCode::Ok)
+                    failed = r;
+                return;
+            }
+            sent += p->bytes;
+            CrashPoint("delta.piece");
+            c.window.SetProgress(10 + static_cast<int>(total > 0 ? sent * 80 / total : 80));
+        }
+    };
+    std::vector<std::thread> senders;
+    for (std::size_t t = 0; t < std::min<std::size_t>(kSenders, toSend.size()); ++t)
+        senders.emplace_back(sender);
+    for (auto& t : senders)
+        t.join();
+    if (failed != ResultCode::Ok)
+        return failed;
+    s.lastSentBytes = sent;
+    return client.Commit(token, fileType);
+}
+
 }  // namespace
 
 ResultCode SaveSet(const Context& c, SaveScope scope) {
@@ -93,44 +188,58 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
         return ResultCode::CannotCreateFolder;
     }
     c.window.SetProgress(5);
-    if (r = set.Write(kSetArchiveName, backup); r != ResultCode::Ok) {
-        c.log.Write("[SaveAddOn]AddFileToTar Fail:(%d)", Number(r));
-        return r;
-    }
+    // The archive is never written whole: its head, table and files go
+    // straight into the package's pieces.
+    PackagePlan plan = PlanPackage(set.Archive());
     CrashPoint("save.after-archive");
     c.window.SetProgress(7);
     const std::string package = backup + kPackageName;
-    if (r = CompressFile(backup + kSetArchiveName, package, c.log); r != ResultCode::Ok) {
+    const std::string cacheFolder = PieceCache::FolderFor(s.gameFolder);
+    PieceCache cache;
+    const bool cached = cache.Load(cacheFolder, s.gameFolder);
+    PackageResult made;
+    if (r = WritePackage(plan, package, cached ? &cache : nullptr, made, c.log);
+        r != ResultCode::Ok) {
         c.log.Write("[SaveAddOn]CompressFile Fail:(%d)", Number(r));
         return r;
     }
+    const int changed = cache.ChangedFiles(plan);
+    // A cache that cannot be kept only costs the next save its reuse.
+    PieceCache::Store(cacheFolder, s.gameFolder, plan, made, package, c.log);
+    s.lastPiecesCompressed = made.compressed;
+    s.lastPiecesReused = made.reused;
     CrashPoint("save.after-compress");
     if (!ConfirmShrink(c, static_cast<std::int64_t>(set.Archive().Entries().size()),
                        fs::FileSize(package).value_or(0)))
         return ResultCode::SaveDeclined;
     c.window.SetProgress(10);
     const std::int32_t type = scope == SaveScope::WithCacheAndFonts ? kTypeFull : kTypeBasic;
-    r = UploadExchange(
-        {s.uploadUrl, s.memberId, s.memberKey, package, type, s.flavor, s.gameVersion}, c.log,
-        [&c](int p) { c.window.SetProgress(p); });
+    if (!s.deltaBase.empty()) {
+        r = DeltaUpload(c, plan, made, changed, package, type);
+    } else {
+        r = UploadExchange(
+            {s.uploadUrl, s.memberId, s.memberKey, package, type, s.flavor, s.gameVersion}, c.log,
+            [&c](int p) { c.window.SetProgress(p); });
+        s.lastSentBytes = made.bytes;
+    }
     if (r != ResultCode::Ok) {
         c.log.Write("[SaveAddOn]UploadFile Fail:(%d)", Number(r));
         return r;
     }
     CrashPoint("save.after-upload");
     s.fileType = type;
-    if (auto size = fs::FileSize(package); size && *size <= INT32_MAX)
-        s.fileSize = static_cast<std::int32_t>(*size);
+    if (made.bytes <= INT32_MAX)
+        s.fileSize = static_cast<std::int32_t>(made.bytes);
     s.saveDate = NowText();
     s.savedFlavor = s.flavor;
     s.savedGameVersion = s.gameVersion;
     // The next install of this session checks against what was just sent,
-    // as the service recorded it; a package that cannot be read again is
-    // simply not checked.
+    // as the service recorded it. A delta save has no such record (its
+    // manifest is the check).
     s.packageCheck.reset();
-    if (auto digest = Sha256OfFile(package)) {
-        s.packageCheck = PackageCheck{*digest, set.Archive().Header().count,
-                                      fs::FileSize(backup + kSetArchiveName).value_or(-1)};
+    if (s.deltaBase.empty()) {
+        s.packageCheck = PackageCheck{made.sha256, set.Archive().Header().count,
+                                      static_cast<std::int64_t>(plan.archiveBytes)};
     }
     return ResultCode::Ok;
 }

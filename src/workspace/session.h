@@ -39,6 +39,15 @@ struct SessionState {
     // What the service recorded of the stored package at upload, when it
     // says; a download must match it before anything in the game changes.
     std::optional<PackageCheck> packageCheck;
+    // Base address of the service's delta exchanges ("<delta>" of the login
+    // reply); empty when it offers none and the classic ones are used.
+    std::string deltaBase;
+    // What the last save or install moved and reused: bytes sent or
+    // fetched, pieces compressed afresh and pieces taken from the cache.
+    std::int64_t lastSentBytes = 0;
+    std::int64_t lastFetchedBytes = 0;
+    int lastPiecesCompressed = 0;
+    int lastPiecesReused = 0;
     // An install has packed the game's set into Backup/ in this session.
     bool backupMade = false;
     // Install backups kept in Backup/: at most this many, and older ones

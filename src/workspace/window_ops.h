@@ -34,6 +34,10 @@ struct TaskOptions {
     bool installIntoFolder = false;   // install into a chosen folder, no backup
     SaveScope saveScope = SaveScope::Basic;
     RollBackChoice rollBack = RollBackChoice::RestoreBackup;
+    // The stored version an install fetches: 0 the current one (the only
+    // one a service without versions keeps), else n as the version list
+    // numbers them (1 = newest).
+    int installVersion = 0;
 };
 
 // One installed game flavor offered when several are found.

@@ -152,7 +152,8 @@ TEST_F(EndToEnd, UploadRefusalsKeepTheSessionFields) {
     const auto size = a->ctl.Session().fileSize;
     const auto date = a->ctl.Session().saveDate;
 
-    // A wrong member key is an authentication failure.
+    // A wrong member key is an authentication failure of the classic upload.
+    a->ctl.Session().deltaBase.clear();
     a->ctl.Session().memberKey = "0000";
     a->Press(&Controller::SaveSet);
     EXPECT_EQ(a->window.LastMessage(), "사용자 인증이 실패하였습니다.");
@@ -188,6 +189,9 @@ TEST_F(EndToEnd, InstallFailuresReportTheirCodeAndTouchNothing) {
         return tree;
     };
     b->LogIn();
+    // The classic download: it fetches after the delete (delta installs
+    // fetch first, see delta_e2e_test.cpp).
+    b->ctl.Session().deltaBase.clear();
     // Nothing stored: the command refuses.
     b->Press(&Controller::InstallSet);
     EXPECT_EQ(b->window.LastMessage(), "서버에 저장된 애드온이 없습니다");

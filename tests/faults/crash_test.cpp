@@ -55,10 +55,20 @@ struct CrashCase {
     Holds holds;
     const char* told;           // what the next start tells the player, or nullptr
     bool newSetStored = false;  // save: the service holds the new set by then
+    bool delta = false;         // through the delta exchanges, else the classic ones
 };
 
+// The crash point, and the classic exchanges unless the case is a delta one.
+std::vector<std::string> CrashEnv(const CrashCase& c) {
+    std::vector<std::string> env = {"SKIVADDON_CRASH_AT=" + std::string(c.point) +
+                                    (c.hit ? ":" + std::to_string(c.hit) : "")};
+    if (!c.delta)
+        env.push_back("SKIVADDON_NO_DELTA=1");
+    return env;
+}
+
 std::string PrintCase(const ::testing::TestParamInfo<CrashCase>& info) {
-    std::string name = info.param.point;
+    std::string name = std::string(info.param.delta ? "delta_" : "") + info.param.point;
     for (char& c : name)
         if (c == '.' || c == '-')
             c = '_';
@@ -114,8 +124,7 @@ TEST_P(InstallCrash, NextStartLeavesTheOldSetOrTheNewOne) {
     newSet.insert(storedBefore.begin(), storedBefore.end());
 
     const std::string point = std::string(c.point) + (c.hit ? ":" + std::to_string(c.hit) : "");
-    ChildResult r =
-        RunAccount(svc, {"--game-folder", game, "install"}, {"SKIVADDON_CRASH_AT=" + point});
+    ChildResult r = RunAccount(svc, {"--game-folder", game, "install"}, CrashEnv(c));
     ASSERT_TRUE(r.KilledBy(SIGKILL)) << point << ": " << r.Describe();
 
     ExpectSettled(game, c, NextStart(svc, game), before, newSet);
@@ -137,23 +146,30 @@ TEST_P(InstallCrash, NextStartLeavesTheOldSetOrTheNewOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, InstallCrash,
-    ::testing::Values(CrashCase{"download.chunk", 5, Base::None, Holds::Before, nullptr},
-                      CrashCase{"install.after-download", 0, Base::None, Holds::Before, nullptr},
-                      CrashCase{"decompress.chunk", 2, Base::None, Holds::Before, nullptr},
-                      CrashCase{"install.after-decompress", 0, Base::None, Holds::Before, nullptr},
-                      CrashCase{"pack.file", 2, Base::None, Holds::Before, nullptr},
-                      CrashCase{"backup.after-pack", 0, Base::None, Holds::Before, nullptr},
-                      CrashCase{"backup.after-write", 0, Base::None, Holds::Before, nullptr},
-                      CrashCase{"backup.shift", 0, Base::None, Holds::Before, nullptr},
-                      CrashCase{"install.after-backup", 0, Base::None, Holds::Before, nullptr},
-                      CrashCase{"unpack.file", 3, Base::None, Holds::Before, kCleaned},
-                      CrashCase{"install.after-stage", 0, Base::None, Holds::Before, kCleaned},
-                      CrashCase{"swap.after-mark", 0, Base::None, Holds::New, kFinished},
-                      CrashCase{"swap.folder", 1, Base::None, Holds::New, kFinished},
-                      CrashCase{"swap.after-swap", 0, Base::None, Holds::New, kFinished},
-                      CrashCase{"swap.after-unmark", 0, Base::None, Holds::New, kFinished},
-                      CrashCase{"swap.after-staging-removed", 0, Base::None, Holds::New, kFinished},
-                      CrashCase{"delete.file", 3, Base::None, Holds::New, kFinished}),
+    ::testing::Values(
+        CrashCase{"download.chunk", 5, Base::None, Holds::Before, nullptr},
+        CrashCase{"install.after-download", 0, Base::None, Holds::Before, nullptr},
+        CrashCase{"decompress.chunk", 2, Base::None, Holds::Before, nullptr},
+        CrashCase{"install.after-decompress", 0, Base::None, Holds::Before, nullptr},
+        CrashCase{"pack.file", 2, Base::None, Holds::Before, nullptr},
+        CrashCase{"backup.after-pack", 0, Base::None, Holds::Before, nullptr},
+        CrashCase{"backup.after-write", 0, Base::None, Holds::Before, nullptr},
+        CrashCase{"backup.shift", 0, Base::None, Holds::Before, nullptr},
+        CrashCase{"install.after-backup", 0, Base::None, Holds::Before, nullptr},
+        CrashCase{"unpack.file", 3, Base::None, Holds::Before, kCleaned},
+        CrashCase{"install.after-stage", 0, Base::None, Holds::Before, kCleaned},
+        CrashCase{"swap.after-mark", 0, Base::None, Holds::New, kFinished},
+        CrashCase{"swap.folder", 1, Base::None, Holds::New, kFinished},
+        CrashCase{"swap.after-swap", 0, Base::None, Holds::New, kFinished},
+        CrashCase{"swap.after-unmark", 0, Base::None, Holds::New, kFinished},
+        CrashCase{"swap.after-staging-removed", 0, Base::None, Holds::New, kFinished},
+        CrashCase{"delete.file", 3, Base::None, Holds::New, kFinished},
+        // The delta install fetches and checks the package
+        // before it backs up or deletes anything.
+        CrashCase{"fetch.piece", 3, Base::None, Holds::Before, nullptr, false, true},
+        CrashCase{"install.after-fetch", 0, Base::None, Holds::Before, nullptr, false, true},
+        CrashCase{"install.after-download", 0, Base::None, Holds::Before, nullptr, false, true},
+        CrashCase{"unpack.file", 3, Base::None, Holds::Before, kCleaned, false, true}),
     PrintCase);
 
 // A game folder without WTF/: the staged WTF/ is swapped in where there
@@ -185,8 +201,7 @@ TEST_P(SaveCrash, StoresOneWholeSetAndAllowsTheNextSave) {
     ASSERT_NE(newSet, storedBefore);
 
     const std::string point = std::string(c.point) + (c.hit ? ":" + std::to_string(c.hit) : "");
-    ChildResult r =
-        RunAccount(svc, {"--game-folder", game, "save"}, {"SKIVADDON_CRASH_AT=" + point});
+    ChildResult r = RunAccount(svc, {"--game-folder", game, "save"}, CrashEnv(c));
     ASSERT_TRUE(r.KilledBy(SIGKILL)) << point << ": " << r.Describe();
 
     // A save reads the add-ons only.
@@ -202,13 +217,18 @@ TEST_P(SaveCrash, StoresOneWholeSetAndAllowsTheNextSave) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, SaveCrash,
-    ::testing::Values(CrashCase{"pack.file", 3, Base::None, Holds::Before, nullptr},
-                      CrashCase{"save.after-pack", 0, Base::None, Holds::Before, nullptr},
-                      CrashCase{"save.after-archive", 0, Base::None, Holds::Before, nullptr},
-                      CrashCase{"compress.chunk", 2, Base::None, Holds::Before, nullptr},
-                      CrashCase{"save.after-compress", 0, Base::None, Holds::Before, nullptr},
-                      CrashCase{"upload.chunk", 100, Base::None, Holds::Before, nullptr},
-                      CrashCase{"save.after-upload", 0, Base::None, Holds::Before, nullptr, true}),
+    ::testing::Values(
+        CrashCase{"pack.file", 3, Base::None, Holds::Before, nullptr},
+        CrashCase{"save.after-pack", 0, Base::None, Holds::Before, nullptr},
+        CrashCase{"save.after-archive", 0, Base::None, Holds::Before, nullptr},
+        CrashCase{"compress.chunk", 2, Base::None, Holds::Before, nullptr},
+        CrashCase{"save.after-compress", 0, Base::None, Holds::Before, nullptr},
+        CrashCase{"upload.chunk", 100, Base::None, Holds::Before, nullptr},
+        CrashCase{"save.after-upload", 0, Base::None, Holds::Before, nullptr, true},
+        CrashCase{"compress.chunk", 2, Base::None, Holds::Before, nullptr, false, true},
+        CrashCase{"delta.after-missing", 0, Base::None, Holds::Before, nullptr, false, true},
+        CrashCase{"delta.piece", 2, Base::None, Holds::Before, nullptr, false, true},
+        CrashCase{"save.after-upload", 0, Base::None, Holds::Before, nullptr, true, true}),
     PrintCase);
 
 // ---- roll back -----------------------------------------------------------

@@ -72,7 +72,8 @@ TEST_F(DiskFault, DiskFullDuringDownloadFailsAndLeavesTheSetAsItWas) {
     ChildResult r;
     {
         FileSizeCeiling ceiling(kCeiling);  // inherited by the child
-        r = RunAccount(svc, {"--game-folder", game, "install"});
+        // The classic download, which comes after the backup and delete.
+        r = RunAccount(svc, {"--game-folder", game, "install"}, {"SKIVADDON_NO_DELTA=1"});
     }
     // The failing write is the package's, not a later step's.
     ASSERT_TRUE(r.Exited(1)) << r.Describe();

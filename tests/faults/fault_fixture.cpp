@@ -83,8 +83,11 @@ ChildResult RunAccount(const ServiceLauncher& svc, const std::vector<std::string
                        const std::vector<std::string>& prefix) {
     std::vector<std::string> all = {"--id", kFaultMember, "--password-stdin", "--yes"};
     all.insert(all.end(), args.begin(), args.end());
+    // The piece caches of this test run stay out of the user's cache folder.
+    static TempDir cacheHome;
     std::vector<std::string> fullEnv = {"SKIVADDON_SERVICE_URL=" + svc.BaseUrl(),
-                                        "SKIVADDON_CA_FILE=" + svc.CaFile()};
+                                        "SKIVADDON_CA_FILE=" + svc.CaFile(),
+                                        "XDG_CACHE_HOME=" + cacheHome.path()};
     fullEnv.insert(fullEnv.end(), env.begin(), env.end());
     return RunCliProcess(all, std::string(kFaultPassword) + "\n", fullEnv, prefix);
 }

@@ -27,8 +27,12 @@ protected:
         ::setenv("SKIVADDON_CA_FILE", svc.CaFile().c_str(), 1);
         ::setenv("WINEPREFIX", prefix.path().c_str(), 1);
         ::unsetenv("ProgramFiles");
+        // The cuts fall inside one whole-package transfer: the classic
+        // exchanges (a delta exchange moves pieces far below the cut).
+        ::setenv("SKIVADDON_NO_DELTA", "1", 1);
         svc.AddMember(kMember, kPassword);
     }
+    ~TransferFault() override { ::unsetenv("SKIVADDON_NO_DELTA"); }
 
     std::unique_ptr<Computer> NewComputer() {
         return std::make_unique<Computer>("https://127.0.0.1:" + std::to_string(proxy.Port()));
