@@ -68,7 +68,8 @@ DeltaAnswer DeltaDesk::StorePiece(const VersionStore::PieceRef& expected, const 
     return Text(201, "stored\n");
 }
 
-DeltaAnswer DeltaDesk::Commit(const std::string& member, const std::string& token, int fileType) {
+DeltaAnswer DeltaDesk::Commit(const std::string& member, const std::string& token, int fileType,
+                              const SetOrigin& origin) {
     auto refuse = [](UploadError e, const char* message, const std::string& why) {
         return Text(200, ErrorReply(static_cast<int>(e), message),
                     "commit error " + std::to_string(static_cast<int>(e)) + " (" + why + ")");
@@ -81,6 +82,12 @@ DeltaAnswer DeltaDesk::Commit(const std::string& member, const std::string& toke
     }
     switch (r) {
         case VersionStore::CommitResult::Ok:
+            // The set is stored; an origin that cannot be recorded only
+            // costs the question before a cross-flavor install.
+            try {
+                m_members.RecordOrigin(member, origin);
+            } catch (const std::exception&) {
+            }
             return Text(200, UploadSuccessReply(), "commit error 0");
         case VersionStore::CommitResult::UnknownUpload:
             return refuse(UploadError::Malformed, text::kDeltaUnknownUpload, "unknown upload");

@@ -47,7 +47,9 @@ public:
                            IncomingFile file);
     // POST commit/<token>: a tag reply with the classic upload's numbers.
     // fileType 0 keeps the type of the previous version.
-    DeltaAnswer Commit(const std::string& member, const std::string& token, int fileType);
+    // origin: where the client says the set was saved, recorded with it.
+    DeltaAnswer Commit(const std::string& member, const std::string& token, int fileType,
+                       const SetOrigin& origin = {});
     DeltaAnswer Versions(const std::string& member);
     DeltaAnswer ManifestOf(const std::string& member, const std::string& n);
     std::optional<StoredPackage> Piece(const std::string& member, const std::string& sha);

@@ -95,8 +95,10 @@ net::awaitable<bool> HttpFront::Impl::Delta(Stream& s, beast::flat_buffer& buf,
                 ErrorReply(static_cast<int>(UploadError::Malformed), text::kUploadMalformed));
             co_return co_await Send(s, x, r, body.has_value());
         }
-        std::function<DeltaAnswer()> job = [&d, member, t = *token, fileType] {
-            return d.Commit(member, t, fileType);
+        const SetOrigin origin = MakeSetOrigin(QueryValue(query, "flavor").value_or(""),
+                                               QueryValue(query, "gameversion").value_or(""));
+        std::function<DeltaAnswer()> job = [&d, member, t = *token, fileType, origin] {
+            return d.Commit(member, t, fileType, origin);
         };
         r = co_await DeltaReply(x, job);
         r.set(http::field::content_type, kTagType);

@@ -152,19 +152,12 @@ void MemberDesk::StorePackage(const std::string& id, IncomingFile file, int file
     std::optional<MemberRecord> member = m_store.FindMember(id);
     if (!member)
         throw std::runtime_error("member vanished during upload: " + id);
-    versions().StoreWhole(member->id, std::move(file), fileType, Now());
+    versions().StoreWhole(member->id, std::move(file), fileType, Now(),
+                          {digest.sha256, digest.entries, digest.bytes});
     // The set is stored; an origin that cannot be recorded only costs the
     // question before a cross-flavor install.
     try {
         m_store.RecordOrigin(member->id, origin);
-    } catch (const std::exception&) {
-    }
-    // What a client checks its download against. A version stored by the
-    // delta exchanges has none (its manifest is the check), so a failure
-    // here leaves the version without one rather than failing the upload.
-    try {
-        if (!digest.sha256.empty())
-            m_store.RecordPackageCheck(member->id, digest.sha256, digest.entries, digest.bytes);
     } catch (const std::exception&) {
     }
 }

@@ -243,6 +243,29 @@ constexpr const char* kMemberColumns =
 
 }  // namespace
 
+namespace {
+
+std::string OriginWord(const std::string& value) {
+    if (value.size() > 64)
+        return {};
+    for (char c : value) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-';
+        if (!ok)
+            return {};
+    }
+    return value;
+}
+
+}  // namespace
+
+SetOrigin MakeSetOrigin(const std::string& flavor, const std::string& gameVersion) {
+    SetOrigin origin{OriginWord(flavor), OriginWord(gameVersion)};
+    if (origin.flavor.empty())
+        origin.gameVersion.clear();
+    return origin;
+}
+
 MemberStore::MemberStore(const std::string& path) : m_db(path) {
     Transaction tx(m_db);
     auto read = m_db.Prepare("PRAGMA user_version");
@@ -532,19 +555,6 @@ SetOrigin MemberStore::FindOrigin(const std::string& id) {
     if (!s.Step())
         return {};
     return {s.Text(0), s.Text(1)};
-}
-
-void MemberStore::RecordPackageCheck(const std::string& id, const std::string& sha256,
-                                     std::int64_t entries, std::int64_t bytes) {
-    std::lock_guard lock(m_mutex);
-    m_db.Prepare(
-            "UPDATE members SET package_sha256 = ?2, package_entries = ?3, package_bytes = ?4 "
-            "WHERE id = ?1")
-        .Bind(1, id)
-        .Bind(2, sha256)
-        .Bind(3, entries)
-        .Bind(4, bytes)
-        .Run();
 }
 
 std::vector<std::string> MemberStore::PackageNames() {

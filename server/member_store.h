@@ -69,6 +69,11 @@ struct SetOrigin {
     std::string gameVersion;  // e.g. "1.15.2.55140"
 };
 
+// The origin a client claims, as it may be recorded: it goes back out in a
+// tag reply, so only short words of letters, digits, '_', '.' and '-' are
+// kept (anything else is dropped), and no version without a flavor.
+SetOrigin MakeSetOrigin(const std::string& flavor, const std::string& gameVersion);
+
 struct SessionGrant {
     std::string memberKey;
     std::string capability;
@@ -132,10 +137,6 @@ public:
                               std::int64_t size, int fileType, std::int64_t now,
                               const std::string& sha256 = {}, std::int64_t entries = -1,
                               std::int64_t bytes = -1);
-    // Records the check values of the member's current package (set after
-    // the version store made it current; a new version clears them).
-    void RecordPackageCheck(const std::string& id, const std::string& sha256,
-                            std::int64_t entries, std::int64_t bytes);
     // Records where the member's current set came from; an empty flavor
     // forgets it (the set came from a client that does not tell).
     void RecordOrigin(const std::string& id, const SetOrigin& origin);

@@ -22,20 +22,6 @@ bool SameMember(const std::string& a, const std::string& b) {
     return true;
 }
 
-// A flavor or version goes back out inside a tag reply: only short words of
-// letters, digits, '_', '.' and '-' are kept; anything else is not recorded.
-std::string OriginWord(const std::optional<std::string>& value) {
-    if (!value || value->size() > 64)
-        return {};
-    for (char c : *value) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  c == '_' || c == '.' || c == '-';
-        if (!ok)
-            return {};
-    }
-    return *value;
-}
-
 }  // namespace
 
 UploadReceiver::UploadReceiver(MemberDesk& desk, std::optional<std::string> passMember)
@@ -163,9 +149,7 @@ std::string UploadReceiver::Finish(bool bodyComplete) {
     if (m_file->size() == 0)
         return Refuse(UploadError::Malformed, text::kUploadEmpty, "empty package");
     try {
-        SetOrigin origin{OriginWord(m_flavor), OriginWord(m_gameVersion)};
-        if (origin.flavor.empty())
-            origin.gameVersion.clear();
+        const SetOrigin origin = MakeSetOrigin(m_flavor.value_or(""), m_gameVersion.value_or(""));
         m_desk.StorePackage(*m_memberId, std::move(*m_file), *m_fileType == "2" ? 2 : 1, origin,
                             m_digest.Finish());
         m_file.reset();

@@ -151,12 +151,16 @@ std::optional<std::int64_t> VersionStore::AddVersion(const NewVersion& v) {
     // The login reply reads these; they change with the version.
     m_db.Prepare(
             "UPDATE members SET package_name = ?2, file_size = ?3, file_type = ?4, saved_at = ?5, "
-            "package_sha256 = NULL, package_entries = -1, package_bytes = -1 WHERE id = ?1")
+            "package_sha256 = nullif(?6, ''), package_entries = ?7, package_bytes = ?8 "
+            "WHERE id = ?1")
         .Bind(1, id)
         .Bind(2, "version " + std::to_string(version))
         .Bind(3, m.packageBytes)
         .Bind(4, std::int64_t{fileType})
         .Bind(5, now)
+        .Bind(6, v.check.sha256)
+        .Bind(7, v.check.entries)
+        .Bind(8, v.check.bytes)
         .Run();
     m_db.Prepare(
             "DELETE FROM versions WHERE member_id = ?1 AND id NOT IN "
@@ -241,7 +245,7 @@ std::string VersionStore::VersionList(const std::string& memberId) {
 }
 
 void VersionStore::StoreWhole(const std::string& memberId, IncomingFile file, int fileType,
-                              std::int64_t now) {
+                              std::int64_t now, const PackageCheckValues& check) {
     file.Flush();
     Manifest m;
     m.packageBytes = file.size();
@@ -263,7 +267,7 @@ void VersionStore::StoreWhole(const std::string& memberId, IncomingFile file, in
     } else {
         pieces.push_back(std::move(file));
     }
-    NewVersion v{memberId, m, {}, {}, fileType, now, nullptr};
+    NewVersion v{memberId, m, {}, {}, fileType, now, nullptr, check};
     for (auto& p : pieces) {
         v.manifest.pieces.push_back({p.Sha256(), p.size(), false});
         v.names.push_back(PieceName(memberId, p.Sha256(), false));
@@ -376,7 +380,7 @@ VersionStore::CommitResult VersionStore::Commit(const std::string& memberId,
     if (!m)
         return CommitResult::Mismatch;  // kept only after it parsed; cannot happen
     NewVersion v{memberId, std::move(*m), text, {}, fileType > 0 ? fileType : previousType,
-                 now,      &token};
+                 now,      &token,        {}};
     std::vector<PieceRef> refs;
     for (const auto& p : v.manifest.pieces) {
         v.names.push_back(PieceName(memberId, p.sha, p.shared));
@@ -476,7 +480,7 @@ void VersionStore::Recover(std::int64_t now) {
             hash.Update(buf.data(), static_cast<std::size_t>(n));
             at += n;
         }
-        NewVersion v{l.id, {}, {}, {l.name}, static_cast<int>(l.fileType), l.savedAt, nullptr};
+        NewVersion v{l.id, {}, {}, {l.name}, static_cast<int>(l.fileType), l.savedAt, nullptr, {}};
         v.manifest.packageBytes = file->size;
         v.manifest.packageSha = hash.Hex();
         const GzipScan scan = ScanGzipMembers(file->file.fd(), file->size);

@@ -38,6 +38,14 @@
 
 namespace skiv::server {
 
+// What a classic client checks its download against: the package's
+// SHA-256 and the archive's entries and bytes as the upload counted them.
+struct PackageCheckValues {
+    std::string sha256;  // empty: none
+    std::int64_t entries = -1;
+    std::int64_t bytes = -1;
+};
+
 class VersionStore {
 public:
     // Opens its own connection to the member database at `dbPath` (the
@@ -86,7 +94,9 @@ public:
     // member's new current version, split into its gzip members when it is
     // a gzip stream, else as one private piece. Throws on a storage fault;
     // the previous version is then still current.
-    void StoreWhole(const std::string& memberId, IncomingFile file, int fileType, std::int64_t now);
+    // check is recorded in the same transaction as the version.
+    void StoreWhole(const std::string& memberId, IncomingFile file, int fileType, std::int64_t now,
+                    const PackageCheckValues& check = {});
 
     // Delta upload. Begin: records the upload under `token` until
     // `expiresAt` and returns the hashes of the pieces the store lacks for
@@ -129,6 +139,7 @@ private:
         int fileType = 1;
         std::int64_t savedAt = 0;
         const std::string* token = nullptr;  // the delta upload it ends
+        PackageCheckValues check;            // none for a delta upload
     };
     // The version's rows, the member's columns and the trim to m_keep in
     // one transaction; nullopt when `token` is no longer open.

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <sstream>
 
-#include "platform/sha256.h"
 #include "http/internet_handle.h"
 #include "http/simple_client.h"
 #include "platform/crash_point.h"
+#include "platform/sha256.h"
 #include "platform/wininet/wininet.h"
 #include "service/tag_reply.h"
 
@@ -296,12 +296,17 @@ ResultCode DeltaClient::PutPiece(const std::string& token, const std::string& sh
     return ResultCode::Ok;
 }
 
-ResultCode DeltaClient::Commit(const std::string& token, int fileType) {
+ResultCode DeltaClient::Commit(const std::string& token, int fileType, const std::string& flavor,
+                               const std::string& gameVersion) {
     std::uint32_t status = 0;
     std::string reply;
-    ResultCode r =
-        Request("POST", "commit/" + PercentEncode(token) + "?type=" + std::to_string(fileType),
-                nullptr, 0, status, reply, kMaxTextReply);
+    std::string target = "commit/" + PercentEncode(token) + "?type=" + std::to_string(fileType);
+    if (!flavor.empty()) {
+        target += "&flavor=" + PercentEncode(flavor);
+        if (!gameVersion.empty())
+            target += "&gameversion=" + PercentEncode(gameVersion);
+    }
+    ResultCode r = Request("POST", target, nullptr, 0, status, reply, kMaxTextReply);
     if (r != ResultCode::Ok)
         return r;
     if (status != 200) {

@@ -72,7 +72,9 @@ public:
                         const std::vector<std::uint8_t>& bytes);
     // Commits the upload as a set of fileType (1 basic, 2 with Cache and
     // Fonts); the tag reply is judged as the classic upload's is.
-    ResultCode Commit(const std::string& token, int fileType);
+    // flavor and gameVersion: where the set was saved (empty: not said).
+    ResultCode Commit(const std::string& token, int fileType, const std::string& flavor = {},
+                      const std::string& gameVersion = {});
     ResultCode Versions(std::vector<VersionInfo>& out);
     // Version n's manifest (n = 1 the current one); DeltaNoVersion on 404.
     ResultCode GetManifest(int n, Manifest& out);

@@ -159,7 +159,7 @@ ResultCode DeltaUpload(const Context& c, const PackagePlan& plan, const PackageR
     if (failed != ResultCode::Ok)
         return failed;
     s.lastSentBytes = sent;
-    return client.Commit(token, fileType);
+    return client.Commit(token, fileType, s.flavor, s.gameVersion);
 }
 
 }  // namespace
