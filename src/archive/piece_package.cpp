@@ -1,7 +1,5 @@
 #include "archive/piece_package.h"
 
-#include <libdeflate.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -11,10 +9,11 @@
 #include <mutex>
 #include <thread>
 
+#include "archive/gzip_member.h"
 #include "archive/piece_cache.h"
-#include "platform/sha256.h"
 #include "platform/crash_point.h"
 #include "platform/fs.h"
+#include "platform/sha256.h"
 
 namespace skiv {
 
@@ -55,11 +54,6 @@ void ReadRaw(const Piece& piece, std::vector<std::uint8_t>& raw) {
     }
 }
 
-struct Compressor {
-    libdeflate_compressor* c = libdeflate_alloc_compressor(kPieceLevel);
-    ~Compressor() { libdeflate_free_compressor(c); }
-};
-
 // A piece's bytes taken from the cached package when its runs and their
 // current bytes are what that piece was made of; empty otherwise.
 std::vector<std::uint8_t> FromCache(const Piece& planned, const std::vector<std::uint8_t>& raw,
@@ -77,7 +71,7 @@ std::vector<std::uint8_t> FromCache(const Piece& planned, const std::vector<std:
     std::uint32_t crc = 0, length = 0;
     if (!MemberTrailer(bytes.data(), bytes.size(), crc, length) ||
         length != static_cast<std::uint32_t>(raw.size()) ||
-        crc != libdeflate_crc32(0, raw.data(), raw.size()) ||
+        crc != GzipCrc32(raw.data(), raw.size()) ||
         Sha256::HexOf(bytes.data(), bytes.size()) != old->sha256) {
         return {};
     }
@@ -189,7 +183,7 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
     bool stop = false, allocFailed = false;
 
     auto worker = [&] {
-        Compressor comp;
+        GzipMemberCompressor comp(kPieceLevel);
         fs::UniqueFile cached;
         std::vector<std::uint8_t> raw;
         for (;;) {
@@ -214,15 +208,8 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
                     reused = !bytes.empty();
                 }
             }
-            if (!reused) {
-                if (comp.c)
-                    bytes.resize(libdeflate_gzip_compress_bound(comp.c, in.size()));
-                const std::size_t n = comp.c
-                                          ? libdeflate_gzip_compress(comp.c, in.data(), in.size(),
-                                                                     bytes.data(), bytes.size())
-                                          : 0;
-                bytes.resize(n);
-            }
+            if (!reused)
+                bytes = comp.Compress(in.data(), in.size());
             std::string sha = Sha256::HexOf(bytes.data(), bytes.size());
             std::lock_guard lock(mu);
             if (bytes.empty()) {

@@ -6,8 +6,8 @@
 #include "http/internet_handle.h"
 #include "http/simple_client.h"
 #include "platform/crash_point.h"
+#include "platform/internet_api.h"
 #include "platform/sha256.h"
-#include "platform/wininet/wininet.h"
 #include "service/tag_reply.h"
 
 namespace skiv {
@@ -185,7 +185,7 @@ ResultCode DeltaClient::Request(const char* verb, const std::string& path, const
             c->connection.reset(InternetConnectA(c->session.get(), parts.host.c_str(), port,
                                                  nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
         if (!c->connection) {
-            m_log.Write("[Delta]Connect Fail:(%u)", GetLastError());
+            m_log.Write("[Delta]Connect Fail:(%u)", static_cast<unsigned>(GetLastError()));
             return ResultCode::HttpException;
         }
         m_conn = std::move(c);
@@ -202,13 +202,15 @@ ResultCode DeltaClient::Request(const char* verb, const std::string& path, const
     if (!request ||
         !HttpSendRequestA(request.get(), body ? kType : nullptr, body ? sizeof kType - 1 : 0,
                           const_cast<void*>(body), static_cast<DWORD>(size))) {
-        m_log.Write("[Delta]%s %s Fail:(%u)", verb, path.c_str(), GetLastError());
+        m_log.Write("[Delta]%s %s Fail:(%u)", verb, path.c_str(),
+                    static_cast<unsigned>(GetLastError()));
         return ResultCode::HttpException;
     }
     DWORD code = 0, len = sizeof code;
     if (!HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &len,
                         nullptr)) {
-        m_log.Write("[Delta]%s %s Fail:(%u)", verb, path.c_str(), GetLastError());
+        m_log.Write("[Delta]%s %s Fail:(%u)", verb, path.c_str(),
+                    static_cast<unsigned>(GetLastError()));
         return ResultCode::HttpException;
     }
     status = code;
@@ -216,7 +218,8 @@ ResultCode DeltaClient::Request(const char* verb, const std::string& path, const
     for (;;) {
         DWORD got = 0;
         if (!InternetReadFile(request.get(), chunk, sizeof chunk, &got)) {
-            m_log.Write("[Delta]%s %s Read Fail:(%u)", verb, path.c_str(), GetLastError());
+            m_log.Write("[Delta]%s %s Read Fail:(%u)", verb, path.c_str(),
+                        static_cast<unsigned>(GetLastError()));
             return ResultCode::HttpException;
         }
         if (got == 0)
