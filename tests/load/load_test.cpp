@@ -143,8 +143,9 @@ protected:
         c->Press(&Controller::InstallSet);
         const int r = Number(c->ctl.LastWorkerResult());
         if (refused && r == Number(ResultCode::PackageMismatch)) {
-            if (SnapshotTree(c->game) != before)
-                problem = id + " install refused but the game folder changed";
+            // The add-on folders; a chosen folder's download may stay behind.
+            if (BasicPart(SnapshotTree(c->game)) != BasicPart(before))
+                problem = id + " install refused but the game's add-ons changed";
             ++*refused;
             return {};
         }
