@@ -210,7 +210,7 @@ TEST_F(CommandTest, SaveWarnsBeforeSendingDamagedSavedVariablesOrAShrunkSet) {
     ctl.WaitForWorker();
     EXPECT_EQ(ctl.LastWorkerResult(), ResultCode::SaveDeclined);
     ASSERT_EQ(window.Questions().size(), 2u);
-    const std::string& asked = window.Questions()[1].text;
+    const std::string asked = window.Questions()[1].text;  // Questions() is a copy
     EXPECT_THAT(asked, HasSubstr("SavedVariables/Cut.lua (2번째 줄)"));
     EXPECT_THAT(asked, HasSubstr("SavedVariables/Empty.lua\n"));
     EXPECT_EQ(asked.find("Good.lua"), std::string::npos);
