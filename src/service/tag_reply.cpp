@@ -142,7 +142,8 @@ void ReadSavedFlavor(const std::string& reply, std::string& flavor, std::string&
         return;
     const std::size_t blank = tag->value.find(' ');
     flavor = tag->value.substr(0, blank);
-    if (blank != std::string::npos)
+    // No version without a flavor (a value that starts with a blank).
+    if (blank != std::string::npos && !flavor.empty())
         gameVersion = tag->value.substr(blank + 1);
 }
 
