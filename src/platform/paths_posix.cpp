@@ -127,7 +127,7 @@ std::string GetStateFolder() {
 
 std::string GetCacheFolder() {
     std::string cache = Env("XDG_CACHE_HOME");
-    // The base directory specification ignores a relative value.
+    // A relative XDG_CACHE_HOME is ignored, as the XDG rules require.
     if (cache.empty() || cache[0] != '/') {
         std::string home = GetHomeFolder();
         if (home.empty())
