@@ -1,19 +1,29 @@
 #include "admin_commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <exception>
 #include <istream>
 #include <ostream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "data_folder.h"
+#include "manifest.h"
 #include "member_desk.h"
 #include "member_store.h"
+#include "package_shelf.h"
 #include "password_hasher.h"
+#include "secrets.h"
 #include "tag_reply.h"
+#include "version_store.h"
 
 namespace skiv::server {
 
@@ -77,6 +87,136 @@ int RunMemberCommand(const ServiceOptions& options, std::istream& in, std::ostre
         return 0;
     } catch (const std::exception& e) {
         err << "member " << c[1] << " failed: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+namespace {
+
+// Save times of the member's versions, oldest first.
+std::vector<std::int64_t> SaveTimes(VersionStore& versions, const std::string& id) {
+    std::vector<std::int64_t> times;
+    std::istringstream list(versions.VersionList(id));
+    std::string line;
+    while (std::getline(list, line)) {
+        const std::size_t tab = line.find('\t');
+        times.insert(times.begin(), std::stoll(line.substr(tab + 1)));
+    }
+    return times;
+}
+
+// Copies the piece `sha` of the member into `to` under `name`, checking
+// its bytes on the way.
+void CopyPiece(VersionStore& from, VersionStore& to, const std::string& id, const std::string& sha,
+               const std::string& name) {
+    std::optional<StoredPackage> source = from.OpenMemberPiece(id, sha);
+    if (!source)
+        throw std::runtime_error("piece " + sha + " of " + id + " is missing");
+    IncomingFile copy = to.shelf().Begin();
+    std::vector<char> buf(256 * 1024);
+    for (std::int64_t at = 0; at < source->size;) {
+        const ssize_t n = ::pread(source->file.fd(), buf.data(), buf.size(), at);
+        if (n <= 0)
+            throw std::runtime_error("cannot read piece " + sha + " of " + id);
+        if (!copy.Write(buf.data(), static_cast<std::size_t>(n)))
+            throw std::runtime_error("cannot write " + copy.path() + ": " + std::strerror(errno));
+        at += n;
+    }
+    if (copy.Sha256() != sha)
+        throw std::runtime_error("piece " + sha + " of " + id + " does not match its hash");
+    to.PutPiece(std::move(copy), name);
+}
+
+}  // namespace
+
+int MigrateMembers(MemberStore& fromMembers, VersionStore& fromVersions, MemberStore& toMembers,
+                   VersionStore& toVersions, std::ostream& out, std::ostream& err) {
+    int copied = 0;
+    for (const MemberRecord& m : fromMembers.ListMembers()) {
+        if (!toMembers.AddMember(m.id, m.passwordHash, m.createdAt)) {
+            err << "member " << m.id << " exists in the destination; left alone\n";
+            continue;
+        }
+        if (m.suspended)
+            toMembers.SetSuspended(m.id, true);
+        const std::vector<std::int64_t> times = SaveTimes(fromVersions, m.id);
+        const int count = static_cast<int>(times.size());
+        for (int n = count; n >= 1; --n) {
+            const std::optional<std::string> text = fromVersions.ManifestText(m.id, n);
+            std::string why;
+            std::optional<Manifest> manifest = text ? ParseManifest(*text, why) : std::nullopt;
+            if (!manifest)
+                throw std::runtime_error("version " + std::to_string(n) + " of " + m.id +
+                                         " has no readable manifest " + why);
+            // The version keeps its save time: the copy is made as if then.
+            const std::int64_t savedAt = times[static_cast<std::size_t>(count - n)];
+            const std::string token = RandomHex(16);
+            const auto lacking =
+                toVersions.BeginUpload(m.id, *manifest, *text, token, savedAt + 3600, savedAt);
+            for (const std::string& sha : lacking) {
+                bool shared = false;
+                for (const auto& p : manifest->pieces)
+                    if (p.sha == sha)
+                        shared = p.shared;
+                CopyPiece(fromVersions, toVersions, m.id, sha,
+                          VersionStore::PieceName(m.id, sha, shared));
+            }
+            if (toVersions.Commit(m.id, token, m.fileType, savedAt) !=
+                VersionStore::CommitResult::Ok)
+                throw std::runtime_error("version " + std::to_string(n) + " of " + m.id +
+                                         " was not taken");
+        }
+        if (count > 0) {
+            // What a classic client checks its download against.
+            std::optional<MemberRecord> now = toMembers.FindMember(m.id);
+            if (now && !m.packageSha256.empty())
+                toMembers.RecordPackage(m.id, now->packageName, now->fileSize, now->fileType,
+                                        *now->savedAt, m.packageSha256, m.packageEntries,
+                                        m.packageBytes);
+        }
+        const SetOrigin origin = fromMembers.FindOrigin(m.id);
+        if (!origin.flavor.empty())
+            toMembers.RecordOrigin(m.id, origin);
+        out << "member " << m.id << ": " << count << (count == 1 ? " version\n" : " versions\n");
+        ++copied;
+    }
+    return copied;
+}
+
+int RunMigrate(const ServiceOptions& options, std::ostream& out, std::ostream& err) {
+    try {
+        std::string from = options.migrateFrom, to = options.migrateTo;
+        for (std::string* dir : {&from, &to}) {
+            if (dir->compare(0, 7, "file://") == 0)
+                dir->erase(0, 7);
+            if (dir->find("://") != std::string::npos) {
+                err << "migrate: " << *dir << " is not a data folder\n";
+                return 1;
+            }
+            if (dir->empty() || dir->back() != '/')
+                *dir += '/';
+        }
+        struct stat st;
+        if (::stat((from + "members.sqlite").c_str(), &st) != 0) {
+            err << "migrate: no member database in " << from << "\n";
+            return 1;
+        }
+        for (const std::string& warning : PrepareDataFolder(to))
+            err << "warning: " << warning << "\n";
+        MemberStore fromMembers(DatabasePath(from));
+        PackageShelf fromShelf(from + "packages");
+        VersionStore fromVersions(DatabasePath(from), fromShelf, 1000);
+        MemberStore toMembers(DatabasePath(to));
+        PackageShelf toShelf(to + "packages");
+        // Every version is kept; the destination's service trims to its own
+        // setting at the member's next save.
+        VersionStore toVersions(DatabasePath(to), toShelf, 1000);
+        const int copied =
+            MigrateMembers(fromMembers, fromVersions, toMembers, toVersions, out, err);
+        out << copied << (copied == 1 ? " member" : " members") << " copied\n";
+        return 0;
+    } catch (const std::exception& e) {
+        err << "migrate failed: " << e.what() << "\n";
         return 1;
     }
 }

@@ -14,6 +14,23 @@ namespace skiv::server {
 int RunMemberCommand(const ServiceOptions& options, std::istream& in, std::ostream& out,
                      std::ostream& err);
 
+class MemberStore;
+class VersionStore;
+
+// Copies every member (ID, password hash, suspension, origin) and their
+// stored versions (manifests, pieces, save times) from one pair of stores
+// into another, oldest version first, so the destination ends with the same
+// current version. Sessions are not copied: members log in again. A member
+// the destination has already is left alone and named in `err`. Pieces are
+// checked against their hashes on the way. Returns the members copied.
+// Throws on a storage fault or a piece that does not match its hash.
+int MigrateMembers(MemberStore& fromMembers, VersionStore& fromVersions, MemberStore& toMembers,
+                   VersionStore& toVersions, std::ostream& out, std::ostream& err);
+
+// "migrate --from DIR --to DIR": MigrateMembers between two data folders
+// (the destination is made when missing). Exit status: 0 done, 1 failed.
+int RunMigrate(const ServiceOptions& options, std::ostream& out, std::ostream& err);
+
 // The database file inside a data folder.
 std::string DatabasePath(const std::string& dataDir);
 

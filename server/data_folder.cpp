@@ -1,6 +1,9 @@
 #include "data_folder.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -36,6 +39,37 @@ std::vector<std::string> PrepareDataFolder(const std::string& dir) {
             throw std::runtime_error("cannot make " + file + " private: " + std::strerror(errno));
     }
     return warnings;
+}
+
+InstanceLock::InstanceLock(const std::string& dir) {
+    std::string path = dir;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    path += "instances.lock";
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_fd < 0)
+        throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+        m_alone = true;
+        return;
+    }
+    int r;
+    while ((r = ::flock(m_fd, LOCK_SH)) != 0 && errno == EINTR) {
+    }
+    if (r != 0) {
+        const int error = errno;
+        ::close(m_fd);
+        throw std::runtime_error("cannot lock " + path + ": " + std::strerror(error));
+    }
+}
+
+InstanceLock::~InstanceLock() {
+    ::close(m_fd);
+}
+
+void InstanceLock::Share() {
+    if (m_alone)
+        ::flock(m_fd, LOCK_SH);
 }
 
 }  // namespace skiv::server

@@ -58,7 +58,10 @@ net::awaitable<void> HttpFront::Impl::Accept() {
         std::string remote = socket.remote_endpoint(ec).address().to_string();
         if (ec)
             continue;
-        ConnectionCount::Slot slot = connections.TryTake(remote);
+        const auto& proxies = config.trustedProxies;
+        const bool proxy = !proxies.empty() && std::find(proxies.begin(), proxies.end(),
+                                                         CanonicalAddress(remote)) != proxies.end();
+        ConnectionCount::Slot slot = connections.TryTake(remote, !proxy);
         if (!slot) {
             // Over a cap: no TLS, no reply; the reset tells the client.
             socket.set_option(net::socket_base::linger(true, 0), ec);
@@ -253,6 +256,7 @@ net::awaitable<bool> HttpFront::Impl::Handle(Stream& s, beast::flat_buffer& buf,
     x.method = std::string(req.method_string());
     x.version = req.version();
     x.keepAlive = req.keep_alive();
+    x.remote = ClientAddress(x.remote, req["X-Forwarded-For"], config.trustedProxies);
     const std::string_view target = req.target();
     const std::size_t q = target.find('?');
     x.path = DecodePathComponent(target.substr(0, q));

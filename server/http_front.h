@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace skiv::server {
 
@@ -46,6 +47,10 @@ struct FrontConfig {
     // A body that brings less than floorBytes within floorSeconds is cut.
     std::int64_t bodyFloorBytes = 40 * 1024;
     int bodyFloorSeconds = 10;
+    // Reverse proxies (canonical address texts) whose requests carry the
+    // client's address in X-Forwarded-For; their connections are not held
+    // to maxConnectionsPerAddress, which the proxy applies per client.
+    std::vector<std::string> trustedProxies;
 };
 
 class HttpFront {

@@ -33,6 +33,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "client_address.h"
 #include "form_fields.h"
 #include "log_text.h"
 #include "member_desk.h"
@@ -182,12 +183,12 @@ public:
         std::string m_address;
     };
 
-    Slot TryTake(const std::string& address) {
+    Slot TryTake(const std::string& address, bool capAddress = true) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_total >= m_maxTotal)
             return {};
         int& n = m_perAddress[address];
-        if (n >= m_maxPerAddress) {
+        if (capAddress && n >= m_maxPerAddress) {
             if (n == 0)
                 m_perAddress.erase(address);
             return {};

@@ -109,10 +109,13 @@ int Serve(const ServiceOptions& options) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+    // Other instances may serve the same folder; the first to start does
+    // the start-up work that needs the folder to itself.
+    InstanceLock instances(data);
     MemberStore store(DatabasePath(data));
     PackageShelf shelf(data + "packages");
     VersionStore versions(DatabasePath(data), shelf, options.keepVersions);
-    versions.Recover(static_cast<std::int64_t>(std::time(nullptr)));
+    versions.Recover(static_cast<std::int64_t>(std::time(nullptr)), instances.alone());
     PasswordHasher hasher(options.hashCost);
 
     TlsFiles tls{options.certFile, options.keyFile, "", false};
@@ -126,6 +129,7 @@ int Serve(const ServiceOptions& options) {
         std::fprintf(stderr, "%s private CA: %s (clients trust it with SKIVADDON_CA_FILE=%s)\n",
                      tls.created ? "created" : "using", tls.caFile.c_str(), tls.caFile.c_str());
     }
+    instances.Share();
 
     DeskPolicy policy;
     policy.maxPackageBytes = static_cast<std::int64_t>(options.maxPackageMb) << 20;
@@ -137,6 +141,7 @@ int Serve(const ServiceOptions& options) {
     front.maxPackageBytes = policy.maxPackageBytes;
     front.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
     front.hashQueue = options.hashQueue;
+    front.trustedProxies = options.trustedProxies;
     // Descriptors beyond the connections: the database, packages being
     // sent or received, the log.
     const long files = RaiseFileLimit();
@@ -218,6 +223,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "settings from %s\n", options->configFile.c_str());
     try {
         InitCrypto();
+        if (!options->command.empty() && options->command[0] == "migrate")
+            return RunMigrate(*options, std::cout, std::cerr);
         if (!options->command.empty()) {
             std::optional<QuietTerminal> quiet;
             if (options->command[1] == "add")

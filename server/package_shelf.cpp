@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -174,8 +175,16 @@ PackageShelf::PackageShelf(std::string folder) : m_folder(std::move(folder)) {
     m_incoming = m_folder + "incoming/";
     EnsureFolder(m_folder);
     EnsureFolder(m_incoming);
-    for (const auto& name : ListFiles(m_incoming))
-        ::unlink((m_incoming + name).c_str());
+    // A file being received holds a lock until it is placed or dropped;
+    // one that can be locked here is a leftover of a process that died. A
+    // file another instance on this folder is receiving stays.
+    for (const auto& name : ListFiles(m_incoming)) {
+        const std::string path = m_incoming + name;
+        FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (file.valid() && ::flock(file.fd(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        ::unlink(path.c_str());
+    }
 }
 
 IncomingFile PackageShelf::Begin() {
@@ -183,18 +192,25 @@ IncomingFile PackageShelf::Begin() {
     FileHandle file(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!file.valid())
         Throw("cannot create " + path, errno);
+    // Held until the file is placed or removed; see the constructor.
+    if (::flock(file.fd(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::unlink(path.c_str());
+        Throw("cannot lock " + path, error);
+    }
     return IncomingFile(std::move(file), path);
 }
 
 std::string PackageShelf::Place(IncomingFile incoming, const std::string& memberId) {
     incoming.Flush();
-    incoming.m_file.Close();
     std::string stem = memberId;
     std::transform(stem.begin(), stem.end(), stem.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     std::string name = stem + "-" + RandomHex(8) + ".ksp";
     if (::rename(incoming.path().c_str(), (m_folder + name).c_str()) != 0)
         Throw("cannot move package into " + m_folder, errno);
+    // Closed (and unlocked) only once it has left incoming/.
+    incoming.m_file.Close();
     incoming.m_path.clear();  // now owned by the shelf
     try {
         SyncFolder(m_folder);
@@ -209,9 +225,9 @@ void PackageShelf::PlaceAs(IncomingFile incoming, const std::string& name) {
     if (!SafeName(name))
         throw std::runtime_error("bad shelf name " + name);
     incoming.Flush();
-    incoming.m_file.Close();
     if (::rename(incoming.path().c_str(), (m_folder + name).c_str()) != 0)
         Throw("cannot move piece into " + m_folder, errno);
+    incoming.m_file.Close();
     incoming.m_path.clear();  // now owned by the shelf
     try {
         SyncFolder(m_folder);

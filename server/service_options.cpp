@@ -5,6 +5,7 @@
 #include <toml++/toml.h>
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <boost/asio/ip/address.hpp>
 #include <charconv>
 #include <iterator>
 #include <memory>
@@ -29,6 +30,24 @@ bool HostCharsOk(const std::string& host) {
         if (!ok)
             return false;
     }
+    return true;
+}
+
+// A reverse proxy's address as the front compares it; false when `text`
+// is not an IP address.
+bool AddTrustedProxy(const std::string& text, ServiceOptions& o, std::string& error) {
+    boost::system::error_code ec;
+    auto address = boost::asio::ip::make_address(text, ec);
+    if (ec) {
+        error = "--trusted-proxy wants an IP address, got " + text;
+        return false;
+    }
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        address = boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, address.to_v6());
+    const std::string canonical = address.to_string();
+    if (std::find(o.trustedProxies.begin(), o.trustedProxies.end(), canonical) ==
+        o.trustedProxies.end())
+        o.trustedProxies.push_back(canonical);
     return true;
 }
 
@@ -187,6 +206,9 @@ struct Given {
     std::string values[std::size(kSettings)];
     std::string config;
     std::vector<std::string> command;
+    std::vector<std::string> trustedProxies;
+    std::string from;
+    std::string to;
     bool help = false;
     bool version = false;
     bool check = false;
@@ -211,9 +233,17 @@ std::unique_ptr<CLI::App> MakeApp(Given& g) {
         app->add_option(std::string("--") + kSettings[i].name, g.values[i], kSettings[i].help)
             ->type_name(kSettings[i].value);
     }
+    app->add_option("--trusted-proxy", g.trustedProxies,
+                    "a reverse proxy (IP address) whose X-Forwarded-For names the client; "
+                    "repeatable")
+        ->type_name("ADDR")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app->add_option("--from", g.from, "migrate: the data folder copied from")->type_name("DIR");
+    app->add_option("--to", g.to, "migrate: the data folder copied into")->type_name("DIR");
     app->add_option("command", g.command,
                     "member add ID | member suspend ID | member resume ID | "
-                    "member list  (add reads the password on standard input)")
+                    "member list | migrate --from DIR --to DIR  (add reads the password on "
+                    "standard input)")
         ->type_name("");
     app->footer(
         "Without a command the service runs until SIGINT or SIGTERM.\n"
@@ -235,6 +265,32 @@ bool ApplyFile(const std::string& path, ServiceOptions& o, std::string& error) {
     }
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
+        if (name == "trusted-proxy") {
+            // One address or a list of them.
+            std::vector<std::string> proxies;
+            if (auto s = node.value<std::string>(); s && node.is_string()) {
+                proxies.push_back(*s);
+            } else if (const toml::array* list = node.as_array()) {
+                for (const auto& item : *list) {
+                    if (!item.is_string()) {
+                        error = path + ": trusted-proxy wants addresses as strings";
+                        return false;
+                    }
+                    proxies.push_back(*item.value<std::string>());
+                }
+            } else {
+                error = path + ": trusted-proxy wants an address or a list of them";
+                return false;
+            }
+            for (const auto& p : proxies) {
+                std::string why;
+                if (!AddTrustedProxy(p, o, why)) {
+                    error = path + ": " + why.substr(2);
+                    return false;
+                }
+            }
+            continue;
+        }
         const bool known = std::any_of(std::begin(kSettings), std::end(kSettings),
                                        [&](const Setting& s) { return name == s.name; });
         if (!known) {
@@ -288,6 +344,8 @@ std::string SettingsText(const ServiceOptions& o) {
         << "keep-versions " << o.keepVersions << "\n"
         << "hash-memory-kib " << o.hashCost.memoryBytes / 1024 << "\n"
         << "hash-passes " << o.hashCost.opsLimit << "\n";
+    for (const auto& proxy : o.trustedProxies)
+        out << "trusted-proxy " << proxy << "\n";
     return out.str();
 }
 
@@ -322,8 +380,29 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& e
             return std::nullopt;
         }
     }
+    if (!g.trustedProxies.empty()) {
+        // The command line's list replaces the file's.
+        o.trustedProxies.clear();
+        for (const auto& p : g.trustedProxies)
+            if (!AddTrustedProxy(p, o, error))
+                return std::nullopt;
+    }
     o.command = g.command;
     o.checkOnly = g.check;
+    o.migrateFrom = g.from;
+    o.migrateTo = g.to;
+    const bool migrate = o.command.size() == 1 && o.command[0] == "migrate";
+    if (migrate) {
+        if (o.migrateFrom.empty() || o.migrateTo.empty()) {
+            error = "migrate wants --from DIR and --to DIR";
+            return std::nullopt;
+        }
+        return o;
+    }
+    if (!o.migrateFrom.empty() || !o.migrateTo.empty()) {
+        error = "--from and --to go with the migrate command";
+        return std::nullopt;
+    }
     if (o.dataDir.empty()) {
         error = "--data DIR is required (or data = \"DIR\" in the settings file)";
         return std::nullopt;

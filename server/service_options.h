@@ -25,6 +25,11 @@ struct ServiceOptions {
     int quotaMb = 0;           // stored plus in flight; 0 = none
     int keepVersions = 10;     // stored versions per member
     HashCost hashCost;
+    // Peers whose X-Forwarded-For names the client (canonical addresses).
+    std::vector<std::string> trustedProxies;
+    // "migrate": where members and versions are copied from and to.
+    std::string migrateFrom;
+    std::string migrateTo;
     std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
     std::string configFile;            // the settings file read, empty when none
     bool help = false;

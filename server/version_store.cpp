@@ -449,7 +449,7 @@ int VersionStore::Collect(std::int64_t now) {
     return static_cast<int>(doomed.size());
 }
 
-void VersionStore::Recover(std::int64_t now) {
+void VersionStore::Recover(std::int64_t now, bool sweepFiles) {
     // A file of schema 1 named one package per member. Each becomes the
     // member's first version, its file a piece under its old name: one
     // transaction per member, so a crash leaves it to be done again.
@@ -501,16 +501,18 @@ void VersionStore::Recover(std::int64_t now) {
     }
     // Files without a row: pieces placed by a store that died before its
     // row, and leftovers of older versions of this program.
-    std::unordered_set<std::string> rows;
-    {
-        std::lock_guard lock(m_dbMutex);
-        auto s = m_db.Prepare("SELECT name FROM pieces");
-        while (s.Step())
-            rows.insert(s.Text(0));
+    if (sweepFiles) {
+        std::unordered_set<std::string> rows;
+        {
+            std::lock_guard lock(m_dbMutex);
+            auto s = m_db.Prepare("SELECT name FROM pieces");
+            while (s.Step())
+                rows.insert(s.Text(0));
+        }
+        for (const auto& name : m_shelf.Names())
+            if (rows.count(name) == 0)
+                m_shelf.Remove(name);
     }
-    for (const auto& name : m_shelf.Names())
-        if (rows.count(name) == 0)
-            m_shelf.Remove(name);
     Collect(now);
 }
 

@@ -56,8 +56,10 @@ public:
 
     // At start, before serving: takes the single packages of older files
     // into the store, drops expired uploads, removes files without rows
-    // and collects. Throws on a storage fault.
-    void Recover(std::int64_t now);
+    // and collects. Throws on a storage fault. Without `sweepFiles` the
+    // files without rows stay: another instance serving the same shelf
+    // may have placed them a moment before their rows.
+    void Recover(std::int64_t now, bool sweepFiles = true);
 
     // Holds piece files against collection while alive.
     class Pins {
