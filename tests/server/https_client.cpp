@@ -61,6 +61,9 @@ public:
         }
         for (const auto& h : call.headers)
             m_headers = curl_slist_append(m_headers, h.c_str());
+        if (call.maxSendSpeed > 0)
+            curl_easy_setopt(m_curl, CURLOPT_MAX_SEND_SPEED_LARGE,
+                             static_cast<curl_off_t>(call.maxSendSpeed));
         if (!call.connectTo.empty()) {
             m_connectTo = curl_slist_append(m_connectTo, call.connectTo.c_str());
             curl_easy_setopt(m_curl, CURLOPT_CONNECT_TO, m_connectTo);

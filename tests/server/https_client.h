@@ -31,6 +31,8 @@ struct HttpCall {
     // Upload body only: abort the transfer after this many body bytes
     // (the connection is cut); < 0 sends everything.
     long long cutAfter = -1;
+    // Upload body only: at most this many bytes a second; 0 = no limit.
+    long long maxSendSpeed = 0;
 };
 
 HttpReply PostForm(const std::string& url, const std::string& body, const HttpCall& call);

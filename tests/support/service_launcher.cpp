@@ -65,6 +65,18 @@ ServiceLauncher::ServiceLauncher(std::vector<std::string> extraArgs)
     Launch();
 }
 
+ServiceLauncher::ServiceLauncher(LaunchOptions options)
+    : m_dataDir(options.dataDir.empty() ? m_dir / "data/" : options.dataDir),
+      m_logFile(m_dir / "service.log"),
+      m_extraArgs(std::move(options.extraArgs)),
+      m_storeArgs(std::move(options.storeArgs)),
+      m_env(std::move(options.env)),
+      m_givenPort(options.port) {
+    if (m_dataDir.back() != '/')
+        m_dataDir += '/';
+    Launch();
+}
+
 void ServiceLauncher::Restart() {
     Stop();
     Launch();
@@ -72,9 +84,14 @@ void ServiceLauncher::Restart() {
 
 void ServiceLauncher::Launch() {
     std::vector<std::string> args = {ServiceBinaryPath(), "--data", m_dataDir, "--listen",
-                                     "127.0.0.1:0"};
+                                     "127.0.0.1:" + std::to_string(m_givenPort)};
     args.insert(args.end(), kQuickHash.begin(), kQuickHash.end());
+    args.insert(args.end(), m_storeArgs.begin(), m_storeArgs.end());
     args.insert(args.end(), m_extraArgs.begin(), m_extraArgs.end());
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    env.insert(env.end(), m_env.begin(), m_env.end());
 
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
@@ -88,7 +105,8 @@ void ServiceLauncher::Launch() {
         if (log >= 0)
             ::dup2(log, 2);
         auto argv = Argv(args);
-        ::execv(argv[0], argv.data());
+        auto envp = Argv(env);
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(out[1]);
@@ -122,7 +140,12 @@ int ServiceLauncher::RunAdmin(const std::vector<std::string>& extra, const std::
                               std::string* output) const {
     std::vector<std::string> args = {ServiceBinaryPath(), "--data", m_dataDir};
     args.insert(args.end(), kQuickHash.begin(), kQuickHash.end());
+    args.insert(args.end(), m_storeArgs.begin(), m_storeArgs.end());
     args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    env.insert(env.end(), m_env.begin(), m_env.end());
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
@@ -136,7 +159,8 @@ int ServiceLauncher::RunAdmin(const std::vector<std::string>& extra, const std::
         ::dup2(out[1], 1);
         ::dup2(out[1], 2);
         auto argv = Argv(args);
-        ::execv(argv[0], argv.data());
+        auto envp = Argv(env);
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(in[0]);

@@ -27,12 +27,30 @@ namespace skiv::test {
 // Path of the built service: SKIV_BINARY_DIR + "/server/skivaddon-service".
 std::string ServiceBinaryPath();
 
+// How to start a service beyond the defaults.
+struct LaunchOptions {
+    // Added to the serving command line, e.g. {"--max-package-mb", "1"}.
+    std::vector<std::string> extraArgs;
+    // Added to the serving and the administration command lines both: the
+    // back ends (--store URL, --packages URL).
+    std::vector<std::string> storeArgs;
+    // "NAME=value" entries added to the service's environment.
+    std::vector<std::string> env;
+    // A data folder shared with other launchers (ending with '/'); the
+    // caller owns it and it stays. Empty: a fresh folder of its own.
+    std::string dataDir;
+    // The loopback port to listen on; 0: one the system picks (kept across
+    // Restart() only when given here).
+    int port = 0;
+};
+
 class ServiceLauncher {
 public:
     // Starts the service with `extraArgs` added to its command line (for
     // example {"--max-package-mb", "1"}). Throws std::runtime_error when it
     // does not come up; the message carries its log.
     explicit ServiceLauncher(std::vector<std::string> extraArgs = {});
+    explicit ServiceLauncher(LaunchOptions options);
     ~ServiceLauncher();
     ServiceLauncher(const ServiceLauncher&) = delete;
     ServiceLauncher& operator=(const ServiceLauncher&) = delete;
@@ -79,6 +97,9 @@ private:
     std::string m_dataDir;
     std::string m_logFile;
     std::vector<std::string> m_extraArgs;
+    std::vector<std::string> m_storeArgs;
+    std::vector<std::string> m_env;
+    int m_givenPort = 0;
     std::string m_baseUrl;
     int m_port = 0;
     pid_t m_pid = -1;
