@@ -419,5 +419,62 @@ TEST_F(DeltaTest, KilledAtEachStepOfASaveComesBackWithOldOrNewVersion) {
     }
 }
 
+TEST_F(DeltaTest, MigrateCopiesMembersAndVersionsBetweenDataFoldersBothWays) {
+    Package first{{Piece(51), Piece(52), Piece(53)}, {}};
+    ASSERT_EQ(Classic(first.Bytes()), "0");
+    Package second{{Piece(51), Piece(54), Piece(55)}, {false, false, true}};
+    ASSERT_EQ(Save(second), "0");
+    svc.AddMember("carol", "password3");
+    svc.Suspend("carol");
+    const std::string versions = Fetch(svc, base + "versions").body;
+    const std::string manifests[2] = {Fetch(svc, base + "manifest/1").body,
+                                      Fetch(svc, base + "manifest/2").body};
+    svc.Stop();
+
+    TempDir scratch;
+    const std::string there = scratch / "there/";
+    std::string out;
+    ASSERT_EQ(svc.RunAdmin({"migrate", "--from", svc.DataDir(), "--to", there}, "", &out), 0)
+        << out;
+    EXPECT_NE(out.find("2 members copied"), std::string::npos) << out;
+
+    // Everything but the sessions arrived: the member logs in again and
+    // finds the same versions, save times and pieces; carol stays suspended.
+    LaunchOptions o;
+    o.dataDir = there;
+    auto other = std::make_unique<ServiceLauncher>(o);
+    LoginReply again = Login(*other, "alice", "password1");
+    ASSERT_EQ(again.error, "0") << again.http.body;
+    const std::string otherBase = TagValue(again.http.body, "delta");
+    EXPECT_EQ(Fetch(*other, otherBase + "versions").body, versions);
+    EXPECT_EQ(Fetch(*other, otherBase + "manifest/1").body, manifests[0]);
+    EXPECT_EQ(Fetch(*other, otherBase + "manifest/2").body, manifests[1]);
+    EXPECT_TRUE(Fetch(*other, again.downloadUrl + "alice.cab").body == second.Bytes());
+    EXPECT_TRUE(Fetch(*other, otherBase + "piece/" + Sha(first.pieces[2])).body == first.pieces[2]);
+    EXPECT_EQ(Login(*other, "carol", "password3").error, "4");
+
+    // Back the other way, into the first folder: a member it has already
+    // is left alone, a new one is copied.
+    other->AddMember("bob", "password2");
+    LoginReply bob = Login(*other, "bob", "password2");
+    UploadForm f;
+    f.fileBytes = RandomBytes(5000, 56);
+    f.memberId = "bob";
+    f.memberKey = bob.memberkey;
+    ASSERT_EQ(TagValue(Upload(*other, bob.uploadUrl, f).body, "error"), "0");
+    other.reset();
+    ASSERT_EQ(svc.RunAdmin({"migrate", "--from", there, "--to", svc.DataDir()}, "", &out), 0)
+        << out;
+    EXPECT_NE(out.find("member alice exists in the destination; left alone"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("1 member copied"), std::string::npos) << out;
+    svc.Restart();
+    LogIn();
+    EXPECT_EQ(Fetch(svc, base + "versions").body, versions);
+    bob = Login(svc, "bob", "password2");
+    ASSERT_EQ(bob.error, "0");
+    EXPECT_TRUE(Fetch(svc, bob.downloadUrl + "bob.cab").body == f.fileBytes);
+}
+
 }  // namespace
 }  // namespace skiv::test
