@@ -10,6 +10,7 @@
 
 #include "gzip_members.h"
 #include "platform/crash_point.h"
+#include "secrets.h"
 
 namespace skiv::server {
 
@@ -273,10 +274,18 @@ void VersionStore::StoreWhole(const std::string& memberId, IncomingFile file, in
         v.names.push_back(PieceName(memberId, p.Sha256(), false));
     }
     v.manifestText = FormatManifest(v.manifest);
+    // The pieces are listed as an open upload before the first is placed,
+    // and the version ends that upload: collection by any process serving
+    // the same store leaves listed pieces alone, where this process's pins
+    // would keep only its own collections away.
+    const std::string token = RandomHex(32);
+    BeginUpload(memberId, v.manifest, v.manifestText, token, now + kWholeStoreSeconds, now);
+    v.token = &token;
     Pins pins(*this, v.names);
     for (std::size_t i = 0; i < pieces.size(); ++i)
         PutPiece(std::move(pieces[i]), v.names[i]);
-    AddVersion(v);
+    if (!AddVersion(v))
+        throw std::runtime_error("newer saves of " + memberId + " replaced this one");
     Collect(now);
 }
 

@@ -130,6 +130,8 @@ public:
     PackageShelf& shelf() { return m_shelf; }
 
     static constexpr int kOpenUploadsPerMember = 4;
+    // How long a whole package being stored keeps its pieces listed.
+    static constexpr std::int64_t kWholeStoreSeconds = 3600;
 
 private:
     friend class Pins;
