@@ -67,6 +67,31 @@ TEST(ServiceOptionsTest, CommandLines) {
     EXPECT_NE(error.find("--bogus"), std::string::npos);
 }
 
+TEST(ServiceOptionsTest, TrustedProxiesAndMigrate) {
+    TempDir dir;
+    const std::string file = dir / "service.toml";
+    WriteFile(file,
+              "data = \"/d\"\ntrusted-proxy = [\"::ffff:10.0.0.2\", \"10.0.0.2\", \"::1\"]\n");
+    std::string error;
+    auto o = Parse({"--config", file}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->trustedProxies, (std::vector<std::string>{"10.0.0.2", "::1"}));
+    // The command line's list replaces the file's.
+    o = Parse({"--config", file, "--trusted-proxy", "127.0.0.1"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->trustedProxies, (std::vector<std::string>{"127.0.0.1"}));
+    EXPECT_FALSE(Parse({"--data", "/d", "--trusted-proxy", "nginx.local"}, error));
+    WriteFile(file, "data = \"/d\"\ntrusted-proxy = [1]\n");
+    EXPECT_FALSE(Parse({"--config", file}, error));
+
+    // migrate needs both folders and no --data; the folders go with it only.
+    o = Parse({"migrate", "--from", "/a", "--to", "/b"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->migrateFrom, "/a");
+    EXPECT_FALSE(Parse({"migrate", "--from", "/a"}, error));
+    EXPECT_FALSE(Parse({"--data", "/d", "--from", "/a", "member", "list"}, error));
+}
+
 TEST(ServiceOptionsTest, SettingsFileUnderTheFlags) {
     TempDir dir;
     const std::string file = dir / "service.toml";
