@@ -16,5 +16,7 @@ int RunMemberCommand(const ServiceOptions& options, std::istream& in, std::ostre
 
 // The database file inside a data folder.
 std::string DatabasePath(const std::string& dataDir);
+// Where the records are: --store when given, else the data folder's file.
+std::string StoreTarget(const ServiceOptions& options);
 
 }  // namespace skiv::server

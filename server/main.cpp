@@ -109,9 +109,10 @@ int Serve(const ServiceOptions& options) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    MemberStore store(DatabasePath(data));
+    const std::string records = StoreTarget(options);
+    MemberStore store(records, options.dbPool);
     PackageShelf shelf(data + "packages");
-    VersionStore versions(DatabasePath(data), shelf, options.keepVersions);
+    VersionStore versions(records, shelf, options.keepVersions, options.dbPool);
     versions.Recover(static_cast<std::int64_t>(std::time(nullptr)));
     PasswordHasher hasher(options.hashCost);
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <sstream>
 
+#include "sql_db.h"
+
 namespace skiv::server {
 
 namespace {
@@ -117,6 +119,10 @@ constexpr Setting kSettings[] = {
     {"keep-versions", "N", "stored versions kept per member (default 10)"},
     {"hash-memory-kib", "N", "Argon2id memory per password hash (default 65536)"},
     {"hash-passes", "N", "Argon2id passes (default 2)"},
+    {"store", "URL",
+     "the records on a PostgreSQL server, postgresql://user@host:port/dbname (default: the "
+     "SQLite file in the data folder)"},
+    {"db-pool", "N", "database connections per store (default 8; one for SQLite)"},
 };
 
 // Checks one setting's text and stores it; false with `error` set.
@@ -159,6 +165,18 @@ bool Apply(const std::string& name, const std::string& v, ServiceOptions& o, std
             return false;
         }
         o.keepVersions = static_cast<int>(n);
+    } else if (name == "store") {
+        if (!IsPostgresUrl(v)) {
+            error = "--store wants postgresql://user@host:port/dbname, got " + v;
+            return false;
+        }
+        o.store = v;
+    } else if (name == "db-pool") {
+        if (!ParseInt(v, 1, 1024, n)) {
+            error = "--db-pool wants 1 to 1024";
+            return false;
+        }
+        o.dbPool = static_cast<int>(n);
     } else if (name == "hash-passes") {
         if (!ParseInt(v, 1, 64, n)) {
             error = "--hash-passes wants 1 to 64";
@@ -234,7 +252,9 @@ bool ApplyFile(const std::string& path, ServiceOptions& o, std::string& error) {
         return false;
     }
     for (const auto& [key, node] : table) {
-        const std::string name(key.str());
+        std::string name(key.str());
+        if (name == "db_pool")
+            name = "db-pool";
         const bool known = std::any_of(std::begin(kSettings), std::end(kSettings),
                                        [&](const Setting& s) { return name == s.name; });
         if (!known) {
@@ -287,7 +307,9 @@ std::string SettingsText(const ServiceOptions& o) {
         << "quota-mb " << o.quotaMb << "\n"
         << "keep-versions " << o.keepVersions << "\n"
         << "hash-memory-kib " << o.hashCost.memoryBytes / 1024 << "\n"
-        << "hash-passes " << o.hashCost.opsLimit << "\n";
+        << "hash-passes " << o.hashCost.opsLimit << "\n"
+        << "store " << (o.store.empty() ? "(SQLite file in data)" : o.store) << "\n"
+        << "db-pool " << o.dbPool << "\n";
     return out.str();
 }
 

@@ -24,6 +24,8 @@ struct ServiceOptions {
     int minFreeMb = 256;       // free space the shelf's file system keeps
     int quotaMb = 0;           // stored plus in flight; 0 = none
     int keepVersions = 10;     // stored versions per member
+    std::string store;         // postgresql://...; empty = the SQLite file in the data folder
+    int dbPool = 8;            // database connections per store
     HashCost hashCost;
     std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
     std::string configFile;            // the settings file read, empty when none
