@@ -1,5 +1,5 @@
-// The manifest parser and the package store's recovery at start, on a real
-// SQLite file and shelf.
+// The manifest parser, and the package store's recovery at start and its
+// pins across instances on both engines and a real shelf.
 
 #include "version_store.h"
 
@@ -10,6 +10,7 @@
 
 #include "member_store.h"
 #include "secrets.h"
+#include "store_engines.h"
 #include "support/temp_dir.h"
 
 namespace skiv::server {
@@ -90,10 +91,22 @@ TEST(ManifestTest, ReadsWhatItWritesAndRefusesAnythingElse) {
 // A data folder of the single-package layout: at start its package becomes
 // the member's first version (its gzip members found, its archive counted),
 // files no row names are removed, and a second start changes nothing.
-TEST(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
-    InitCrypto();
+class VersionStoreTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        InitCrypto();
+        std::string why;
+        target = FreshStore(GetParam(), dir, why);
+        if (target.empty())
+            GTEST_SKIP() << why;
+    }
     skiv::test::TempDir dir;
-    MemberStore members(dir / "members.sqlite");
+    std::string target;
+};
+INSTANTIATE_TEST_SUITE_P(Engines, VersionStoreTest, kStoreEngines, EngineName);
+
+TEST_P(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
+    MemberStore members(target);
     PackageShelf shelf(dir / "shelf");
     ASSERT_TRUE(members.AddMember("Alice", "hash", 1));
     const std::string tar =
@@ -106,7 +119,7 @@ TEST(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
     skiv::test::WriteFile(shelf.folder() + "p.alice." + std::string(64, 'f'), "stray");
 
     for (int start = 0; start < 2; ++start) {
-        VersionStore versions(dir / "members.sqlite", shelf, 10);
+        VersionStore versions(target, shelf, 10);
         versions.Recover(1000);
         std::optional<VersionStore::Stream> current = versions.OpenVersion("alice", 1);
         ASSERT_TRUE(current);
@@ -125,7 +138,7 @@ TEST(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
 
     // A new whole package is split at its gzip members, and the adopted one
     // stays as the version before it.
-    VersionStore versions(dir / "members.sqlite", shelf, 10);
+    VersionStore versions(target, shelf, 10);
     IncomingFile in = shelf.Begin();
     ASSERT_TRUE(in.Write(package.data(), package.size()));
     versions.StoreWhole("alice", std::move(in), 1, 2000);
@@ -135,6 +148,35 @@ TEST(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
     EXPECT_EQ(split->pieces[0].name, "p.alice." + Sha(Gzip(tar.substr(0, 700))));
     EXPECT_EQ(split->size, static_cast<std::int64_t>(package.size()));
     EXPECT_TRUE(versions.OpenVersion("alice", 2));
+}
+
+// Two instances on one store and shelf: a download open on one holds its
+// pieces while the other replaces the version and collects, and lets them
+// go when it ends.
+TEST_P(VersionStoreTest, PinsHoldAcrossInstancesUntilReleased) {
+    MemberStore members(target);
+    PackageShelf shelf(dir / "shelf");
+    ASSERT_TRUE(members.AddMember("bob", "hash", 1));
+    VersionStore one(target, shelf, 1);
+    VersionStore two(target, shelf, 1);
+    auto store = [&](VersionStore& on, const std::string& bytes, std::int64_t now) {
+        IncomingFile in = shelf.Begin();
+        ASSERT_TRUE(in.Write(bytes.data(), bytes.size()));
+        on.StoreWhole("bob", std::move(in), 1, now);
+    };
+    store(one, "first package", 100);
+    std::optional<VersionStore::Stream> download = one.OpenVersion("bob", 1);
+    ASSERT_TRUE(download);
+    const std::string held = download->pieces[0].name;
+
+    store(two, "second package", 200);  // keeps one version, collects
+    EXPECT_FALSE(two.OpenVersion("bob", 2));
+    EXPECT_TRUE(shelf.Open(held)) << "collected under a download of the other instance";
+
+    download.reset();
+    EXPECT_EQ(two.Collect(300), 1);
+    EXPECT_FALSE(shelf.Open(held));
+    EXPECT_EQ(shelf.Names().size(), 1u);
 }
 
 }  // namespace
