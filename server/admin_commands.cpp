@@ -36,6 +36,19 @@ int RunMemberCommand(const ServiceOptions& options, std::istream& in, std::ostre
             err << "cannot create " << options.dataDir << ": " << std::strerror(errno) << "\n";
             return 1;
         }
+        if (c[0] == "migrate") {
+            const std::string from =
+                options.migrateFrom.empty() ? StoreTarget(options) : options.migrateFrom;
+            const std::string to =
+                options.migrateTo.empty() ? StoreTarget(options) : options.migrateTo;
+            if (from == to) {
+                err << "migrate wants --from and --to naming two stores\n";
+                return 1;
+            }
+            const std::int64_t members = CopyStore(from, to);
+            out << "copied " << members << " members\n";
+            return 0;
+        }
         MemberStore store(StoreTarget(options), 1);
         if (c[1] == "list") {
             out << "ID\tstate\tsize\ttype\tsaved\n";

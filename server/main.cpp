@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
         InitCrypto();
         if (!options->command.empty()) {
             std::optional<QuietTerminal> quiet;
-            if (options->command[1] == "add")
+            if (options->command.size() > 1 && options->command[1] == "add")
                 quiet.emplace();
             return RunMemberCommand(*options, std::cin, std::cout, std::cerr);
         }

@@ -470,6 +470,91 @@ void MigrateStore(const std::string& target) {
         MigrateSqlite(db);
 }
 
+namespace {
+
+// Every table worth moving, parents before children, with its columns;
+// the lease rows are not (they belong to running processes). "rowid" is
+// SQLite's implicit key there and a generated column on PostgreSQL.
+struct CopiedTable {
+    const char* name;
+    const char* columns;
+    const char* generated;  // the column PostgreSQL generates, or nullptr
+};
+constexpr CopiedTable kCopiedTables[] = {
+    {"members",
+     "id, password_hash, suspended, created_at, file_size, file_type, saved_at, package_name, "
+     "package_sha256, package_entries, package_bytes",
+     nullptr},
+    {"sessions", "rowid, member_id, key_digest, capability_digest, issued_at, expires_at", "rowid"},
+    {"login_throttle", "rowid, scope, failures, blocked_until, last_failure", "rowid"},
+    {"registration_posts", "rowid, address, at, added", "rowid"},
+    {"spent_tokens", "digest, expires_at", nullptr},
+    {"settings", "name, value", nullptr},
+    {"set_origins", "member_id, flavor, game_version", nullptr},
+    {"pieces", "name, bytes", nullptr},
+    {"versions",
+     "id, member_id, saved_at, file_type, package_bytes, package_sha, entries, unpacked, changed, "
+     "computer, manifest",
+     "id"},
+    {"version_pieces", "version_id, seq, name, bytes", nullptr},
+    {"delta_uploads", "token, member_id, manifest, expires_at", nullptr},
+    {"delta_upload_pieces", "token, name, bytes", nullptr},
+};
+
+}  // namespace
+
+std::int64_t CopyStore(const std::string& from, const std::string& to) {
+    MigrateStore(from);
+    MigrateStore(to);
+    Database source(from);
+    Database target(to);
+    Transaction read(source);
+    Transaction tx(target);
+    {
+        auto any = target.Prepare("SELECT count(*) FROM members");
+        if (any.Step() && any.Int(0) != 0)
+            throw SqlError("the target store already has members; it must be new", 0);
+    }
+    // Settings made when the target opened (none yet) would collide.
+    target.Exec("DELETE FROM settings");
+    std::int64_t members = 0;
+    for (const CopiedTable& t : kCopiedTables) {
+        const std::string columns = t.columns;
+        const int n = 1 + static_cast<int>(std::count(columns.begin(), columns.end(), ','));
+        std::string values;
+        for (int i = 1; i <= n; ++i)
+            values += (i > 1 ? ", ?" : "?") + std::to_string(i);
+        auto select = source.Prepare("SELECT " + columns + " FROM " + t.name);
+        auto insert = target.Prepare("INSERT INTO " + std::string(t.name) + " (" + columns +
+                                     ") VALUES (" + values + ")");
+        // Every value goes as text: both engines turn it back into the
+        // column's type.
+        while (select.Step()) {
+            for (int i = 0; i < n; ++i) {
+                if (select.IsNull(i))
+                    insert.BindNull(i + 1);
+                else
+                    insert.Bind(i + 1, select.Text(i));
+            }
+            insert.Run();
+            insert.Reset();
+            if (std::string_view(t.name) == "members")
+                ++members;
+        }
+        if (t.generated && target.engine() == SqlEngine::Postgres) {
+            // The copied keys were given, not generated: move the
+            // generator past them.
+            const std::string c = t.generated;
+            target.Exec(("SELECT setval(pg_get_serial_sequence('" + std::string(t.name) + "', '" +
+                         c + "'), coalesce((SELECT max(" + c + ") FROM " + t.name +
+                         "), 0) + 1, false)")
+                            .c_str());
+        }
+    }
+    tx.Commit();
+    return members;
+}
+
 MemberStore::MemberStore(const std::string& target, int poolSize) : m_pool(target, poolSize) {
     MigrateStore(target);
 }

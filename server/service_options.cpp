@@ -205,6 +205,7 @@ struct Given {
     std::string values[std::size(kSettings)];
     std::string config;
     std::vector<std::string> command;
+    std::string from, to;
     bool help = false;
     bool version = false;
     bool check = false;
@@ -229,9 +230,16 @@ std::unique_ptr<CLI::App> MakeApp(Given& g) {
         app->add_option(std::string("--") + kSettings[i].name, g.values[i], kSettings[i].help)
             ->type_name(kSettings[i].value);
     }
+    app->add_option("--from", g.from,
+                    "migrate: the store to copy from, a SQLite file or postgresql://... "
+                    "(default: --store, else the data folder's file)")
+        ->type_name("STORE");
+    app->add_option("--to", g.to, "migrate: the new store to copy into (default as --from)")
+        ->type_name("STORE");
     app->add_option("command", g.command,
                     "member add ID | member suspend ID | member resume ID | "
-                    "member list  (add reads the password on standard input)")
+                    "member list  (add reads the password on standard input) | migrate "
+                    "(copies the records from one store into a new one)")
         ->type_name("");
     app->footer(
         "Without a command the service runs until SIGINT or SIGTERM.\n"
@@ -345,6 +353,8 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& e
         }
     }
     o.command = g.command;
+    o.migrateFrom = g.from;
+    o.migrateTo = g.to;
     o.checkOnly = g.check;
     if (o.dataDir.empty()) {
         error = "--data DIR is required (or data = \"DIR\" in the settings file)";
@@ -356,9 +366,10 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& e
     }
     if (!o.command.empty()) {
         const auto& c = o.command;
-        bool ok = c[0] == "member" &&
-                  ((c.size() == 2 && c[1] == "list") ||
-                   (c.size() == 3 && (c[1] == "add" || c[1] == "suspend" || c[1] == "resume")));
+        bool ok = (c[0] == "member" &&
+                   ((c.size() == 2 && c[1] == "list") ||
+                    (c.size() == 3 && (c[1] == "add" || c[1] == "suspend" || c[1] == "resume")))) ||
+                  (c.size() == 1 && c[0] == "migrate");
         if (!ok) {
             error = "unknown command";
             return std::nullopt;

@@ -28,6 +28,8 @@ struct ServiceOptions {
     int dbPool = 8;            // database connections per store
     HashCost hashCost;
     std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
+    std::string migrateFrom;           // "migrate": a store (SQLite file or URL); empty = --store
+    std::string migrateTo;             // or the data folder's file
     std::string configFile;            // the settings file read, empty when none
     bool help = false;
     bool version = false;

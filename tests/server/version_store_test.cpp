@@ -179,5 +179,50 @@ TEST_P(VersionStoreTest, PinsHoldAcrossInstancesUntilReleased) {
     EXPECT_EQ(shelf.Names().size(), 1u);
 }
 
+// The records move from SQLite to PostgreSQL and back with nothing lost,
+// and each copy goes on taking versions.
+TEST(CopyStoreTest, MovesEveryRecordBetweenEnginesBothWays) {
+    InitCrypto();
+    skiv::test::TempDir dir;
+    std::string why;
+    const std::string postgres = FreshStore("postgresql", dir, why);
+    if (postgres.empty())
+        GTEST_SKIP() << why;
+    const std::string first = dir / "first.sqlite", last = dir / "last.sqlite";
+    PackageShelf shelf(dir / "shelf");
+    auto store = [&](VersionStore& on, const std::string& bytes, std::int64_t now) {
+        IncomingFile in = shelf.Begin();
+        ASSERT_TRUE(in.Write(bytes.data(), bytes.size()));
+        on.StoreWhole("carol", std::move(in), 1, now);
+    };
+    std::string list;
+    {
+        MemberStore members(first);
+        ASSERT_TRUE(members.AddMember("Carol", "hash", 5));
+        members.AddSession("carol", {"key", "cap", 900}, 10, 4);
+        members.SettingOr("registration-secret", "s3cret");
+        VersionStore versions(first, shelf, 10);
+        store(versions, "one", 100);
+        store(versions, "two", 200);
+        list = versions.VersionList("carol");
+    }
+    EXPECT_EQ(CopyStore(first, postgres), 1);
+    EXPECT_THROW(CopyStore(first, postgres), SqlError);  // only into a new store
+    EXPECT_EQ(CopyStore(postgres, last), 1);
+    for (const std::string& target : {postgres, last}) {
+        MemberStore members(target);
+        EXPECT_EQ(members.FindMember("carol")->id, "Carol");
+        EXPECT_TRUE(members.MemberKeyValid("CAROL", "key", 20));
+        EXPECT_EQ(members.SettingOr("registration-secret", "other"), "s3cret");
+        VersionStore versions(target, shelf, 10);
+        EXPECT_EQ(versions.VersionList("carol"), list);
+        store(versions, "three " + target, 300);
+        std::optional<VersionStore::Stream> now = versions.OpenVersion("carol", 1);
+        ASSERT_TRUE(now);
+        EXPECT_EQ(now->size, static_cast<std::int64_t>(6 + target.size()));
+        EXPECT_EQ(versions.VersionList("carol").substr(0, 6), "1\t300\t");
+    }
+}
+
 }  // namespace
 }  // namespace skiv::server
