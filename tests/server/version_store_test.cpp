@@ -179,6 +179,52 @@ TEST_P(VersionStoreTest, PinsHoldAcrossInstancesUntilReleased) {
     EXPECT_EQ(shelf.Names().size(), 1u);
 }
 
+// A delta upload from start to commit: only what the store lacks is asked
+// for, a shared piece serves another member, and a commit counts once.
+TEST_P(VersionStoreTest, DeltaUploadAsksOnlyForWhatIsMissingAndCommitsOnce) {
+    MemberStore members(target);
+    PackageShelf shelf(dir / "shelf");
+    ASSERT_TRUE(members.AddMember("Dana", "hash", 1));
+    ASSERT_TRUE(members.AddMember("erin", "hash", 1));
+    VersionStore versions(target, shelf, 10);
+    const std::string own = "private settings", addon = "shared add-on code";
+    Manifest m;
+    m.packageBytes = static_cast<std::int64_t>(own.size() + addon.size());
+    m.packageSha = Sha(own + addon);
+    m.computer = "PC";
+    m.pieces = {{Sha(own), static_cast<std::int64_t>(own.size()), false},
+                {Sha(addon), static_cast<std::int64_t>(addon.size()), true}};
+    auto upload = [&](const std::string& member, const std::string& token) {
+        std::vector<std::string> missing =
+            versions.BeginUpload(member, m, FormatManifest(m), token, 1000, 100);
+        for (const std::string& sha : missing) {
+            std::optional<VersionStore::PieceRef> ref =
+                versions.UploadPiece(member, token, sha, 100);
+            EXPECT_TRUE(ref) << sha;
+            if (!ref)
+                continue;
+            const std::string& bytes = sha == Sha(own) ? own : addon;
+            IncomingFile in = shelf.Begin();
+            EXPECT_TRUE(in.Write(bytes.data(), bytes.size()));
+            versions.PutPiece(std::move(in), ref->name);
+        }
+        return missing;
+    };
+    EXPECT_EQ(upload("dana", "t1"), (std::vector<std::string>{Sha(own), Sha(addon)}));
+    EXPECT_FALSE(versions.UploadPiece("erin", "t1", Sha(own), 100)) << "another member's upload";
+    EXPECT_EQ(versions.Commit("DANA", "t1", 2, 150), VersionStore::CommitResult::Ok);
+    EXPECT_EQ(versions.Commit("dana", "t1", 2, 150), VersionStore::CommitResult::UnknownUpload);
+    EXPECT_EQ(members.FindMember("dana")->fileSize, m.packageBytes);
+    // Erin holds the shared piece already, not Dana's private one.
+    EXPECT_EQ(upload("erin", "t2"), std::vector<std::string>{Sha(own)});
+    EXPECT_EQ(versions.Commit("erin", "t2", 0, 160), VersionStore::CommitResult::Ok);
+    std::optional<VersionStore::Stream> got = versions.OpenVersion("erin", 1);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->pieces[1].name, VersionStore::PieceName("erin", Sha(addon), true));
+    EXPECT_EQ(got->size, m.packageBytes);
+    EXPECT_TRUE(upload("dana", "t3").empty());  // everything is there
+}
+
 // The records move from SQLite to PostgreSQL and back with nothing lost,
 // and each copy goes on taking versions.
 TEST(CopyStoreTest, MovesEveryRecordBetweenEnginesBothWays) {
