@@ -296,6 +296,22 @@ std::string ShortUsage() {
            "       skivaddon-service --help   (every option)\n";
 }
 
+namespace {
+
+// A password written into the URL is not printed back.
+std::string WithoutPassword(const std::string& url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t at = url.find('@');
+    if (scheme == std::string::npos || at == std::string::npos)
+        return url;
+    const std::size_t colon = url.find(':', scheme + 3);
+    if (colon == std::string::npos || colon > at)
+        return url;
+    return url.substr(0, colon + 1) + "(hidden)" + url.substr(at);
+}
+
+}  // namespace
+
 std::string SettingsText(const ServiceOptions& o) {
     const bool v6 = o.listenHost.find(':') != std::string::npos;
     std::ostringstream out;
@@ -316,7 +332,8 @@ std::string SettingsText(const ServiceOptions& o) {
         << "keep-versions " << o.keepVersions << "\n"
         << "hash-memory-kib " << o.hashCost.memoryBytes / 1024 << "\n"
         << "hash-passes " << o.hashCost.opsLimit << "\n"
-        << "store " << (o.store.empty() ? "(SQLite file in data)" : o.store) << "\n"
+        << "store " << (o.store.empty() ? "(SQLite file in data)" : WithoutPassword(o.store))
+        << "\n"
         << "db-pool " << o.dbPool << "\n";
     return out.str();
 }

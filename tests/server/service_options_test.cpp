@@ -84,6 +84,9 @@ TEST(ServiceOptionsTest, SettingsFileUnderTheFlags) {
     EXPECT_EQ(o->configFile, file);
     EXPECT_EQ(o->store, "postgresql://skiv@db:5432/skiv");
     EXPECT_EQ(o->dbPool, 16);
+    o->store = "postgresql://skiv:pa55@db/skiv";
+    EXPECT_NE(SettingsText(*o).find("store postgresql://skiv:(hidden)@db/skiv\n"),
+              std::string::npos);
 
     // Each fault names the file and what is wrong with it.
     const std::pair<const char*, const char*> bad[] = {
