@@ -553,9 +553,26 @@ int VersionStore::Collect(std::int64_t now) {
     // A crash from here on leaves files without rows, removed at the next
     // start.
     CrashPoint("store.collect-rows-dropped");
+    // Another instance may have taken a doomed piece up again since the
+    // rows went: it leases a piece before it looks for it, and places the
+    // file before its row. Its file stays.
+    std::vector<std::string> taken;
+    m_pool.Run([&](Database& db) {
+        taken.clear();
+        auto s = db.Prepare(
+            "SELECT 1 FROM pieces WHERE name = ?1 UNION ALL SELECT 1 FROM piece_leases WHERE "
+            "name = ?1 AND expires_at > ?2");
+        for (const auto& name : doomed) {
+            s.Bind(1, name).Bind(2, WallClock());
+            if (s.Step())
+                taken.push_back(name);
+            s.Reset();
+        }
+    });
     for (const auto& name : doomed)
-        m_shelf.Remove(name);
-    return static_cast<int>(doomed.size());
+        if (std::find(taken.begin(), taken.end(), name) == taken.end())
+            m_shelf.Remove(name);
+    return static_cast<int>(doomed.size() - taken.size());
 }
 
 void VersionStore::Recover(std::int64_t now) {

@@ -22,7 +22,10 @@
 // sharing the store respect each other's; a live process refreshes its
 // leases, and those of one that died lapse after kLeaseSeconds. Placing
 // pieces and collecting are serialised within a process, so a piece is
-// never deleted under a row that was just written for it.
+// never deleted under a row that was just written for it. Across
+// processes, a collection looks once more for a row or lease of each
+// piece just before it removes the file; what remains is the moment
+// between that look and the removal.
 //
 // Thread safety: every call is safe from any thread.
 
