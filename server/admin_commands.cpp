@@ -34,6 +34,10 @@ std::string DatabasePath(const std::string& dataDir) {
     return dir + "members.sqlite";
 }
 
+std::string StoreTarget(const ServiceOptions& options) {
+    return options.store.empty() ? DatabasePath(options.dataDir) : options.store;
+}
+
 int RunMemberCommand(const ServiceOptions& options, std::istream& in, std::ostream& out,
                      std::ostream& err) {
     const auto& c = options.command;
@@ -42,7 +46,7 @@ int RunMemberCommand(const ServiceOptions& options, std::istream& in, std::ostre
             err << "cannot create " << options.dataDir << ": " << std::strerror(errno) << "\n";
             return 1;
         }
-        MemberStore store(DatabasePath(options.dataDir));
+        MemberStore store(StoreTarget(options), 1);
         if (c[1] == "list") {
             out << "ID\tstate\tsize\ttype\tsaved\n";
             for (const auto& m : store.ListMembers()) {

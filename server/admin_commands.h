@@ -33,5 +33,7 @@ int RunMigrate(const ServiceOptions& options, std::ostream& out, std::ostream& e
 
 // The database file inside a data folder.
 std::string DatabasePath(const std::string& dataDir);
+// Where the records are: --store when given, else the data folder's file.
+std::string StoreTarget(const ServiceOptions& options);
 
 }  // namespace skiv::server

@@ -112,9 +112,10 @@ int Serve(const ServiceOptions& options) {
     // Other instances may serve the same folder; the first to start does
     // the start-up work that needs the folder to itself.
     InstanceLock instances(data);
-    MemberStore store(DatabasePath(data));
+    const std::string records = StoreTarget(options);
+    MemberStore store(records, options.dbPool);
     PackageShelf shelf(data + "packages");
-    VersionStore versions(DatabasePath(data), shelf, options.keepVersions);
+    VersionStore versions(records, shelf, options.keepVersions, options.dbPool);
     versions.Recover(static_cast<std::int64_t>(std::time(nullptr)), instances.alone());
     PasswordHasher hasher(options.hashCost);
 
@@ -227,7 +228,7 @@ int main(int argc, char** argv) {
             return RunMigrate(*options, std::cout, std::cerr);
         if (!options->command.empty()) {
             std::optional<QuietTerminal> quiet;
-            if (options->command[1] == "add")
+            if (options->command.size() > 1 && options->command[1] == "add")
                 quiet.emplace();
             return RunMemberCommand(*options, std::cin, std::cout, std::cerr);
         }

@@ -1,25 +1,27 @@
 #pragma once
-// The service's records in one SQLite file (WAL): members, their login
+// The service's records in one SQLite file (WAL) or on a PostgreSQL
+// server (see sql_db.h): members, their login
 // sessions (digests of member key + download capability), login and
 // registration counters and the description of each member's stored
 // package. The package bytes live in files (PackageShelf); this store only
 // names the current file.
 //
-// Thread safety: every public call takes the store's mutex, so one
-// instance serves the whole HTTP thread pool. Other processes (the
-// administration commands) may use the same file at the same time.
+// Thread safety: every public call borrows a connection from the store's
+// pool for one unit of work, so one instance serves the whole HTTP thread
+// pool (side by side on PostgreSQL, in turn on SQLite). Other processes
+// (the administration commands, other service instances) may use the same
+// store at the same time: everything they must agree on is in it.
 //
 // Member IDs compare without regard to ASCII case; the spelling given at
 // registration is the one kept.
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "sqlite_db.h"
+#include "sql_db.h"
 
 namespace skiv::server {
 
@@ -80,10 +82,22 @@ struct SessionGrant {
     std::int64_t expiresAt = 0;
 };
 
+// Creates the tables of a new store or brings an older one to the current
+// schema: the numbered steps, in one transaction. Instances starting
+// together on one PostgreSQL database take turns. Throws SqlError.
+void MigrateStore(const std::string& target);
+// Copies every record of the store `from` into the new store `to` (either
+// engine each) in one transaction; returns the members copied. Refuses a
+// target that has members. The package files are not touched. Throws
+// SqlError.
+std::int64_t CopyStore(const std::string& from, const std::string& to);
+
 class MemberStore {
 public:
-    // Opens or creates the database and its tables. Throws SqliteError.
-    explicit MemberStore(const std::string& path);
+    // Opens or creates the database and brings its tables to the current
+    // schema. `target` is a SQLite file path or a postgresql:// URL;
+    // `poolSize` connections at most (PostgreSQL). Throws SqlError.
+    explicit MemberStore(const std::string& target, int poolSize = 8);
 
     // False when the ID is taken (any case).
     bool AddMember(const std::string& id, const std::string& passwordHash, std::int64_t now);
@@ -153,8 +167,7 @@ private:
     bool SecretValid(const char* sql, const std::string& id, const std::string& secret,
                      std::int64_t now);
 
-    std::mutex m_mutex;
-    Database m_db;
+    SqlPool m_pool;
 };
 
 }  // namespace skiv::server

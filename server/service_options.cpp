@@ -11,6 +11,8 @@
 #include <memory>
 #include <sstream>
 
+#include "sql_db.h"
+
 namespace skiv::server {
 
 namespace {
@@ -136,6 +138,10 @@ constexpr Setting kSettings[] = {
     {"keep-versions", "N", "stored versions kept per member (default 10)"},
     {"hash-memory-kib", "N", "Argon2id memory per password hash (default 65536)"},
     {"hash-passes", "N", "Argon2id passes (default 2)"},
+    {"store", "URL",
+     "the records on a PostgreSQL server, postgresql://user@host:port/dbname (default: the "
+     "SQLite file in the data folder)"},
+    {"db-pool", "N", "database connections per store (default 8; one for SQLite)"},
 };
 
 // Checks one setting's text and stores it; false with `error` set.
@@ -178,6 +184,18 @@ bool Apply(const std::string& name, const std::string& v, ServiceOptions& o, std
             return false;
         }
         o.keepVersions = static_cast<int>(n);
+    } else if (name == "store") {
+        if (!IsPostgresUrl(v)) {
+            error = "--store wants postgresql://user@host:port/dbname, got " + v;
+            return false;
+        }
+        o.store = v;
+    } else if (name == "db-pool") {
+        if (!ParseInt(v, 1, 1024, n)) {
+            error = "--db-pool wants 1 to 1024";
+            return false;
+        }
+        o.dbPool = static_cast<int>(n);
     } else if (name == "hash-passes") {
         if (!ParseInt(v, 1, 64, n)) {
             error = "--hash-passes wants 1 to 64";
@@ -264,7 +282,9 @@ bool ApplyFile(const std::string& path, ServiceOptions& o, std::string& error) {
         return false;
     }
     for (const auto& [key, node] : table) {
-        const std::string name(key.str());
+        std::string name(key.str());
+        if (name == "db_pool")
+            name = "db-pool";
         if (name == "trusted-proxy") {
             // One address or a list of them.
             std::vector<std::string> proxies;
@@ -324,6 +344,22 @@ std::string ShortUsage() {
            "       skivaddon-service --help   (every option)\n";
 }
 
+namespace {
+
+// A password written into the URL is not printed back.
+std::string WithoutPassword(const std::string& url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t at = url.find('@');
+    if (scheme == std::string::npos || at == std::string::npos)
+        return url;
+    const std::size_t colon = url.find(':', scheme + 3);
+    if (colon == std::string::npos || colon > at)
+        return url;
+    return url.substr(0, colon + 1) + "(hidden)" + url.substr(at);
+}
+
+}  // namespace
+
 std::string SettingsText(const ServiceOptions& o) {
     const bool v6 = o.listenHost.find(':') != std::string::npos;
     std::ostringstream out;
@@ -346,6 +382,9 @@ std::string SettingsText(const ServiceOptions& o) {
         << "hash-passes " << o.hashCost.opsLimit << "\n";
     for (const auto& proxy : o.trustedProxies)
         out << "trusted-proxy " << proxy << "\n";
+    out << "store " << (o.store.empty() ? "(SQLite file in data)" : WithoutPassword(o.store))
+        << "\n"
+        << "db-pool " << o.dbPool << "\n";
     return out.str();
 }
 
@@ -413,9 +452,10 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& e
     }
     if (!o.command.empty()) {
         const auto& c = o.command;
-        bool ok = c[0] == "member" &&
-                  ((c.size() == 2 && c[1] == "list") ||
-                   (c.size() == 3 && (c[1] == "add" || c[1] == "suspend" || c[1] == "resume")));
+        bool ok = (c[0] == "member" &&
+                   ((c.size() == 2 && c[1] == "list") ||
+                    (c.size() == 3 && (c[1] == "add" || c[1] == "suspend" || c[1] == "resume")))) ||
+                  (c.size() == 1 && c[0] == "migrate");
         if (!ok) {
             error = "unknown command";
             return std::nullopt;

@@ -24,6 +24,8 @@ struct ServiceOptions {
     int minFreeMb = 256;       // free space the shelf's file system keeps
     int quotaMb = 0;           // stored plus in flight; 0 = none
     int keepVersions = 10;     // stored versions per member
+    std::string store;         // postgresql://...; empty = the SQLite file in the data folder
+    int dbPool = 8;            // database connections per store
     HashCost hashCost;
     // Peers whose X-Forwarded-For names the client (canonical addresses).
     std::vector<std::string> trustedProxies;
@@ -31,6 +33,8 @@ struct ServiceOptions {
     std::string migrateFrom;
     std::string migrateTo;
     std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
+    std::string migrateFrom;           // "migrate": a store (SQLite file or URL); empty = --store
+    std::string migrateTo;             // or the data folder's file
     std::string configFile;            // the settings file read, empty when none
     bool help = false;
     bool version = false;

@@ -18,23 +18,30 @@
 // Collection: after every new version the member keeps its newest
 // `keepVersions`; pieces no version needs are deleted unless a delta upload
 // in flight (answered, not yet committed or expired) lists them, or a
-// download or store in this process holds them (pins). Placing pieces and
-// collecting are serialised, so a piece is never deleted under a row that
-// was just written for it.
+// download or store holds them (pins). Pins are lease rows, so instances
+// sharing the store respect each other's; a live process refreshes its
+// leases, and those of one that died lapse after kLeaseSeconds. Placing
+// pieces and collecting are serialised within a process, so a piece is
+// never deleted under a row that was just written for it. Across
+// processes, a collection looks once more for a row or lease of each
+// piece just before it removes the file; what remains is the moment
+// between that look and the removal.
 //
 // Thread safety: every call is safe from any thread.
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "manifest.h"
 #include "package_shelf.h"
-#include "sqlite_db.h"
+#include "sql_db.h"
 
 namespace skiv::server {
 
@@ -48,9 +55,14 @@ struct PackageCheckValues {
 
 class VersionStore {
 public:
-    // Opens its own connection to the member database at `dbPath` (the
-    // schema is MemberStore's). Throws SqliteError.
-    VersionStore(const std::string& dbPath, PackageShelf& shelf, int keepVersions);
+    // Opens its own connections to the member database at `target` (a
+    // SQLite file or a postgresql:// URL; the schema is MemberStore's, so
+    // a MemberStore opens it first). Throws SqlError.
+    VersionStore(const std::string& target, PackageShelf& shelf, int keepVersions,
+                 int poolSize = 8);
+    ~VersionStore();
+    VersionStore(const VersionStore&) = delete;
+    VersionStore& operator=(const VersionStore&) = delete;
 
     static std::string PieceName(const std::string& memberId, const std::string& sha, bool shared);
 
@@ -132,6 +144,8 @@ public:
     static constexpr int kOpenUploadsPerMember = 4;
     // How long a whole package being stored keeps its pieces listed.
     static constexpr std::int64_t kWholeStoreSeconds = 3600;
+    // A pin's lease row lasts this long unless refreshed (every third of it).
+    static constexpr std::int64_t kLeaseSeconds = 60;
 
 private:
     friend class Pins;
@@ -150,12 +164,18 @@ private:
     std::optional<std::int64_t> AddVersion(const NewVersion& v);
     bool PieceKnown(const std::string& name);
 
+    void RefreshLeases();
+
     PackageShelf& m_shelf;
     const int m_keep;
-    std::mutex m_dbMutex;     // the connection
-    std::mutex m_pieceMutex;  // placing pieces vs. collecting; the pins
+    const std::string m_holder;  // this process's name on its lease rows
+    std::mutex m_pieceMutex;     // placing pieces vs. collecting; the pins
     std::multiset<std::string> m_pins;
-    Database m_db;
+    SqlPool m_pool;
+    std::mutex m_stopMutex;
+    std::condition_variable m_stop;
+    bool m_stopping = false;
+    std::thread m_refresher;  // last: started when everything above exists
 };
 
 }  // namespace skiv::server

@@ -97,7 +97,8 @@ TEST(ServiceOptionsTest, SettingsFileUnderTheFlags) {
     const std::string file = dir / "service.toml";
     WriteFile(file,
               "data = \"/srv/skiv\"\nlisten = \"0.0.0.0:443\"\nmax-package-mb = 9\n"
-              "public-url = \"https://addons.example.org\"\n");
+              "public-url = \"https://addons.example.org\"\n"
+              "store = \"postgresql://skiv@db:5432/skiv\"\ndb_pool = 16\n");
     std::string error;
     auto o = Parse({"--config", file, "--max-package-mb", "12", "member", "list"}, error);
     ASSERT_TRUE(o) << error;
@@ -106,6 +107,11 @@ TEST(ServiceOptionsTest, SettingsFileUnderTheFlags) {
     EXPECT_EQ(o->maxPackageMb, 12);  // the flag wins
     EXPECT_EQ(o->publicUrl, "https://addons.example.org");
     EXPECT_EQ(o->configFile, file);
+    EXPECT_EQ(o->store, "postgresql://skiv@db:5432/skiv");
+    EXPECT_EQ(o->dbPool, 16);
+    o->store = "postgresql://skiv:pa55@db/skiv";
+    EXPECT_NE(SettingsText(*o).find("store postgresql://skiv:(hidden)@db/skiv\n"),
+              std::string::npos);
 
     // Each fault names the file and what is wrong with it.
     const std::pair<const char*, const char*> bad[] = {
@@ -113,6 +119,8 @@ TEST(ServiceOptionsTest, SettingsFileUnderTheFlags) {
         {"data = \"/d\"\nmax-package-mb = 0\n", "max-package-mb wants 1 to 4096"},
         {"data = \"/d\"\nquota-mb = 1.5\n", "quota-mb wants a string or a whole number"},
         {"data = \"/d\"\nlisten = \n", ":2:"},
+        {"data = \"/d\"\nstore = \"/d/other.sqlite\"\n", "store wants postgresql://"},
+        {"data = \"/d\"\ndb_pool = 0\n", "db-pool wants 1 to 1024"},
     };
     for (const auto& [text, expected] : bad) {
         WriteFile(file, text);

@@ -1,5 +1,5 @@
-// The manifest parser and the package store's recovery at start, on a real
-// SQLite file and shelf.
+// The manifest parser, and the package store's recovery at start and its
+// pins across instances on both engines and a real shelf.
 
 #include "version_store.h"
 
@@ -10,6 +10,7 @@
 
 #include "member_store.h"
 #include "secrets.h"
+#include "store_engines.h"
 #include "support/temp_dir.h"
 
 namespace skiv::server {
@@ -90,10 +91,22 @@ TEST(ManifestTest, ReadsWhatItWritesAndRefusesAnythingElse) {
 // A data folder of the single-package layout: at start its package becomes
 // the member's first version (its gzip members found, its archive counted),
 // files no row names are removed, and a second start changes nothing.
-TEST(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
-    InitCrypto();
+class VersionStoreTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        InitCrypto();
+        std::string why;
+        target = FreshStore(GetParam(), dir, why);
+        if (target.empty())
+            GTEST_SKIP() << why;
+    }
     skiv::test::TempDir dir;
-    MemberStore members(dir / "members.sqlite");
+    std::string target;
+};
+INSTANTIATE_TEST_SUITE_P(Engines, VersionStoreTest, kStoreEngines, EngineName);
+
+TEST_P(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
+    MemberStore members(target);
     PackageShelf shelf(dir / "shelf");
     ASSERT_TRUE(members.AddMember("Alice", "hash", 1));
     const std::string tar =
@@ -106,7 +119,7 @@ TEST(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
     skiv::test::WriteFile(shelf.folder() + "p.alice." + std::string(64, 'f'), "stray");
 
     for (int start = 0; start < 2; ++start) {
-        VersionStore versions(dir / "members.sqlite", shelf, 10);
+        VersionStore versions(target, shelf, 10);
         versions.Recover(1000);
         std::optional<VersionStore::Stream> current = versions.OpenVersion("alice", 1);
         ASSERT_TRUE(current);
@@ -125,7 +138,7 @@ TEST(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
 
     // A new whole package is split at its gzip members, and the adopted one
     // stays as the version before it.
-    VersionStore versions(dir / "members.sqlite", shelf, 10);
+    VersionStore versions(target, shelf, 10);
     IncomingFile in = shelf.Begin();
     ASSERT_TRUE(in.Write(package.data(), package.size()));
     versions.StoreWhole("alice", std::move(in), 1, 2000);
@@ -135,6 +148,126 @@ TEST(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
     EXPECT_EQ(split->pieces[0].name, "p.alice." + Sha(Gzip(tar.substr(0, 700))));
     EXPECT_EQ(split->size, static_cast<std::int64_t>(package.size()));
     EXPECT_TRUE(versions.OpenVersion("alice", 2));
+}
+
+// Two instances on one store and shelf: a download open on one holds its
+// pieces while the other replaces the version and collects, and lets them
+// go when it ends.
+TEST_P(VersionStoreTest, PinsHoldAcrossInstancesUntilReleased) {
+    MemberStore members(target);
+    PackageShelf shelf(dir / "shelf");
+    ASSERT_TRUE(members.AddMember("bob", "hash", 1));
+    VersionStore one(target, shelf, 1);
+    VersionStore two(target, shelf, 1);
+    auto store = [&](VersionStore& on, const std::string& bytes, std::int64_t now) {
+        IncomingFile in = shelf.Begin();
+        ASSERT_TRUE(in.Write(bytes.data(), bytes.size()));
+        on.StoreWhole("bob", std::move(in), 1, now);
+    };
+    store(one, "first package", 100);
+    std::optional<VersionStore::Stream> download = one.OpenVersion("bob", 1);
+    ASSERT_TRUE(download);
+    const std::string held = download->pieces[0].name;
+
+    store(two, "second package", 200);  // keeps one version, collects
+    EXPECT_FALSE(two.OpenVersion("bob", 2));
+    EXPECT_TRUE(shelf.Open(held)) << "collected under a download of the other instance";
+
+    download.reset();
+    EXPECT_EQ(two.Collect(300), 1);
+    EXPECT_FALSE(shelf.Open(held));
+    EXPECT_EQ(shelf.Names().size(), 1u);
+}
+
+// A delta upload from start to commit: only what the store lacks is asked
+// for, a shared piece serves another member, and a commit counts once.
+TEST_P(VersionStoreTest, DeltaUploadAsksOnlyForWhatIsMissingAndCommitsOnce) {
+    MemberStore members(target);
+    PackageShelf shelf(dir / "shelf");
+    ASSERT_TRUE(members.AddMember("Dana", "hash", 1));
+    ASSERT_TRUE(members.AddMember("erin", "hash", 1));
+    VersionStore versions(target, shelf, 10);
+    const std::string own = "private settings", addon = "shared add-on code";
+    Manifest m;
+    m.packageBytes = static_cast<std::int64_t>(own.size() + addon.size());
+    m.packageSha = Sha(own + addon);
+    m.computer = "PC";
+    m.pieces = {{Sha(own), static_cast<std::int64_t>(own.size()), false},
+                {Sha(addon), static_cast<std::int64_t>(addon.size()), true}};
+    auto upload = [&](const std::string& member, const std::string& token) {
+        std::vector<std::string> missing =
+            versions.BeginUpload(member, m, FormatManifest(m), token, 1000, 100);
+        for (const std::string& sha : missing) {
+            std::optional<VersionStore::PieceRef> ref =
+                versions.UploadPiece(member, token, sha, 100);
+            EXPECT_TRUE(ref) << sha;
+            if (!ref)
+                continue;
+            const std::string& bytes = sha == Sha(own) ? own : addon;
+            IncomingFile in = shelf.Begin();
+            EXPECT_TRUE(in.Write(bytes.data(), bytes.size()));
+            versions.PutPiece(std::move(in), ref->name);
+        }
+        return missing;
+    };
+    EXPECT_EQ(upload("dana", "t1"), (std::vector<std::string>{Sha(own), Sha(addon)}));
+    EXPECT_FALSE(versions.UploadPiece("erin", "t1", Sha(own), 100)) << "another member's upload";
+    EXPECT_EQ(versions.Commit("DANA", "t1", 2, 150), VersionStore::CommitResult::Ok);
+    EXPECT_EQ(versions.Commit("dana", "t1", 2, 150), VersionStore::CommitResult::UnknownUpload);
+    EXPECT_EQ(members.FindMember("dana")->fileSize, m.packageBytes);
+    // Erin holds the shared piece already, not Dana's private one.
+    EXPECT_EQ(upload("erin", "t2"), std::vector<std::string>{Sha(own)});
+    EXPECT_EQ(versions.Commit("erin", "t2", 0, 160), VersionStore::CommitResult::Ok);
+    std::optional<VersionStore::Stream> got = versions.OpenVersion("erin", 1);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->pieces[1].name, VersionStore::PieceName("erin", Sha(addon), true));
+    EXPECT_EQ(got->size, m.packageBytes);
+    EXPECT_TRUE(upload("dana", "t3").empty());  // everything is there
+}
+
+// The records move from SQLite to PostgreSQL and back with nothing lost,
+// and each copy goes on taking versions.
+TEST(CopyStoreTest, MovesEveryRecordBetweenEnginesBothWays) {
+    InitCrypto();
+    skiv::test::TempDir dir;
+    std::string why;
+    const std::string postgres = FreshStore("postgresql", dir, why);
+    if (postgres.empty())
+        GTEST_SKIP() << why;
+    const std::string first = dir / "first.sqlite", last = dir / "last.sqlite";
+    PackageShelf shelf(dir / "shelf");
+    auto store = [&](VersionStore& on, const std::string& bytes, std::int64_t now) {
+        IncomingFile in = shelf.Begin();
+        ASSERT_TRUE(in.Write(bytes.data(), bytes.size()));
+        on.StoreWhole("carol", std::move(in), 1, now);
+    };
+    std::string list;
+    {
+        MemberStore members(first);
+        ASSERT_TRUE(members.AddMember("Carol", "hash", 5));
+        members.AddSession("carol", {"key", "cap", 900}, 10, 4);
+        members.SettingOr("registration-secret", "s3cret");
+        VersionStore versions(first, shelf, 10);
+        store(versions, "one", 100);
+        store(versions, "two", 200);
+        list = versions.VersionList("carol");
+    }
+    EXPECT_EQ(CopyStore(first, postgres), 1);
+    EXPECT_THROW(CopyStore(first, postgres), SqlError);  // only into a new store
+    EXPECT_EQ(CopyStore(postgres, last), 1);
+    for (const std::string& target : {postgres, last}) {
+        MemberStore members(target);
+        EXPECT_EQ(members.FindMember("carol")->id, "Carol");
+        EXPECT_TRUE(members.MemberKeyValid("CAROL", "key", 20));
+        EXPECT_EQ(members.SettingOr("registration-secret", "other"), "s3cret");
+        VersionStore versions(target, shelf, 10);
+        EXPECT_EQ(versions.VersionList("carol"), list);
+        store(versions, "three " + target, 300);
+        std::optional<VersionStore::Stream> now = versions.OpenVersion("carol", 1);
+        ASSERT_TRUE(now);
+        EXPECT_EQ(now->size, static_cast<std::int64_t>(6 + target.size()));
+        EXPECT_EQ(versions.VersionList("carol").substr(0, 6), "1\t300\t");
+    }
 }
 
 }  // namespace
