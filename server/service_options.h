@@ -33,8 +33,6 @@ struct ServiceOptions {
     std::string migrateFrom;
     std::string migrateTo;
     std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
-    std::string migrateFrom;           // "migrate": a store (SQLite file or URL); empty = --store
-    std::string migrateTo;             // or the data folder's file
     std::string configFile;            // the settings file read, empty when none
     bool help = false;
     bool version = false;
