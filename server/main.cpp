@@ -13,6 +13,7 @@
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -22,6 +23,7 @@
 #include "http_front.h"
 #include "member_desk.h"
 #include "member_store.h"
+#include "object_store.h"
 #include "package_shelf.h"
 #include "password_hasher.h"
 #include "registration_page.h"
@@ -110,7 +112,26 @@ int Serve(const ServiceOptions& options) {
     ::signal(SIGPIPE, SIG_IGN);
 
     MemberStore store(DatabasePath(data));
-    PackageShelf shelf(data + "packages");
+    std::unique_ptr<ObjectStore> objects;
+    std::string shelfFolder = data + "packages";
+    if (options.packages.rfind("s3://", 0) == 0) {
+        std::string why;
+        std::optional<ObjectStoreLocation> where = ParseObjectStoreUrl(options.packages, why);
+        std::optional<ObjectStoreKeys> keys;
+        if (where)
+            keys = LoadObjectStoreKeys(options.s3KeyFile, why);
+        if (!keys) {
+            std::fprintf(stderr, "skivaddon-service: %s\n", why.c_str());
+            return 1;
+        }
+        objects = std::make_unique<ObjectStore>(std::move(*where), std::move(*keys));
+        std::fprintf(stderr, "packages in bucket %s at %s\n", objects->where().bucket.c_str(),
+                     objects->where().endpoint.c_str());
+    } else if (!options.packages.empty()) {
+        shelfFolder = options.packages;
+    }
+    // Received files wait in the folder's incoming/ either way.
+    PackageShelf shelf(shelfFolder, std::move(objects));
     VersionStore versions(DatabasePath(data), shelf, options.keepVersions);
     versions.Recover(static_cast<std::int64_t>(std::time(nullptr)));
     PasswordHasher hasher(options.hashCost);

@@ -10,6 +10,8 @@
 #include <memory>
 #include <sstream>
 
+#include "object_store.h"
+
 namespace skiv::server {
 
 namespace {
@@ -117,6 +119,12 @@ constexpr Setting kSettings[] = {
     {"keep-versions", "N", "stored versions kept per member (default 10)"},
     {"hash-memory-kib", "N", "Argon2id memory per password hash (default 65536)"},
     {"hash-passes", "N", "Argon2id passes (default 2)"},
+    {"packages", "URL",
+     "where stored packages go: a folder, or s3://BUCKET?endpoint=http://HOST:PORT&region=NAME "
+     "for S3 object storage (default: DIR/packages)"},
+    {"s3-key-file", "FILE",
+     "S3 keys as access_key=... and secret_key=... lines, readable by its owner only "
+     "(default: SKIVADDON_S3_ACCESS_KEY and SKIVADDON_S3_SECRET_KEY)"},
 };
 
 // Checks one setting's text and stores it; false with `error` set.
@@ -137,6 +145,14 @@ bool Apply(const std::string& name, const std::string& v, ServiceOptions& o, std
             return false;
         }
         o.publicUrl = *url;
+    } else if (name == "packages") {
+        if (v.rfind("s3://", 0) == 0 && !ParseObjectStoreUrl(v, error)) {
+            error = "--packages: " + error;
+            return false;
+        }
+        o.packages = v;
+    } else if (name == "s3-key-file") {
+        o.s3KeyFile = v;
     } else if (name == "cert") {
         o.certFile = v;
     } else if (name == "key") {
@@ -234,7 +250,8 @@ bool ApplyFile(const std::string& path, ServiceOptions& o, std::string& error) {
         return false;
     }
     for (const auto& [key, node] : table) {
-        const std::string name(key.str());
+        std::string name(key.str());
+        std::replace(name.begin(), name.end(), '_', '-');  // s3_key_file = s3-key-file
         const bool known = std::any_of(std::begin(kSettings), std::end(kSettings),
                                        [&](const Setting& s) { return name == s.name; });
         if (!known) {
@@ -287,7 +304,9 @@ std::string SettingsText(const ServiceOptions& o) {
         << "quota-mb " << o.quotaMb << "\n"
         << "keep-versions " << o.keepVersions << "\n"
         << "hash-memory-kib " << o.hashCost.memoryBytes / 1024 << "\n"
-        << "hash-passes " << o.hashCost.opsLimit << "\n";
+        << "hash-passes " << o.hashCost.opsLimit << "\n"
+        << "packages " << (o.packages.empty() ? "(data/packages)" : o.packages) << "\n"
+        << "s3-key-file " << (o.s3KeyFile.empty() ? "(environment)" : o.s3KeyFile) << "\n";
     return out.str();
 }
 

@@ -24,6 +24,10 @@ struct ServiceOptions {
     int minFreeMb = 256;       // free space the shelf's file system keeps
     int quotaMb = 0;           // stored plus in flight; 0 = none
     int keepVersions = 10;     // stored versions per member
+    // Where stored pieces go: empty = the data folder's packages/, else a
+    // folder or "s3://BUCKET?endpoint=...&region=..." (object storage).
+    std::string packages;
+    std::string s3KeyFile;  // access_key=/secret_key= lines; empty = the environment
     HashCost hashCost;
     std::vector<std::string> command;  // e.g. {"member", "add", "bob"}; empty = serve
     std::string configFile;            // the settings file read, empty when none
