@@ -585,6 +585,8 @@ net::awaitable<bool> HttpFront::Impl::SendPieces(Stream& s, Exchange& x,
                         return reader.Read(into, want);
                     };
                     std::optional<std::size_t> got = co_await Offload<std::size_t>(diskPool, read);
+                    if (!got)
+                        x.note = "piece read: busy";
                     n = got.value_or(0);
                 } else {
                     n = reader.Read(chunk.data(), want);
