@@ -335,7 +335,8 @@ TEST_F(BucketTest, TheStoreGoingAwayDuringADownloadIsAClearErrorAndNothingIsLost
 }
 
 // The real service with its pieces in the folder or the bucket: a whole
-// upload comes back byte-exact, also after a restart; a piece changed
+// upload comes back byte-exact, also after a restart, and a delta save
+// sends only its new piece; a piece changed
 // behind its back is refused mid-body and logged. In the bucket, the
 // gateway gone gives the fault answer, and the download works once it is
 // back.
@@ -370,27 +371,55 @@ TEST_P(PieceStoreTest, TheServiceServesFromItsShelfAndRefusesWhatIsNotRight) {
     const std::string again = session.downloadUrl + "alice.cab";
     EXPECT_TRUE(skiv::test::Fetch(svc, again).body == a + b) << "not kept over a restart";
 
+    // A delta save keeps `a` and sends only `c`.
+    const std::string base = skiv::test::TagValue(session.http.body, "delta");
+    ASSERT_FALSE(base.empty()) << session.http.body;
+    const std::string c = Gzip(skiv::test::RandomBytes(70000, 8));
+    auto sha = [](const std::string& bytes) {
+        Sha256Stream h;
+        h.Update(bytes.data(), bytes.size());
+        return h.Hex();
+    };
+    Manifest m;
+    m.packageBytes = static_cast<std::int64_t>(a.size() + c.size());
+    m.packageSha = sha(a + c);
+    m.entries = 1;
+    m.unpackedBytes = 1;
+    m.computer = "PC";
+    m.pieces = {{sha(a), static_cast<std::int64_t>(a.size()), false},
+                {sha(c), static_cast<std::int64_t>(c.size()), false}};
+    skiv::test::HttpCall call;
+    call.caFile = svc.CaFile();
+    skiv::test::HttpReply missing = skiv::test::PostForm(base + "missing", FormatManifest(m), call);
+    ASSERT_EQ(missing.status, 200) << missing.body;
+    const std::string token = missing.body.substr(7, missing.body.find('\n') - 7);
+    EXPECT_EQ(missing.body.substr(missing.body.find('\n') + 1), sha(c) + "\n");
+    EXPECT_EQ(skiv::test::Put(base + "piece/" + sha(c) + "?upload=" + token, c, call).status, 201);
+    skiv::test::HttpReply commit =
+        skiv::test::PostForm(base + "commit/" + token + "?type=1", "", call);
+    ASSERT_EQ(skiv::test::TagValue(commit.body, "error"), "0") << commit.body;
+    EXPECT_TRUE(skiv::test::Fetch(svc, again).body == a + c);
+    EXPECT_TRUE(skiv::test::Fetch(svc, base + "piece/" + sha(c)).body == c);
+
     if (GetParam()) {
         ASSERT_EQ(Cluster::Get().Run("gateway-stop"), 0);
         skiv::test::HttpReply down = skiv::test::Fetch(svc, again);
         EXPECT_EQ(down.status, 500);
         EXPECT_EQ(down.body, "service fault\n");
         ASSERT_EQ(Cluster::Get().Run("gateway-start"), 0);
-        EXPECT_TRUE(skiv::test::Fetch(svc, again).body == a + b) << "lost with the gateway";
+        EXPECT_TRUE(skiv::test::Fetch(svc, again).body == a + c) << "lost with the gateway";
     }
 
-    Sha256Stream sha;
-    sha.Update(b.data(), b.size());
-    std::string bad = b;
+    const std::string name = VersionStore::PieceName("alice", sha(c), false);
+    std::string bad = c;
     bad[100] ^= 1;
     if (GetParam())
-        Tamper(VersionStore::PieceName("alice", sha.Hex(), false), bad);
+        Tamper(name, bad);
     else
-        skiv::test::WriteFile(
-            svc.DataDir() + "packages/" + VersionStore::PieceName("alice", sha.Hex(), false), bad);
+        skiv::test::WriteFile(svc.DataDir() + "packages/" + name, bad);
     skiv::test::HttpReply down = skiv::test::Fetch(svc, again);
     EXPECT_NE(down.curlCode, 0) << "a damaged package went out whole";
-    EXPECT_LT(down.body.size(), a.size() + b.size());
+    EXPECT_LT(down.body.size(), a.size() + c.size());
     svc.Stop();
     EXPECT_NE(svc.LogText().find("piece damaged"), std::string::npos) << svc.LogText();
 }
