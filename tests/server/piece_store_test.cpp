@@ -267,8 +267,8 @@ protected:
     skiv::test::TempDir m_dir;
 };
 
-// A piece above the threshold goes up in parts and comes back whole; a
-// part upload that fails leaves no object behind.
+// A piece above the threshold goes up in parts and comes back whole; an
+// upload whose part fails leaves no object behind.
 TEST_F(BucketTest, AMultipartUploadRoundTrips) {
     ObjectStoreLimits limits;
     limits.multipartAbove = 6 << 20;
@@ -290,6 +290,13 @@ TEST_F(BucketTest, AMultipartUploadRoundTrips) {
     EXPECT_TRUE(back == big) << "the parts came back other than they went";
     shelf.Remove(name);
     EXPECT_FALSE(shelf.Open(name));
+
+    // A part that cannot be read ends the upload with no object made.
+    skiv::test::WriteFile(m_dir / "short", big.substr(0, 7 << 20));
+    EXPECT_THROW(shelf.objects()->Put("s.short", m_dir / "short",
+                                      static_cast<std::int64_t>(big.size()), std::string(64, '0')),
+                 ObjectStoreError);
+    EXPECT_FALSE(shelf.objects()->Size("s.short"));
 }
 
 // The gateway killed in the middle of a download: the read fails plainly,
