@@ -104,13 +104,16 @@ private:
     Kind m_kind;
 };
 
-// Reads one stored file. A piece's content name carries its SHA-256; the
-// sequential Read hashes what it hands out and, when that ends the file,
-// hands out the last bytes only if the whole matched, so a damaged piece
-// never reaches anyone complete. Not thread-safe: one user at a time.
+// Reads one stored file. A piece's content name carries its SHA-256; a
+// verifying reader (the bucket's: its objects cross a network and another
+// system's disks) hashes what the sequential Read hands out and, when that
+// ends the file, hands out the last bytes only if the whole matched, so a
+// damaged piece never reaches anyone complete. The folder's reader does
+// not: a changed byte there reaches the client, whose package check names
+// it. Not thread-safe: one user at a time.
 class PieceReader {
 public:
-    PieceReader(std::string name, std::int64_t size);
+    PieceReader(std::string name, std::int64_t size, bool verify);
     virtual ~PieceReader() = default;
     PieceReader(const PieceReader&) = delete;
     PieceReader& operator=(const PieceReader&) = delete;
@@ -118,8 +121,8 @@ public:
     const std::string& name() const { return m_name; }
     std::int64_t size() const { return m_size; }
     // The next bytes, at most `n`; 0 at the end. Throws PieceError: Damaged
-    // at the end of a piece whose hash differs (logged), Unavailable on a
-    // read fault or a file that ends early.
+    // at the end of a verified piece whose hash differs (logged),
+    // Unavailable on a read fault or a file that ends early.
     std::size_t Read(char* buf, std::size_t n);
     // Bytes at `offset`, unchecked; 0 at or past the end. Throws PieceError.
     virtual std::size_t ReadAt(std::int64_t offset, char* buf, std::size_t n) = 0;
