@@ -1,5 +1,7 @@
 #include "admin_commands.h"
 
+#include "back_ends.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,13 +120,10 @@ void CopyPiece(VersionStore& from, VersionStore& to, const std::string& id, cons
         throw std::runtime_error("piece " + sha + " of " + id + " is missing");
     IncomingFile copy = to.shelf().Begin();
     std::vector<char> buf(256 * 1024);
-    for (std::int64_t at = 0; at < source->size;) {
-        const ssize_t n = ::pread(source->file.fd(), buf.data(), buf.size(), at);
-        if (n <= 0)
-            throw std::runtime_error("cannot read piece " + sha + " of " + id);
-        if (!copy.Write(buf.data(), static_cast<std::size_t>(n)))
+    // The reader throws PieceError on a read fault or a piece that ends early.
+    while (const std::size_t n = source->reader->Read(buf.data(), buf.size())) {
+        if (!copy.Write(buf.data(), n))
             throw std::runtime_error("cannot write " + copy.path() + ": " + std::strerror(errno));
-        at += n;
     }
     if (copy.Sha256() != sha)
         throw std::runtime_error("piece " + sha + " of " + id + " does not match its hash");
@@ -187,36 +186,60 @@ int MigrateMembers(MemberStore& fromMembers, VersionStore& fromVersions, MemberS
     return copied;
 }
 
+namespace {
+
+// One side of a migration: a data folder (its own SQLite file and
+// packages/), or a settings file naming the data folder, the store and
+// where the packages go, read as the service reads its own.
+std::optional<BackEndSettings> MigrationSide(std::string where, std::ostream& err) {
+    if (where.compare(0, 7, "file://") == 0)
+        where.erase(0, 7);
+    struct stat st;
+    if (::stat(where.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        std::string argv0 = "skivaddon-service", config = "--config", check = "--check-config";
+        char* argv[] = {argv0.data(), config.data(), where.data(), check.data()};
+        std::string error;
+        std::optional<ServiceOptions> o = ParseOptions(4, argv, error);
+        if (!o) {
+            err << "migrate: " << where << ": " << error << "\n";
+            return std::nullopt;
+        }
+        return BackEndSettings::From(*o);
+    }
+    if (where.empty() || where.find("://") != std::string::npos) {
+        err << "migrate: " << where
+            << " is neither a data folder nor a settings file naming the back ends\n";
+        return std::nullopt;
+    }
+    ServiceOptions o;
+    o.dataDir = where;
+    return BackEndSettings::From(o);
+}
+
+}  // namespace
+
 int RunMigrate(const ServiceOptions& options, std::ostream& out, std::ostream& err) {
     try {
-        std::string from = options.migrateFrom, to = options.migrateTo;
-        for (std::string* dir : {&from, &to}) {
-            if (dir->compare(0, 7, "file://") == 0)
-                dir->erase(0, 7);
-            if (dir->find("://") != std::string::npos) {
-                err << "migrate: " << *dir << " is not a data folder\n";
-                return 1;
-            }
-            if (dir->empty() || dir->back() != '/')
-                *dir += '/';
-        }
+        std::optional<BackEndSettings> from = MigrationSide(options.migrateFrom, err);
+        std::optional<BackEndSettings> to = MigrationSide(options.migrateTo, err);
+        if (!from || !to)
+            return 1;
         struct stat st;
-        if (::stat((from + "members.sqlite").c_str(), &st) != 0) {
-            err << "migrate: no member database in " << from << "\n";
+        if (from->store.empty() && ::stat(DatabasePath(from->dataDir).c_str(), &st) != 0) {
+            err << "migrate: no member database in " << from->dataDir << "\n";
             return 1;
         }
-        for (const std::string& warning : PrepareDataFolder(to))
+        for (const std::string& warning : PrepareDataFolder(to->dataDir))
             err << "warning: " << warning << "\n";
-        MemberStore fromMembers(DatabasePath(from));
-        PackageShelf fromShelf(from + "packages");
-        VersionStore fromVersions(DatabasePath(from), fromShelf, 1000);
-        MemberStore toMembers(DatabasePath(to));
-        PackageShelf toShelf(to + "packages");
-        // Every version is kept; the destination's service trims to its own
-        // setting at the member's next save.
-        VersionStore toVersions(DatabasePath(to), toShelf, 1000);
-        const int copied =
-            MigrateMembers(fromMembers, fromVersions, toMembers, toVersions, out, err);
+        // Every version is kept on both sides; the destination's service
+        // trims to its own setting at the member's next save.
+        from->keepVersions = to->keepVersions = 1000;
+        from->dbPool = to->dbPool = 1;
+        BackEnds source(*from);
+        BackEnds target(*to);
+        out << "from: " << source.description() << "\nto: " << target.description() << "\n";
+        const int copied = MigrateMembers(source.members(), source.versions(), target.members(),
+                                          target.versions(), out, err);
         out << copied << (copied == 1 ? " member" : " members") << " copied\n";
         return 0;
     } catch (const std::exception& e) {

@@ -27,7 +27,8 @@ class VersionStore;
 int MigrateMembers(MemberStore& fromMembers, VersionStore& fromVersions, MemberStore& toMembers,
                    VersionStore& toVersions, std::ostream& out, std::ostream& err);
 
-// "migrate --from DIR --to DIR": MigrateMembers between two data folders
+// "migrate --from A --to B": MigrateMembers between two sets of back ends, each
+// a data folder or a settings file (data, store, packages, s3_key_file)
 // (the destination is made when missing). Exit status: 0 done, 1 failed.
 int RunMigrate(const ServiceOptions& options, std::ostream& out, std::ostream& err);
 

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
+
+#include "package_shelf.h"
 
 namespace skiv::server {
 
@@ -77,9 +80,10 @@ private:
     bool m_ended = false, m_valid = true;
 };
 
-}  // namespace
+// Reads bytes at an offset: their count, 0 at the end, -1 on a fault.
+using ReadAtFn = std::function<std::int64_t(std::int64_t, char*, std::size_t)>;
 
-GzipScan ScanGzipMembers(int fd, std::int64_t size) {
+GzipScan Scan(const ReadAtFn& readAt, std::int64_t size) {
     GzipScan scan;
     z_stream z{};
     if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
@@ -91,7 +95,7 @@ GzipScan ScanGzipMembers(int fd, std::int64_t size) {
     bool inMember = false;    // inside a member that has not ended
     bool failed = false;
     while (!failed && offset < size) {
-        const ssize_t n = ::pread(fd, in.data(), in.size(), static_cast<off_t>(offset));
+        const std::int64_t n = readAt(offset, in.data(), in.size());
         if (n <= 0) {
             failed = true;
             break;
@@ -132,6 +136,28 @@ GzipScan ScanGzipMembers(int fd, std::int64_t size) {
         scan.unpacked = tar.unpacked();
     }
     return scan;
+}
+
+}  // namespace
+
+GzipScan ScanGzipMembers(int fd, std::int64_t size) {
+    return Scan(
+        [fd](std::int64_t at, char* buf, std::size_t n) -> std::int64_t {
+            return ::pread(fd, buf, n, static_cast<off_t>(at));
+        },
+        size);
+}
+
+GzipScan ScanGzipMembers(PieceReader& reader) {
+    return Scan(
+        [&reader](std::int64_t at, char* buf, std::size_t n) -> std::int64_t {
+            try {
+                return static_cast<std::int64_t>(reader.ReadAt(at, buf, n));
+            } catch (const PieceError&) {
+                return -1;
+            }
+        },
+        reader.size());
 }
 
 }  // namespace skiv::server

@@ -15,8 +15,13 @@ struct GzipScan {
     std::int64_t unpacked = -1;      // bytes of the regular files in the archive
 };
 
-// Reads `size` bytes of `fd` from offset 0. Never throws; ok = false for
-// anything that is not a whole gzip stream.
+class PieceReader;
+
+// Reads the whole of `reader` (with ReadAt; its position is untouched).
+// Never throws; ok = false for anything that is not a whole gzip stream,
+// or that could not be read.
+GzipScan ScanGzipMembers(PieceReader& reader);
+// The same for `size` bytes of the local file `fd`.
 GzipScan ScanGzipMembers(int fd, std::int64_t size);
 
 }  // namespace skiv::server

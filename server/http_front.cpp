@@ -546,30 +546,72 @@ net::awaitable<bool> HttpFront::Impl::SendPieces(Stream& s, Exchange& x,
     co_await http::async_write_header(s, serializer, Caught(ec));
     std::vector<char> chunk(kPiece);
     std::int64_t sent = 0;
+    // Reads that may wait on the object store run on the disk pool, never
+    // on this loop; a fault or a damaged piece ends the connection, so the
+    // client sees a short body and keeps what it had.
+    const bool remote = desk.shelf().objects() != nullptr;
     for (auto& piece : pieces) {
         if (ec)
             break;
-        if (!piece.file)
-            piece.file = desk.shelf().Open(piece.name);
+        try {
+            if (!piece.file && remote) {
+                PackageShelf& shelf = desk.shelf();
+                std::function<std::shared_ptr<std::optional<StoredPackage>>()> open =
+                    [&shelf, name = piece.name] {
+                        return std::make_shared<std::optional<StoredPackage>>(shelf.Open(name));
+                    };
+                auto opened =
+                    co_await Offload<std::shared_ptr<std::optional<StoredPackage>>>(diskPool, open);
+                if (opened)
+                    piece.file = std::move(**opened);
+            } else if (!piece.file) {
+                piece.file = desk.shelf().Open(piece.name);
+            }
+        } catch (const PieceError& e) {
+            x.note = std::string("piece unavailable: ") + e.what();
+            break;
+        }
         if (!piece.file || piece.file->size != piece.bytes) {
-            x.note = "piece missing while sent";
+            if (x.note.empty())
+                x.note = "piece missing while sent";
             break;  // end the connection: the client sees a short body
         }
+        PieceReader& reader = *piece.file->reader;
         std::int64_t at = 0;
         while (!ec && at < piece.bytes) {
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::int64_t>(piece.bytes - at, kPiece));
-            const ssize_t n =
-                ::pread(piece.file->file.fd(), chunk.data(), want, static_cast<off_t>(at));
-            if (n <= 0) {
-                x.note = "piece shrank while sent";
+            std::size_t n = 0;
+            try {
+                if (reader.Remote()) {
+                    char* into = chunk.data();
+                    std::function<std::size_t()> read = [&reader, into, want] {
+                        return reader.Read(into, want);
+                    };
+                    std::optional<std::size_t> got = co_await Offload<std::size_t>(diskPool, read);
+                    if (!got)
+                        x.note = "piece read: busy";
+                    n = got.value_or(0);
+                } else {
+                    n = reader.Read(chunk.data(), want);
+                }
+            } catch (const PieceError& e) {
+                x.note =
+                    std::string(e.kind() == PieceError::Kind::Damaged ? "piece damaged: "
+                                                                      : "piece unavailable: ") +
+                    e.what();
+                break;
+            }
+            if (n == 0) {
+                if (x.note.empty())
+                    x.note = "piece shrank while sent";
                 break;
             }
             tcpStream.expires_after(std::chrono::seconds(config.writeSeconds));
-            const auto out = net::buffer(chunk.data(), static_cast<std::size_t>(n));
+            const auto out = net::buffer(chunk.data(), n);
             co_await net::async_write(s, out, Caught(ec));
-            at += n;
-            sent += n;
+            at += static_cast<std::int64_t>(n);
+            sent += static_cast<std::int64_t>(n);
         }
         piece.file.reset();
         if (at != piece.bytes)

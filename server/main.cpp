@@ -13,10 +13,12 @@
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <thread>
 
 #include "admin_commands.h"
+#include "back_ends.h"
 #include "data_folder.h"
 #include "delta_desk.h"
 #include "http_front.h"
@@ -112,10 +114,11 @@ int Serve(const ServiceOptions& options) {
     // Other instances may serve the same folder; the first to start does
     // the start-up work that needs the folder to itself.
     InstanceLock instances(data);
-    const std::string records = StoreTarget(options);
-    MemberStore store(records, options.dbPool);
-    PackageShelf shelf(data + "packages");
-    VersionStore versions(records, shelf, options.keepVersions, options.dbPool);
+    BackEnds backEnds(BackEndSettings::From(options));
+    std::fprintf(stderr, "%s\n", backEnds.description().c_str());
+    MemberStore& store = backEnds.members();
+    PackageShelf& shelf = backEnds.shelf();
+    VersionStore& versions = backEnds.versions();
     versions.Recover(static_cast<std::int64_t>(std::time(nullptr)), instances.alone());
     PasswordHasher hasher(options.hashCost);
 

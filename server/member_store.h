@@ -86,11 +86,6 @@ struct SessionGrant {
 // schema: the numbered steps, in one transaction. Instances starting
 // together on one PostgreSQL database take turns. Throws SqlError.
 void MigrateStore(const std::string& target);
-// Copies every record of the store `from` into the new store `to` (either
-// engine each) in one transaction; returns the members copied. Refuses a
-// target that has members. The package files are not touched. Throws
-// SqlError.
-std::int64_t CopyStore(const std::string& from, const std::string& to);
 
 class MemberStore {
 public:

@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 
+#include "object_store.h"
 #include "sql_db.h"
 
 namespace skiv::server {
@@ -142,6 +143,12 @@ constexpr Setting kSettings[] = {
      "the records on a PostgreSQL server, postgresql://user@host:port/dbname (default: the "
      "SQLite file in the data folder)"},
     {"db-pool", "N", "database connections per store (default 8; one for SQLite)"},
+    {"packages", "URL",
+     "where stored packages go: a folder, or s3://BUCKET?endpoint=http://HOST:PORT&region=NAME "
+     "for S3 object storage (default: DIR/packages)"},
+    {"s3-key-file", "FILE",
+     "S3 keys as access_key=... and secret_key=... lines, readable by its owner only "
+     "(default: SKIVADDON_S3_ACCESS_KEY and SKIVADDON_S3_SECRET_KEY)"},
 };
 
 // Checks one setting's text and stores it; false with `error` set.
@@ -162,6 +169,14 @@ bool Apply(const std::string& name, const std::string& v, ServiceOptions& o, std
             return false;
         }
         o.publicUrl = *url;
+    } else if (name == "packages") {
+        if (v.rfind("s3://", 0) == 0 && !ParseObjectStoreUrl(v, error)) {
+            error = "--packages: " + error;
+            return false;
+        }
+        o.packages = v;
+    } else if (name == "s3-key-file") {
+        o.s3KeyFile = v;
     } else if (name == "cert") {
         o.certFile = v;
     } else if (name == "key") {
@@ -256,12 +271,17 @@ std::unique_ptr<CLI::App> MakeApp(Given& g) {
                     "repeatable")
         ->type_name("ADDR")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app->add_option("--from", g.from, "migrate: the data folder copied from")->type_name("DIR");
-    app->add_option("--to", g.to, "migrate: the data folder copied into")->type_name("DIR");
-    app->add_option("command", g.command,
-                    "member add ID | member suspend ID | member resume ID | "
-                    "member list | migrate --from DIR --to DIR  (add reads the password on "
-                    "standard input)")
+    app->add_option("--from", g.from,
+                    "migrate: the data folder copied from, or a settings file naming its data "
+                    "folder, store and packages")
+        ->type_name("DIR|FILE");
+    app->add_option("--to", g.to, "migrate: the data folder or settings file copied into")
+        ->type_name("DIR|FILE");
+    app->add_option(
+           "command", g.command,
+           "member add ID | member suspend ID | member resume ID | "
+           "member list | migrate --from DIR|FILE --to DIR|FILE  (add reads the password on "
+           "standard input)")
         ->type_name("");
     app->footer(
         "Without a command the service runs until SIGINT or SIGTERM.\n"
@@ -283,8 +303,7 @@ bool ApplyFile(const std::string& path, ServiceOptions& o, std::string& error) {
     }
     for (const auto& [key, node] : table) {
         std::string name(key.str());
-        if (name == "db_pool")
-            name = "db-pool";
+        std::replace(name.begin(), name.end(), '_', '-');  // s3_key_file = s3-key-file
         if (name == "trusted-proxy") {
             // One address or a list of them.
             std::vector<std::string> proxies;
@@ -385,6 +404,8 @@ std::string SettingsText(const ServiceOptions& o) {
     out << "store " << (o.store.empty() ? "(SQLite file in data)" : WithoutPassword(o.store))
         << "\n"
         << "db-pool " << o.dbPool << "\n";
+    out << "packages " << (o.packages.empty() ? "(data/packages)" : o.packages) << "\n"
+        << "s3-key-file " << (o.s3KeyFile.empty() ? "(environment)" : o.s3KeyFile) << "\n";
     return out.str();
 }
 
@@ -433,7 +454,7 @@ std::optional<ServiceOptions> ParseOptions(int argc, char** argv, std::string& e
     const bool migrate = o.command.size() == 1 && o.command[0] == "migrate";
     if (migrate) {
         if (o.migrateFrom.empty() || o.migrateTo.empty()) {
-            error = "migrate wants --from DIR and --to DIR";
+            error = "migrate wants --from and --to (a data folder or a settings file each)";
             return std::nullopt;
         }
         return o;

@@ -26,6 +26,10 @@ struct ServiceOptions {
     int keepVersions = 10;     // stored versions per member
     std::string store;         // postgresql://...; empty = the SQLite file in the data folder
     int dbPool = 8;            // database connections per store
+    // Where stored pieces go: empty = the data folder's packages/, else a
+    // folder or "s3://BUCKET?endpoint=...&region=..." (object storage).
+    std::string packages;
+    std::string s3KeyFile;  // access_key=/secret_key= lines; empty = the environment
     HashCost hashCost;
     // Peers whose X-Forwarded-For names the client (canonical addresses).
     std::vector<std::string> trustedProxies;

@@ -22,7 +22,9 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Hashes the pieces in order, as the package a download would send.
+// Hashes the pieces in order, as the package a download would send. A
+// piece gone or damaged fails it as a lie would; a store that cannot be
+// read throws (PieceError).
 bool Assembles(PackageShelf& shelf, const std::vector<VersionStore::PieceRef>& pieces,
                const Manifest& manifest) {
     Sha256Stream hash;
@@ -32,15 +34,16 @@ bool Assembles(PackageShelf& shelf, const std::vector<VersionStore::PieceRef>& p
         std::optional<StoredPackage> file = shelf.Open(piece.name);
         if (!file || file->size != piece.bytes)
             return false;
-        std::int64_t at = 0;
-        while (at < file->size) {
-            const ssize_t n = ::pread(file->file.fd(), buf.data(), buf.size(), at);
-            if (n <= 0)
+        try {
+            while (const std::size_t n = file->reader->Read(buf.data(), buf.size())) {
+                hash.Update(buf.data(), n);
+                total += static_cast<std::int64_t>(n);
+            }
+        } catch (const PieceError& e) {
+            if (e.kind() == PieceError::Kind::Damaged)
                 return false;
-            hash.Update(buf.data(), static_cast<std::size_t>(n));
-            at += n;
+            throw;
         }
-        total += at;
     }
     return total == manifest.packageBytes && hash.Hex() == manifest.packageSha;
 }
@@ -607,17 +610,12 @@ void VersionStore::Recover(std::int64_t now, bool sweepFiles) {
             continue;  // it was never there: the member has nothing to download
         Sha256Stream hash;
         std::vector<char> buf(256 * 1024);
-        for (std::int64_t at = 0; at < file->size;) {
-            const ssize_t n = ::pread(file->file.fd(), buf.data(), buf.size(), at);
-            if (n <= 0)
-                throw std::runtime_error("cannot read " + l.name);
-            hash.Update(buf.data(), static_cast<std::size_t>(n));
-            at += n;
-        }
+        while (const std::size_t n = file->reader->Read(buf.data(), buf.size()))
+            hash.Update(buf.data(), n);
         NewVersion v{l.id, {}, {}, {l.name}, static_cast<int>(l.fileType), l.savedAt, nullptr, {}};
         v.manifest.packageBytes = file->size;
         v.manifest.packageSha = hash.Hex();
-        const GzipScan scan = ScanGzipMembers(file->file.fd(), file->size);
+        const GzipScan scan = ScanGzipMembers(*file->reader);
         if (scan.ok) {
             v.manifest.entries = scan.entries;
             v.manifest.unpackedBytes = scan.unpacked;

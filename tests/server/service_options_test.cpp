@@ -1,7 +1,11 @@
 #include "service_options.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
+
+#include "object_store.h"
 #include "support/temp_dir.h"
 
 namespace skiv::server {
@@ -129,6 +133,53 @@ TEST(ServiceOptionsTest, SettingsFileUnderTheFlags) {
         EXPECT_EQ(error.rfind(file, 0), 0u) << error;
     }
     EXPECT_FALSE(Parse({"--config", dir / "missing.toml"}, error));
+}
+
+// Object storage: the address is checked at parse time (also from the
+// settings file, whose keys may be written with underscores), and the key
+// file is refused unless only its owner can read it.
+TEST(ServiceOptionsTest, ObjectStorageAddressAndKeys) {
+    TempDir dir;
+    std::string error;
+    auto o = Parse({"--data", dir / "d", "--packages",
+                    "s3://pieces?endpoint=http://127.0.0.1:9000/&region=eu-west-1"},
+                   error);
+    ASSERT_TRUE(o) << error;
+    std::optional<ObjectStoreLocation> where = ParseObjectStoreUrl(o->packages, error);
+    ASSERT_TRUE(where);
+    EXPECT_EQ(where->bucket, "pieces");
+    EXPECT_EQ(where->endpoint, "http://127.0.0.1:9000");
+    EXPECT_EQ(where->region, "eu-west-1");
+    for (const char* bad : {"s3://?endpoint=http://h:1", "s3://b?endpoint=ftp://h:1",
+                            "s3://b?endpoint=http://h:1&colour=red", "s3://b/c?endpoint=http://h"})
+        EXPECT_FALSE(Parse({"--data", dir / "d", "--packages", bad}, error)) << bad;
+
+    WriteFile(dir / "service.toml", "data = \"" + dir / "d" +
+                                        "\"\npackages = \"s3://b?endpoint=http://h:1\"\n"
+                                        "s3_key_file = \"" +
+                                        dir / "keys" + "\"\n");
+    o = Parse({"--config", dir / "service.toml"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->s3KeyFile, dir / "keys");
+
+    WriteFile(dir / "keys", "access_key = AK1\nsecret_key=SK1\n");
+    ASSERT_EQ(::chmod((dir / "keys").c_str(), 0640), 0);
+    EXPECT_FALSE(LoadObjectStoreKeys(dir / "keys", error));
+    EXPECT_NE(error.find("only its owner"), std::string::npos) << error;
+    ASSERT_EQ(::chmod((dir / "keys").c_str(), 0600), 0);
+    std::optional<ObjectStoreKeys> keys = LoadObjectStoreKeys(dir / "keys", error);
+    ASSERT_TRUE(keys) << error;
+    EXPECT_EQ(keys->access, "AK1");
+    EXPECT_EQ(keys->secret, "SK1");
+    ::setenv("SKIVADDON_S3_ACCESS_KEY", "AK2", 1);
+    ::unsetenv("SKIVADDON_S3_SECRET_KEY");
+    EXPECT_FALSE(LoadObjectStoreKeys("", error));
+    ::setenv("SKIVADDON_S3_SECRET_KEY", "SK2", 1);
+    keys = LoadObjectStoreKeys("", error);
+    ASSERT_TRUE(keys);
+    EXPECT_EQ(keys->secret, "SK2");
+    ::unsetenv("SKIVADDON_S3_ACCESS_KEY");
+    ::unsetenv("SKIVADDON_S3_SECRET_KEY");
 }
 
 }  // namespace

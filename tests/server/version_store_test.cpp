@@ -6,8 +6,13 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdio>
+#include <sys/stat.h>
 
+#include <cstdio>
+#include <sstream>
+
+#include "admin_commands.h"
+#include "back_ends.h"
 #include "member_store.h"
 #include "secrets.h"
 #include "store_engines.h"
@@ -225,48 +230,56 @@ TEST_P(VersionStoreTest, DeltaUploadAsksOnlyForWhatIsMissingAndCommitsOnce) {
     EXPECT_TRUE(upload("dana", "t3").empty());  // everything is there
 }
 
-// The records move from SQLite to PostgreSQL and back with nothing lost,
-// and each copy goes on taking versions.
-TEST(CopyStoreTest, MovesEveryRecordBetweenEnginesBothWays) {
+// A member's records and pieces move from a data folder to PostgreSQL
+// (pieces in a folder of their own) and on into a new data folder, with
+// nothing lost; each copy goes on taking versions.
+TEST(MigrateTest, MovesMembersAndVersionsBetweenEnginesBothWays) {
     InitCrypto();
     skiv::test::TempDir dir;
     std::string why;
     const std::string postgres = FreshStore("postgresql", dir, why);
     if (postgres.empty())
         GTEST_SKIP() << why;
-    const std::string first = dir / "first.sqlite", last = dir / "last.sqlite";
-    PackageShelf shelf(dir / "shelf");
-    auto store = [&](VersionStore& on, const std::string& bytes, std::int64_t now) {
-        IncomingFile in = shelf.Begin();
+    auto side = [&](const std::string& name, const std::string& store) {
+        BackEndSettings s;
+        s.dataDir = dir / (name + "/");
+        ::mkdir(s.dataDir.c_str(), 0700);
+        s.store = store;
+        s.dbPool = 2;
+        return s;
+    };
+    const BackEndSettings first = side("first", ""), middle = side("middle", postgres),
+                          last = side("last", "");
+    auto store = [](BackEnds& on, const std::string& bytes, std::int64_t now) {
+        IncomingFile in = on.shelf().Begin();
         ASSERT_TRUE(in.Write(bytes.data(), bytes.size()));
-        on.StoreWhole("carol", std::move(in), 1, now);
+        on.versions().StoreWhole("carol", std::move(in), 1, now);
     };
     std::string list;
     {
-        MemberStore members(first);
-        ASSERT_TRUE(members.AddMember("Carol", "hash", 5));
-        members.AddSession("carol", {"key", "cap", 900}, 10, 4);
-        members.SettingOr("registration-secret", "s3cret");
-        VersionStore versions(first, shelf, 10);
-        store(versions, "one", 100);
-        store(versions, "two", 200);
-        list = versions.VersionList("carol");
+        BackEnds source(first);
+        ASSERT_TRUE(source.members().AddMember("Carol", "hash", 5));
+        store(source, "one", 100);
+        store(source, "two", 200);
+        list = source.versions().VersionList("carol");
     }
-    EXPECT_EQ(CopyStore(first, postgres), 1);
-    EXPECT_THROW(CopyStore(first, postgres), SqlError);  // only into a new store
-    EXPECT_EQ(CopyStore(postgres, last), 1);
-    for (const std::string& target : {postgres, last}) {
-        MemberStore members(target);
-        EXPECT_EQ(members.FindMember("carol")->id, "Carol");
-        EXPECT_TRUE(members.MemberKeyValid("CAROL", "key", 20));
-        EXPECT_EQ(members.SettingOr("registration-secret", "other"), "s3cret");
-        VersionStore versions(target, shelf, 10);
-        EXPECT_EQ(versions.VersionList("carol"), list);
-        store(versions, "three " + target, 300);
-        std::optional<VersionStore::Stream> now = versions.OpenVersion("carol", 1);
+    std::ostringstream out, err;
+    for (const auto& [from, to] : {std::pair{first, middle}, std::pair{middle, last}}) {
+        BackEnds source(from), target(to);
+        EXPECT_EQ(MigrateMembers(source.members(), source.versions(), target.members(),
+                                 target.versions(), out, err),
+                  1)
+            << err.str();
+    }
+    for (const BackEndSettings& at : {middle, last}) {
+        BackEnds there(at);
+        EXPECT_EQ(there.members().FindMember("carol")->id, "Carol");
+        EXPECT_EQ(there.versions().VersionList("carol"), list);
+        store(there, "three " + at.dataDir, 300);
+        std::optional<VersionStore::Stream> now = there.versions().OpenVersion("carol", 1);
         ASSERT_TRUE(now);
-        EXPECT_EQ(now->size, static_cast<std::int64_t>(6 + target.size()));
-        EXPECT_EQ(versions.VersionList("carol").substr(0, 6), "1\t300\t");
+        EXPECT_EQ(now->size, static_cast<std::int64_t>(6 + at.dataDir.size()));
+        EXPECT_EQ(there.versions().VersionList("carol").substr(0, 6), "1\t300\t");
     }
 }
 
