@@ -84,11 +84,50 @@ DWORD ErrorFromCurl(CURLcode code, long ssl_verify) {
 
 }  // namespace
 
-Transfer::Transfer(TransferPlan plan) : m_plan(std::move(plan)), m_multi(curl_multi_init()) {}
+LinkPool::Link LinkPool::Take() {
+    {
+        std::lock_guard guard(m_lock);
+        if (!m_idle.empty()) {
+            Link link = std::move(m_idle.back());
+            m_idle.pop_back();
+            return link;
+        }
+    }
+    return Link{CurlMulti(curl_multi_init()), CurlEasy(curl_easy_init())};
+}
+
+void LinkPool::Give(Link link) {
+    if (!link.multi || !link.easy) {
+        return;
+    }
+    std::lock_guard guard(m_lock);
+    if (m_idle.size() < kMaxIdle) {
+        m_idle.push_back(std::move(link));
+    }
+    // else the link goes here, its connection closed
+}
+
+Transfer::Transfer(TransferPlan plan, std::shared_ptr<LinkPool> links)
+    : m_plan(std::move(plan)), m_links(std::move(links)) {
+    if (m_links) {
+        LinkPool::Link link = m_links->Take();
+        m_multi = std::move(link.multi);
+        m_easy = std::move(link.easy);
+    } else {
+        m_multi.reset(curl_multi_init());
+    }
+}
 
 Transfer::~Transfer() {
     if (m_attached) {
+        // An exchange left unfinished: libcurl closes its connection rather
+        // than keep one in an unknown state.
         curl_multi_remove_handle(m_multi.get(), m_easy.get());
+    }
+    if (m_links && m_easy) {
+        // No option of this exchange (its callbacks point here) may outlive it.
+        curl_easy_reset(m_easy.get());
+        m_links->Give({std::move(m_multi), std::move(m_easy)});
     }
     curl_slist_free_all(m_headers);
 }
@@ -114,7 +153,13 @@ DWORD Transfer::StartHop(const std::string& url, bool use_target) {
         curl_multi_remove_handle(m_multi.get(), m_easy.get());
         m_attached = false;
     }
-    m_easy.reset(curl_easy_init());
+    if (m_easy) {
+        // A handle from an earlier exchange or hop: its options go, its
+        // connections and TLS sessions stay for reuse.
+        curl_easy_reset(m_easy.get());
+    } else {
+        m_easy.reset(curl_easy_init());
+    }
     if (!m_easy) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
