@@ -9,6 +9,10 @@
 #include <mutex>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "archive/gzip_member.h"
 #include "archive/piece_cache.h"
 #include "platform/crash_point.h"
@@ -32,12 +36,29 @@ std::uint32_t NameHash(const std::string& s) {
     return h;
 }
 
-std::int64_t ModTime(const std::string& path) {
+// Fills the span's modification time and, where kept, its change stamp.
+void StampOf(PieceSpan& span) {
+#ifdef _WIN32
     std::error_code ec;
-    auto t = std::filesystem::last_write_time(path, ec);
-    if (ec)
-        return kUnknownTime;
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+    auto t = std::filesystem::last_write_time(span.source, ec);
+    if (!ec)
+        span.mtime =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+#else
+    struct stat st {};
+    if (::stat(span.source.c_str(), &st) != 0)
+        return;
+    constexpr std::int64_t kNs = 1000000000;
+    span.mtime = std::int64_t(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
+    span.changed = std::int64_t(st.st_ctim.tv_sec) * kNs + st.st_ctim.tv_nsec;
+    span.inode = static_cast<std::int64_t>(st.st_ino);
+#endif
+}
+
+// True when the spans' files are known unchanged from their stamps alone.
+bool StampsVouch(const Piece& piece) {
+    return std::all_of(piece.spans.begin(), piece.spans.end(),
+                       [](const PieceSpan& s) { return s.changed != kUnknownTime; });
 }
 
 // Reads the piece's archive bytes into raw: each run from its file, cut or
@@ -54,9 +75,11 @@ void ReadRaw(const Piece& piece, std::vector<std::uint8_t>& raw) {
     }
 }
 
-// A piece's bytes taken from the cached package when its runs and their
-// current bytes are what that piece was made of; empty otherwise.
-std::vector<std::uint8_t> FromCache(const Piece& planned, const std::vector<std::uint8_t>& raw,
+// A piece's bytes taken from the cached package when its runs are what that
+// piece was made of, and its bytes what the cache's hash says; empty
+// otherwise. raw, the runs' current bytes, is read (and checked against the
+// piece's CRC-32) only where the stamps cannot vouch for the files.
+std::vector<std::uint8_t> FromCache(const Piece& planned, std::vector<std::uint8_t>& raw,
                                     const PieceCache& cache, fs::UniqueFile& cached) {
     const Piece* old = cache.FindSame(planned);
     if (!old || old->bytes < 18)
@@ -70,10 +93,14 @@ std::vector<std::uint8_t> FromCache(const Piece& planned, const std::vector<std:
     }
     std::uint32_t crc = 0, length = 0;
     if (!MemberTrailer(bytes.data(), bytes.size(), crc, length) ||
-        length != static_cast<std::uint32_t>(raw.size()) ||
-        crc != GzipCrc32(raw.data(), raw.size()) ||
+        length != static_cast<std::uint32_t>(planned.rawBytes) ||
         Sha256::HexOf(bytes.data(), bytes.size()) != old->sha256) {
         return {};
+    }
+    if (!StampsVouch(planned)) {
+        ReadRaw(planned, raw);
+        if (crc != GzipCrc32(raw.data(), raw.size()))
+            return {};
     }
     return bytes;
 }
@@ -125,7 +152,7 @@ PackagePlan PlanPackage(const TarHeader& header, const std::vector<TarEntry>& en
         span.path = e.folder + e.fileName;
         span.source = e.sourceFolder + e.fileName;
         span.fileSize = e.dataSize;
-        span.mtime = ModTime(span.source);
+        StampOf(span);
         span.length = e.dataSize;
         const bool shared = IsShared(span.path);
         if (!cur.spans.empty() && cur.shared != shared)
@@ -202,11 +229,13 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
             // entries), not copied.
             const std::vector<std::uint8_t>& in = i == 0 ? plan.table : raw;
             if (i != 0) {
-                ReadRaw(piece, raw);
+                raw.clear();
                 if (cache) {
                     bytes = FromCache(piece, raw, *cache, cached);
                     reused = !bytes.empty();
                 }
+                if (!reused && raw.size() != static_cast<std::size_t>(piece.rawBytes))
+                    ReadRaw(piece, raw);
             }
             if (!reused)
                 bytes = comp.Compress(in.data(), in.size());

@@ -9,7 +9,8 @@
 // the calling thread in order; at most a few pieces per thread are held at
 // once, so memory does not grow with the set. A piece whose files have not
 // changed since the cached package was made is copied from there instead of
-// being compressed again (see PieceCache).
+// being compressed again (see PieceCache): its files are not read again when
+// their size, times and inode say they are the ones the piece was made of.
 
 #include <cstdint>
 #include <string>
@@ -34,12 +35,17 @@ struct PieceSpan {
     std::string path;                   // relative to the game folder, '/' separators
     std::string source;                 // where the bytes are read from (not cached)
     std::int64_t fileSize = 0;          // the entry's size in the archive's table
-    std::int64_t mtime = kUnknownTime;  // modification time when planned (file clock, ns)
-    std::int64_t offset = 0;            // first byte of the run in the file
+    std::int64_t mtime = kUnknownTime;  // modification time when planned (ns)
+    // Where the system keeps them (POSIX): the status change time (ns) and
+    // the inode number, which every write moves, even one that sets the
+    // modification time back. kUnknownTime where not kept (Windows).
+    std::int64_t changed = kUnknownTime;
+    std::int64_t inode = 0;
+    std::int64_t offset = 0;  // first byte of the run in the file
     std::int64_t length = 0;
     bool operator==(const PieceSpan& o) const {
-        return path == o.path && fileSize == o.fileSize && mtime == o.mtime && offset == o.offset &&
-               length == o.length;
+        return path == o.path && fileSize == o.fileSize && mtime == o.mtime &&
+               changed == o.changed && inode == o.inode && offset == o.offset && length == o.length;
     }
 };
 
