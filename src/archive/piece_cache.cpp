@@ -109,7 +109,7 @@ bool PieceCache::Load(const std::string& folder, const std::string& gameFolder) 
             Piece p;
             int shared = 0;
             std::size_t spans = 0;
-            if (!(ls >> p.sha256 >> p.bytes >> p.rawBytes >> shared >> spans) ||
+            if (!(ls >> p.sha256 >> p.crc32 >> p.bytes >> p.rawBytes >> shared >> spans) ||
                 !IsSha256Hex(p.sha256) || p.bytes <= 0) {
                 return false;
             }
@@ -216,7 +216,7 @@ bool PieceCache::Store(const std::string& folder, const std::string& gameFolder,
     text << kMagic << "\ngame " << ToHex(gameFolder) << "\npackage " << result.bytes << ' '
          << result.sha256 << '\n';
     for (const Piece& p : plan.pieces) {
-        text << "piece " << p.sha256 << ' ' << p.bytes << ' ' << p.rawBytes << ' '
+        text << "piece " << p.sha256 << ' ' << p.crc32 << ' ' << p.bytes << ' ' << p.rawBytes << ' '
              << (p.shared ? 1 : 0) << ' ' << p.spans.size() << '\n';
         for (const PieceSpan& s : p.spans) {
             text << "span " << s.fileSize << ' ' << s.mtime << ' ' << s.changed << ' ' << s.inode

@@ -76,11 +76,15 @@ void ReadRaw(const Piece& piece, std::vector<std::uint8_t>& raw) {
 }
 
 // A piece's bytes taken from the cached package when its runs are what that
-// piece was made of, and its bytes what the cache's hash says; empty
-// otherwise. raw, the runs' current bytes, is read (and checked against the
-// piece's CRC-32) only where the stamps cannot vouch for the files.
+// piece was made of, and its bytes what the cache recorded (CRC-32 of the
+// compressed bytes: the cache guards against accidents, not against its own
+// user, so the recorded SHA-256 need not be computed again); empty
+// otherwise, else *sha is the recorded hash. raw, the runs' current bytes, is
+// read (and checked against the piece's CRC-32) only where the stamps cannot
+// vouch for the files.
 std::vector<std::uint8_t> FromCache(const Piece& planned, std::vector<std::uint8_t>& raw,
-                                    const PieceCache& cache, fs::UniqueFile& cached) {
+                                    const PieceCache& cache, fs::UniqueFile& cached,
+                                    std::string* sha) {
     const Piece* old = cache.FindSame(planned);
     if (!old || old->bytes < 18)
         return {};
@@ -94,7 +98,7 @@ std::vector<std::uint8_t> FromCache(const Piece& planned, std::vector<std::uint8
     std::uint32_t crc = 0, length = 0;
     if (!MemberTrailer(bytes.data(), bytes.size(), crc, length) ||
         length != static_cast<std::uint32_t>(planned.rawBytes) ||
-        Sha256::HexOf(bytes.data(), bytes.size()) != old->sha256) {
+        GzipCrc32(bytes.data(), bytes.size()) != old->crc32) {
         return {};
     }
     if (!StampsVouch(planned)) {
@@ -102,6 +106,7 @@ std::vector<std::uint8_t> FromCache(const Piece& planned, std::vector<std::uint8
         if (crc != GzipCrc32(raw.data(), raw.size()))
             return {};
     }
+    *sha = old->sha256;
     return bytes;
 }
 
@@ -224,6 +229,7 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
             }
             Piece& piece = plan.pieces[i];
             std::vector<std::uint8_t> bytes;
+            std::string sha;
             bool reused = false;
             // The table is compressed where it lies (up to 8 MB at 10,240
             // entries), not copied.
@@ -231,21 +237,24 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
             if (i != 0) {
                 raw.clear();
                 if (cache) {
-                    bytes = FromCache(piece, raw, *cache, cached);
+                    bytes = FromCache(piece, raw, *cache, cached, &sha);
                     reused = !bytes.empty();
                 }
                 if (!reused && raw.size() != static_cast<std::size_t>(piece.rawBytes))
                     ReadRaw(piece, raw);
             }
-            if (!reused)
+            if (!reused) {
                 bytes = comp.Compress(in.data(), in.size());
-            std::string sha = Sha256::HexOf(bytes.data(), bytes.size());
+                sha = Sha256::HexOf(bytes.data(), bytes.size());
+            }
+            const std::uint32_t crc = GzipCrc32(bytes.data(), bytes.size());
             std::lock_guard lock(mu);
             if (bytes.empty()) {
                 allocFailed = stop = true;
                 workCv.notify_all();
             }
             piece.sha256 = std::move(sha);
+            piece.crc32 = crc;
             piece.bytes = static_cast<std::int64_t>(bytes.size());
             piece.reused = reused;
             slots[i].bytes = std::move(bytes);

@@ -55,6 +55,7 @@ struct Piece {
     std::int64_t rawBytes = 0;     // archive bytes it holds
     // Known once written (or read from a manifest or the cache):
     std::string sha256;       // of the compressed bytes
+    std::uint32_t crc32 = 0;  // of the compressed bytes: checks a cached copy cheaply
     std::int64_t bytes = 0;   // compressed bytes
     std::int64_t offset = 0;  // within the package
     bool reused = false;      // copied from the cache, not compressed
