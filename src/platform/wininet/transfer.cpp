@@ -4,7 +4,10 @@
 #include <cstring>
 #include <string_view>
 
+#include <openssl/ssl.h>
+
 #include "platform/wininet/header_list.h"
+#include "platform/wininet/tls_trust.h"
 
 namespace skiv::wininet::detail {
 
@@ -220,9 +223,17 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     if (m_plan.ca_bundle) {
-        curl_blob blob{const_cast<char*>(m_plan.ca_bundle->data()), m_plan.ca_bundle->size(),
-                       CURL_BLOB_NOCOPY};
-        set(CURLOPT_CAINFO_BLOB, &blob);
+        // The bundle goes in already parsed (see OnSslContext); a libcurl
+        // without that hook parses it for each new connection.
+        if (curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Transfer::OnSslContext) == CURLE_OK) {
+            set(CURLOPT_SSL_CTX_DATA, this);
+            set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+            set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+        } else {
+            curl_blob blob{const_cast<char*>(m_plan.ca_bundle->data()), m_plan.ca_bundle->size(),
+                           CURL_BLOB_NOCOPY};
+            set(CURLOPT_CAINFO_BLOB, &blob);
+        }
     }
 
     if (m_body_size) {
@@ -241,6 +252,17 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
     set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
     set(CURLOPT_HEADERDATA, this);
     return ok ? ERROR_SUCCESS : ERROR_INTERNET_INTERNAL_ERROR;
+}
+
+CURLcode Transfer::OnSslContext(CURL* /*easy*/, void* ssl_ctx, void* self) {
+    auto* t = static_cast<Transfer*>(self);
+    X509_STORE* store = SharedTrustStore(*t->m_plan.ca_bundle);
+    if (store == nullptr) {
+        return CURLE_SSL_CACERT_BADFILE;
+    }
+    // The context takes the reference; its own (empty) store goes.
+    SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store);
+    return CURLE_OK;
 }
 
 std::size_t Transfer::OnRead(char* buffer, std::size_t size, std::size_t count, void* self) {

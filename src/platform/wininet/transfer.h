@@ -95,6 +95,7 @@ public:
     const std::string& StatusText() const { return m_status_text; }
 
 private:
+    static CURLcode OnSslContext(CURL* easy, void* ssl_ctx, void* self);
     static std::size_t OnRead(char* buffer, std::size_t size, std::size_t count, void* self);
     static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
