@@ -157,7 +157,13 @@ PackagePlan PlanPackage(const TarHeader& header, const std::vector<TarEntry>& en
         span.path = e.folder + e.fileName;
         span.source = e.sourceFolder + e.fileName;
         span.fileSize = e.dataSize;
-        StampOf(span);
+        if (e.mtime != kUnknownTime) {
+            span.mtime = e.mtime;
+            span.changed = e.changed;
+            span.inode = e.inode;
+        } else {
+            StampOf(span);
+        }
         span.length = e.dataSize;
         const bool shared = IsShared(span.path);
         if (!cur.spans.empty() && cur.shared != shared)
