@@ -25,8 +25,10 @@ namespace skiv {
 // Uncompressed bytes a piece aims at; a file at least this large is cut
 // into pieces of its own of this size.
 inline constexpr std::int64_t kPieceTarget = 256 * 1024;
-// The deflate level of every piece.
-inline constexpr int kPieceLevel = 6;
+// The deflate level of every piece. Measured on the scale-1.0 generated set
+// in 256 KiB runs (libdeflate, one core): level 6 took 7.3 s for 1.009x the
+// size of `gzip -6`, level 4 4.9 s for 1.017x, level 3 4.6 s for 1.019x.
+inline constexpr int kPieceLevel = 4;
 
 inline constexpr std::int64_t kUnknownTime = INT64_MIN;
 
