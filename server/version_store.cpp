@@ -420,24 +420,38 @@ std::vector<std::string> VersionStore::BeginUpload(const std::string& memberId,
         auto known = db.Prepare("SELECT 1 FROM pieces WHERE name = ?1");
         std::vector<std::string> missing;
         std::unordered_set<std::string> seen;
-        for (const auto& p : manifest.pieces) {
-            const std::string name = PieceName(memberId, p.sha, p.shared);
-            if (!seen.insert(name).second)
-                continue;
-            add.Bind(1, token).Bind(2, name).Bind(3, p.bytes).Run();
-            add.Reset();
+        auto held = [&](const std::string& name) {
             known.Bind(1, name);
             bool have = known.Step();
             known.Reset();
             if (have && !m_shelf.Open(name)) {
                 // Its file was lost (placing adds a row only after its file,
-                // collecting drops the row before the file): forget the row, so
-                // that the piece is sent and placed again.
+                // collecting drops the row before the file): forget the row,
+                // so that the piece is sent and placed again.
                 db.Prepare("DELETE FROM pieces WHERE name = ?1").Bind(1, name).Run();
                 have = false;
             }
-            // The same hash in the other pool does not count: a private piece
-            // never answers for a shared one, nor the other way round.
+            return have;
+        };
+        for (const auto& p : manifest.pieces) {
+            std::string name = PieceName(memberId, p.sha, p.shared);
+            if (!seen.insert(name).second)
+                continue;
+            bool have = held(name);
+            if (!have && p.shared) {
+                // The member's own private copy (a classic upload keeps every
+                // piece private) serves as well: the upload, and the version
+                // it makes, name that file. Only this member's pool is looked
+                // at, so nothing is learnt about another member. A shared
+                // piece never answers for a private one.
+                const std::string own = PieceName(memberId, p.sha, false);
+                if (held(own)) {
+                    name = own;
+                    have = true;
+                }
+            }
+            add.Bind(1, token).Bind(2, name).Bind(3, p.bytes).Run();
+            add.Reset();
             if (!have && std::find(missing.begin(), missing.end(), p.sha) == missing.end())
                 missing.push_back(p.sha);
         }
@@ -471,6 +485,7 @@ VersionStore::CommitResult VersionStore::Commit(const std::string& memberId,
                                                 std::int64_t now) {
     std::string text;
     int previousType = 1;
+    std::unordered_set<std::string> uploadNames;  // as BeginUpload chose them
     const bool open = m_pool.Run([&](Database& db) {
         auto s = db.Prepare(
             "SELECT manifest FROM delta_uploads WHERE token = ?1 AND member_id = ?2 AND "
@@ -480,6 +495,11 @@ VersionStore::CommitResult VersionStore::Commit(const std::string& memberId,
             return false;
         text = s.Text(0);
         s.Run();
+        auto names = db.Prepare("SELECT name FROM delta_upload_pieces WHERE token = ?1");
+        names.Bind(1, token);
+        uploadNames.clear();
+        while (names.Step())
+            uploadNames.insert(names.Text(0));
         auto t = db.Prepare(
             "SELECT file_type FROM versions WHERE member_id = ?1 ORDER BY id DESC LIMIT 1");
         t.Bind(1, memberId);
@@ -497,7 +517,13 @@ VersionStore::CommitResult VersionStore::Commit(const std::string& memberId,
                  now,      &token,        {}};
     std::vector<PieceRef> refs;
     for (const auto& p : v.manifest.pieces) {
-        v.names.push_back(PieceName(memberId, p.sha, p.shared));
+        std::string name = PieceName(memberId, p.sha, p.shared);
+        if (p.shared && uploadNames.count(name) == 0) {
+            std::string own = PieceName(memberId, p.sha, false);
+            if (uploadNames.count(own) != 0)
+                name = std::move(own);
+        }
+        v.names.push_back(std::move(name));
         refs.push_back({v.names.back(), p.bytes});
     }
     Pins pins(*this, v.names);

@@ -11,15 +11,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/sha256.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
+#include "platform/sha256.h"
 
 namespace skiv {
 
 namespace {
 
-constexpr const char* kMagic = "skiv-piece-cache 1";
+constexpr const char* kMagic = "skiv-piece-cache 2";
 
 std::string ToHex(const std::string& s) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -109,7 +109,7 @@ bool PieceCache::Load(const std::string& folder, const std::string& gameFolder) 
             Piece p;
             int shared = 0;
             std::size_t spans = 0;
-            if (!(ls >> p.sha256 >> p.bytes >> p.rawBytes >> shared >> spans) ||
+            if (!(ls >> p.sha256 >> p.crc32 >> p.bytes >> p.rawBytes >> shared >> spans) ||
                 !IsSha256Hex(p.sha256) || p.bytes <= 0) {
                 return false;
             }
@@ -122,7 +122,8 @@ bool PieceCache::Load(const std::string& folder, const std::string& gameFolder) 
                 if (!std::getline(in, line))
                     return false;
                 std::istringstream ss(line);
-                if (!(ss >> word >> s.fileSize >> s.mtime >> s.offset >> s.length >> path) ||
+                if (!(ss >> word >> s.fileSize >> s.mtime >> s.changed >> s.inode >> s.offset >>
+                      s.length >> path) ||
                     word != "span" || !FromHex(path, s.path)) {
                     return false;
                 }
@@ -215,11 +216,11 @@ bool PieceCache::Store(const std::string& folder, const std::string& gameFolder,
     text << kMagic << "\ngame " << ToHex(gameFolder) << "\npackage " << result.bytes << ' '
          << result.sha256 << '\n';
     for (const Piece& p : plan.pieces) {
-        text << "piece " << p.sha256 << ' ' << p.bytes << ' ' << p.rawBytes << ' '
+        text << "piece " << p.sha256 << ' ' << p.crc32 << ' ' << p.bytes << ' ' << p.rawBytes << ' '
              << (p.shared ? 1 : 0) << ' ' << p.spans.size() << '\n';
         for (const PieceSpan& s : p.spans) {
-            text << "span " << s.fileSize << ' ' << s.mtime << ' ' << s.offset << ' ' << s.length
-                 << ' ' << ToHex(s.path) << '\n';
+            text << "span " << s.fileSize << ' ' << s.mtime << ' ' << s.changed << ' ' << s.inode
+                 << ' ' << s.offset << ' ' << s.length << ' ' << ToHex(s.path) << '\n';
         }
     }
     text << "end " << plan.pieces.size() << '\n';

@@ -1,10 +1,11 @@
 #pragma once
 // The local piece cache of one game folder: the package of its last save
 // or install, and an index of that package's pieces with the file runs
-// each covers (path, size, modification time). A save takes a piece from
-// here when its planned runs are the same and the files' bytes still
-// check against the CRC-32 in the piece's gzip trailer; the piece's own
-// bytes are checked against its SHA-256 when copied. So a cache that is
+// each covers (path, size, modification time, and where kept the status
+// change time and inode). A save takes a piece from here when its planned
+// runs are the same and, where those stamps are not kept, the files' bytes
+// still check against the CRC-32 in the piece's gzip trailer; the piece's
+// own bytes are checked against its SHA-256 when copied. So a cache that is
 // cut, corrupted or made for another folder is passed over (Load fails or
 // single pieces are compressed afresh), never trusted into a package.
 //

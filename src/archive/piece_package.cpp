@@ -9,6 +9,10 @@
 #include <mutex>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "archive/gzip_member.h"
 #include "archive/piece_cache.h"
 #include "platform/crash_point.h"
@@ -32,12 +36,29 @@ std::uint32_t NameHash(const std::string& s) {
     return h;
 }
 
-std::int64_t ModTime(const std::string& path) {
+// Fills the span's modification time and, where kept, its change stamp.
+void StampOf(PieceSpan& span) {
+#ifdef _WIN32
     std::error_code ec;
-    auto t = std::filesystem::last_write_time(path, ec);
-    if (ec)
-        return kUnknownTime;
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+    auto t = std::filesystem::last_write_time(span.source, ec);
+    if (!ec)
+        span.mtime =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+#else
+    struct stat st {};
+    if (::stat(span.source.c_str(), &st) != 0)
+        return;
+    constexpr std::int64_t kNs = 1000000000;
+    span.mtime = std::int64_t(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
+    span.changed = std::int64_t(st.st_ctim.tv_sec) * kNs + st.st_ctim.tv_nsec;
+    span.inode = static_cast<std::int64_t>(st.st_ino);
+#endif
+}
+
+// True when the spans' files are known unchanged from their stamps alone.
+bool StampsVouch(const Piece& piece) {
+    return std::all_of(piece.spans.begin(), piece.spans.end(),
+                       [](const PieceSpan& s) { return s.changed != kUnknownTime; });
 }
 
 // Reads the piece's archive bytes into raw: each run from its file, cut or
@@ -54,10 +75,16 @@ void ReadRaw(const Piece& piece, std::vector<std::uint8_t>& raw) {
     }
 }
 
-// A piece's bytes taken from the cached package when its runs and their
-// current bytes are what that piece was made of; empty otherwise.
-std::vector<std::uint8_t> FromCache(const Piece& planned, const std::vector<std::uint8_t>& raw,
-                                    const PieceCache& cache, fs::UniqueFile& cached) {
+// A piece's bytes taken from the cached package when its runs are what that
+// piece was made of, and its bytes what the cache recorded (CRC-32 of the
+// compressed bytes: the cache guards against accidents, not against its own
+// user, so the recorded SHA-256 need not be computed again); empty
+// otherwise, else *sha is the recorded hash. raw, the runs' current bytes, is
+// read (and checked against the piece's CRC-32) only where the stamps cannot
+// vouch for the files.
+std::vector<std::uint8_t> FromCache(const Piece& planned, std::vector<std::uint8_t>& raw,
+                                    const PieceCache& cache, fs::UniqueFile& cached,
+                                    std::string* sha) {
     const Piece* old = cache.FindSame(planned);
     if (!old || old->bytes < 18)
         return {};
@@ -70,11 +97,16 @@ std::vector<std::uint8_t> FromCache(const Piece& planned, const std::vector<std:
     }
     std::uint32_t crc = 0, length = 0;
     if (!MemberTrailer(bytes.data(), bytes.size(), crc, length) ||
-        length != static_cast<std::uint32_t>(raw.size()) ||
-        crc != GzipCrc32(raw.data(), raw.size()) ||
-        Sha256::HexOf(bytes.data(), bytes.size()) != old->sha256) {
+        length != static_cast<std::uint32_t>(planned.rawBytes) ||
+        GzipCrc32(bytes.data(), bytes.size()) != old->crc32) {
         return {};
     }
+    if (!StampsVouch(planned)) {
+        ReadRaw(planned, raw);
+        if (crc != GzipCrc32(raw.data(), raw.size()))
+            return {};
+    }
+    *sha = old->sha256;
     return bytes;
 }
 
@@ -125,7 +157,13 @@ PackagePlan PlanPackage(const TarHeader& header, const std::vector<TarEntry>& en
         span.path = e.folder + e.fileName;
         span.source = e.sourceFolder + e.fileName;
         span.fileSize = e.dataSize;
-        span.mtime = ModTime(span.source);
+        if (e.mtime != kUnknownTime) {
+            span.mtime = e.mtime;
+            span.changed = e.changed;
+            span.inode = e.inode;
+        } else {
+            StampOf(span);
+        }
         span.length = e.dataSize;
         const bool shared = IsShared(span.path);
         if (!cur.spans.empty() && cur.shared != shared)
@@ -197,26 +235,32 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
             }
             Piece& piece = plan.pieces[i];
             std::vector<std::uint8_t> bytes;
+            std::string sha;
             bool reused = false;
             // The table is compressed where it lies (up to 8 MB at 10,240
             // entries), not copied.
             const std::vector<std::uint8_t>& in = i == 0 ? plan.table : raw;
             if (i != 0) {
-                ReadRaw(piece, raw);
+                raw.clear();
                 if (cache) {
-                    bytes = FromCache(piece, raw, *cache, cached);
+                    bytes = FromCache(piece, raw, *cache, cached, &sha);
                     reused = !bytes.empty();
                 }
+                if (!reused && raw.size() != static_cast<std::size_t>(piece.rawBytes))
+                    ReadRaw(piece, raw);
             }
-            if (!reused)
+            if (!reused) {
                 bytes = comp.Compress(in.data(), in.size());
-            std::string sha = Sha256::HexOf(bytes.data(), bytes.size());
+                sha = Sha256::HexOf(bytes.data(), bytes.size());
+            }
+            const std::uint32_t crc = GzipCrc32(bytes.data(), bytes.size());
             std::lock_guard lock(mu);
             if (bytes.empty()) {
                 allocFailed = stop = true;
                 workCv.notify_all();
             }
             piece.sha256 = std::move(sha);
+            piece.crc32 = crc;
             piece.bytes = static_cast<std::int64_t>(bytes.size());
             piece.reused = reused;
             slots[i].bytes = std::move(bytes);

@@ -38,6 +38,12 @@ struct TarEntry {
     std::string fileName;      // at most 255 bytes in the archive's code page
     std::string folder;        // relative, native separators, ends with '/'
     std::string sourceFolder;  // absolute, as read from the file system
+    // Not in the archive: the file's modification and status change times
+    // (ns) and inode as seen when it was added, where the system keeps them
+    // (see PieceSpan); INT64_MIN when not known.
+    std::int64_t mtime = INT64_MIN;
+    std::int64_t changed = INT64_MIN;
+    std::int64_t inode = 0;
 };
 
 // Byte images of the records.

@@ -9,12 +9,13 @@
 #include <mutex>
 #include <thread>
 
+#include "archive/gzip_member.h"
 #include "archive/piece_cache.h"
 #include "archive/piece_package.h"
-#include "platform/sha256.h"
 #include "archive/tar_reader.h"
 #include "platform/crash_point.h"
 #include "platform/fs.h"
+#include "platform/sha256.h"
 #include "service/delta_exchange.h"
 #include "service/exchanges.h"
 #include "workspace/flows.h"
@@ -264,6 +265,7 @@ void RememberInstalledPieces(const Context& c, const std::string& archive, const
         }
         whole.Update(bytes.data(), bytes.size());
         p.sha256 = m.pieces[i].sha256;
+        p.crc32 = GzipCrc32(bytes.data(), bytes.size());
         p.bytes = m.pieces[i].bytes;
         p.offset = offset;
         offset += p.bytes;

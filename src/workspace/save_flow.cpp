@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "archive/piece_cache.h"
@@ -22,6 +23,9 @@ namespace {
 
 // Pieces sent at once by a delta save.
 constexpr std::size_t kSenders = 8;
+// Pieces a sender is started for: below this a connection of its own costs
+// more than it saves.
+constexpr std::size_t kPiecesPerSender = 8;
 
 std::string NowText() {
     std::time_t now = std::time(nullptr);
@@ -119,8 +123,9 @@ ResultCode DeltaUpload(const Context& c, const PackagePlan& plan, const PackageR
     std::size_t next = 0;
     std::int64_t sent = 0;
     ResultCode failed = ResultCode::Ok;
-    auto sender = [&] {
-        DeltaClient own(s.deltaBase, c.log);
+    auto sender = [&](DeltaClient* given) {
+        std::optional<DeltaClient> made;
+        DeltaClient& own = given ? *given : made.emplace(s.deltaBase, c.log);
         auto in = fs::OpenRegularRead(package);
         std::vector<std::uint8_t> bytes;
         for (;;) {
@@ -151,9 +156,13 @@ ResultCode DeltaUpload(const Context& c, const PackagePlan& plan, const PackageR
             c.window.SetProgress(10 + static_cast<int>(total > 0 ? sent * 80 / total : 80));
         }
     };
+    // A connection costs a TLS handshake: a few pieces go over the one the
+    // manifest took (idle until the commit), more get more senders.
+    const std::size_t count =
+        std::min(kSenders, (toSend.size() + kPiecesPerSender - 1) / kPiecesPerSender);
     std::vector<std::thread> senders;
-    for (std::size_t t = 0; t < std::min<std::size_t>(kSenders, toSend.size()); ++t)
-        senders.emplace_back(sender);
+    for (std::size_t t = 0; t < count; ++t)
+        senders.emplace_back(sender, t == 0 ? &client : nullptr);
     for (auto& t : senders)
         t.join();
     if (failed != ResultCode::Ok)

@@ -92,7 +92,8 @@ TEST_F(PiecePackage, GunzipsToTheArchiveAndASecondSaveCompressesOnlyWhatChanged)
     ASSERT_TRUE(PieceCache::Store(cacheFolder, game, first.plan, first.result, dir / "p1", log));
 
     // One file grows; another gets new bytes of the same size under its old
-    // time, which only the content check can see.
+    // modification time, which its change stamp (or, without one, the
+    // content check) still gives away.
     const std::string grown = game + "WTF/Account/SavedVariables/f35.lua";
     WriteFile(grown, ReadFile(grown) + "-- more");
     const std::string same = game + "Interface/AddOns/A1/f7.lua";

@@ -153,6 +153,26 @@ TEST_P(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
     EXPECT_EQ(split->pieces[0].name, "p.alice." + Sha(Gzip(tar.substr(0, 700))));
     EXPECT_EQ(split->size, static_cast<std::int64_t>(package.size()));
     EXPECT_TRUE(versions.OpenVersion("alice", 2));
+
+    // A delta save marking the add-on piece shared finds Alice's private
+    // copy and sends nothing; Bob, holding none, is asked for both pieces.
+    ASSERT_TRUE(members.AddMember("Bob", "hash", 1));
+    Manifest delta;
+    delta.packageBytes = static_cast<std::int64_t>(package.size());
+    delta.packageSha = Sha(package);
+    for (const std::string& part : {tar.substr(0, 700), tar.substr(700)})
+        delta.pieces.push_back({Sha(Gzip(part)), static_cast<std::int64_t>(Gzip(part).size()),
+                                delta.pieces.size() == 1});
+    const std::string text = FormatManifest(delta);
+    const std::string token(32, 'a');
+    EXPECT_TRUE(versions.BeginUpload("alice", delta, text, token, 9000, 3000).empty());
+    EXPECT_EQ(versions.BeginUpload("bob", delta, text, std::string(32, 'b'), 9000, 3000).size(),
+              2u);
+    ASSERT_EQ(versions.Commit("alice", token, 1, 3000), VersionStore::CommitResult::Ok);
+    std::optional<VersionStore::Stream> again = versions.OpenVersion("alice", 1);
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->pieces.size(), 2u);
+    EXPECT_EQ(again->pieces[1].name, "p.alice." + delta.pieces[1].sha);
 }
 
 // Two instances on one store and shelf: a download open on one holds its

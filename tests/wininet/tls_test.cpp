@@ -91,6 +91,54 @@ TEST_F(WininetTls, SmallWritesAreGatheredIntoFewRecords) {
     EXPECT_LT(server.Reads(), body.size() / 1024 / 4);
 }
 
+TEST_F(WininetTls, RequestsOnOneConnectionHandleShareItsConnection) {
+    // Keep-alive: one TLS handshake for consecutive requests, however they
+    // end; an exchange left half read, or a connection the server closed,
+    // is never reused.
+    WireServer server(pki.server_cert, pki.server_key);
+    auto open = [](const char* status, const std::string& body) {
+        return WireServer::Script{.reply = std::string("HTTP/1.1 ") + status +
+                                           "\r\nContent-Length: " + std::to_string(body.size()) +
+                                           "\r\n\r\n" + body,
+                                  .close_after = false};
+    };
+    server.Push(open("201 Created", "one"));
+    server.Push(open("200 OK", "two"));
+    server.Push(open("200 OK", std::string(100 * 1000, 'x')));
+    server.Push({.reply = WireServer::Reply(200, "OK", "four")});
+    server.Push({.reply = WireServer::Reply(200, "OK", "five")});
+    ::setenv("SKIVADDON_CA_FILE", pki.ca_cert.c_str(), 1);
+    session.reset(InternetOpenA("TlsTest", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    connection.reset(InternetConnectA(session.get(), "127.0.0.1", server.port(), nullptr, nullptr,
+                                      INTERNET_SERVICE_HTTP, 0, 0));
+    auto send = [&](const char* verb, const char* object, std::string body) {
+        request.reset(HttpOpenRequestA(connection.get(), verb, object, nullptr, nullptr, nullptr,
+                                       INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION, 0));
+        return HttpSendRequestA(request.get(), nullptr, 0, body.data(),
+                                static_cast<DWORD>(body.size()));
+    };
+    ASSERT_TRUE(send("PUT", "/piece/1", "body-1")) << GetLastError();
+    EXPECT_EQ(StatusOf(request.get()), 201u);
+    EXPECT_EQ(ReadAll(request.get()), "one");
+    ASSERT_TRUE(send("GET", "/two", "")) << GetLastError();
+    EXPECT_EQ(ReadAll(request.get()), "two");
+    EXPECT_EQ(WireServer::BodyOf(server.WaitRequest(0)), "body-1");
+    EXPECT_TRUE(WireServer::HeadOf(server.WaitRequest(1)).starts_with("GET /two HTTP/1.1\r\n"));
+    EXPECT_EQ(server.Connections(), 1u);
+
+    ASSERT_TRUE(send("GET", "/big", "")) << GetLastError();
+    char first[1000];
+    DWORD got = 0;
+    ASSERT_TRUE(InternetReadFile(request.get(), first, sizeof first, &got));
+    ASSERT_TRUE(send("GET", "/four", "")) << GetLastError();  // the big reply is dropped
+    EXPECT_EQ(ReadAll(request.get()), "four");
+    EXPECT_EQ(server.Connections(), 2u);
+    ASSERT_TRUE(send("POST", "/five", "body-5")) << GetLastError();  // after the server's close
+    EXPECT_EQ(ReadAll(request.get()), "five");
+    EXPECT_EQ(WireServer::BodyOf(server.WaitRequest(4)), "body-5");
+    EXPECT_EQ(server.Connections(), 3u);
+}
+
 TEST_F(WininetTls, BundleKeepsTheSystemStoreAndAddsTheFile) {
     ::setenv("SKIVADDON_CA_FILE", pki.ca_cert.c_str(), 1);
     const auto bundle = detail::TrustBundleFromEnvironment();

@@ -40,6 +40,8 @@ struct Connection : Handle {
     std::string host;
     INTERNET_PORT port = 0;
     std::string user, password;
+    // Kept between this connection's requests, so they reuse its TCP+TLS.
+    std::shared_ptr<LinkPool> links = std::make_shared<LinkPool>();
 };
 
 struct Request : Handle {

@@ -1,10 +1,14 @@
 #include "platform/wininet/tls_trust.h"
 
 #include <curl/curl.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <vector>
 
 #include "platform/wininet/curl_handles.h"
 
@@ -59,6 +63,46 @@ std::shared_ptr<const std::string> TrustBundleFromEnvironment() {
         return nullptr;
     }
     return BuildTrustBundle(SystemCaBundlePath(), extra);
+}
+
+x509_store_st* SharedTrustStore(const std::string& bundle) {
+    struct Parsed {
+        std::string bundle;
+        X509_STORE* store;
+    };
+    // A process sees one or two bundles (the environment's, a test's);
+    // the oldest goes when a few more come.
+    static constexpr std::size_t kKept = 4;
+    static std::mutex lock;
+    static std::vector<Parsed> parsed;
+    std::lock_guard guard(lock);
+    for (const Parsed& p : parsed) {
+        if (p.bundle == bundle) {
+            X509_STORE_up_ref(p.store);
+            return p.store;
+        }
+    }
+    X509_STORE* store = X509_STORE_new();
+    BIO* in = BIO_new_mem_buf(bundle.data(), static_cast<int>(bundle.size()));
+    int added = 0;
+    if (store != nullptr && in != nullptr) {
+        while (X509* cert = PEM_read_bio_X509(in, nullptr, nullptr, nullptr)) {
+            added += X509_STORE_add_cert(store, cert) == 1 ? 1 : 0;
+            X509_free(cert);
+        }
+    }
+    BIO_free(in);
+    if (added == 0) {
+        X509_STORE_free(store);
+        return nullptr;
+    }
+    if (parsed.size() == kKept) {
+        X509_STORE_free(parsed.front().store);
+        parsed.erase(parsed.begin());
+    }
+    parsed.push_back({bundle, store});
+    X509_STORE_up_ref(store);
+    return store;
 }
 
 }  // namespace skiv::wininet::detail

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+struct x509_store_st;  // OpenSSL's X509_STORE
+
 namespace skiv::wininet::detail {
 
 // The PEM bundle for requests: null when no extra CA is configured (libcurl
@@ -22,5 +24,12 @@ std::shared_ptr<const std::string> BuildTrustBundle(const std::string& system_bu
 
 // The system bundle libcurl was built to use.
 std::string SystemCaBundlePath();
+
+// The bundle's certificates parsed into an OpenSSL X509_STORE, once per
+// process for each distinct bundle (parsing the system store costs tens of
+// milliseconds, which every new TLS connection would otherwise pay). The
+// caller gets a reference of its own (SSL_CTX_set_cert_store takes it);
+// null when nothing in the bundle parses. Thread-safe.
+x509_store_st* SharedTrustStore(const std::string& bundle);
 
 }  // namespace skiv::wininet::detail

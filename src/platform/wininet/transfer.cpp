@@ -4,7 +4,10 @@
 #include <cstring>
 #include <string_view>
 
+#include <openssl/ssl.h>
+
 #include "platform/wininet/header_list.h"
+#include "platform/wininet/tls_trust.h"
 
 namespace skiv::wininet::detail {
 
@@ -84,11 +87,50 @@ DWORD ErrorFromCurl(CURLcode code, long ssl_verify) {
 
 }  // namespace
 
-Transfer::Transfer(TransferPlan plan) : m_plan(std::move(plan)), m_multi(curl_multi_init()) {}
+LinkPool::Link LinkPool::Take() {
+    {
+        std::lock_guard guard(m_lock);
+        if (!m_idle.empty()) {
+            Link link = std::move(m_idle.back());
+            m_idle.pop_back();
+            return link;
+        }
+    }
+    return Link{CurlMulti(curl_multi_init()), CurlEasy(curl_easy_init())};
+}
+
+void LinkPool::Give(Link link) {
+    if (!link.multi || !link.easy) {
+        return;
+    }
+    std::lock_guard guard(m_lock);
+    if (m_idle.size() < kMaxIdle) {
+        m_idle.push_back(std::move(link));
+    }
+    // else the link goes here, its connection closed
+}
+
+Transfer::Transfer(TransferPlan plan, std::shared_ptr<LinkPool> links)
+    : m_plan(std::move(plan)), m_links(std::move(links)) {
+    if (m_links) {
+        LinkPool::Link link = m_links->Take();
+        m_multi = std::move(link.multi);
+        m_easy = std::move(link.easy);
+    } else {
+        m_multi.reset(curl_multi_init());
+    }
+}
 
 Transfer::~Transfer() {
     if (m_attached) {
+        // An exchange left unfinished: libcurl closes its connection rather
+        // than keep one in an unknown state.
         curl_multi_remove_handle(m_multi.get(), m_easy.get());
+    }
+    if (m_links && m_easy) {
+        // No option of this exchange (its callbacks point here) may outlive it.
+        curl_easy_reset(m_easy.get());
+        m_links->Give({std::move(m_multi), std::move(m_easy)});
     }
     curl_slist_free_all(m_headers);
 }
@@ -114,7 +156,13 @@ DWORD Transfer::StartHop(const std::string& url, bool use_target) {
         curl_multi_remove_handle(m_multi.get(), m_easy.get());
         m_attached = false;
     }
-    m_easy.reset(curl_easy_init());
+    if (m_easy) {
+        // A handle from an earlier exchange or hop: its options go, its
+        // connections and TLS sessions stay for reuse.
+        curl_easy_reset(m_easy.get());
+    } else {
+        m_easy.reset(curl_easy_init());
+    }
     if (!m_easy) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -175,9 +223,17 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     if (m_plan.ca_bundle) {
-        curl_blob blob{const_cast<char*>(m_plan.ca_bundle->data()), m_plan.ca_bundle->size(),
-                       CURL_BLOB_NOCOPY};
-        set(CURLOPT_CAINFO_BLOB, &blob);
+        // The bundle goes in already parsed (see OnSslContext); a libcurl
+        // without that hook parses it for each new connection.
+        if (curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &Transfer::OnSslContext) == CURLE_OK) {
+            set(CURLOPT_SSL_CTX_DATA, this);
+            set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+            set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+        } else {
+            curl_blob blob{const_cast<char*>(m_plan.ca_bundle->data()), m_plan.ca_bundle->size(),
+                           CURL_BLOB_NOCOPY};
+            set(CURLOPT_CAINFO_BLOB, &blob);
+        }
     }
 
     if (m_body_size) {
@@ -196,6 +252,17 @@ DWORD Transfer::Configure(const std::string& url, bool use_target) {
     set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
     set(CURLOPT_HEADERDATA, this);
     return ok ? ERROR_SUCCESS : ERROR_INTERNET_INTERNAL_ERROR;
+}
+
+CURLcode Transfer::OnSslContext(CURL* /*easy*/, void* ssl_ctx, void* self) {
+    auto* t = static_cast<Transfer*>(self);
+    X509_STORE* store = SharedTrustStore(*t->m_plan.ca_bundle);
+    if (store == nullptr) {
+        return CURLE_SSL_CACERT_BADFILE;
+    }
+    // The context takes the reference; its own (empty) store goes.
+    SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store);
+    return CURLE_OK;
 }
 
 std::size_t Transfer::OnRead(char* buffer, std::size_t size, std::size_t count, void* self) {

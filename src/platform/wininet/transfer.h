@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,30 @@ struct TransferPlan {
     std::chrono::milliseconds idle_timeout{60000};  // no byte moved for this long: timeout
 };
 
+// The libcurl handles one connection handle keeps between its exchanges:
+// a multi handle holds the open connections (its connection cache) and an
+// easy handle the TLS session to resume, so consecutive requests to the
+// same server go over the same TCP+TLS connection, as WinINet keeps its
+// connections alive per server. Each link serves one exchange at a time;
+// requests open at once on one connection handle take a link each.
+class LinkPool {
+public:
+    static constexpr std::size_t kMaxIdle = 4;
+    struct Link {
+        CurlMulti multi;  // declared first: goes last, after its easy handle
+        CurlEasy easy;
+    };
+    // An idle link, else a new one (null members when libcurl has no memory).
+    Link Take();
+    // Keeps the link for the next exchange (at most kMaxIdle are kept); its
+    // easy handle must be detached from the multi handle and reset.
+    void Give(Link link);
+
+private:
+    std::mutex m_lock;
+    std::vector<Link> m_idle;
+};
+
 class Transfer {
 public:
     static constexpr std::size_t kStageBytes = 64 * 1024;
@@ -47,7 +72,9 @@ public:
     static constexpr int kMaxRedirects = 10;
     static constexpr long kConnectTimeoutMs = 60000;
 
-    explicit Transfer(TransferPlan plan);
+    // links: where the handles come from and go back to; null gives the
+    // exchange handles (and a connection) of its own.
+    explicit Transfer(TransferPlan plan, std::shared_ptr<LinkPool> links = nullptr);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -68,6 +95,7 @@ public:
     const std::string& StatusText() const { return m_status_text; }
 
 private:
+    static CURLcode OnSslContext(CURL* easy, void* ssl_ctx, void* self);
     static std::size_t OnRead(char* buffer, std::size_t size, std::size_t count, void* self);
     static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
@@ -85,6 +113,7 @@ private:
     bool RedirectWanted(std::string* location) const;
 
     TransferPlan m_plan;
+    std::shared_ptr<LinkPool> m_links;
     CurlMulti m_multi;
     CurlEasy m_easy;
     bool m_attached = false;

@@ -73,7 +73,7 @@ std::shared_ptr<Request> FindRequest(HINTERNET handle) {
 
 // Starts the request's exchange; the caller holds the request's lock.
 DWORD StartTransfer(Request& request, std::optional<std::uint64_t> body_size) {
-    request.transfer = std::make_unique<Transfer>(MakePlan(request));
+    request.transfer = std::make_unique<Transfer>(MakePlan(request), request.connection->links);
     const DWORD error = request.transfer->Begin(body_size);
     if (error != ERROR_SUCCESS) {
         request.transfer.reset();
