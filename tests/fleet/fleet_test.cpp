@@ -91,7 +91,23 @@ public:
         why = m_why;
         if (!m_why.empty())
             return std::nullopt;
-        return m_options;
+        LaunchOptions o = m_options;
+        if (!m_pgDir.empty()) {
+            // A database of its own for every test: the cluster is shared,
+            // what one test stored must not meet the next.
+            const std::string name = "fleet" + std::to_string(++m_databases);
+            ProcessResult r =
+                RunCommand(ShellQuote(m_pgScript) + " newdb " + ShellQuote(m_pgDir) + " " + name);
+            if (r.status != 0) {
+                why = "pg_cluster newdb failed: " + r.output;
+                m_failed = true;
+                return std::nullopt;
+            }
+            for (std::size_t i = 0; i + 1 < o.storeArgs.size(); ++i)
+                if (o.storeArgs[i] == "--store")
+                    o.storeArgs[i + 1] = Line(r.output);
+        }
+        return o;
     }
     void TearDown() override {
         for (const auto& [script, dir] : m_started)
@@ -130,6 +146,10 @@ private:
             m_started.emplace_back(script, dir);
             const std::string url = Line(ReadFile(dir + "/url"));
             const bool pg = std::string(name) == "pg_cluster";
+            if (pg) {
+                m_pgScript = script;
+                m_pgDir = dir;
+            }
             m_options.storeArgs.insert(m_options.storeArgs.end(),
                                        {pg ? "--store" : "--packages", url});
             if (!pg) {
@@ -151,6 +171,8 @@ private:
     std::string m_why;
     LaunchOptions m_options;
     std::vector<std::pair<std::string, std::string>> m_started;
+    std::string m_pgScript, m_pgDir;  // empty unless this class started the cluster
+    int m_databases = 0;
 };
 Engines* Engines::instance =
     static_cast<Engines*>(::testing::AddGlobalTestEnvironment(new Engines));
