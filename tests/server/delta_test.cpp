@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "gzip_member.h"
 #include "service_test_util.h"
 #include "support/faults.h"
 
@@ -36,25 +37,10 @@ std::string Sha(const std::string& bytes) {
     return out;
 }
 
-// One complete gzip member holding `plain`.
-std::string Gzip(const std::string& plain) {
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, plain.size()) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = static_cast<uInt>(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 // Pieces of a package: gzip members of distinct (partly compressible) data.
 std::string Piece(unsigned seed, std::size_t size = 40000) {
-    return Gzip(RandomBytes(size / 2, seed) +
-                std::string(size / 2, static_cast<char>('a' + seed % 26)));
+    return GzipMember(RandomBytes(size / 2, seed) +
+                      std::string(size / 2, static_cast<char>('a' + seed % 26)));
 }
 
 struct Package {
@@ -322,7 +308,7 @@ class DeltaDiskTest : private OneMebibyteFiles, public DeltaTest {};
 TEST_F(DeltaDiskTest, AFullDiskRefusesThePieceAndKeepsThePreviousVersion) {
     Package small{{Piece(71)}, {}};
     ASSERT_EQ(Save(small), "0");
-    Package big{{Piece(71), Gzip(RandomBytes(3 << 20, 72))}, {}};
+    Package big{{Piece(71), GzipMember(RandomBytes(3 << 20, 72))}, {}};
     std::vector<std::string> asked = Missing(big.Manifest());
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(PutPiece(asked[0].substr(7), asked[1], big.pieces[1]), 507);

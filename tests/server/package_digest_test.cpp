@@ -9,25 +9,12 @@
 
 #include <cstring>
 
+#include "gzip_member.h"
 #include "platform/sha256.h"
 #include "support/temp_dir.h"
 
 namespace skiv::server {
 namespace {
-
-std::string Gzip(const std::string& data) {
-    z_stream z{};
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, data.size()), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
 
 // An archive head saying `count` entries, then `extra` bytes.
 std::string Archive(std::int32_t count, std::size_t extra) {
@@ -45,7 +32,7 @@ PackageDigest Digest(const std::string& bytes, std::size_t chunk) {
 
 TEST(PackageDigestTest, MatchesTheClientsReadingInAnyChunking) {
     const std::string archive = Archive(9, 200000), second = Archive(2, 10);
-    const std::string gz = Gzip(archive);
+    const std::string gz = test::GzipMember(archive);
     struct Case {
         const char* what;
         std::string bytes;
@@ -53,13 +40,14 @@ TEST(PackageDigestTest, MatchesTheClientsReadingInAnyChunking) {
     } cases[] = {
         {"gzip", gz, 9, std::int64_t(archive.size())},
         // The client's gzip reading runs on into a second member.
-        {"two members", gz + Gzip(second), 9, std::int64_t(archive.size() + second.size())},
+        {"two members", gz + test::GzipMember(second), 9,
+         std::int64_t(archive.size() + second.size())},
         {"not gzip", archive, 9, std::int64_t(archive.size())},
         {"gzip cut short", gz.substr(0, gz.size() - 1), -1, -1},
         {"gzip damaged", gz.substr(0, 40) + "xxxx" + gz.substr(44), -1, -1},
         {"shorter than a head", "ab", -1, -1},
         // Expanding far beyond any real set is not followed to the end.
-        {"gzip bomb", Gzip(Archive(1, 0) + std::string(64 << 20, '\0')), -1, -1},
+        {"gzip bomb", test::GzipMember(Archive(1, 0) + std::string(64 << 20, '\0')), -1, -1},
     };
     for (const Case& c : cases) {
         Sha256 client;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 
+#include "gzip_member.h"
 #include "https_client.h"
 #include "member_store.h"
 #include "object_store.h"
@@ -23,20 +24,6 @@
 
 namespace skiv::server {
 namespace {
-
-std::string Gzip(const std::string& plain) {
-    z_stream z{};
-    deflateInit2(&z, 1, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, plain.size()) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = static_cast<uInt>(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
 
 // The cluster of the suite; started by the first test that wants it.
 class Cluster {
@@ -164,8 +151,8 @@ protected:
 // a delta upload that reuses a piece, collection of what no version needs,
 // and a restart that sweeps a stray but keeps every piece a row names.
 TEST_P(PieceStoreTest, StoresReadsCollectsAndRecovers) {
-    const std::string a = Gzip(skiv::test::RandomBytes(1500000, 1));
-    const std::string b = Gzip(skiv::test::RandomBytes(300, 2));
+    const std::string a = test::GzipMember(skiv::test::RandomBytes(1500000, 1));
+    const std::string b = test::GzipMember(skiv::test::RandomBytes(300, 2));
     const std::string package = a + b;
     VersionStore versions(m_dir / "members.sqlite", *m_shelf, 1);
     versions.Recover(1000);
@@ -177,7 +164,7 @@ TEST_P(PieceStoreTest, StoresReadsCollectsAndRecovers) {
     EXPECT_EQ(m_shelf->StoredBytes(), static_cast<std::int64_t>(package.size()));
 
     // The next version keeps `a`, drops `b` and adds `c`; keep 1 collects b.
-    const std::string c = Gzip("new settings");
+    const std::string c = test::GzipMember("new settings");
     Sha256Stream whole;
     whole.Update(a.data(), a.size());
     whole.Update(c.data(), c.size());
@@ -212,7 +199,7 @@ TEST_P(PieceStoreTest, StoresReadsCollectsAndRecovers) {
 // would complete the piece refuses it; on either shelf a commit needing it
 // fails rather than making a version of it current.
 TEST_P(PieceStoreTest, APieceWhoseBytesChangedIsRefused) {
-    const std::string p = Gzip(skiv::test::RandomBytes(200000, 3));
+    const std::string p = test::GzipMember(skiv::test::RandomBytes(200000, 3));
     VersionStore versions(m_dir / "members.sqlite", *m_shelf, 5);
     IncomingFile in = m_shelf->Begin();
     ASSERT_TRUE(in.Write(p.data(), p.size()));
@@ -312,7 +299,7 @@ TEST_F(BucketTest, TheStoreGoingAwayDuringADownloadIsAClearErrorAndNothingIsLost
     MemberStore members(m_dir / "members.sqlite");
     ASSERT_TRUE(members.AddMember("Alice", "hash", 1));
     VersionStore versions(m_dir / "members.sqlite", shelf, 5);
-    const std::string p = Gzip(skiv::test::RandomBytes(3 << 20, 5));
+    const std::string p = test::GzipMember(skiv::test::RandomBytes(3 << 20, 5));
     IncomingFile in = shelf.Begin();
     ASSERT_TRUE(in.Write(p.data(), p.size()));
     versions.StoreWhole("alice", std::move(in), 1, 1000);
@@ -364,8 +351,8 @@ TEST_P(PieceStoreTest, TheServiceServesFromItsShelfAndRefusesWhatIsNotRight) {
     svc.AddMember("alice", "password1");
     skiv::test::LoginReply session = skiv::test::Login(svc, "alice", "password1");
     ASSERT_EQ(session.error, "0");
-    const std::string a = Gzip(skiv::test::RandomBytes(400000, 6));
-    const std::string b = Gzip(skiv::test::RandomBytes(50000, 7));
+    const std::string a = test::GzipMember(skiv::test::RandomBytes(400000, 6));
+    const std::string b = test::GzipMember(skiv::test::RandomBytes(50000, 7));
     skiv::test::UploadForm form;
     form.fileBytes = a + b;
     form.memberId = "alice";
@@ -382,7 +369,7 @@ TEST_P(PieceStoreTest, TheServiceServesFromItsShelfAndRefusesWhatIsNotRight) {
     // A delta save keeps `a` and sends only `c`.
     const std::string base = skiv::test::TagValue(session.http.body, "delta");
     ASSERT_FALSE(base.empty()) << session.http.body;
-    const std::string c = Gzip(skiv::test::RandomBytes(70000, 8));
+    const std::string c = test::GzipMember(skiv::test::RandomBytes(70000, 8));
     auto sha = [](const std::string& bytes) {
         Sha256Stream h;
         h.Update(bytes.data(), bytes.size());

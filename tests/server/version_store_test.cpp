@@ -13,6 +13,7 @@
 
 #include "admin_commands.h"
 #include "back_ends.h"
+#include "gzip_member.h"
 #include "member_store.h"
 #include "secrets.h"
 #include "store_engines.h"
@@ -25,20 +26,6 @@ std::string Sha(const std::string& bytes) {
     Sha256Stream s;
     s.Update(bytes.data(), bytes.size());
     return s.Hex();
-}
-
-std::string Gzip(const std::string& plain) {
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, plain.size()) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = static_cast<uInt>(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
 }
 
 // A tar entry: header with name, octal size and type, then the data padded.
@@ -117,7 +104,8 @@ TEST_P(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
     const std::string tar =
         TarEntry("WTF/a.lua", "0123456789") + TarEntry("././@LongLink", "Interface/AddOns/x", 'L') +
         TarEntry("Interface/AddOns/x", std::string(600, 'x')) + std::string(1024, '\0');
-    const std::string package = Gzip(tar.substr(0, 700)) + Gzip(tar.substr(700));
+    const std::string package =
+        test::GzipMember(tar.substr(0, 700)) + test::GzipMember(tar.substr(700));
     skiv::test::WriteFile(shelf.folder() + "alice-1.ksp", package);
     members.RecordPackage("Alice", "alice-1.ksp", static_cast<std::int64_t>(package.size()), 2,
                           500);
@@ -150,7 +138,7 @@ TEST_P(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
     std::optional<VersionStore::Stream> split = versions.OpenVersion("alice", 1);
     ASSERT_TRUE(split);
     ASSERT_EQ(split->pieces.size(), 2u);
-    EXPECT_EQ(split->pieces[0].name, "p.alice." + Sha(Gzip(tar.substr(0, 700))));
+    EXPECT_EQ(split->pieces[0].name, "p.alice." + Sha(test::GzipMember(tar.substr(0, 700))));
     EXPECT_EQ(split->size, static_cast<std::int64_t>(package.size()));
     EXPECT_TRUE(versions.OpenVersion("alice", 2));
 
@@ -161,7 +149,8 @@ TEST_P(VersionStoreTest, RecoverAdoptsAnOlderPackageAndSweepsStrays) {
     delta.packageBytes = static_cast<std::int64_t>(package.size());
     delta.packageSha = Sha(package);
     for (const std::string& part : {tar.substr(0, 700), tar.substr(700)})
-        delta.pieces.push_back({Sha(Gzip(part)), static_cast<std::int64_t>(Gzip(part).size()),
+        delta.pieces.push_back({Sha(test::GzipMember(part)),
+                                static_cast<std::int64_t>(test::GzipMember(part).size()),
                                 delta.pieces.size() == 1});
     const std::string text = FormatManifest(delta);
     const std::string token(32, 'a');
