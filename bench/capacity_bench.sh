@@ -152,8 +152,11 @@ change_files() {
   })
 }
 
-start_nginx() {  # FILE: serves it as https://127.0.0.1:PORT/base.cab ($ngx_url)
+# start_nginx FILE: serves it as https://127.0.0.1:PORT/base.cab ($ngx_url),
+# with the running service's certificate (a new one every start_service).
+start_nginx() {
   local ngx="$work/nginx" port drop=()
+  [[ -n "$ngx_pid" ]] && kill "$ngx_pid" 2>/dev/null && wait "$ngx_pid" 2>/dev/null
   rm -rf "$ngx" && mkdir -p "$ngx/www" "$ngx/tmp"
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   cp "$work/svc/tls/server.pem" "$work/svc/tls/server-key.pem" "$ngx/"
@@ -206,7 +209,7 @@ transfers_section() {
     echo "bytes:first-save $(bytes_sent "$work/full.out")" >>"$results"
     pkg="$ours/Backup/SkivAddon.ksp"
     bytes=$(stat -c %s "$pkg")
-    [[ -n "$ngx_pid" ]] || start_nginx "$pkg"
+    start_nginx "$pkg"
 
     read -r key up down < <(login base)
     timed "classic:upload" "curl -s --fail --cacert '$ca' -F aviFileType=1 -F avoFileName=@'$pkg' \
@@ -240,24 +243,24 @@ transfers_section() {
   row "classic:upload" "= $(mbps "$bytes" "$(med classic:upload)")"
   row "classic:4-uploads" "= $(mbps $((4 * bytes)) "$(med classic:4-uploads)")"
   row "classic:download" "= $(mbps "$bytes" "$(med classic:download)")"
-  printf '%-44s %10s s wall  = %s\n' "nginx:download" "$(med nginx:download)" \
-    "$(mbps "$bytes" "$(med nginx:download)")"
+  printf '%-30s %8s s wall %16s %s\n' "nginx:download" "$(med nginx:download)" "" \
+    "= $(mbps "$bytes" "$(med nginx:download)")"
   row "classic:4-downloads" "= $(mbps $((4 * bytes)) "$(med classic:4-downloads)")"
-  printf '%-44s %10s s wall  = %s\n' "nginx:4-downloads" "$(med nginx:4-downloads)" \
-    "$(mbps $((4 * bytes)) "$(med nginx:4-downloads)")"
+  printf '%-30s %8s s wall %16s %s\n' "nginx:4-downloads" "$(med nginx:4-downloads)" "" \
+    "= $(mbps $((4 * bytes)) "$(med nginx:4-downloads)")"
   row "delta:install-empty" "$(med bytes:install-empty) bytes fetched"
   row "delta:1%-save" "$(med bytes:1%-save) bytes sent"
   row "delta:1%-install" "$(med bytes:1%-install) bytes fetched"
-  echo "service CPU per MiB: classic upload $(per "$(med classic:upload.cpu)" "$mib") s," \
-    "classic download $(per "$(med classic:download.cpu)" "$mib") s"
+  awk -v u="$(med classic:upload.cpu)" -v d="$(med classic:download.cpu)" -v m="$mib" \
+    'BEGIN {printf "service CPU per MiB: classic upload %.1f ms, classic download %.1f ms\n", 1000 * u / m, 1000 * d / m}'
 }
 
 # The store after 10 members x (1 full + 10 1% saves), versions kept: 10.
 store_section() {
   ensure_set "$work/set-$scale" "$scale"
-  local members=10 saves=10 game="$work/game" m r
+  local members="${MEMBERS:-10}" saves="${SAVES:-10}" game="$work/game" m r
   local names=()
-  for m in $(seq -w 1 $members); do names+=("m$m"); done
+  for m in $(seq -w 1 $members); do names+=("member$m"); done
   serve_args=(--keep-versions 10)
   start_service "${names[@]}"
   local start_cpu sent=0
@@ -266,11 +269,11 @@ store_section() {
     rm -rf "$game" "$work/xdg-$m" && cp -a "$work/set-$scale" "$game"
     export XDG_CACHE_HOME="$work/xdg-$m"
     find "$game/WTF" -type f -print0 | xargs -0 -I{} sh -c 'printf -- "-- %s\n" "$1" >>"$2"' _ "$m" {}
-    account "$m" "$game" save >"$work/save.out"
+    account "$m" "$game" save >"$work/save.out" 2>"$work/save.err"
     sent=$((sent + $(bytes_sent "$work/save.out")))
     for r in $(seq 1 $saves); do
       change_files "$game" "$r" "$m"
-      account "$m" "$game" save >"$work/save.out"
+      account "$m" "$game" save >"$work/save.out" 2>"$work/save.err"
       sent=$((sent + $(bytes_sent "$work/save.out")))
     done
     rm -rf "$game" "$work/xdg-$m"
@@ -278,15 +281,23 @@ store_section() {
   local used_cpu
   used_cpu=$(awk -v a="$start_cpu" -v b="$(cpu)" 'BEGIN {print b - a}')
   stop_service
-  local db="$work/svc/members.sqlite" q
-  q() { sqlite3 "$db" "$1"; }
-  local logical shared private versions dbbytes files
+  # The same tables in either engine; the database's size is its file's, or
+  # what PostgreSQL reports for the database (--store postgresql://...).
+  local db="$work/svc/members.sqlite" pg dbbytes
+  pg=$(printf '%s\n' "${svc_args[@]}" | grep -m1 '^postgresql://' || true)
+  if [[ -n "$pg" ]]; then
+    q() { psql "$pg" -Atc "$1"; }
+    dbbytes=$(q "SELECT pg_database_size(current_database())")
+  else
+    q() { sqlite3 "$db" "$1"; }
+    dbbytes=$(stat -c %s "$db")
+  fi
+  local logical shared private versions files
   logical=$(q "SELECT sum(package_bytes) FROM versions")
   versions=$(q "SELECT count(*) FROM versions")
   shared=$(q "SELECT coalesce(sum(bytes), 0) FROM pieces WHERE name LIKE 's.%'")
   private=$(q "SELECT coalesce(sum(bytes), 0) FROM pieces WHERE name LIKE 'p.%'")
-  files=$(find "$work/svc/packages" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
-  dbbytes=$(stat -c %s "$db")
+  files=$(find "$work/svc/packages" -type f -printf '%s\n' 2>/dev/null | awk '{s += $1} END {print s + 0}')
   echo
   awk -v m=$members -v s=$saves -v v="$versions" -v l="$logical" -v sh="$shared" -v p="$private" \
     -v f="$files" -v d="$dbbytes" -v w="$sent" -v c="$used_cpu" -v sn=$((members * (saves + 1))) 'BEGIN {
