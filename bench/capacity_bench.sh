@@ -140,14 +140,15 @@ logins_section() {
   stop_service
 }
 
-# change_files GAME ROUND MEMBER: ~1% of the set's files. Twelve add-on files
+# change_files GAME ROUND MEMBER: ~1% of the set's files (no `head`: under
+# pipefail its early exit would fail the pipeline with SIGPIPE). Twelve add-on files
 # change the same way for every member (an add-on update everyone takes);
 # 90 saved-variables files change per member.
 change_files() {
   (cd "$1" && {
-    find Interface -name '*.lua' | sort | awk -v r="$2" 'NR % 700 == r % 700' | head -n 12 |
+    find Interface -name '*.lua' | sort | awk -v r="$2" 'NR % 700 == r % 700 && ++n <= 12' |
       while read -r f; do printf -- '-- update %s\n' "$2" >>"$f"; done
-    find WTF -name '*.lua' | sort | head -n 90 |
+    find WTF -name '*.lua' | sort | awk 'NR <= 90' |
       while read -r f; do printf -- '-- %s round %s\n' "$3" "$2" >>"$f"; done
   })
 }
