@@ -19,8 +19,9 @@
 #              private, the dedup ratio and the database's bytes per member.
 #
 #   bench/capacity_bench.sh [logins|transfers|store|all] [SCALE]
-#   (RUNS=3; BENCH_DIR=/dev/shm/skiv-capacity-bench; SKIV_BENCH_SERVICE_ARGS
-#   adds service options, e.g. "--store postgresql://..." once available)
+#   (RUNS=3; BENCH_DIR=/dev/shm/skiv-capacity-bench; MEMBERS=10 SAVES=10 for
+#   the store; SKIV_BENCH_SERVICE_ARGS adds service options, e.g.
+#   "--store postgresql://..." for the store in PostgreSQL)
 source "$(dirname "$0")/lib.sh"
 what="${1:-all}"
 scale="${2:-1.0}"
@@ -292,6 +293,8 @@ store_section() {
   else
     q() { sqlite3 "$db" "$1"; }
     dbbytes=$(stat -c %s "$db")
+    echo "database bytes by table and index (largest first):"
+    q "SELECT name, sum(pgsize) FROM dbstat GROUP BY name ORDER BY 2 DESC LIMIT 5" | tr '|' ' '
   fi
   local logical shared private versions files
   logical=$(q "SELECT sum(package_bytes) FROM versions")
