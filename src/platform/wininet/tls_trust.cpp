@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <vector>
@@ -66,9 +67,14 @@ std::shared_ptr<const std::string> TrustBundleFromEnvironment() {
 }
 
 x509_store_st* SharedTrustStore(const std::string& bundle) {
+    struct StoreFree {
+        void operator()(X509_STORE* s) const { X509_STORE_free(s); }
+    };
+    // The list's own reference goes when the entry does, at the latest
+    // when the process exits; connections hold references of their own.
     struct Parsed {
         std::string bundle;
-        X509_STORE* store;
+        std::unique_ptr<X509_STORE, StoreFree> store;
     };
     // A process sees one or two bundles (the environment's, a test's);
     // the oldest goes when a few more come.
@@ -78,8 +84,8 @@ x509_store_st* SharedTrustStore(const std::string& bundle) {
     std::lock_guard guard(lock);
     for (const Parsed& p : parsed) {
         if (p.bundle == bundle) {
-            X509_STORE_up_ref(p.store);
-            return p.store;
+            X509_STORE_up_ref(p.store.get());
+            return p.store.get();
         }
     }
     X509_STORE* store = X509_STORE_new();
@@ -96,11 +102,9 @@ x509_store_st* SharedTrustStore(const std::string& bundle) {
         X509_STORE_free(store);
         return nullptr;
     }
-    if (parsed.size() == kKept) {
-        X509_STORE_free(parsed.front().store);
+    if (parsed.size() == kKept)
         parsed.erase(parsed.begin());
-    }
-    parsed.push_back({bundle, store});
+    parsed.push_back({bundle, std::unique_ptr<X509_STORE, StoreFree>(store)});
     X509_STORE_up_ref(store);
     return store;
 }
