@@ -25,6 +25,7 @@
 
 #include "e2e/e2e_fixture.h"
 #include "faults/fault_fixture.h"
+#include "support/engine_cluster.h"
 
 namespace skiv::test {
 namespace {
@@ -106,9 +107,8 @@ protected:
     }
     // A second instance serving svc's data folder.
     void AddSecondInstance() {
-        LaunchOptions o;
+        LaunchOptions o = ServiceOptions();
         o.dataDir = svc.DataDir();
-        o.extraArgs = {"--keep-versions", "1"};
         second = std::make_unique<ServiceLauncher>(o);
     }
     void RunFiftyClients();
@@ -192,7 +192,16 @@ protected:
     }
 
     TempDir prefix;
-    ServiceLauncher svc{{"--keep-versions", "1"}};
+    // The records' engine for the suite: none = the data folder's own file.
+    static inline std::vector<std::string> storeArgs;
+    static LaunchOptions ServiceOptions() {
+        LaunchOptions o;
+        o.extraArgs = {"--keep-versions", "1"};
+        o.storeArgs = storeArgs;
+        return o;
+    }
+
+    ServiceLauncher svc{ServiceOptions()};
     std::unique_ptr<ServiceLauncher> second;
     std::atomic<unsigned> nextInstance{0};
     // Bytes of the sets saved and installed (about those of their packages,
@@ -373,6 +382,30 @@ TEST_F(Load, FiftyClientsSaveAndInstallAtOnce) {
 // The same clients spread over two instances serving one data folder:
 // the shared members' racing saves and installs now meet in two processes.
 TEST_F(Load, FiftyClientsOverTwoInstances) {
+    AddSecondInstance();
+    RunFiftyClients();
+}
+
+// Again with the records on a PostgreSQL server: sessions, counters and
+// versions of both instances meet in its transactions.
+class LoadOnPostgres : public Load {
+public:
+    static void SetUpTestSuite() {
+        cluster = std::make_unique<EngineCluster>("pg_cluster");
+        if (cluster->Running())
+            storeArgs = {"--store", cluster->Url()};
+    }
+    static void TearDownTestSuite() {
+        storeArgs.clear();
+        cluster.reset();
+    }
+    static inline std::unique_ptr<EngineCluster> cluster;
+};
+
+TEST_F(LoadOnPostgres, FiftyClientsOverTwoInstances) {
+    if (cluster->Missing())
+        GTEST_SKIP() << cluster->Why();
+    ASSERT_TRUE(cluster->Running()) << cluster->Why();
     AddSecondInstance();
     RunFiftyClients();
 }

@@ -12,8 +12,9 @@ namespace {
 
 TEST(PostgresRecordsTest, DatabaseRestartAnswersBusyThenServesWhatWasStored) {
     EngineCluster pg("pg_cluster");
-    if (!pg.Running())
+    if (pg.Missing())
         GTEST_SKIP() << pg.Why();
+    ASSERT_TRUE(pg.Running()) << pg.Why();
     ServiceLauncher svc({"--store", pg.Url(), "--db-pool", "3"});
     std::string output;
     ASSERT_EQ(svc.RunAdmin({"--store", pg.Url(), "member", "add", "alice"}, "password1\n", &output),

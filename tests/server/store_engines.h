@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "sql_db.h"
@@ -27,6 +28,8 @@ inline std::string FreshStore(const std::string& engine, const skiv::test::TempD
         return dir / "members.sqlite";
     skiv::test::EngineCluster& pg = SharedPostgres();
     if (!pg.Running()) {
+        if (!pg.Missing())
+            throw std::runtime_error(pg.Why());  // installed but broken: a failure
         why = pg.Why();
         return {};
     }

@@ -10,6 +10,7 @@ namespace skiv::test {
 EngineCluster::EngineCluster(std::string script) : m_script(std::move(script)) {
     const int status = Run("start");
     if (status == 77) {
+        m_missing = true;
         m_why = m_script + ": " + ReadFile(m_dir / "script.log");
         return;
     }

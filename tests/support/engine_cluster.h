@@ -24,6 +24,9 @@ public:
 
     // False when the engine is not installed or did not start; Why() says.
     bool Running() const { return m_running; }
+    // True when the engine is not installed here (the script said "skipped"):
+    // a test skips then, and fails when the engine is there but did not start.
+    bool Missing() const { return m_missing; }
     const std::string& Why() const { return m_why; }
     // The script's DIR/url, e.g. postgresql://postgres@127.0.0.1:PORT/skiv.
     const std::string& Url() const { return m_url; }
@@ -39,6 +42,7 @@ private:
     std::string m_script;
     TempDir m_dir;
     bool m_running = false;
+    bool m_missing = false;
     std::string m_why;
     std::string m_url;
 };
