@@ -68,7 +68,6 @@ struct Service {
         capability = url.substr(dl + 4, url.find('/', dl + 4) - dl - 4);
     }
 
-    // The member's stored package, or nullopt.
     // The member's stored package, or nullopt; `pieces` gets how many files hold it.
     std::optional<std::string> Stored(std::size_t* pieces = nullptr) {
         std::optional<skiv::server::VersionStore::Stream> package;
@@ -85,8 +84,14 @@ struct Service {
             auto file = shelf.Open(piece.name);
             Check(file.has_value(), "a piece of the stored version is gone");
             std::string part(std::size_t(piece.bytes), '\0');
-            ssize_t n = ::pread(file->file.fd(), part.data(), part.size(), 0);
-            Check(n == piece.bytes, "stored piece reads short");
+            std::size_t got = 0;
+            while (got < part.size()) {
+                const std::size_t n = file->reader->Read(part.data() + got, part.size() - got);
+                if (n == 0)
+                    break;
+                got += n;
+            }
+            Check(got == part.size(), "stored piece reads short");
             bytes += part;
         }
         return bytes;
