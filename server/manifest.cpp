@@ -95,9 +95,9 @@ std::optional<Manifest> ParseManifest(std::string_view text, std::string& error)
 
     std::unordered_map<std::string_view, std::int64_t> sizes;
     std::int64_t total = 0;
+    // NextLine takes the last piece's LF with it, so a blank line after it
+    // is refused like any other line that is not a piece.
     while (NextLine(text, line)) {
-        if (line.empty() && text.empty())
-            break;  // a final LF
         if (m.pieces.size() >= kMaxManifestPieces)
             return fail("too many pieces");
         ManifestPiece p;

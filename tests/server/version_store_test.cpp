@@ -73,6 +73,7 @@ TEST(ManifestTest, ReadsWhatItWritesAndRefusesAnythingElse) {
              "piece " + std::string(64, 'b') + " 20"),  // one hash, two sizes
         text.substr(0, text.find("piece")),             // no pieces
         with("\npiece " + std::string(64, 'b'), "\n\npiece " + std::string(64, 'b')),
+        text + "\n",  // a blank line after the last piece
     };
     for (const auto& bad : badOnes) {
         EXPECT_FALSE(ParseManifest(bad, error)) << bad;
