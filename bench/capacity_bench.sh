@@ -163,29 +163,7 @@ start_nginx() {
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   cp "$work/svc/tls/server.pem" "$work/svc/tls/server-key.pem" "$ngx/"
   cp "$1" "$ngx/www/base.cab"
-  cat >"$ngx/nginx.conf" <<EOF
-daemon off;
-worker_processes 1;
-pid $ngx/nginx.pid;
-error_log $ngx/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  default_type application/octet-stream;
-  client_body_temp_path $ngx/tmp/body;
-  proxy_temp_path $ngx/tmp/proxy;
-  fastcgi_temp_path $ngx/tmp/fastcgi;
-  uwsgi_temp_path $ngx/tmp/uwsgi;
-  scgi_temp_path $ngx/tmp/scgi;
-  server {
-    listen 127.0.0.1:$port ssl;
-    ssl_certificate $ngx/server.pem;
-    ssl_certificate_key $ngx/server-key.pem;
-    ssl_protocols TLSv1.2 TLSv1.3;
-    root $ngx/www;
-  }
-}
-EOF
+  write_static_nginx_conf "$ngx" "$port"
   if [[ $(id -u) -eq 0 ]]; then
     chown -R nobody:nogroup "$ngx"
     drop=(setpriv --reuid=nobody --regid=nogroup --clear-groups)

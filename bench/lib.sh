@@ -60,3 +60,33 @@ check_same() {
     exit 1
   fi
 }
+
+# Writes DIR/nginx.conf: nginx in the foreground serving DIR/www over HTTPS
+# on 127.0.0.1:PORT with DIR/server.pem and DIR/server-key.pem, its pid,
+# log and temporary files under DIR. The download baseline of the benches.
+write_static_nginx_conf() {
+  local ngx=$1 port=$2
+  cat >"$ngx/nginx.conf" <<EOF
+daemon off;
+worker_processes 1;
+pid $ngx/nginx.pid;
+error_log $ngx/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  default_type application/octet-stream;
+  client_body_temp_path $ngx/tmp/body;
+  proxy_temp_path $ngx/tmp/proxy;
+  fastcgi_temp_path $ngx/tmp/fastcgi;
+  uwsgi_temp_path $ngx/tmp/uwsgi;
+  scgi_temp_path $ngx/tmp/scgi;
+  server {
+    listen 127.0.0.1:$port ssl;
+    ssl_certificate $ngx/server.pem;
+    ssl_certificate_key $ngx/server-key.pem;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    root $ngx/www;
+  }
+}
+EOF
+}
