@@ -86,14 +86,6 @@ login() {
       "$url/skivaddon/actskivaddonlogin.aspx" | tr -d "\r\n"; echo; } |
     sed -n 's:.*<memberkey>\(.*\)</memberkey><uploadURL>\(.*\)</uploadURL><downloadURL>\(.*\)</downloadURL>.*:\1 \2 \3:p'
 }
-# login_loop COUNT: COUNT logins of member "crowd"; fails on any refusal.
-login_loop() {
-  for ((i = 0; i < $1; i++)); do
-    curl -s --fail --cacert "$ca" --data-urlencode avsMemberID=crowd \
-      --data-urlencode avsPassword=bench-password "$url/skivaddon/actskivaddonlogin.aspx" |
-      grep -q '<error>0</error>' || return 1
-  done
-}
 # clients N COUNT CMD...: N concurrent copies of CMD share COUNT calls
 # (CMD gets its share as its last argument).
 clients() {

@@ -90,3 +90,13 @@ http {
 }
 EOF
 }
+
+# login_loop COUNT: COUNT logins of member "crowd" at the service $url (CA
+# file $ca); fails on any refusal.
+login_loop() {
+  for ((i = 0; i < $1; i++)); do
+    curl -s --fail --cacert "$ca" --data-urlencode avsMemberID=crowd \
+      --data-urlencode avsPassword=bench-password "$url/skivaddon/actskivaddonlogin.aspx" |
+      grep -q '<error>0</error>' || return 1
+  done
+}

@@ -55,14 +55,6 @@ ngx_url="https://127.0.0.1:$ngx_port/base.cab"
 for _ in $(seq 1 100); do curl -s -o /dev/null --cacert "$ca" "$ngx_url" -r 0-0 && break; sleep 0.1; done
 
 # --- helpers ----------------------------------------------------------------
-# login_loop COUNT: COUNT logins of member "crowd"; fails on any refusal.
-login_loop() {
-  for ((i = 0; i < $1; i++)); do
-    curl -s --fail --cacert "$ca" --data-urlencode avsMemberID=crowd \
-      --data-urlencode avsPassword=bench-password "$url/skivaddon/actskivaddonlogin.aspx" |
-      grep -q '<error>0</error>' || return 1
-  done
-}
 # page_loop COUNT: COUNT fetches of the front page.
 page_loop() {
   for ((i = 0; i < $1; i++)); do curl -s --fail --cacert "$ca" -o /dev/null "$url/" || return 1; done
