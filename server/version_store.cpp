@@ -6,6 +6,7 @@
 #include <cctype>
 #include <ctime>
 #include <stdexcept>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "gzip_members.h"
@@ -20,32 +21,6 @@ std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-// Hashes the pieces in order, as the package a download would send. A
-// piece gone or damaged fails it as a lie would; a store that cannot be
-// read throws (PieceError).
-bool Assembles(PackageShelf& shelf, const std::vector<VersionStore::PieceRef>& pieces,
-               const Manifest& manifest) {
-    Sha256Stream hash;
-    std::int64_t total = 0;
-    std::vector<char> buf(256 * 1024);
-    for (const auto& piece : pieces) {
-        std::optional<StoredPackage> file = shelf.Open(piece.name);
-        if (!file || file->size != piece.bytes)
-            return false;
-        try {
-            while (const std::size_t n = file->reader->Read(buf.data(), buf.size())) {
-                hash.Update(buf.data(), n);
-                total += static_cast<std::int64_t>(n);
-            }
-        } catch (const PieceError& e) {
-            if (e.kind() == PieceError::Kind::Damaged)
-                return false;
-            throw;
-        }
-    }
-    return total == manifest.packageBytes && hash.Hex() == manifest.packageSha;
 }
 
 }  // namespace
@@ -71,7 +46,10 @@ VersionStore::Pins::Pins(VersionStore& store, std::vector<std::string> names)
         return;
     // Another instance sharing the store sees the pins as lease rows.
     try {
+        // One transaction: on SQLite each statement alone would be a commit
+        // of its own, a disk flush per piece.
         m_store.m_pool.Run([&](Database& db) {
+            Transaction tx(db);
             auto s = db.Prepare(
                 "INSERT INTO piece_leases (holder, name, expires_at) VALUES (?1, ?2, ?3) "
                 "ON CONFLICT(holder, name) DO UPDATE SET expires_at = ?3");
@@ -79,6 +57,7 @@ VersionStore::Pins::Pins(VersionStore& store, std::vector<std::string> names)
                 s.Bind(1, m_store.m_holder).Bind(2, n).Bind(3, WallClock() + kLeaseSeconds).Run();
                 s.Reset();
             }
+            tx.Commit();
         });
     } catch (...) {
         for (const auto& n : m_names)
@@ -99,11 +78,13 @@ VersionStore::Pins::~Pins() {
         return;
     try {
         m_store.m_pool.Run([&](Database& db) {
+            Transaction tx(db);
             auto s = db.Prepare("DELETE FROM piece_leases WHERE holder = ?1 AND name = ?2");
             for (const auto& n : done) {
                 s.Bind(1, m_store.m_holder).Bind(2, n).Run();
                 s.Reset();
             }
+            tx.Commit();
         });
     } catch (...) {
         // The rows lapse on their own once no longer refreshed.
@@ -116,6 +97,7 @@ VersionStore::VersionStore(const std::string& target, PackageShelf& shelf, int k
       m_keep(std::max(1, keepVersions)),
       m_holder(RandomHex(16)),
       m_pool(target, poolSize),
+      m_hasher([this](const std::string& name) { return m_shelf.Open(name); }),
       m_refresher([this] { RefreshLeases(); }) {}
 
 VersionStore::~VersionStore() {
@@ -182,6 +164,7 @@ void VersionStore::PutPiece(IncomingFile file, const std::string& name) {
             .Bind(2, bytes)
             .Run();
     });
+    m_hasher.Arrived(name);
 }
 
 std::optional<std::int64_t> VersionStore::AddVersion(const NewVersion& v) {
@@ -395,7 +378,8 @@ std::vector<std::string> VersionStore::BeginUpload(const std::string& memberId,
                                                    const std::string& manifestText,
                                                    const std::string& token, std::int64_t expiresAt,
                                                    std::int64_t now) {
-    return m_pool.Run([&](Database& db) {
+    std::vector<PieceRef> order;  // the manifest's pieces by stored name
+    std::vector<std::string> missing = m_pool.Run([&](Database& db) {
         Transaction tx(db);
         db.Prepare("DELETE FROM delta_uploads WHERE expires_at <= ?1").Bind(1, now).Run();
         // A member has a few uploads open at most (several computers); an
@@ -419,7 +403,10 @@ std::vector<std::string> VersionStore::BeginUpload(const std::string& memberId,
             "ON CONFLICT DO NOTHING");
         auto known = db.Prepare("SELECT 1 FROM pieces WHERE name = ?1");
         std::vector<std::string> missing;
-        std::unordered_set<std::string> seen;
+        // The name each candidate resolved to: a piece listed twice is read
+        // twice from the same file.
+        std::unordered_map<std::string, std::string> seen;
+        order.clear();
         auto held = [&](const std::string& name) {
             known.Bind(1, name);
             bool have = known.Step();
@@ -434,9 +421,12 @@ std::vector<std::string> VersionStore::BeginUpload(const std::string& memberId,
             return have;
         };
         for (const auto& p : manifest.pieces) {
-            std::string name = PieceName(memberId, p.sha, p.shared);
-            if (!seen.insert(name).second)
+            const std::string candidate = PieceName(memberId, p.sha, p.shared);
+            if (auto it = seen.find(candidate); it != seen.end()) {
+                order.push_back({it->second, p.bytes});
                 continue;
+            }
+            std::string name = candidate;
             bool have = held(name);
             if (!have && p.shared) {
                 // The member's own private copy (a classic upload keeps every
@@ -452,12 +442,16 @@ std::vector<std::string> VersionStore::BeginUpload(const std::string& memberId,
             }
             add.Bind(1, token).Bind(2, name).Bind(3, p.bytes).Run();
             add.Reset();
+            seen.emplace(candidate, name);
+            order.push_back({name, p.bytes});
             if (!have && std::find(missing.begin(), missing.end(), p.sha) == missing.end())
                 missing.push_back(p.sha);
         }
         tx.Commit();
         return missing;
     });
+    m_hasher.Begin(token, std::move(order), expiresAt, now);
+    return missing;
 }
 
 std::optional<VersionStore::PieceRef> VersionStore::UploadPiece(const std::string& memberId,
@@ -527,10 +521,19 @@ VersionStore::CommitResult VersionStore::Commit(const std::string& memberId,
         refs.push_back({v.names.back(), p.bytes});
     }
     Pins pins(*this, v.names);
-    for (const auto& name : v.names)
-        if (!PieceKnown(name))
-            return CommitResult::PieceMissing;
-    if (!Assembles(m_shelf, refs, v.manifest)) {
+    const bool allKnown = m_pool.Run([&](Database& db) {
+        auto known = db.Prepare("SELECT 1 FROM pieces WHERE name = ?1");
+        for (const auto& name : v.names) {
+            known.Bind(1, name);
+            if (!known.Step())
+                return false;
+            known.Reset();
+        }
+        return true;
+    });
+    if (!allKnown)
+        return CommitResult::PieceMissing;
+    if (!m_hasher.Check(token, refs, v.manifest.packageBytes, v.manifest.packageSha)) {
         // The pieces are what their hashes say, so the manifest lied about
         // the whole: the upload cannot succeed and ends here.
         m_pool.Run([&](Database& db) {

@@ -42,6 +42,7 @@
 #include "manifest.h"
 #include "package_shelf.h"
 #include "sql_db.h"
+#include "upload_hasher.h"
 
 namespace skiv::server {
 
@@ -86,10 +87,8 @@ public:
         std::vector<std::string> m_names;
     };
 
-    struct PieceRef {
-        std::string name;
-        std::int64_t bytes = 0;
-    };
+    // A stored piece by name, and its size.
+    using PieceRef = UploadHasher::Piece;
     // A version ready to be streamed: its pieces in order, pinned.
     struct Stream {
         std::vector<PieceRef> pieces;
@@ -172,6 +171,7 @@ private:
     std::mutex m_pieceMutex;     // placing pieces vs. collecting; the pins
     std::multiset<std::string> m_pins;
     SqlPool m_pool;
+    UploadHasher m_hasher;  // after the shelf it reads, before the pool's users stop
     std::mutex m_stopMutex;
     std::condition_variable m_stop;
     bool m_stopping = false;

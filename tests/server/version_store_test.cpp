@@ -8,8 +8,11 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
 #include "admin_commands.h"
 #include "back_ends.h"
@@ -18,6 +21,7 @@
 #include "secrets.h"
 #include "store_engines.h"
 #include "support/temp_dir.h"
+#include "upload_hasher.h"
 
 namespace skiv::server {
 namespace {
@@ -238,6 +242,73 @@ TEST_P(VersionStoreTest, DeltaUploadAsksOnlyForWhatIsMissingAndCommitsOnce) {
     EXPECT_EQ(got->pieces[1].name, VersionStore::PieceName("erin", Sha(addon), true));
     EXPECT_EQ(got->size, m.packageBytes);
     EXPECT_TRUE(upload("dana", "t3").empty());  // everything is there
+}
+
+// The background hashing of an upload's package: it hashes what is there,
+// waits for a missing piece, goes on when told it arrived, and the check
+// at commit uses its work (no piece is read twice) and gives the verdict a
+// hash from scratch would.
+TEST(UploadHasherTest, EarlyWorkIsUsedAndGivesTheCommitsVerdict) {
+    InitCrypto();
+    skiv::test::TempDir dir;
+    PackageShelf shelf(dir / "shelf");
+    auto place = [&](const std::string& name, const std::string& bytes) {
+        IncomingFile in = shelf.Begin();
+        ASSERT_TRUE(in.Write(bytes.data(), bytes.size()));
+        in.Flush();
+        shelf.PlaceAs(std::move(in), name);
+    };
+    std::atomic<int> opened{0};
+    UploadHasher hasher([&](const std::string& name) {
+        auto file = shelf.Open(name);
+        if (file)
+            ++opened;
+        return file;
+    });
+    auto openedReaches = [&](int n) {
+        for (int i = 0; i < 500 && opened < n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return opened.load() >= n;
+    };
+    const std::vector<std::string> bytes = {"head and table", "add-on code", "saved variables"};
+    const std::vector<UploadHasher::Piece> pieces = {{"a", 14}, {"b", 11}, {"c", 15}};
+    const std::string whole = Sha(bytes[0] + bytes[1] + bytes[2]);
+    place("a", bytes[0]);
+    place("b", bytes[1]);
+
+    hasher.Begin("t1", pieces, 1000, 100);
+    ASSERT_TRUE(openedReaches(2));  // a and b, then it waits for c
+    place("c", bytes[2]);
+    hasher.Arrived("c");
+    ASSERT_TRUE(openedReaches(3));
+    EXPECT_TRUE(hasher.Check("t1", pieces, 40, whole));
+    EXPECT_EQ(opened, 3) << "the check hashed again what the background had";
+
+    // All there at the start: the background finishes, and a lie about the
+    // whole is still caught; so is a wrong size.
+    hasher.Begin("t2", pieces, 1000, 100);
+    hasher.Begin("t3", pieces, 1000, 100);
+    ASSERT_TRUE(openedReaches(9));
+    EXPECT_FALSE(hasher.Check("t2", pieces, 40, Sha("something else")));
+    EXPECT_FALSE(hasher.Check("t3", pieces, 41, whole));
+    // A commit naming other pieces than the upload began with, or a token
+    // never begun here, is hashed from scratch.
+    hasher.Begin("t4", pieces, 1000, 100);
+    const std::vector<UploadHasher::Piece> reordered = {pieces[1], pieces[0], pieces[2]};
+    EXPECT_TRUE(hasher.Check("t4", reordered, 40, Sha(bytes[1] + bytes[0] + bytes[2])));
+    EXPECT_TRUE(hasher.Check("never begun", pieces, 40, whole));
+    EXPECT_FALSE(hasher.Check("t5", {{"a", 14}, {"gone", 3}}, 17, whole));
+    EXPECT_EQ(hasher.Tracked(), 0u);
+
+    // The table drops what expired and keeps at most its bound.
+    UploadHasher small([&](const std::string& name) { return shelf.Open(name); }, 3);
+    small.Begin("x", pieces, 200, 100);
+    small.Begin("y", pieces, 1000, 100);
+    small.Begin("z", pieces, 1000, 300);
+    EXPECT_EQ(small.Tracked(), 2u);
+    small.Begin("v", pieces, 1000, 300);
+    small.Begin("w", pieces, 1000, 300);
+    EXPECT_EQ(small.Tracked(), 3u);
 }
 
 // A member's records and pieces move from a data folder to PostgreSQL
