@@ -81,33 +81,36 @@ void ReadRaw(const Piece& piece, std::vector<std::uint8_t>& raw) {
 // user, so the recorded SHA-256 need not be computed again); empty
 // otherwise, else *sha is the recorded hash. raw, the runs' current bytes, is
 // read (and checked against the piece's CRC-32) only where the stamps cannot
-// vouch for the files.
-std::vector<std::uint8_t> FromCache(const Piece& planned, std::vector<std::uint8_t>& raw,
-                                    const PieceCache& cache, fs::UniqueFile& cached,
-                                    std::string* sha) {
+// vouch for the files. bytes is a recycled buffer: it is only grown, so
+// that most pieces cost neither an allocation nor clearing.
+bool FromCache(const Piece& planned, std::vector<std::uint8_t>& raw, const PieceCache& cache,
+               fs::UniqueFile& cached, std::vector<std::uint8_t>& bytes, std::string* sha) {
     const Piece* old = cache.FindSame(planned);
     if (!old || old->bytes < 18)
-        return {};
+        return false;
     if (!cached)
         cached = fs::OpenRegularRead(cache.PackagePath());
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(old->bytes));
+    const auto size = static_cast<std::size_t>(old->bytes);
+    if (bytes.size() < size)
+        bytes.resize(size);
     if (!cached || ::fseeko(cached.get(), old->offset, SEEK_SET) != 0 ||
-        std::fread(bytes.data(), 1, bytes.size(), cached.get()) != bytes.size()) {
-        return {};
+        std::fread(bytes.data(), 1, size, cached.get()) != size) {
+        return false;
     }
+    bytes.resize(size);
     std::uint32_t crc = 0, length = 0;
     if (!MemberTrailer(bytes.data(), bytes.size(), crc, length) ||
         length != static_cast<std::uint32_t>(planned.rawBytes) ||
         GzipCrc32(bytes.data(), bytes.size()) != old->crc32) {
-        return {};
+        return false;
     }
     if (!StampsVouch(planned)) {
         ReadRaw(planned, raw);
         if (crc != GzipCrc32(raw.data(), raw.size()))
-            return {};
+            return false;
     }
     *sha = old->sha256;
-    return bytes;
+    return true;
 }
 
 }  // namespace
@@ -132,6 +135,9 @@ PackagePlan PlanPackage(const TarHeader& header, const std::vector<TarEntry>& en
                         std::int64_t target) {
     PackagePlan plan;
     auto head = EncodeHeader(header);
+    // Up to 8 MB at 10,240 entries: grown step by step it would be copied
+    // (and its new pages faulted in) a dozen times over.
+    plan.table.reserve(head.size() + kTarEntrySize * entries.size());
     plan.table.assign(head.begin(), head.end());
     std::int64_t offset = kTarHeaderSize + std::int64_t(kTarEntrySize) * entries.size();
     for (TarEntry e : entries) {
@@ -218,12 +224,16 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
     std::mutex mu;
     std::condition_variable workCv, doneCv;
     std::size_t next = 0, written = 0;
+    // Buffers of written pieces, handed back to the workers: a fresh buffer
+    // for each of thousands of pieces would be mapped, faulted in and
+    // cleared every time.
+    std::vector<std::vector<std::uint8_t>> spare;
     bool stop = false, allocFailed = false;
 
     auto worker = [&] {
         GzipMemberCompressor comp(kPieceLevel);
         fs::UniqueFile cached;
-        std::vector<std::uint8_t> raw;
+        std::vector<std::uint8_t> raw, bytes;
         for (;;) {
             std::size_t i;
             {
@@ -232,9 +242,12 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
                 if (stop || next >= count)
                     return;
                 i = next++;
+                if (!spare.empty()) {
+                    bytes = std::move(spare.back());
+                    spare.pop_back();
+                }
             }
             Piece& piece = plan.pieces[i];
-            std::vector<std::uint8_t> bytes;
             std::string sha;
             bool reused = false;
             // The table is compressed where it lies (up to 8 MB at 10,240
@@ -242,10 +255,8 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
             const std::vector<std::uint8_t>& in = i == 0 ? plan.table : raw;
             if (i != 0) {
                 raw.clear();
-                if (cache) {
-                    bytes = FromCache(piece, raw, *cache, cached, &sha);
-                    reused = !bytes.empty();
-                }
+                if (cache)
+                    reused = FromCache(piece, raw, *cache, cached, bytes, &sha);
                 if (!reused && raw.size() != static_cast<std::size_t>(piece.rawBytes))
                     ReadRaw(piece, raw);
             }
@@ -264,6 +275,7 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
             piece.bytes = static_cast<std::int64_t>(bytes.size());
             piece.reused = reused;
             slots[i].bytes = std::move(bytes);
+            bytes = {};
             slots[i].reused = reused;
             slots[i].done = true;
             doneCv.notify_all();
@@ -299,6 +311,7 @@ ResultCode WritePackage(PackagePlan& plan, const std::string& target, const Piec
         (slots[i].reused ? out.reused : out.compressed)++;
         CrashPoint("compress.chunk");
         std::lock_guard lock(mu);
+        spare.push_back(std::move(bytes));
         ++written;
         workCv.notify_all();
     }

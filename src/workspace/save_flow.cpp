@@ -213,8 +213,11 @@ ResultCode SaveSet(const Context& c, SaveScope scope) {
         return r;
     }
     const int changed = cache.ChangedFiles(plan);
-    // A cache that cannot be kept only costs the next save its reuse.
-    PieceCache::Store(cacheFolder, s.gameFolder, plan, made, package, c.log);
+    // The cache is written while the upload waits on the network (both
+    // only read the plan); one that cannot be kept only costs the next save
+    // its reuse. Joined before this function returns.
+    std::jthread cacheWriter(
+        [&] { PieceCache::Store(cacheFolder, s.gameFolder, plan, made, package, c.log); });
     s.lastPiecesCompressed = made.compressed;
     s.lastPiecesReused = made.reused;
     CrashPoint("save.after-compress");
