@@ -149,6 +149,19 @@ bool VersionStore::PieceKnown(const std::string& name) {
     });
 }
 
+bool VersionStore::PiecesKnown(const std::vector<PieceRef>& pieces) {
+    return m_pool.Run([&](Database& db) {
+        auto known = db.Prepare("SELECT 1 FROM pieces WHERE name = ?1");
+        for (const auto& p : pieces) {
+            known.Bind(1, p.name);
+            if (!known.Step())
+                return false;
+            known.Reset();
+        }
+        return true;
+    });
+}
+
 void VersionStore::PutPiece(IncomingFile file, const std::string& name) {
     // The flush runs outside the lock: it is the slow part.
     file.Flush();
@@ -277,17 +290,7 @@ std::optional<VersionStore::Stream> VersionStore::OpenVersion(const std::string&
     out.pins = std::make_shared<Pins>(*this, std::move(names));
     // Pinned only now: a collection between the look-up and the pins may
     // have taken a piece of a version that was just dropped. Look again.
-    const bool present = m_pool.Run([&](Database& db) {
-        auto check = db.Prepare("SELECT 1 FROM pieces WHERE name = ?1");
-        for (const auto& p : out.pieces) {
-            check.Bind(1, p.name);
-            if (!check.Step())
-                return false;
-            check.Reset();
-        }
-        return true;
-    });
-    if (!present)
+    if (!PiecesKnown(out.pieces))
         return std::nullopt;
     // A file lost outside the service: better a clear refusal now than a
     // body cut short.
@@ -521,17 +524,7 @@ VersionStore::CommitResult VersionStore::Commit(const std::string& memberId,
         refs.push_back({v.names.back(), p.bytes});
     }
     Pins pins(*this, v.names);
-    const bool allKnown = m_pool.Run([&](Database& db) {
-        auto known = db.Prepare("SELECT 1 FROM pieces WHERE name = ?1");
-        for (const auto& name : v.names) {
-            known.Bind(1, name);
-            if (!known.Step())
-                return false;
-            known.Reset();
-        }
-        return true;
-    });
-    if (!allKnown)
+    if (!PiecesKnown(refs))
         return CommitResult::PieceMissing;
     if (!m_hasher.Check(token, refs, v.manifest.packageBytes, v.manifest.packageSha)) {
         // The pieces are what their hashes say, so the manifest lied about

@@ -162,6 +162,8 @@ private:
     // one transaction; nullopt when `token` is no longer open.
     std::optional<std::int64_t> AddVersion(const NewVersion& v);
     bool PieceKnown(const std::string& name);
+    // Every piece has its row; one read transaction.
+    bool PiecesKnown(const std::vector<PieceRef>& pieces);
 
     void RefreshLeases();
 
