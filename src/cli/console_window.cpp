@@ -126,12 +126,8 @@ void ConsoleWindow::DrawProgressLine(int position) {
         m_transferStart = now;
     }
     if (m_total > 0 && position >= kTransferStart) {
-        // The exchanges report the transferred share as the bar position
-        // (1% steps); the bytes are that share of the package.
-        const int share = std::min(position, kTransferEnd) - kTransferStart;
         facts.totalBytes = m_total;
-        facts.doneBytes =
-            position >= 100 ? m_total : std::min<std::int64_t>(m_total, m_total * share / 100);
+        facts.doneBytes = TransferredBytes(position, m_total, kTransferStart, kTransferEnd);
         const double elapsed = Seconds(now - m_transferStart).count();
         if (elapsed > 0.2 && facts.doneBytes > 0) {
             facts.bytesPerSecond = facts.doneBytes / elapsed;

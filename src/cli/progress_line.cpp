@@ -93,6 +93,13 @@ int DisplayWidth(std::string_view text) {
     return width;
 }
 
+std::int64_t TransferredBytes(int position, std::int64_t total, int start, int end) {
+    if (position >= 100)
+        return total;
+    const int share = std::clamp(position, start, end) - start;
+    return std::min<std::int64_t>(total, total * share / (end - start));
+}
+
 std::string FormatProgressLine(const ProgressFacts& f, int columns) {
     const int room = std::max(columns - 1, 8);
     const int percent = std::clamp(f.percent, 0, 100);

@@ -21,6 +21,11 @@ struct ProgressFacts {
     double secondsLeft = -1;    // negative = not known yet
 };
 
+// The bytes moved when the bar stands at `position`: the exchanges move
+// the bar from `start` to `end` (10 to 90) as the transfer goes, in 1%
+// steps of its share; 100 means done.
+std::int64_t TransferredBytes(int position, std::int64_t total, int start, int end);
+
 // Columns a UTF-8 text takes on a terminal: Hangul and other East Asian
 // wide characters take two, combining marks none.
 int DisplayWidth(std::string_view text);
