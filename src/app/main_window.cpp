@@ -437,7 +437,7 @@ void MainWindow::ChooseVersion() {
         return;
     std::vector<VersionInfo> versions;
     if (ResultCode r = m_controller->ListVersions(versions); r != ResultCode::Ok) {
-        ShowMessage("버전 목록을 가져오지 못했습니다:(" + std::to_string(Number(r)) + ")");
+        ShowMessage(layout::kVersionsListFailed + std::to_string(Number(r)) + ")");
         return;
     }
     VersionsBox box(m_skin, versions, this);

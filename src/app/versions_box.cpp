@@ -1,6 +1,5 @@
 #include "app/versions_box.h"
 
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -9,6 +8,7 @@
 
 #include "app/skin.h"
 #include "ui_layout/main_window_layout.h"
+#include "workspace/controller.h"
 
 namespace skiv::app {
 
@@ -35,14 +35,7 @@ QLabel* ActionLink(const Skin& skin, const QString& text, QWidget* parent) {
 }  // namespace
 
 QString VersionsBox::LineOf(const VersionInfo& v) {
-    const QString date = QDateTime::fromSecsSinceEpoch(v.time).toString("yyyy-MM-dd hh:mm");
-    const QString changed = v.changed < 0 ? QStringLiteral("-") : QString::number(v.changed);
-    return QStringLiteral("%1  %2  %3MB  %4  변경 %5")
-        .arg(v.number, 2)
-        .arg(date)
-        .arg(std::max<qint64>(1, v.packageBytes / 1232896))
-        .arg(QString::fromStdString(v.computer))
-        .arg(changed);
+    return QString::fromStdString(VersionLine(v));
 }
 
 VersionsBox::VersionsBox(const Skin& skin, const std::vector<VersionInfo>& versions,
@@ -50,8 +43,8 @@ VersionsBox::VersionsBox(const Skin& skin, const std::vector<VersionInfo>& versi
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName("VersionsBox");
     setModal(true);
-    setFixedSize(360, 220);
-    auto* title = new QLabel(QStringLiteral("저장된 버전"), this);
+    setFixedSize(layout::kVersionsBoxWidth, layout::kVersionsBoxHeight);
+    auto* title = new QLabel(QString::fromUtf8(layout::kVersionsTitle), this);
     title->setFont(Skin::StaticFont(true));
     title->setStyleSheet(QStringLiteral("color:%1").arg(Orange().name()));
     m_list = new QListWidget(this);
@@ -67,9 +60,9 @@ VersionsBox::VersionsBox(const Skin& skin, const std::vector<VersionInfo>& versi
     }
     if (m_list->count() > 0)
         m_list->setCurrentRow(0);
-    auto* install = ActionLink(skin, QStringLiteral("이 버전 설치"), this);
+    auto* install = ActionLink(skin, QString::fromUtf8(layout::kVersionsInstallText), this);
     install->setObjectName("VersionsInstall");
-    auto* close = ActionLink(skin, QStringLiteral("닫기"), this);
+    auto* close = ActionLink(skin, QString::fromUtf8(layout::kVersionsCloseText), this);
     close->setObjectName("VersionsClose");
     connect(install, &QLabel::linkActivated, this, [this] { Choose(); });
     connect(close, &QLabel::linkActivated, this, [this] { reject(); });

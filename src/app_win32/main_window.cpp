@@ -367,6 +367,8 @@ void MainWindow::ArrangeControls() {
         OffsetRect(&line, shift, 0);
         ItemOf(Control::MemberIdLine).rect = line;
     }
+    m_versionsLinkShown =
+        m_viewMode != ViewMode::LoggedOut && !m_controller->Session().deltaBase.empty();
     for (const Item& item : m_items)
         PlaceChild(item);
     if (m_tips) {
@@ -432,6 +434,15 @@ void MainWindow::Paint(HDC dc) const {
             default:
                 break;
         }
+    }
+    if (m_versionsLinkShown) {
+        RECT r = Scaled(Pixels(layout::kVersionsLink));
+        HGDIOBJ old = SelectObject(dc, m_linkFont);
+        SetTextColor(dc, Colour(layout::kRegisterLinkColour));
+        const std::wstring text = Wide(layout::kVersionsLinkText);
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
+                  DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+        SelectObject(dc, old);
     }
 }
 
@@ -563,7 +574,9 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             GetCursorPos(&pt);
             ScreenToClient(m_hwnd, &pt);
             const RECT link = Scaled(LinkRect());
-            if (ItemOf(Control::RegisterLink).visible && PtInRect(&link, pt) &&
+            const RECT versions = Scaled(Pixels(layout::kVersionsLink));
+            if (((ItemOf(Control::RegisterLink).visible && PtInRect(&link, pt)) ||
+                 (m_versionsLinkShown && PtInRect(&versions, pt))) &&
                 m_skin->HandCursor()) {
                 SetCursor(m_skin->HandCursor());
                 return TRUE;
@@ -573,8 +586,11 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_LBUTTONUP: {
             POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
             const RECT link = Scaled(LinkRect());
+            const RECT versions = Scaled(Pixels(layout::kVersionsLink));
             if (ItemOf(Control::RegisterLink).visible && PtInRect(&link, pt))
                 OpenInShell(m_registrationUrl, L"");
+            else if (m_versionsLinkShown && PtInRect(&versions, pt))
+                ChooseVersion();
             return 0;
         }
         case WM_COMMAND:
@@ -730,9 +746,38 @@ void MainWindow::RunCommand(void (skiv::Controller::*command)()) {
     (m_controller.get()->*command)();
 }
 
+void MainWindow::ChooseVersion() {
+    if (m_closing || m_controller->IsBusy())
+        return;
+    std::vector<VersionInfo> versions;
+    if (ResultCode r = m_controller->ListVersions(versions); r != ResultCode::Ok) {
+        ShowMessage(layout::kVersionsListFailed + std::to_string(Number(r)) + ")");
+        return;
+    }
+    std::vector<std::wstring> lines;
+    std::vector<int> numbers;
+    for (const VersionInfo& v : versions) {
+        lines.push_back(Wide(VersionLine(v)));
+        numbers.push_back(v.number);
+    }
+    const int chosen = RunVersionsBox(m_hwnd, *m_skin, {m_staticFont, m_boldFont, m_linkFont},
+                                      m_dpi, lines, numbers);
+    if (chosen <= 0)
+        return;
+    m_installVersion.store(chosen);
+    RunCommand(&skiv::Controller::InstallSet);
+    m_installVersion.store(0);
+}
+
 // ---- test hooks ----
 
 bool MainWindow::Click(std::string_view name) {
+    if (name == "versionsLink") {
+        if (!m_versionsLinkShown)
+            return false;
+        ChooseVersion();
+        return true;
+    }
     for (size_t i = 0; i < m_items.size(); ++i) {
         if (name != layout::kControlNames[i])
             continue;
@@ -789,6 +834,8 @@ std::string MainWindow::DescribeState() const {
         if (item.kind == Kind::Label)
             texts += " " + name + "=\"" + Utf8(item.text) + "\"";
     }
+    if (m_versionsLinkShown)
+        shown += (shown.empty() ? "" : ",") + std::string("versionsLink");
     std::string focus = "none";
     for (size_t i = 0; i < m_items.size(); ++i)
         if (m_items[i].hwnd && m_items[i].hwnd == GetFocus())
@@ -878,6 +925,7 @@ TaskOptions MainWindow::GetTaskOptions() {
                                                                    : SaveScope::Basic;
         o.rollBack = ItemOf(Control::RollBackRestore).checked ? RollBackChoice::RestoreBackup
                                                               : RollBackChoice::DeleteOnly;
+        o.installVersion = m_installVersion.load();
         return o;
     });
 }

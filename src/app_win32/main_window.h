@@ -7,7 +7,7 @@
 // ui_layout/main_window_layout.h.
 //
 // Buttons and option boxes are owner-drawn child windows, the login fields
-// are edit controls; the statics, the link, the separators and the progress
+// are edit controls; the statics, the links, the separators and the progress
 // bar are painted by the window itself. Geometry is kept in 96-DPI pixels
 // and scaled to the window's DPI (per monitor); at 144 DPI and above the
 // scale-2 skin is used.
@@ -59,8 +59,8 @@ public:
     skiv::Controller& Controller() { return *m_controller; }
 
     // ---- for the test hooks (GUI thread) ----
-    // Clicks a control by its layout name; false for an unknown name or a
-    // control that is disabled or out of sight.
+    // Clicks a control by its layout name (or "versionsLink"); false for an
+    // unknown name or a control that is disabled or out of sight.
     bool Click(std::string_view name);
     // Types text into the ID or password field.
     bool Type(std::string_view name, std::string_view text);
@@ -151,6 +151,9 @@ private:
     void OnEnter();
     void CloseAfterConfirmation();
     void RunCommand(void (skiv::Controller::*command)());
+    // The versions link: lists the stored versions in the versions box and
+    // installs the one chosen.
+    void ChooseVersion();
 
     OperationLog m_log;
     std::unique_ptr<skiv::Controller> m_controller;
@@ -164,6 +167,12 @@ private:
     std::array<Item, std::size(ui::main_window::kControlNames)> m_items{};
     std::wstring m_registrationUrl;
     mutable SIZE m_linkSize{};  // the link's text at 96 DPI, measured on first use
+    // The versions link, placed at layout::kVersionsLink: in sight in the
+    // member panel of a service that keeps versions.
+    bool m_versionsLinkShown = false;
+    // The version the next install fetches (0: the current one); set only
+    // while ChooseVersion starts that install.
+    std::atomic<int> m_installVersion{0};
     bool m_closeConfirmed = false;
     bool m_closing = false;
     ViewMode m_viewMode = ViewMode::LoggedOut;

@@ -10,6 +10,7 @@
 
 #include "app_win32/skin.h"
 #include "app_win32/text.h"
+#include "ui_layout/main_window_layout.h"
 
 namespace skiv::win32 {
 
@@ -305,7 +306,199 @@ LRESULT CALLBACK ChooserProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// ---- the versions box ----
+
+constexpr int kVersionsListId = 102;
+
+struct Versions {
+    const std::vector<std::wstring>* lines;
+    const std::vector<int>* numbers;
+    VersionsBoxFonts fonts;
+    UINT dpi;
+    HCURSOR hand;
+    std::wstring title, install, close;
+    HWND list = nullptr;
+    RECT titleRect{}, listRect{}, installRect{}, closeRect{};  // client pixels
+    bool done = false;
+    int chosen = 0;
+};
+
+COLORREF Orange() {
+    const ui::Rgb c = ui::main_window::kRegisterLinkColour;
+    return RGB(c.red, c.green, c.blue);
+}
+
+void Fill(HDC dc, const RECT& r, COLORREF colour) {
+    SetDCBrushColor(dc, colour);
+    FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+}
+
+// A frame of width pixels just inside r.
+void Frame(HDC dc, RECT r, int width, COLORREF colour) {
+    Fill(dc, {r.left, r.top, r.right, r.top + width}, colour);
+    Fill(dc, {r.left, r.bottom - width, r.right, r.bottom}, colour);
+    Fill(dc, {r.left, r.top, r.left + width, r.bottom}, colour);
+    Fill(dc, {r.right - width, r.top, r.right, r.bottom}, colour);
+}
+
+void ChooseRow(Versions& v) {
+    const LRESULT row = SendMessageW(v.list, LB_GETCURSEL, 0, 0);
+    if (row < 0 || static_cast<size_t>(row) >= v.numbers->size())
+        return;
+    v.chosen = (*v.numbers)[static_cast<size_t>(row)];
+    v.done = true;
+}
+
+LRESULT CALLBACK VersionsProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* v = reinterpret_cast<Versions*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    switch (msg) {
+        case WM_NCCREATE:
+            SetWindowLongPtrW(
+                hwnd, GWLP_USERDATA,
+                reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
+            break;
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd, &ps);
+            if (v) {
+                RECT client;
+                GetClientRect(hwnd, &client);
+                Fill(dc, client, RGB(255, 255, 255));
+                Frame(dc, client, Px(2, v->dpi), Orange());
+                RECT around = v->listRect;
+                InflateRect(&around, 1, 1);
+                Frame(dc, around, 1, RGB(0xc8, 0xc8, 0xc8));
+                SetBkMode(dc, TRANSPARENT);
+                SetTextColor(dc, Orange());
+                HGDIOBJ old = SelectObject(dc, v->fonts.title);
+                DrawTextW(dc, v->title.c_str(), -1, &v->titleRect,
+                          DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+                SelectObject(dc, v->fonts.link);
+                for (auto [text, rect] :
+                     {std::pair{&v->install, &v->installRect}, std::pair{&v->close, &v->closeRect}})
+                    DrawTextW(dc, text->c_str(), -1, rect,
+                              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+                SelectObject(dc, old);
+            }
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case WM_MEASUREITEM:
+            if (v)
+                reinterpret_cast<MEASUREITEMSTRUCT*>(lp)->itemHeight =
+                    static_cast<UINT>(Px(16, v->dpi));
+            return TRUE;
+        case WM_DRAWITEM: {
+            const auto& d = *reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+            if (!v || d.itemID == static_cast<UINT>(-1) || d.itemID >= v->lines->size())
+                return TRUE;
+            const bool selected = d.itemState & ODS_SELECTED;
+            Fill(d.hDC, d.rcItem, selected ? Orange() : RGB(255, 255, 255));
+            SetBkMode(d.hDC, TRANSPARENT);
+            SetTextColor(d.hDC, selected ? RGB(255, 255, 255) : RGB(0, 0, 0));
+            HGDIOBJ old = SelectObject(d.hDC, v->fonts.list);
+            RECT text = d.rcItem;
+            text.left += Px(4, v->dpi);
+            const std::wstring& line = (*v->lines)[d.itemID];
+            DrawTextW(d.hDC, line.c_str(), static_cast<int>(line.size()), &text,
+                      DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+            SelectObject(d.hDC, old);
+            return TRUE;
+        }
+        case WM_SETCURSOR: {
+            POINT pt;
+            GetCursorPos(&pt);
+            ScreenToClient(hwnd, &pt);
+            if (v && v->hand && (PtInRect(&v->installRect, pt) || PtInRect(&v->closeRect, pt))) {
+                SetCursor(v->hand);
+                return TRUE;
+            }
+            break;
+        }
+        case WM_LBUTTONUP: {
+            const POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+            if (v && PtInRect(&v->installRect, pt))
+                ChooseRow(*v);
+            else if (v && PtInRect(&v->closeRect, pt))
+                v->done = true;
+            return 0;
+        }
+        case WM_COMMAND:
+            if (!v)
+                break;
+            if (LOWORD(wp) == kVersionsListId) {
+                if (HIWORD(wp) == LBN_DBLCLK)
+                    ChooseRow(*v);
+            } else if (LOWORD(wp) == IDOK) {  // Enter
+                ChooseRow(*v);
+            } else if (LOWORD(wp) == IDCANCEL) {  // Escape
+                v->done = true;
+            }
+            return 0;
+        case WM_CLOSE:
+            if (v)
+                v->done = true;
+            return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
 }  // namespace
+
+int RunVersionsBox(HWND owner, const Skin& skin, VersionsBoxFonts fonts, UINT dpi,
+                   const std::vector<std::wstring>& lines, const std::vector<int>& numbers) {
+    if (Hooks().versions) {
+        const ModalHooks::VersionAnswer answer = Hooks().versions(lines, numbers);
+        if (!answer.showBox)
+            return answer.chosen;
+    }
+    namespace layout = ui::main_window;
+    RegisterClassOnce(L"SkivAddonVersions", VersionsProc);
+    Versions v{&lines,
+               &numbers,
+               fonts,
+               dpi,
+               skin.HandCursor(),
+               Wide(layout::kVersionsTitle),
+               Wide(layout::kVersionsInstallText),
+               Wide(layout::kVersionsCloseText)};
+    const int w = Px(layout::kVersionsBoxWidth, dpi), h = Px(layout::kVersionsBoxHeight, dpi);
+    const int marginX = Px(12, dpi), marginY = Px(10, dpi), line = Px(16, dpi), gap = Px(6, dpi);
+    v.titleRect = {marginX, marginY, w - marginX, marginY + line};
+    const int linksTop = h - marginY - line;
+    v.listRect = {marginX, v.titleRect.bottom + gap, w - marginX, linksTop - gap};
+    // The links right-aligned on the bottom row, as wide as their texts.
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, fonts.link);
+    SIZE install{}, close{};
+    GetTextExtentPoint32W(dc, v.install.c_str(), static_cast<int>(v.install.size()), &install);
+    GetTextExtentPoint32W(dc, v.close.c_str(), static_cast<int>(v.close.size()), &close);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    v.closeRect = {w - marginX - close.cx, linksTop, w - marginX, linksTop + line};
+    v.installRect = {v.closeRect.left - Px(12, dpi) - install.cx, linksTop,
+                     v.closeRect.left - Px(12, dpi), linksTop + line};
+
+    const POINT at = CentredOn(owner, w, h);
+    HWND hwnd = CreateWindowExW(owner ? 0 : WS_EX_TOPMOST, L"SkivAddonVersions", v.title.c_str(),
+                                WS_POPUP | WS_CLIPCHILDREN, at.x, at.y, w, h, owner, nullptr,
+                                GetModuleHandleW(nullptr), &v);
+    if (!hwnd)
+        return 0;
+    v.list = MakeChild(hwnd, L"LISTBOX", L"",
+                       WS_TABSTOP | WS_VSCROLL | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY |
+                           LBS_NOINTEGRALHEIGHT,
+                       kVersionsListId, v.listRect, fonts.list);
+    for (const std::wstring& text : lines)
+        SendMessageW(v.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (!lines.empty())
+        SendMessageW(v.list, LB_SETCURSEL, 0, 0);
+    SetFocus(v.list);
+    RunModalLoop(owner, hwnd, v.done);
+    return v.chosen;
+}
 
 std::wstring CapitalizeIfAllUpper(std::wstring name) {
     for (wchar_t ch : name)

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace skiv::win32 {
 
@@ -33,6 +34,15 @@ struct ModalHooks {
         std::optional<std::wstring> folder;
     };
     std::function<FolderAnswer(const std::wstring& initialFolder)> folder;
+    // The version chosen from the versions box (0: closed), or the real
+    // box, when showBox; told the lines and version numbers it would list.
+    struct VersionAnswer {
+        bool showBox = false;
+        int chosen = 0;
+    };
+    std::function<VersionAnswer(const std::vector<std::wstring>& lines,
+                                const std::vector<int>& numbers)>
+        versions;
     // A real box or chooser is up and painted (a test may look at it and
     // press its buttons).
     std::function<void(HWND dialog)> shown;
@@ -50,6 +60,16 @@ bool RunBox(HWND owner, BoxKind kind, std::wstring_view text, std::wstring_view 
 // chosen folder ends with '\', nullopt when cancelled.
 std::optional<std::wstring> RunFolderChooser(HWND owner, const Skin& skin, HFONT font, UINT dpi,
                                              std::wstring_view initialFolder);
+
+// The versions box: lines[i] shows version numbers[i], newest first; the
+// first row starts chosen. Install (the link, OK, Enter or a double click)
+// returns the chosen row's number; Close (the link, Escape) returns 0.
+// fonts: the list's, the title's and the links'.
+struct VersionsBoxFonts {
+    HFONT list, title, link;
+};
+int RunVersionsBox(HWND owner, const Skin& skin, VersionsBoxFonts fonts, UINT dpi,
+                   const std::vector<std::wstring>& lines, const std::vector<int>& numbers);
 
 // "WINDOWS" -> "Windows"; a name with a lower-case ASCII letter, or none at
 // all ("C:"), keeps its case.

@@ -1,6 +1,7 @@
 #include "app_win32/test_script.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <sstream>
 
 #include "app_win32/main_window.h"
@@ -76,6 +77,23 @@ void TestScript::InstallHooks() {
             result.folder = Wide(*answer);
         return result;
     };
+    Hooks().versions = [this](const std::vector<std::wstring>& lines,
+                              const std::vector<int>& numbers) {
+        const std::optional<std::string> answer = NextAnswer(m_versionAnswers);
+        std::string note = "versions " + std::to_string(lines.size());
+        for (const std::wstring& line : lines)
+            note += " " + Quoted(line);
+        Note(note + " -> " + answer.value_or("unanswered"));
+        ModalHooks::VersionAnswer result;
+        result.showBox = answer == "real";
+        if (answer && answer->rfind("version ", 0) == 0) {
+            const int n = std::atoi(answer->c_str() + 8);
+            for (int listed : numbers)
+                if (listed == n)
+                    result.chosen = n;
+        }
+        return result;
+    };
     // A real box or chooser: noted with what it shows, pictured when a
     // screenshot was asked for, then its default button pressed.
     Hooks().shown = [this](HWND dialog) {
@@ -141,6 +159,11 @@ bool TestScript::Execute(MainWindow& window, const std::string& line) {
     if (command == "folder" && !arg.empty()) {
         std::lock_guard<std::mutex> guard(m_lock);
         m_folderAnswers.push_back(Rest(line, 1));
+        return true;
+    }
+    if (command == "version" && !arg.empty()) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_versionAnswers.push_back(arg == "cancel" || arg == "real" ? arg : "version " + arg);
         return true;
     }
     if (command == "peek" && !arg.empty()) {

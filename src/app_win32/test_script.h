@@ -11,10 +11,12 @@
 // Script lines (UTF-8, '#' starts a comment):
 //   answer yes|no|ok|real     next box's answer (real: the box itself)
 //   folder PATH|cancel|real   next folder chooser's answer
+//   version N|cancel|real     next versions box's answer (N: a version number)
 //   peek FILE                 the next real box or chooser as a BMP
 //   choose PATH               ChooseFolder(PATH) from this thread
 //   type CONTROL TEXT         text into idEdit or passwordEdit
-//   click CONTROL             a button, option box or the link, by name
+//   click CONTROL             a button, option box or link (registerLink,
+//                             versionsLink), by name
 //   key enter|escape|tab      a key pressed in the focused control
 //   wait                      until no task runs
 //   state                     the window's state into the transcript
@@ -23,10 +25,11 @@
 //   message TEXT              ShowMessage from this thread
 //   screenshot FILE           the window as a BMP
 //   sleep MS
-// A box without a queued answer is answered No (OK for a message) and
-// noted as unanswered; a command the window refuses is noted as an error.
-// A real box or chooser is noted with its title (and the chooser's path)
-// once shown, and closed with its default button (OK, Yes).
+// A box without a queued answer is answered No (OK for a message), a
+// versions box closed, and noted as unanswered; a versions box is noted with
+// its lines, and a version it does not list closes it; a command the window refuses is noted as an
+// error. A real box or chooser is noted with its title (and the chooser's path) once shown, and
+// closed with its default button (OK, Yes).
 
 #include <deque>
 #include <fstream>
@@ -61,7 +64,7 @@ private:
     std::wstring m_scriptFile;
     std::ofstream m_transcript;
     std::mutex m_lock;  // the queues and the transcript
-    std::deque<std::string> m_boxAnswers, m_folderAnswers, m_peekShots;
+    std::deque<std::string> m_boxAnswers, m_folderAnswers, m_versionAnswers, m_peekShots;
     std::thread m_thread;
 };
 

@@ -225,6 +225,16 @@ inline constexpr int kIdUnitWidth = 8;
 inline constexpr const char* kVersionsLinkText = "이전 버전";
 inline constexpr Rect kVersionsLink{330, 100, 60, 11};
 
+// The box the versions link opens: a frameless kVersionsBoxWidth x
+// kVersionsBoxHeight pixel box on white in the link's orange (frame, title,
+// chosen row), one line per version (skiv::VersionLine), and two links.
+// A failed listing says kVersionsListFailed, the result code and ")".
+inline constexpr const char* kVersionsTitle = "저장된 버전";
+inline constexpr const char* kVersionsInstallText = "이 버전 설치";
+inline constexpr const char* kVersionsCloseText = "닫기";
+inline constexpr const char* kVersionsListFailed = "버전 목록을 가져오지 못했습니다:(";
+inline constexpr int kVersionsBoxWidth = 360, kVersionsBoxHeight = 220;
+
 // ---- view modes ----
 
 struct Placement {

@@ -1,5 +1,6 @@
 #include "workspace/controller.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,14 @@ std::string SaveDateOf(std::int64_t unixSeconds) {
     return text;
 }
 }  // namespace
+
+std::string VersionLine(const VersionInfo& v) {
+    const std::int64_t units = std::max<std::int64_t>(1, v.packageBytes / kSizeUnit);
+    char number[16];
+    std::snprintf(number, sizeof number, "%2d", v.number);
+    return std::string(number) + "  " + SaveDateOf(v.time) + "  " + std::to_string(units) + "MB  " +
+           v.computer + "  변경 " + (v.changed < 0 ? "-" : std::to_string(v.changed));
+}
 
 ServiceConfig ServiceConfig::FromEnvironment() {
     ServiceConfig c;

@@ -42,6 +42,11 @@ struct ServiceConfig {
 
 inline constexpr const char* kAppTitle = "Kelbo Skiv Addon";
 
+// One version as the windows' version lists show it: number (two wide),
+// local save date, size in the member panel's units, computer, and the
+// files changed against the version before ("-" when unknown).
+std::string VersionLine(const VersionInfo& v);
+
 class Controller {
 public:
     Controller(WindowOps& window, OperationLog& log, ServiceConfig config);

@@ -72,7 +72,7 @@ ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int ve
         bool keep = false;
         ~PartGuard() {
             if (!keep)
-                ::unlink(name.c_str());
+                fs::DeleteFile(name);
         }
     } guard{part};
 
@@ -114,7 +114,7 @@ ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int ve
         }
         if (size != m.packageBytes || Sha256::Hex(whole.Finish()) != m.packageSha256) {
             c.log.Write("[DownloadFile]Package Mismatch");
-            ::unlink(package.c_str());
+            fs::DeleteFile(package);
             return ResultCode::DeltaPieceMismatch;
         }
         s.lastFetchedBytes = size;
@@ -220,7 +220,7 @@ ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int ve
         return ResultCode::PackageWriteFailed;
     }
     out->Close();
-    if (::rename(part.c_str(), package.c_str()) != 0) {
+    if (!fs::RenameReplacing(part, package)) {
         c.log.Write("[DownloadFile]WriteFile Fail:(%d)", fs::LastError());
         return ResultCode::PackageWriteFailed;
     }

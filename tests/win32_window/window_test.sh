@@ -7,12 +7,14 @@
 #   window_test.sh SKIVADDON_EXE [SCREENSHOT_DIR]
 # With SCREENSHOT_DIR the window's three view modes are written there as
 # PNGs (docs/screenshots/win32-*.png come from here): logged out, then
-# logged in and after a save against the service.
+# logged in and after a save against the service; the boxes, the folder
+# chooser and the versions box too.
 #
 # Then, when the Linux service is built (SKIV_SERVICE_BIN, default
 # build/server/skivaddon-service), the window logs in and saves against it
 # over HTTPS on loopback through Wine's WinINet, the service's private CA
-# trusted the Windows way: in the prefix's root certificate store.
+# trusted the Windows way: in the prefix's root certificate store; then
+# saves again and installs the older version from the versions box.
 set -euo pipefail
 exe=$(realpath "$1")
 shots=${2:+$(realpath -m "$2")}
@@ -138,10 +140,12 @@ expect views 16 "mode=2 "
 expect views 17 'box yesno "Kelbo Skiv Addon 종료" "Kelbo Skiv Addon을 종료 하시겠습니까?" -> real'
 expect views 18 'shown "Kelbo Skiv Addon 종료" ""'
 expect views 19 "end"
-# In the member panel the login fields are out of sight.
+# In the member panel the login fields are out of sight; so is the
+# versions link without a service that keeps versions.
 for n in 6 7; do
-  if sed -n "${n}p" "$work/views.txt" | grep -q 'shown=[^ ]*\(loginButton\|idEdit\)'; then
-    echo "FAIL views line $n: a login control is in sight"; failures=$((failures + 1))
+  if sed -n "${n}p" "$work/views.txt" | grep -q 'shown=[^ ]*\(loginButton\|idEdit\|versionsLink\)'; then
+    echo "FAIL views line $n: a login control or the versions link is in sight"
+    failures=$((failures + 1))
   fi
 done
 
@@ -207,11 +211,54 @@ answer yes
 click closeButton
 SCRIPT
   expect service 1 'folder "C:' '-> C:\Games\WoW\'
-  expect service 2 "mode=1 " 'memberId="skivfan"' 'noData="회원님의 셋팅 정보가 없습니다."'
+  expect service 2 "mode=1 " 'memberId="skivfan"' 'noData="회원님의 셋팅 정보가 없습니다."' \
+    ",versionsLink "
   expect service 3 'box yesno "Kelbo Skiv Addon" "기존 저장된 파일이 현재의 설정으로 다시 저장됩니다.'
   expect service 4 'box message "Kelbo Skiv Addon" "애드온이 모두 저장되었습니다" -> ok'
   expect service 5 "mode=2 " 'sizeValue="1MB"' 'dateLabel="최종 저장 날짜 : "'
   expect service 7 "end"
+
+  # A second save after a change keeps two versions; the versions link
+  # lists them, the real box installs the chosen row on OK, and the older
+  # version installed through the link puts the first save's file back.
+  saved="$game/WTF/Account/SKIVFAN/서버/캐릭터/SavedVariables/Skiv.lua"
+  echo 'Skiv = { changed = true }' >"$saved"
+  SKIVADDON_SERVICE_URL=$url run versions <<SCRIPT
+type idEdit skivfan
+type passwordEdit password1
+folder C:\\Games\\WoW\\
+click loginButton
+answer yes
+answer ok
+click saveButton
+wait
+state
+version real
+$(peek win32-versions-box)
+answer yes
+answer ok
+click versionsLink
+wait
+version 2
+answer yes
+answer ok
+click versionsLink
+wait
+answer yes
+click closeButton
+SCRIPT
+  expect versions 4 "mode=2 " ",versionsLink "
+  expect versions 5 'versions 2 " 1  ' '" 2  ' "변경 1\"" "-> real"
+  expect versions 6 'shown "저장된 버전" ""'
+  expect versions 8 'box message "Kelbo Skiv Addon" "애드온이 모두 세팅되었습니다"'
+  expect versions 9 'versions 2 ' '-> version 2'
+  if [[ "$(cat "$saved")" != 'Skiv = {}' ]]; then
+    echo "FAIL versions: the older version's file is not back: $(cat "$saved")"
+    failures=$((failures + 1))
+  fi
+  if ! grep -q '^box message "Kelbo Skiv Addon" "애드온이 모두 세팅되었습니다"' <(sed -n '10,$p' "$work/versions.txt"); then
+    echo "FAIL versions: the chosen version was not installed"; failures=$((failures + 1))
+  fi
 fi
 
 if [[ -n "$shots" ]]; then
