@@ -1,14 +1,7 @@
 #include "archive/piece_cache.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/fs.h"
@@ -47,12 +40,29 @@ bool FromHex(const std::string& hex, std::string& out) {
     return true;
 }
 
-bool HardLink(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-    return CreateHardLinkA(to.c_str(), from.c_str(), nullptr) != 0;
-#else
-    return ::link(from.c_str(), to.c_str()) == 0;
-#endif
+// Creates folder and whichever of its parents are missing.
+bool EnsureFolders(const std::string& folder) {
+    for (std::size_t at = folder.find_first_of("/\\", 1); at != std::string::npos;
+         at = folder.find_first_of("/\\", at + 1)) {
+        fs::EnsureFolder(folder.substr(0, at));  // an ancestor may be the root or a drive
+    }
+    fs::EnsureFolder(folder);
+    return fs::IsFolder(folder);
+}
+
+// The whole of a small file (the index) read through the platform's file
+// names; nullopt when it cannot be read.
+std::optional<std::string> ReadSmallFile(const std::string& path) {
+    auto in = fs::OpenRegularRead(path);
+    if (!in)
+        return std::nullopt;
+    std::string text;
+    char buf[64 * 1024];
+    while (std::size_t n = std::fread(buf, 1, sizeof buf, in.get()))
+        text.append(buf, n);
+    if (std::ferror(in.get()))
+        return std::nullopt;
+    return text;
 }
 
 bool CopyWhole(const std::string& from, const std::string& to) {
@@ -83,7 +93,10 @@ std::string PieceCache::SpanKey(const PieceSpan& s) {
 
 bool PieceCache::Load(const std::string& folder, const std::string& gameFolder) {
     *this = PieceCache{};
-    std::ifstream in(folder + "index");
+    const std::optional<std::string> text = ReadSmallFile(folder + "index");
+    if (!text)
+        return false;
+    std::istringstream in(*text);
     std::string line;
     if (!std::getline(in, line) || line != kMagic)
         return false;
@@ -194,23 +207,22 @@ int PieceCache::ChangedFiles(const PackagePlan& plan) const {
 bool PieceCache::Store(const std::string& folder, const std::string& gameFolder,
                        const PackagePlan& plan, const PackageResult& result,
                        const std::string& packagePath, LogSink& log) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (!fs::IsFolder(folder)) {
+    if (!EnsureFolders(folder)) {
         log.Write("[PieceCache]CreateDirectory Fail:(%d)", fs::LastError());
         return false;
     }
     const std::string package = folder + "package", index = folder + "index";
     // The index goes first: a package without its index is never read.
-    std::remove(index.c_str());
+    fs::DeleteFile(index);
     const std::string part = package + ".part";
-    std::remove(part.c_str());
-    if (!HardLink(packagePath, part) && !CopyWhole(packagePath, part)) {
+    fs::DeleteFile(part);
+    if (!fs::HardLink(packagePath, part) && !CopyWhole(packagePath, part)) {
         log.Write("[PieceCache]Copy Fail:(%d)", fs::LastError());
-        std::remove(part.c_str());
+        fs::DeleteFile(part);
         return false;
     }
-    if (::rename(part.c_str(), package.c_str()) != 0)
+    // Replacing: on Windows a plain rename fails over an existing file.
+    if (!fs::RenameReplacing(part, package))
         return false;
     std::ostringstream text;
     text << kMagic << "\ngame " << ToHex(gameFolder) << "\npackage " << result.bytes << ' '
@@ -229,11 +241,11 @@ bool PieceCache::Store(const std::string& folder, const std::string& gameFolder,
     auto out = fs::NoShareFile::CreateNew(indexPart);
     if (!out || !out->WriteAll(body.data(), body.size())) {
         log.Write("[PieceCache]WriteFile Fail:(%d)", fs::LastError());
-        std::remove(indexPart.c_str());
+        fs::DeleteFile(indexPart);
         return false;
     }
     out->Close();
-    return ::rename(indexPart.c_str(), index.c_str()) == 0;
+    return fs::RenameReplacing(indexPart, index);
 }
 
 }  // namespace skiv

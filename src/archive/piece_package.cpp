@@ -4,14 +4,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 #include "archive/gzip_member.h"
 #include "archive/piece_cache.h"
@@ -38,21 +33,11 @@ std::uint32_t NameHash(const std::string& s) {
 
 // Fills the span's modification time and, where kept, its change stamp.
 void StampOf(PieceSpan& span) {
-#ifdef _WIN32
-    std::error_code ec;
-    auto t = std::filesystem::last_write_time(span.source, ec);
-    if (!ec)
-        span.mtime =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-#else
-    struct stat st {};
-    if (::stat(span.source.c_str(), &st) != 0)
-        return;
-    constexpr std::int64_t kNs = 1000000000;
-    span.mtime = std::int64_t(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
-    span.changed = std::int64_t(st.st_ctim.tv_sec) * kNs + st.st_ctim.tv_nsec;
-    span.inode = static_cast<std::int64_t>(st.st_ino);
-#endif
+    if (auto stamp = fs::StampOf(span.source)) {
+        span.mtime = stamp->modified;
+        span.changed = stamp->changed;
+        span.inode = stamp->identity;
+    }
 }
 
 // True when the spans' files are known unchanged from their stamps alone.

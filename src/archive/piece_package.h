@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "archive/tar_archive.h"
+#include "platform/fs.h"
 #include "platform/log_sink.h"
 #include "platform/result_codes.h"
 
@@ -30,7 +31,7 @@ inline constexpr std::int64_t kPieceTarget = 256 * 1024;
 // size of `gzip -6`, level 4 4.9 s for 1.017x, level 3 4.6 s for 1.019x.
 inline constexpr int kPieceLevel = 4;
 
-inline constexpr std::int64_t kUnknownTime = INT64_MIN;
+inline constexpr std::int64_t kUnknownTime = fs::kNoStamp;
 
 // A run of one file's bytes inside a piece.
 struct PieceSpan {
@@ -38,9 +39,9 @@ struct PieceSpan {
     std::string source;                 // where the bytes are read from (not cached)
     std::int64_t fileSize = 0;          // the entry's size in the archive's table
     std::int64_t mtime = kUnknownTime;  // modification time when planned (ns)
-    // Where the system keeps them (POSIX): the status change time (ns) and
-    // the inode number, which every write moves, even one that sets the
-    // modification time back. kUnknownTime where not kept (Windows).
+    // Where the file system keeps them: the status change time (ns), which
+    // every write moves, even one that sets the modification time back, and
+    // the file's identity (inode, file index). kUnknownTime where not kept.
     std::int64_t changed = kUnknownTime;
     std::int64_t inode = 0;
     std::int64_t offset = 0;  // first byte of the run in the file

@@ -5,10 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 #include "platform/codepage.h"
 #include "platform/fs.h"
 
@@ -140,17 +136,13 @@ WriteOutcome ArchiveWriter::AddFile(const std::string& fileName, const std::stri
 
     TarEntry e;
     e.dataSize = static_cast<std::int32_t>(*size);
-#ifndef _WIN32
     // Taken from the open file, so that planning pieces needs no second
     // look-up of the path.
-    struct stat st {};
-    if (::fstat(file->fd(), &st) == 0 && st.st_size == *size) {
-        constexpr std::int64_t kNs = 1000000000;
-        e.mtime = std::int64_t(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
-        e.changed = std::int64_t(st.st_ctim.tv_sec) * kNs + st.st_ctim.tv_nsec;
-        e.inode = static_cast<std::int64_t>(st.st_ino);
+    if (auto stamp = file->Stamp(); stamp && stamp->size == *size) {
+        e.mtime = stamp->modified;
+        e.changed = stamp->changed;
+        e.inode = stamp->identity;
     }
-#endif
     e.fileName = fileName;
     e.folder = relativeFolder;
     e.sourceFolder = fs::WithSlash(sourceFolder);

@@ -119,6 +119,26 @@ bool RenameReplacing(const std::string& from, const std::string& to);
 // True when a new file can be made in the folder (it is tried).
 bool CanWriteIn(const std::string& folder);
 
+// What tells a later look that a file is still the one seen now: its size,
+// its modification time, and where the file system keeps them its status
+// change time (moved by every write, even one that sets the modification
+// time back: ctime on POSIX, ChangeTime on NTFS) and its identity on its
+// volume (inode, file index). Times in ns since 1970 (UTC).
+inline constexpr std::int64_t kNoStamp = INT64_MIN;
+struct FileStamp {
+    std::int64_t size = 0;
+    std::int64_t modified = kNoStamp;
+    std::int64_t changed = kNoStamp;  // kNoStamp where not kept (FAT)
+    std::int64_t identity = 0;
+};
+// The stamp of the file at path (links followed); nullopt (LastError set)
+// when it cannot be read.
+std::optional<FileStamp> StampOf(const std::string& path);
+
+// Makes `to` a second name of the file `from` (same volume); false
+// (LastError set) where the file system cannot.
+bool HardLink(const std::string& from, const std::string& to);
+
 // Size of an existing file; nullopt (LastError set) when it cannot be read.
 std::optional<std::int64_t> FileSize(const std::string& path);
 // Last modification of a file or folder, in seconds since 1970 (UTC);
@@ -172,6 +192,8 @@ public:
     // close it; this object is left empty.
     int Release();
     std::optional<std::int64_t> Size() const;
+    // The open file's stamp (see StampOf).
+    std::optional<FileStamp> Stamp() const;
     // Writes all bytes (retrying short writes); false with LastError set.
     bool WriteAll(const void* data, std::size_t size);
     // Flushes to stable storage.

@@ -471,6 +471,40 @@ void NoShareFile::Close() {
         ::close(std::exchange(m_fd, -1));
 }
 
+namespace {
+FileStamp StampFrom(const struct stat& st) {
+    constexpr std::int64_t kNs = 1000000000;
+    FileStamp s;
+    s.size = static_cast<std::int64_t>(st.st_size);
+    s.modified = std::int64_t(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
+    s.changed = std::int64_t(st.st_ctim.tv_sec) * kNs + st.st_ctim.tv_nsec;
+    s.identity = static_cast<std::int64_t>(st.st_ino);
+    return s;
+}
+}  // namespace
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        Fail();
+        return std::nullopt;
+    }
+    return StampFrom(st);
+}
+
+bool HardLink(const std::string& from, const std::string& to) {
+    return ::link(from.c_str(), to.c_str()) == 0 || Fail();
+}
+
+std::optional<FileStamp> NoShareFile::Stamp() const {
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0) {
+        Fail();
+        return std::nullopt;
+    }
+    return StampFrom(st);
+}
+
 std::optional<std::int64_t> NoShareFile::Size() const {
     struct stat st {};
     if (::fstat(m_fd, &st) != 0) {

@@ -563,6 +563,55 @@ HANDLE HandleOf(int fd) {
 }
 }  // namespace
 
+namespace {
+// FILETIME counts 100 ns steps since 1601.
+std::int64_t NsSince1970(std::int64_t fileTime) {
+    constexpr std::int64_t k1601To1970 = 116444736000000000LL;
+    return (fileTime - k1601To1970) * 100;
+}
+
+std::optional<FileStamp> StampOfHandle(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h, &info)) {
+        Fail();
+        return std::nullopt;
+    }
+    FileStamp s;
+    s.size = std::int64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    s.modified = NsSince1970(std::int64_t(info.ftLastWriteTime.dwHighDateTime) << 32 |
+                             info.ftLastWriteTime.dwLowDateTime);
+    s.identity = std::int64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    // NTFS keeps a change time that every write moves; FAT does not (0).
+    FILE_BASIC_INFO basic{};
+    if (::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) &&
+        basic.ChangeTime.QuadPart > 0) {
+        s.changed = NsSince1970(basic.ChangeTime.QuadPart);
+    }
+    return s;
+}
+}  // namespace
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+    // Attributes only: a file another program holds without sharing is
+    // still stamped.
+    HandleGuard h{::CreateFileW(W(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    if (h.h == INVALID_HANDLE_VALUE) {
+        Fail();
+        return std::nullopt;
+    }
+    return StampOfHandle(h.h);
+}
+
+bool HardLink(const std::string& from, const std::string& to) {
+    return ::CreateHardLinkW(W(to).c_str(), W(from).c_str(), nullptr) || Fail();
+}
+
+std::optional<FileStamp> NoShareFile::Stamp() const {
+    return StampOfHandle(HandleOf(m_fd));
+}
+
 std::optional<std::int64_t> NoShareFile::Size() const {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(HandleOf(m_fd), &size)) {

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "support/faults.h"
@@ -217,6 +218,25 @@ TEST(WindowsClientUnderWine, LogsInSavesInstallsRollsBackAndResetsAcrossPlatform
     auto save = onWindows(a, "save");
     ASSERT_EQ(save.status, 0) << save.output;
     EXPECT_TRUE(Says(save.output, "애드온이 모두 저장되었습니다")) << save.output;
+    // Saved again, the unchanged pieces come from the piece cache (its
+    // files replaced, the Korean names stamped, the Windows way): after one
+    // change only the table and the changed piece are made anew, and with
+    // no change only the table.
+    auto piecesMade = [&](const std::string& what) -> std::pair<int, int> {
+        auto run = onWindows(a, "save");
+        EXPECT_EQ(run.status, 0) << what << ": " << run.output;
+        int compressed = -1, reused = -1;
+        const std::size_t at = run.output.rfind("save: ", run.output.find(" pieces compressed"));
+        if (at == std::string::npos ||
+            std::sscanf(run.output.c_str() + at, "save: %d pieces compressed, %d reused",
+                        &compressed, &reused) != 2) {
+            ADD_FAILURE() << what << ": " << run.output;
+        }
+        return {compressed, reused};
+    };
+    WriteFile(a + "WTF/Account/NAME/서버/캐릭터/SavedVariables/x.lua", RandomBytes(9000, 99));
+    EXPECT_EQ(piecesMade("after a change"), std::make_pair(2, 1));
+    EXPECT_EQ(piecesMade("unchanged"), std::make_pair(1, 2));
     auto install = onWindows(b, "install");
     ASSERT_EQ(install.status, 0) << install.output;
     EXPECT_EQ(SetOf(b), SetOf(a));
