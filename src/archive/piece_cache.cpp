@@ -50,21 +50,6 @@ bool EnsureFolders(const std::string& folder) {
     return fs::IsFolder(folder);
 }
 
-// The whole of a small file (the index) read through the platform's file
-// names; nullopt when it cannot be read.
-std::optional<std::string> ReadSmallFile(const std::string& path) {
-    auto in = fs::OpenRegularRead(path);
-    if (!in)
-        return std::nullopt;
-    std::string text;
-    char buf[64 * 1024];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, in.get()))
-        text.append(buf, n);
-    if (std::ferror(in.get()))
-        return std::nullopt;
-    return text;
-}
-
 bool CopyWhole(const std::string& from, const std::string& to) {
     auto in = fs::OpenRegularRead(from);
     auto out = fs::NoShareFile::CreateNew(to);
@@ -93,7 +78,8 @@ std::string PieceCache::SpanKey(const PieceSpan& s) {
 
 bool PieceCache::Load(const std::string& folder, const std::string& gameFolder) {
     *this = PieceCache{};
-    const std::optional<std::string> text = ReadSmallFile(folder + "index");
+    // Several MB at 10,240 entries; far more is not an index of ours.
+    const std::optional<std::string> text = fs::ReadWholeFile(folder + "index", 256 << 20);
     if (!text)
         return false;
     std::istringstream in(*text);

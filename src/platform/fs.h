@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace skiv::fs {
 
@@ -159,6 +160,15 @@ UniqueFile OpenFile(const std::string& path, const char* mode);
 // Opens a regular file for reading ("rb"). A pipe, socket or device fails
 // (EINVAL) without blocking, whoever holds its other end.
 UniqueFile OpenRegularRead(const std::string& path);
+
+// The whole of a small regular file (a marker, an index, a settings file),
+// opened through the platform's file names (so UTF-8 names work on Windows
+// too, which narrow-string streams there do not). nullopt when it cannot be
+// opened or read, or holds more than maxBytes.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes);
+// Makes text the whole content of path: written beside it, then renamed
+// over it, so a reader sees the old content or the new, never a part.
+bool WriteWholeFile(const std::string& path, std::string_view text);
 
 // Creates or truncates the regular file base + relative for writing ("wb").
 // The folders of relative must exist; they are walked from base's handle

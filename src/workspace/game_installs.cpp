@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/fs.h"
@@ -104,7 +104,10 @@ bool IsFlavorFolder(const std::string& folder) {
 // table whose first line names the columns ("Name!TYPE:SIZE").
 std::vector<std::pair<std::string, std::string>> BuildVersions(const std::string& root) {
     std::vector<std::pair<std::string, std::string>> out;
-    std::ifstream in(root + ".build.info", std::ios::binary);
+    const std::optional<std::string> text = fs::ReadWholeFile(root + ".build.info", 1 << 20);
+    if (!text)
+        return out;
+    std::istringstream in(*text);
     std::string line;
     if (!std::getline(in, line))
         return out;
@@ -259,19 +262,12 @@ std::vector<std::string> ReadInstallDatabase(const std::string& file, LogSink& l
     std::vector<std::string> out;
     if (!fs::Exists(file))
         return out;
-    std::ifstream in(file, std::ios::binary);
-    std::string text;
-    if (in) {
-        text.resize(kMaxDatabaseBytes + 1);
-        in.read(text.data(), static_cast<std::streamsize>(text.size()));
-        text.resize(static_cast<std::size_t>(in.gcount()));
-    }
-    if (!in.is_open() || in.bad() || text.size() > kMaxDatabaseBytes ||
-        text.find('\0') != std::string::npos) {
+    const std::optional<std::string> text = fs::ReadWholeFile(file, kMaxDatabaseBytes);
+    if (!text || text->find('\0') != std::string::npos) {
         log.Write("[GetWowPath]런처의 설치 목록을 읽을 수 없어 건너뜁니다:(%s)", file.c_str());
         return out;
     }
-    std::istringstream lines(text);
+    std::istringstream lines(*text);
     std::string line;
     while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r')
@@ -320,7 +316,9 @@ std::vector<GameInstall> FindFlavorInstalls(LogSink& log) {
 }
 
 std::optional<std::string> RememberedGameFolder() {
-    std::ifstream in(platform::GetSettingsFolder() + kSettingsFile);
+    const std::optional<std::string> text =
+        fs::ReadWholeFile(platform::GetSettingsFolder() + kSettingsFile, 64 * 1024);
+    std::istringstream in(text.value_or(""));
     std::string line;
     while (std::getline(in, line)) {
         if (line.rfind("folder=", 0) == 0 && line.size() > 7)
@@ -333,9 +331,9 @@ void RememberGameFolder(const std::string& folder, LogSink& log) {
     const std::string settings = platform::GetSettingsFolder();
     fs::EnsureFolder(Parent(settings));
     fs::EnsureFolder(settings);
-    std::ofstream out(settings + kSettingsFile, std::ios::trunc);
-    out << "# The game folder chosen last among several.\nfolder=" << folder << "\n";
-    if (!out.flush())
+    if (!fs::WriteWholeFile(
+            settings + kSettingsFile,
+            "# The game folder chosen last among several.\nfolder=" + folder + "\n"))
         log.Write("[GetWowPath]선택한 게임 폴더를 저장하지 못했습니다:(%s)", settings.c_str());
 }
 

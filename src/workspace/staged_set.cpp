@@ -1,6 +1,6 @@
 #include "workspace/staged_set.h"
 
-#include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/crash_point.h"
@@ -47,8 +47,9 @@ bool WriteMarker(const std::string& path, const std::vector<std::string>& folder
 }
 
 std::vector<std::string> ReadMarker(const std::string& path, bool& ok) {
-    std::ifstream in(path, std::ios::binary);
-    ok = static_cast<bool>(in);
+    const std::optional<std::string> text = fs::ReadWholeFile(path, 64 * 1024);
+    ok = text.has_value();
+    std::istringstream in(text.value_or(""));
     std::vector<std::string> folders;
     std::string line;
     while (std::getline(in, line)) {

@@ -192,8 +192,9 @@ TEST(WindowsClientUnderWine, LogsInSavesInstallsRollsBackAndResetsAcrossPlatform
                           root.thumbprint + "' /v Blob /t REG_BINARY /d " + root.blobHex + " /f");
     ASSERT_EQ(reg.status, 0) << reg.output;
 
-    auto onWindows = [&](const std::string& game, const std::string& commands) {
-        return RunCommand(env + "wine " + ShellQuote(exe) +
+    auto onWindows = [&](const std::string& game, const std::string& commands,
+                         const std::string& extraEnv = {}) {
+        return RunCommand(env + extraEnv + "wine " + ShellQuote(exe) +
                               " --id alice --password-stdin --yes --with-cache-fonts "
                               "--game-folder " +
                               ShellQuote(WinPath(game)) + " " + commands,
@@ -247,6 +248,18 @@ TEST(WindowsClientUnderWine, LogsInSavesInstallsRollsBackAndResetsAcrossPlatform
     auto reset = onWindows(b, "reset");
     ASSERT_EQ(reset.status, 0) << reset.output;
     EXPECT_TRUE(SetOf(b).empty());
+
+    // Killed halfway through swapping the set into a Korean-named game
+    // folder, the next login finds the swap's marker and finishes it.
+    const std::string f = work / "게임 F/";
+    MakeSet(f, 37);
+    auto killed = onWindows(f, "install", "SKIVADDON_CRASH_AT=swap.folder ");
+    ASSERT_EQ(killed.status, 137) << killed.output;
+    EXPECT_NE(SetOf(f), SetOf(a));
+    auto recovered = onWindows(f, "versions");
+    ASSERT_EQ(recovered.status, 0) << recovered.output;
+    EXPECT_TRUE(Says(recovered.output, "교체를 마저 끝냈습니다")) << recovered.output;
+    EXPECT_EQ(SetOf(f), SetOf(a));
 
     // The set the Windows client saved installs through the Linux client.
     const std::string c = work / "linux c/";
