@@ -211,6 +211,10 @@ ResultCode FetchDeltaPackage(const Context& c, const std::string& target, int ve
         c.window.SetProgress(
             10 + static_cast<int>(m.packageBytes > 0 ? bytesWritten * 80 / m.packageBytes : 80));
     }
+    // The cached package may be the very file the package's name still
+    // links to (the cache hard-links what it keeps): Windows refuses to
+    // replace a name whose file is held open.
+    cached.reset();
     if (bytesWritten != m.packageBytes || Sha256::Hex(whole.Finish()) != m.packageSha256) {
         c.log.Write("[DownloadFile]Package Mismatch");
         return ResultCode::DeltaPieceMismatch;
