@@ -31,10 +31,6 @@ RECT Pixels(ui::Rect r) {
     return {r.x, r.y, r.x + r.width, r.y + r.height};
 }
 
-COLORREF Colour(ui::Rgb c) {
-    return RGB(c.red, c.green, c.blue);
-}
-
 bool IsEmpty(const RECT& r) {
     return r.right <= r.left || r.bottom <= r.top;
 }
@@ -117,11 +113,6 @@ HFONT MakeStaticFont(UINT dpi, bool bold, bool underline) {
     }
     ReleaseDC(nullptr, dc);
     return font;
-}
-
-void FillRectColour(HDC dc, const RECT& r, COLORREF colour) {
-    SetDCBrushColor(dc, colour);
-    FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
 }
 
 int HalfFloor(int v) {

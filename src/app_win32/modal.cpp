@@ -324,21 +324,15 @@ struct Versions {
 };
 
 COLORREF Orange() {
-    const ui::Rgb c = ui::main_window::kRegisterLinkColour;
-    return RGB(c.red, c.green, c.blue);
-}
-
-void Fill(HDC dc, const RECT& r, COLORREF colour) {
-    SetDCBrushColor(dc, colour);
-    FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    return Colour(ui::main_window::kRegisterLinkColour);
 }
 
 // A frame of width pixels just inside r.
 void Frame(HDC dc, RECT r, int width, COLORREF colour) {
-    Fill(dc, {r.left, r.top, r.right, r.top + width}, colour);
-    Fill(dc, {r.left, r.bottom - width, r.right, r.bottom}, colour);
-    Fill(dc, {r.left, r.top, r.left + width, r.bottom}, colour);
-    Fill(dc, {r.right - width, r.top, r.right, r.bottom}, colour);
+    FillRectColour(dc, {r.left, r.top, r.right, r.top + width}, colour);
+    FillRectColour(dc, {r.left, r.bottom - width, r.right, r.bottom}, colour);
+    FillRectColour(dc, {r.left, r.top, r.left + width, r.bottom}, colour);
+    FillRectColour(dc, {r.right - width, r.top, r.right, r.bottom}, colour);
 }
 
 void ChooseRow(Versions& v) {
@@ -365,7 +359,7 @@ LRESULT CALLBACK VersionsProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (v) {
                 RECT client;
                 GetClientRect(hwnd, &client);
-                Fill(dc, client, RGB(255, 255, 255));
+                FillRectColour(dc, client, RGB(255, 255, 255));
                 Frame(dc, client, Px(2, v->dpi), Orange());
                 RECT around = v->listRect;
                 InflateRect(&around, 1, 1);
@@ -395,7 +389,7 @@ LRESULT CALLBACK VersionsProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (!v || d.itemID == static_cast<UINT>(-1) || d.itemID >= v->lines->size())
                 return TRUE;
             const bool selected = d.itemState & ODS_SELECTED;
-            Fill(d.hDC, d.rcItem, selected ? Orange() : RGB(255, 255, 255));
+            FillRectColour(d.hDC, d.rcItem, selected ? Orange() : RGB(255, 255, 255));
             SetBkMode(d.hDC, TRANSPARENT);
             SetTextColor(d.hDC, selected ? RGB(255, 255, 255) : RGB(0, 0, 0));
             HGDIOBJ old = SelectObject(d.hDC, v->fonts.list);

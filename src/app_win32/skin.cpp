@@ -162,4 +162,13 @@ void Skin::Draw(HDC dc, const Picture& picture, int x, int y, int destWidth, int
     DeleteDC(source);
 }
 
+COLORREF Colour(ui::Rgb c) {
+    return RGB(c.red, c.green, c.blue);
+}
+
+void FillRectColour(HDC dc, const RECT& r, COLORREF colour) {
+    SetDCBrushColor(dc, colour);
+    FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+}
+
 }  // namespace skiv::win32

@@ -14,6 +14,7 @@
 
 #include <map>
 
+#include "ui_layout/main_window_layout.h"
 #include "ui_layout/skin_images.h"
 
 namespace skiv::win32 {
@@ -50,5 +51,10 @@ private:
     HCURSOR m_hand = nullptr;
     HICON m_icon = nullptr;
 };
+
+// A layout colour as GDI takes it.
+COLORREF Colour(ui::Rgb c);
+// Fills r with one colour (the DC brush; nothing to free).
+void FillRectColour(HDC dc, const RECT& r, COLORREF colour);
 
 }  // namespace skiv::win32

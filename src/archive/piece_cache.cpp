@@ -222,16 +222,11 @@ bool PieceCache::Store(const std::string& folder, const std::string& gameFolder,
         }
     }
     text << "end " << plan.pieces.size() << '\n';
-    const std::string body = text.str();
-    const std::string indexPart = index + ".part";
-    auto out = fs::NoShareFile::CreateNew(indexPart);
-    if (!out || !out->WriteAll(body.data(), body.size())) {
+    if (!fs::WriteWholeFile(index, text.str())) {
         log.Write("[PieceCache]WriteFile Fail:(%d)", fs::LastError());
-        fs::DeleteFile(indexPart);
         return false;
     }
-    out->Close();
-    return fs::RenameReplacing(indexPart, index);
+    return true;
 }
 
 }  // namespace skiv
