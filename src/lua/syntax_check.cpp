@@ -359,14 +359,19 @@ private:
         do {
             SaveAndNext();
         } while (IsDigit(m_current) || m_current == '.');
-        if (m_current == 'e' || m_current == 'E') {
+        // The loader tests these characters with strchr on "Ee" and "+-",
+        // which also finds a NUL byte (the sets' terminator): a NUL right
+        // after the digits is taken in as if it were the exponent mark or
+        // its sign.
+        if (m_current == 'e' || m_current == 'E' || m_current == '\0') {
             SaveAndNext();
-            if (m_current == '+' || m_current == '-')
+            if (m_current == '+' || m_current == '-' || m_current == '\0')
                 SaveAndNext();
         }
         while (IsAlnum(m_current) || m_current == '_')
             SaveAndNext();
-        if (!IsWholeNumber(m_text))
+        // The conversion reads the numeral as a C string: up to a NUL.
+        if (!IsWholeNumber(m_text.substr(0, m_text.find('\0'))))
             Fail("malformed number");
     }
 
