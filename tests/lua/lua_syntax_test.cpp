@@ -143,7 +143,7 @@ std::vector<std::string> CornerCases() {
         std::string("x\0 = 1", 6),
         std::string("x = \"a\0b\"", 9),
         std::string("x = 8\0", 6),             // a NUL taken in as the exponent mark
-        std::string("x = .5 + 1.\0\0ab", 17),  // and as its sign
+        std::string("x = .5 + 1.\0\0ab", 15),  // and as its sign
         std::string("x = 8e\0", 7),
         "x = 1\r\ny = 2",
         "f\r\n(1)",
