@@ -98,8 +98,10 @@ void Pause(SqlError::Kind kind, int attempt) {
     thread_local std::minstd_rand jitter{std::random_device{}()};
     std::chrono::milliseconds wait;
     if (kind == SqlError::Kind::Conflict) {
-        // Two units that collided should not collide again in step.
-        wait = std::chrono::milliseconds(1 + jitter() % (5 * (attempt + 1)));
+        // Two units that collided should not collide again in step; the
+        // window doubles, so a crowd of writers on the same rows thins out
+        // instead of colliding again and again (up to about 3 s in all).
+        wait = std::chrono::milliseconds(1 + jitter() % std::min(5 << std::min(attempt, 6), 200));
     } else {
         wait = SqlPool::kFirstPause * (1 << std::min(attempt, 4));
     }

@@ -213,7 +213,7 @@ public:
 
     // Attempts for a unit whose connection broke, and the first pause.
     static constexpr int kLostAttempts = 8;
-    static constexpr int kConflictAttempts = 12;
+    static constexpr int kConflictAttempts = 24;
     static constexpr std::chrono::milliseconds kFirstPause{50};
 
 private:
